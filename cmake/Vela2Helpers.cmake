@@ -1,0 +1,47 @@
+# vela2_component(<name> SOURCES <files...> [DEPS <targets...>])
+# One static library per subsystem folder; all of them end up inside the one
+# shared library, and the tests link them directly to reach internal classes.
+function(vela2_component name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+    if(ARG_DEPS)
+        target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    endif()
+endfunction()
+
+# vela2_test(<name> SOURCES <files...> DEPS <targets...> [LABELS <labels...>])
+# LABELS: "wine" runs the test under Wine in the Windows build too; "tsan" joins
+# the ThreadSanitizer pass.
+function(vela2_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+    if(WIN32 AND NOT "wine" IN_LIST ARG_LABELS)
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} vela2_gtest_main)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+endfunction()
+
+# vela2_fuzzer(<name> SOURCES <files...> DEPS <targets...>)
+# Built only with clang (VELA2_BUILD_FUZZ); scripts/test runs every fuzz_*
+# program briefly as a smoke test.
+function(vela2_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_executable(fuzz_${name} ${ARG_SOURCES})
+    target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+endfunction()
+
+# vela2_benchmark(<name> SOURCES <files...> DEPS <targets...>)
+function(vela2_benchmark name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    find_package(benchmark REQUIRED)
+    add_executable(bench_${name} ${ARG_SOURCES})
+    target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+    set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)
+endfunction()

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Windows error codes the system's callers test for by number.
+enum : uint32_t {
+    kErrorSuccess = 0,
+    kErrorFileNotFound = 2,
+    kErrorAccessDenied = 5,
+    kErrorNotEnoughMemory = 8,
+    kErrorInvalidParameter = 87,
+    kErrorAlreadyExists = 183,
+    kErrorMoreData = 234,
+    kErrorNoMoreItems = 259,
+    kErrorIoPending = 997,
+    kErrorBadnKey = 1010,
+};
+
+// The calling thread's last-error value, in Windows numbering.
+uint32_t LastSystemError();
+void SetLastSystemError(uint32_t code);
+
+// The system's text for an error code, without a trailing newline.
+std::string SystemErrorText(uint32_t code);
+
+}  // namespace platform

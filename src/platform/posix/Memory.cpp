@@ -1,0 +1,120 @@
+#include "platform/Memory.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/SystemError.h"
+#include "posix/ErrnoMapping.h"
+
+namespace platform {
+namespace {
+
+enum class Access { Read, Write };
+
+struct Range {
+    uintptr_t cursor;  // first byte not yet known to be accessible
+    uintptr_t end;
+    Access access;
+    bool done = false;
+    bool ok = false;
+};
+
+uintptr_t ParseHex(const char*& p, const char* end) {
+    uintptr_t value = 0;
+    for (; p < end; ++p) {
+        char c = *p;
+        int digit = (c >= '0' && c <= '9')   ? c - '0'
+                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                             : -1;
+        if (digit < 0) break;
+        value = value * 16 + static_cast<uintptr_t>(digit);
+    }
+    return value;
+}
+
+// One line of /proc/self/maps: "start-end perms ...". The kernel lists the
+// mappings in address order, so one pass decides.
+void Consume(Range& range, const char* line, const char* end) {
+    if (range.done) return;
+    const char* p = line;
+    uintptr_t start = ParseHex(p, end);
+    if (p >= end || *p != '-') return;
+    ++p;
+    uintptr_t stop = ParseHex(p, end);
+    if (end - p < 3) return;
+    bool readable = p[1] == 'r';
+    bool writable = p[2] == 'w';
+    if (stop <= range.cursor) return;
+    if (start > range.cursor) {  // a hole before the rest of the range
+        range.done = true;
+        return;
+    }
+    bool allowed = range.access == Access::Read ? readable : writable;
+    if (!allowed) {
+        range.done = true;
+        return;
+    }
+    range.cursor = stop;
+    if (range.cursor >= range.end) {
+        range.done = true;
+        range.ok = true;
+    }
+}
+
+bool Accessible(const void* address, size_t size, Access access) {
+    if (size == 0) return true;
+    if (address == nullptr) return false;
+    uintptr_t begin = reinterpret_cast<uintptr_t>(address);
+    if (size > UINTPTR_MAX - begin) return false;
+    Range range{begin, begin + size, access};
+
+    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buffer[16384];
+    size_t held = 0;
+    while (!range.done) {
+        ssize_t got = read(fd, buffer + held, sizeof buffer - held);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        held += static_cast<size_t>(got);
+        char* line = buffer;
+        char* stop = buffer + held;
+        while (char* newline = static_cast<char*>(memchr(line, '\n', stop - line))) {
+            Consume(range, line, newline);
+            line = newline + 1;
+        }
+        held = static_cast<size_t>(stop - line);
+        if (held == sizeof buffer) held = 0;  // an absurdly long line: drop it
+        memmove(buffer, line, held);
+    }
+    close(fd);
+    return range.ok;
+}
+
+}  // namespace
+
+bool IsReadable(const void* address, size_t size) { return Accessible(address, size, Access::Read); }
+
+bool IsWritable(void* address, size_t size) { return Accessible(address, size, Access::Write); }
+
+void* PageAllocate(size_t size) {
+    if (size == 0) size = 1;
+    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        SetLastSystemError(WindowsErrorFromErrno(errno));
+        return nullptr;
+    }
+    return pages;
+}
+
+void PageFree(void* address, size_t size) {
+    if (address == nullptr) return;
+    munmap(address, size == 0 ? 1 : size);
+}
+
+}  // namespace platform

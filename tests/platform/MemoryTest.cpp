@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/Memory.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+using namespace platform;
+
+namespace {
+size_t PageSize() {
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+#else
+    return static_cast<size_t>(sysconf(_SC_PAGESIZE));
+#endif
+}
+
+enum class Protection { None, ReadOnly, ReadWrite };
+
+void Protect(void* page, size_t size, Protection protection) {
+#ifdef _WIN32
+    DWORD flags = protection == Protection::None       ? PAGE_NOACCESS
+                  : protection == Protection::ReadOnly ? PAGE_READONLY
+                                                       : PAGE_READWRITE;
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(page, size, flags, &old));
+#else
+    int flags = protection == Protection::None       ? PROT_NONE
+                : protection == Protection::ReadOnly ? PROT_READ
+                                                     : PROT_READ | PROT_WRITE;
+    ASSERT_EQ(mprotect(page, size, flags), 0);
+#endif
+}
+
+// Three pages: read-write, then the page under test, then read-write again.
+struct ThreePages {
+    size_t page = PageSize();
+    char* base = static_cast<char*>(PageAllocate(3 * PageSize()));
+    char* middle() { return base + page; }
+    ~ThreePages() {
+        Protect(middle(), page, Protection::ReadWrite);
+        PageFree(base, 3 * page);
+    }
+};
+}  // namespace
+
+TEST(MemoryTest, PageAllocateGivesZeroedWritablePages) {
+    ThreePages pages;
+    ASSERT_NE(pages.base, nullptr);
+    for (size_t i = 0; i < 3 * pages.page; ++i) ASSERT_EQ(pages.base[i], 0);
+    EXPECT_TRUE(IsReadable(pages.base, 3 * pages.page));
+    EXPECT_TRUE(IsWritable(pages.base, 3 * pages.page));
+}
+
+TEST(MemoryTest, NoAccessPageIsNeitherReadableNorWritable) {
+    ThreePages pages;
+    Protect(pages.middle(), pages.page, Protection::None);
+    EXPECT_FALSE(IsReadable(pages.middle(), 1));
+    EXPECT_FALSE(IsWritable(pages.middle(), 1));
+    // A range that only crosses into the page is refused as well.
+    EXPECT_FALSE(IsReadable(pages.base + pages.page - 8, 16));
+    EXPECT_TRUE(IsReadable(pages.base, pages.page));
+    EXPECT_TRUE(IsWritable(pages.middle() + pages.page, pages.page));
+}
+
+TEST(MemoryTest, ReadOnlyPageIsReadableButNotWritable) {
+    ThreePages pages;
+    Protect(pages.middle(), pages.page, Protection::ReadOnly);
+    EXPECT_TRUE(IsReadable(pages.middle(), pages.page));
+    EXPECT_FALSE(IsWritable(pages.middle(), pages.page));
+    EXPECT_FALSE(IsWritable(pages.base, 2 * pages.page));
+    EXPECT_TRUE(IsReadable(pages.base, 3 * pages.page));
+}
+
+TEST(MemoryTest, UnmappedMemoryIsRefused) {
+    size_t page = PageSize();
+    char* base = static_cast<char*>(PageAllocate(page));
+    ASSERT_NE(base, nullptr);
+    PageFree(base, page);
+    EXPECT_FALSE(IsReadable(base, 1));
+    EXPECT_FALSE(IsWritable(base, 1));
+}
+
+TEST(MemoryTest, NullAndEmptyRanges) {
+    EXPECT_FALSE(IsReadable(nullptr, 1));
+    EXPECT_FALSE(IsWritable(nullptr, 4));
+    EXPECT_TRUE(IsReadable(nullptr, 0));
+    int local = 0;
+    EXPECT_TRUE(IsWritable(&local, sizeof local));
+    EXPECT_FALSE(IsReadable(reinterpret_cast<void*>(~uintptr_t(0) - 2), 16));
+}

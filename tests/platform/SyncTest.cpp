@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/Clock.h"
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+
+using namespace platform;
+
+TEST(EventTest, AutoResetReleasesOneWaitAndResets) {
+    Event event(EventReset::Auto);
+    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
+    event.Set();
+    EXPECT_EQ(event.Wait(0), WaitStatus::Signaled);
+    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
+}
+
+TEST(EventTest, ManualResetStaysSetUntilReset) {
+    Event event(EventReset::Manual, true);
+    EXPECT_EQ(event.Wait(0), WaitStatus::Signaled);
+    EXPECT_EQ(event.Wait(10), WaitStatus::Signaled);
+    event.Reset();
+    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
+}
+
+TEST(EventTest, WaitForAnyPrefersEarliestInListAndConsumesOnlyIt) {
+    Event stop(EventReset::Auto), capture(EventReset::Auto), picture(EventReset::Auto);
+    Event* list[] = {&stop, &capture, &picture};
+    picture.Set();
+    capture.Set();
+    WaitAnyResult first = WaitForAny(list, 3, 0);
+    EXPECT_EQ(first.status, WaitStatus::Signaled);
+    EXPECT_EQ(first.index, 1u);
+    WaitAnyResult second = WaitForAny(list, 3, 0);
+    EXPECT_EQ(second.index, 2u);
+    EXPECT_EQ(WaitForAny(list, 3, 0).status, WaitStatus::Timeout);
+
+    stop.Set();
+    capture.Set();
+    EXPECT_EQ(WaitForAny(list, 3, 0).index, 0u);
+    EXPECT_EQ(WaitForAny(list, 3, 0).index, 1u);
+}
+
+TEST(EventTest, WaitForAnyWithManualEventDoesNotConsumeIt) {
+    Event trigger(EventReset::Manual), complete(EventReset::Manual);
+    Event* list[] = {&trigger, &complete};
+    complete.Set();
+    EXPECT_EQ(WaitForAny(list, 2, 0).index, 1u);
+    EXPECT_EQ(WaitForAny(list, 2, 0).index, 1u);
+    trigger.Set();
+    EXPECT_EQ(WaitForAny(list, 2, 0).index, 0u);
+}
+
+TEST(EventTest, WaitForAnyRejectsBadLists) {
+    Event event(EventReset::Auto, true);
+    Event* list[] = {&event, nullptr};
+    EXPECT_EQ(WaitForAny(list, 0, 0).status, WaitStatus::Failed);
+    EXPECT_EQ(WaitForAny(list, 2, 0).status, WaitStatus::Failed);
+    EXPECT_EQ(WaitForAny(nullptr, 1, 0).status, WaitStatus::Failed);
+}
+
+TEST(EventTest, SetFromAnotherThreadWakesAnInfiniteWait) {
+    Event stop(EventReset::Auto), work(EventReset::Auto);
+    Event* list[] = {&stop, &work};
+    std::thread setter([&] {
+        SleepMs(20);
+        work.Set();
+    });
+    WaitAnyResult result = WaitForAny(list, 2, kInfinite);
+    setter.join();
+    EXPECT_EQ(result.status, WaitStatus::Signaled);
+    EXPECT_EQ(result.index, 1u);
+}
+
+TEST(EventTest, WaitTimesOutAfterRoughlyItsTime) {
+    Event event(EventReset::Auto);
+    int64_t frequency = 0;
+    ASSERT_TRUE(PerformanceFrequency(frequency));
+    int64_t start = PerformanceCounter();
+    EXPECT_EQ(event.Wait(30), WaitStatus::Timeout);
+    double elapsedMs = (PerformanceCounter() - start) * 1000.0 / frequency;
+    EXPECT_GE(elapsedMs, 25.0);
+}
+
+TEST(ThreadTest, RunsOnlyAfterResumeAndReportsExitCode) {
+    std::atomic<bool> ran{false};
+    Event done(EventReset::Manual);
+    auto thread = Thread::CreateSuspended([&] {
+        ran = true;
+        done.Set();
+        return 7u;
+    });
+    ASSERT_NE(thread, nullptr);
+    uint32_t code = 0;
+    ASSERT_TRUE(thread->GetExitCode(code));
+    EXPECT_EQ(code, kStillActive);
+    EXPECT_EQ(done.Wait(50), WaitStatus::Timeout);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(thread->Resume());
+    EXPECT_FALSE(thread->Resume());
+    EXPECT_TRUE(thread->Join(5000));
+    ASSERT_TRUE(thread->GetExitCode(code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_TRUE(ran);
+}
+
+TEST(ThreadTest, ReleasingTheObjectLetsARunningThreadFinish) {
+    Event release(EventReset::Manual), finished(EventReset::Manual);
+    {
+        auto thread = Thread::CreateSuspended([&] {
+            release.Wait(kInfinite);
+            finished.Set();
+            return 0u;
+        });
+        ASSERT_NE(thread, nullptr);
+        thread->Resume();
+    }
+    release.Set();
+    EXPECT_EQ(finished.Wait(5000), WaitStatus::Signaled);
+}
+
+TEST(ThreadTest, NeverResumedThreadDoesNotRunItsBody) {
+    std::atomic<bool> ran{false};
+    { auto thread = Thread::CreateSuspended([&] { ran = true; return 0u; }); }
+    SleepMs(20);
+    EXPECT_FALSE(ran);
+}
+
+TEST(CriticalSectionTest, IsRecursiveAndExcludesOtherThreads) {
+    CriticalSection section;
+    ScopedLock outer(section);
+    ScopedLock inner(section);
+    bool otherGotIt = true;
+    std::thread other([&] { otherGotIt = section.TryEnter(); });
+    other.join();
+    EXPECT_FALSE(otherGotIt);
+}
+
+TEST(CriticalSectionTest, SerialisesIncrements) {
+    CriticalSection section;
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 10000; ++i) {
+            ScopedLock lock(section);
+            ++counter;
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 20000);
+}
