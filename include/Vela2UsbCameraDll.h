@@ -1,0 +1,186 @@
+/*
+ * Vela2UsbCameraDll: control of one cooled CCD camera on USB.
+ *
+ * Every function is exported by its plain, undecorated name. Integers are
+ * 32 bits wide; a flag is a 32-bit integer (0 false, anything else true).
+ * Status results are the codes below: 0 is success, negative values are
+ * failures of the camera layer, small positive values failures and
+ * completion states of capture and reconstruction.
+ *
+ * Calling convention: VELA2_CALL, chosen once for all functions. On 32-bit
+ * Windows it is __stdcall (the convention of the Windows API, usable from
+ * every language that can call a DLL); elsewhere the platform has a single
+ * convention and VELA2_CALL is empty.
+ *
+ * Threads: every function may be called from any thread. Pictures are taken
+ * on the library's own capture thread.
+ */
+#ifndef VELA2_USB_CAMERA_DLL_H
+#define VELA2_USB_CAMERA_DLL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define VELA2_CALL __stdcall
+#else
+#define VELA2_CALL
+#endif
+
+#if defined(_WIN32)
+#define VELA2_API /* exported by the module-definition file */
+#elif defined(VELA2_BUILDING_LIBRARY)
+#define VELA2_API __attribute__((visibility("default")))
+#else
+#define VELA2_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes. LD_GetError gives each one's name as text. */
+enum Vela2StatusCode {
+    ERROR_CAMERA_VERSION_INFO = -51,
+    ERROR_TRIGGER_TIMEOUT = -50,
+    ERROR_TEMP_CONTROL_ENDPOINT_READ = -49,
+    ERROR_GET_CAMERA_STATE = -48,
+    ERROR_CAPTURE_THREAD_START = -47,
+    ERROR_CAPTURE_BULK_ENDPOINT = -46,
+    ERROR_CAPTURE_ABORTED = -45,
+    ERROR_CONTROL_ENDPOINT_WRITE = -44,
+    ERROR_CONTROL_ENDPOINT_READ = -43,
+    ERROR_USB_CONTROL_ENDPOINT = -42,
+    ERROR_RECONSTRUCTION_VALUE = -41,
+    ERROR_REGISTRY_VALUE = -40,
+    ERROR_NOTIFICATION_WINDOW = -39,
+    ERROR_CAMER_RESET = -38,
+    ERROR_REGISTRY_NAME = -37,
+    ERROR_BULK_WRITE = -36,
+    ERROR_BULK_READ = -35,
+    ERROR_SETTING_TRIGGER = -34,
+    INVALID_USB_DEVICE = -33,
+    INVALID_CAMERA_STATE = -32,
+    IDLE_STATE_TIMEOUT = -31,
+    ERROR_INVALID_CAMERA_TYPE = -30,
+    ERROR_REGISTER_CALLBACK_FUNCTION = -29,
+    ERROR_CALLBACK_FUNCTION = -28,
+    ERROR_START_PICTURE_BLOCK = -27,
+    ERROR_BLOCK_INFO = -26,
+    ERROR_RECONSTRUCTION_BUFFER_SIZE = -25,
+    ERROR_CAL_BUFFER_SIZE = -24,
+    ERROR_SIMULATION_FILENAME = -23,
+    ERROR_HEX_FILENAME = -22,
+    ERROR_INI_FILENAME = -21,
+    ERROR_SET_WINDOW_MODE = -20,
+    ERROR_SET_WINDOW_HEIGHT = -19,
+    ERROR_SET_WINDOW_WIDTH = -18,
+    ERROR_GET_WINDOW_HEIGHT = -17,
+    ERROR_GET_WINDOW_WIDTH = -16,
+    ERROR_SET_WINDOW_START_ROW = -15,
+    ERROR_SET_WINDOW_START_COLUMN = -14,
+    ERROR_GET_WINDOW_START_ROW = -13,
+    ERROR_GET_WINDOW_START_COLUMN = -12,
+    ERROR_GET_WINDOW_MODE = -11,
+    CAMERA_WRONG_SERIALNUMBER = -10,
+    ERROR_HEX_BUFFER_SIZE = -9,
+    ERROR_WAITING_FOR_TRIGGER = -8,
+    CAMERA_UNSUPPORTED = -7,
+    CAMERA_SCAN_ERROR = -6,
+    ERROR_TEST_UNIT_READY = -5,
+    ERROR_CAMERA_NOT_INITIALIZED = -4,
+    CAMERA_INVALID_VALUE = -3,
+    CAMERA_FAILURE = -2,
+    CAMERA_BUSY = -1,
+    CAMERA_SUCCESS = 0,
+    CAMERA_RESET = 1,
+    ERROR_UNINITIALIZED_BUFFER = 2,
+    ERROR_INCORRECT_IMAGE_BUFFER_SIZE = 3,
+    ERROR_INCORRECT_OVERSCAN_BUFFER_SIZE = 4,
+    ERROR_CAMERA_NOT_READY = 5,
+    ERROR_SETTING_CAMERA_PARAMETERS = 6,
+    ERROR_CAMERA_TIMEOUT = 7,
+    ERROR_CAMERA_CAPTURE = 8,
+    ERROR_IMAGE_RECONSTRUCTION = 9,
+    ERROR_SETTING_TIMEOUT = 10,
+    ERROR_SRB_TIMEOUT = 11,
+    ERROR_RECONSTRUCTION_EXCEPTION = 12,
+    CAMERA_IMAGE_EXCEPTION = 14,
+    CAMERA_EVENT_FAILURE = 15,
+    CAMERA_BLOCK_READ_FAILURE = 16,
+    CAMERA_FILENAME_ERROR = 17,
+    CAMERA_FILE_ERROR = 18,
+    ERROR_COLUMN_RECONSTRUCTION = 19,
+    ERROR_RECONSTRUCTION_OPEN_EVENT = 20,
+    ERROR_RECONSTRUCTION_WAIT_FAILED = 21,
+    RECONSTRUCTION_IN_PROGRESS = 22,
+    RECONSTRUCTION_COMPLETED = 23
+};
+
+/* A buffer for LD_GetError must hold the longest name and its terminator. */
+#define VELA2_STATUS_NAME_SIZE 37
+
+/* ---- Lifecycle and status ---------------------------------------------- */
+
+/* Flag: the camera is initialized and its device is open. */
+VELA2_API int32_t VELA2_CALL IsInitialized(void);
+VELA2_API int32_t VELA2_CALL LD_IsInitialized(void);
+/* Stops the capture, releases the device; the camera is uninitialized after. */
+VELA2_API void VELA2_CALL Close(void);
+/* The status of the last long operation (after a capture: its result). */
+VELA2_API int32_t VELA2_CALL LD_GetStatus(void);
+/* Copies the name of a status code into text (empty for unknown codes). */
+VELA2_API void VELA2_CALL LD_GetError(int32_t code, char* text);
+
+/* ---- Capture timing ------------------------------------------------------ */
+
+/* Timeout := time + 50 ms (software trigger) or + 3000 ms (hardware). 0. */
+VELA2_API int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs);
+/* 0, or 87 for a null destination. */
+VELA2_API int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs);
+
+/* ---- Geometry and readout ------------------------------------------------ */
+/* With a destination: 0; -2 for a null pointer; -3 when the value stored is
+ * negative (before initialization the overscan and EPAL sizes are -1). */
+VELA2_API int32_t VELA2_CALL LD_GetQuadrantWidth(int32_t* width);
+VELA2_API int32_t VELA2_CALL LD_GetQuadrantHeight(int32_t* height);
+VELA2_API int32_t VELA2_CALL LD_GetOverscanWidth(int32_t* width);
+VELA2_API int32_t VELA2_CALL LD_GetOverscanHeight(int32_t* height);
+VELA2_API int32_t VELA2_CALL LD_GetEpalQuadrantWidth(int32_t* width);
+VELA2_API int32_t VELA2_CALL LD_GetEpalQuadrantHeight(int32_t* height);
+VELA2_API int32_t VELA2_CALL LD_GetActiveWidth(void);
+VELA2_API int32_t VELA2_CALL LD_GetActiveHeight(void);
+VELA2_API int32_t VELA2_CALL LD_GetRawImageWidth(void);
+VELA2_API int32_t VELA2_CALL LD_GetRawImageHeight(void);
+/* Raw quadrant width and height, or -1 before initialization. */
+VELA2_API int32_t VELA2_CALL GetWidth(void);
+VELA2_API int32_t VELA2_CALL GetHeight(void);
+VELA2_API int32_t VELA2_CALL GetNumberOfQuadrants(void);
+VELA2_API int32_t VELA2_CALL LD_GetReadoutTime(void);
+/* The open device's handle, or -1. */
+VELA2_API intptr_t VELA2_CALL GetDeviceHandle(void);
+/* The registry location (or INI file) of the settings; valid until the next
+ * LD_Initialize. */
+VELA2_API const char* VELA2_CALL GetHardwareRegistryLocation(void);
+
+/* ---- Modes and state ----------------------------------------------------- */
+
+/* The mask of camera-state bits that ends a capture's wait (0x21 at start). */
+VELA2_API void VELA2_CALL SetCameraState(uint8_t mask);
+VELA2_API uint8_t VELA2_CALL GetCameraState(void);
+VELA2_API void VELA2_CALL SetSoftwareTrigger(int32_t flag);
+/* SetHardwareTrigger(0) selects the software trigger, (1) the hardware one. */
+VELA2_API void VELA2_CALL SetHardwareTrigger(int32_t flag);
+VELA2_API int32_t VELA2_CALL LD_SetEnableSoftwareTrigger(uint32_t flag);
+VELA2_API int32_t VELA2_CALL LD_GetEnableSoftwareTrigger(void);
+/* Simulation: pictures come from the raw image file instead of the camera. */
+VELA2_API int32_t VELA2_CALL LD_SetSimulationMode(int32_t flag);
+VELA2_API int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag);
+/* The raw image file written with each frame, and read in simulation. */
+VELA2_API void VELA2_CALL LD_SetRawImageFilename(const char* path);
+VELA2_API int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELA2_USB_CAMERA_DLL_H */

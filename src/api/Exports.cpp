@@ -1,0 +1,201 @@
+// The flat C interface: each export is a thin wrapper around one operation of
+// the one camera. No exception may leave the library, so every wrapper runs
+// its operation inside a guard that turns one into a failure result.
+
+#include "Vela2UsbCameraDll.h"
+
+#include "api/CTesselCameraDllApp.h"
+#include "api/StatusNames.h"
+#include "camera/ProcessObjects.h"
+
+namespace {
+
+// The common frame: the library's own module state (a no-op outside the
+// framework that needs one; naming the application object keeps it linked
+// in wherever an export is), the camera, and the guard.
+template <typename Result, typename Operation>
+Result Call(Result onException, Operation operation) noexcept {
+    (void)TheApp();
+    try {
+        return operation(TheCamera());
+    } catch (...) {
+        return onException;
+    }
+}
+
+template <typename Operation>
+void CallVoid(Operation operation) noexcept {
+    (void)TheApp();
+    try {
+        operation(TheCamera());
+    } catch (...) {
+    }
+}
+
+// Getters with a destination store before they test, so the caller receives
+// -1 together with -3.
+int32_t StoreChecked(int32_t* destination, int32_t value) {
+    if (destination == nullptr) return CAMERA_FAILURE;
+    *destination = value;
+    return value < 0 ? CAMERA_INVALID_VALUE : CAMERA_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t VELA2_CALL IsInitialized(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.IsInitialized(); });
+}
+
+int32_t VELA2_CALL LD_IsInitialized(void) { return IsInitialized(); }
+
+void VELA2_CALL Close(void) {
+    CallVoid([](CTesselCamera& camera) { camera.Close(1); });
+}
+
+int32_t VELA2_CALL LD_GetStatus(void) {
+    return Call<int32_t>(CAMERA_FAILURE, [](CTesselCamera&) { return LastStatus().Get(); });
+}
+
+void VELA2_CALL LD_GetError(int32_t code, char* text) {
+    CallVoid([&](CTesselCamera&) { CopyStatusName(Process().StatusNames, code, text); });
+}
+
+int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        camera.SetTimeout(timeMs);
+        return CAMERA_SUCCESS;
+    });
+}
+
+int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs) {
+    return Call<int32_t>(CAMERA_FAILURE,
+                         [&](CTesselCamera& camera) { return camera.GetTimeout(timeMs); });
+}
+
+int32_t VELA2_CALL LD_GetQuadrantWidth(int32_t* width) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(width, camera.GetActiveWidth());
+    });
+}
+
+int32_t VELA2_CALL LD_GetQuadrantHeight(int32_t* height) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(height, camera.GetActiveHeight());
+    });
+}
+
+int32_t VELA2_CALL LD_GetOverscanWidth(int32_t* width) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(width, camera.GetOverscanWidth());
+    });
+}
+
+int32_t VELA2_CALL LD_GetOverscanHeight(int32_t* height) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(height, camera.GetOverscanHeight());
+    });
+}
+
+int32_t VELA2_CALL LD_GetEpalQuadrantWidth(int32_t* width) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(width, camera.GetEpalQuadrantWidth());
+    });
+}
+
+int32_t VELA2_CALL LD_GetEpalQuadrantHeight(int32_t* height) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return StoreChecked(height, camera.GetEpalQuadrantHeight());
+    });
+}
+
+int32_t VELA2_CALL LD_GetActiveWidth(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveWidth(); });
+}
+
+int32_t VELA2_CALL LD_GetActiveHeight(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveHeight(); });
+}
+
+int32_t VELA2_CALL LD_GetRawImageWidth(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageWidth(); });
+}
+
+int32_t VELA2_CALL LD_GetRawImageHeight(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageHeight(); });
+}
+
+int32_t VELA2_CALL GetWidth(void) {
+    return Call<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetWidth(); });
+}
+
+int32_t VELA2_CALL GetHeight(void) {
+    return Call<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetHeight(); });
+}
+
+int32_t VELA2_CALL GetNumberOfQuadrants(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetNumberOfQuadrants(); });
+}
+
+int32_t VELA2_CALL LD_GetReadoutTime(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetReadoutTime(); });
+}
+
+intptr_t VELA2_CALL GetDeviceHandle(void) {
+    return Call<intptr_t>(-1, [](CTesselCamera& camera) { return camera.GetDeviceHandle(); });
+}
+
+const char* VELA2_CALL GetHardwareRegistryLocation(void) {
+    return Call<const char*>("", [](CTesselCamera&) {
+        return Process().HardwareRegistryLocation.c_str();
+    });
+}
+
+void VELA2_CALL SetCameraState(uint8_t mask) {
+    CallVoid([&](CTesselCamera& camera) { camera.SetDesiredCameraState(mask); });
+}
+
+uint8_t VELA2_CALL GetCameraState(void) {
+    return Call<uint8_t>(0, [](CTesselCamera& camera) { return camera.GetDesiredCameraState(); });
+}
+
+void VELA2_CALL SetSoftwareTrigger(int32_t flag) {
+    CallVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag); });
+}
+
+void VELA2_CALL SetHardwareTrigger(int32_t flag) {
+    CallVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag == 0 ? 1 : 0); });
+}
+
+int32_t VELA2_CALL LD_SetEnableSoftwareTrigger(uint32_t flag) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        camera.SetSoftwareTrigger(static_cast<int32_t>(flag));
+        return CAMERA_SUCCESS;
+    });
+}
+
+int32_t VELA2_CALL LD_GetEnableSoftwareTrigger(void) {
+    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.SoftwareTrigger; });
+}
+
+int32_t VELA2_CALL LD_SetSimulationMode(int32_t flag) {
+    return Call<int32_t>(CAMERA_FAILURE,
+                         [&](CTesselCamera& camera) { return camera.SetSimulationMode(flag); });
+}
+
+int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag) {
+    return Call<int32_t>(CAMERA_FAILURE,
+                         [&](CTesselCamera& camera) { return camera.GetSimulationMode(flag); });
+}
+
+void VELA2_CALL LD_SetRawImageFilename(const char* path) {
+    CallVoid([&](CTesselCamera& camera) { camera.SetRawImageFilename(path); });
+}
+
+int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag) {
+    return Call<int32_t>(CAMERA_FAILURE,
+                         [&](CTesselCamera& camera) { return camera.SetCreateRawImageFile(flag); });
+}
+
+}  // extern "C"

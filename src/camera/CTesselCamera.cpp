@@ -1,0 +1,66 @@
+#include "camera/CTesselCamera.h"
+
+#include "camera/ProcessObjects.h"
+
+CTesselCamera::CTesselCamera() = default;
+
+CTesselCamera::~CTesselCamera() = default;
+
+void CTesselCamera::FillBinningTables() {
+    PrescanColumnsByBinning = {{1, 18}, {2, 9}, {4, 5}, {8, 2}};
+    PrescanRowsByBinning = {{1, 16}, {2, 3}, {4, 2}, {8, 2}};
+    FixedPrescanColumnsByBinning = {{1, 3}, {2, 3}, {4, 2}, {8, 4}};
+}
+
+void CTesselCamera::Close(int32_t) {
+    LastStatus().Set(-4);
+    Initialized = 0;
+    Process().Capture.StopThreads();
+}
+
+bool CTesselCamera::HasOpenDevice() const { return false; }
+
+int32_t CTesselCamera::IsInitialized() { return Initialized == 1 && HasOpenDevice() ? 1 : 0; }
+
+intptr_t CTesselCamera::GetDeviceHandle() { return kInvalidHandle; }
+
+int32_t CTesselCamera::GetWidth() { return Initialized ? RawQuadrantWidth : -1; }
+
+int32_t CTesselCamera::GetHeight() { return Initialized ? RawQuadrantHeight : -1; }
+
+uint32_t CTesselCamera::SetTimeout(uint32_t timeMs) {
+    int32_t margin = SoftwareTrigger ? SoftwareTriggerMargin : HardwareTriggerMargin;
+    Timeout = timeMs + static_cast<uint32_t>(margin);
+    return Timeout;
+}
+
+int32_t CTesselCamera::GetOverscanWidth() const {
+    return Initialized ? Process().OverscanColumns : -1;
+}
+
+int32_t CTesselCamera::GetOverscanHeight() const {
+    return Initialized ? Process().OverscanRows : -1;
+}
+
+int32_t CTesselCamera::SetSimulationMode(int32_t flag) {
+    SimulationMode = flag;
+    return 0;
+}
+
+int32_t CTesselCamera::GetSimulationMode(int32_t* flag) const {
+    if (flag != nullptr) *flag = SimulationMode;  // a null destination is ignored, not a crash
+    return 0;
+}
+
+void CTesselCamera::SetRawImageFilename(const char* path) { RawImageFilename = path ? path : ""; }
+
+int32_t CTesselCamera::SetCreateRawImageFile(int32_t flag) {
+    CreateRawImageFile = flag;
+    return 0;
+}
+
+int32_t CTesselCamera::GetTimeout(uint32_t* timeMs) const {
+    if (timeMs == nullptr) return 87;
+    *timeMs = Timeout;
+    return 0;
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The one camera of the process: its settings, geometry, trigger mode and
+// timeouts, the locks that order access to the hardware, and the operations
+// behind the exported functions.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/CriticalSection.h"
+
+// Registry root keys as the settings name them.
+constexpr uint32_t kHkeyCurrentUser = 0x80000001u;
+constexpr uint32_t kHkeyLocalMachine = 0x80000002u;
+
+// The open-device handle value that means "none".
+constexpr intptr_t kInvalidHandle = -1;
+
+class CTesselCamera {
+public:
+    CTesselCamera();
+    virtual ~CTesselCamera();
+    CTesselCamera(const CTesselCamera&) = delete;
+    CTesselCamera& operator=(const CTesselCamera&) = delete;
+
+    // Stops the workers, releases the device and the notification window and
+    // marks the camera uninitialized. Safe to repeat; the argument is not read.
+    virtual void Close(int32_t unused);
+    virtual int32_t GetWidth();
+    virtual int32_t GetHeight();
+    // Timeout := time + the margin of the current trigger mode; returns it.
+    virtual uint32_t SetTimeout(uint32_t timeMs);
+    virtual int32_t IsInitialized();
+    virtual intptr_t GetDeviceHandle();
+
+    // Plain getters and setters behind the exports.
+    int32_t GetActiveWidth() const { return QuadrantWidth; }
+    int32_t GetActiveHeight() const { return QuadrantHeight; }
+    int32_t GetOverscanWidth() const;
+    int32_t GetOverscanHeight() const;
+    int32_t GetEpalQuadrantWidth() const { return Initialized ? EpalQuadrantWidth : -1; }
+    int32_t GetEpalQuadrantHeight() const { return Initialized ? EpalQuadrantHeight : -1; }
+    int32_t GetRawImageWidth() const { return RawImageWidth; }
+    int32_t GetRawImageHeight() const { return RawImageHeight; }
+    int32_t GetNumberOfQuadrants() const { return NumberOfQuadrants; }
+    int32_t GetReadoutTime() const { return ReadoutTime; }
+    int32_t SetSimulationMode(int32_t flag);
+    int32_t GetSimulationMode(int32_t* flag) const;
+    void SetRawImageFilename(const char* path);
+    int32_t SetCreateRawImageFile(int32_t flag);
+    int32_t GetTimeout(uint32_t* timeMs) const;
+    void SetSoftwareTrigger(int32_t flag) { SoftwareTrigger = flag; }
+    void SetDesiredCameraState(uint8_t mask) { DesiredCameraState = mask; }
+    uint8_t GetDesiredCameraState() const { return DesiredCameraState; }
+
+    // Fills the three binning tables with their start-up values.
+    void FillBinningTables();
+
+    // Fields, in the order the camera's layout gives them.
+    int32_t SoftwareTriggerMargin = 50;
+    int32_t HardwareTriggerMargin = 3000;
+    const char* SettingsKeyPath = "Software\\Quintaris Riravir\\QNT USB\\Camera Settings";
+    int32_t EpalQuadrantHeight = 0;
+    int32_t EpalQuadrantWidth = 0;
+    int32_t Initialized = 0;
+    int32_t SimulationMode = 0;
+    uint8_t DesiredCameraState = 0x21;
+    int32_t NumberOfQuadrants = 4;
+    int32_t SoftResetOnInitialize = 0;
+    std::string HexFilename;
+    std::string RawImageFilename;
+    int32_t ControlEndpointTimeout = 0;
+    int32_t BulkInEndpointIndex = -1;
+    int32_t CreateRawImageFile = 0;
+    intptr_t NotificationWindowHandle = 0;
+    int32_t ReReadImage = 0;
+    std::array<uint8_t, 272> Reconstruction{};
+    uint32_t ControlWriteDelay = 2000;
+    std::atomic<int32_t> AbortRequested{0};
+    uint32_t Timeout = 50;
+    double TemperatureScale = 0.01;
+    double KelvinOffset = 273.15;
+    int32_t ExposureTime = 100;
+    int32_t SoftwareTrigger = 0;
+    int32_t ConvertOption = 1;
+    int32_t ReadoutTime = 15000;
+    int32_t RawQuadrantWidth = 0;
+    int32_t RawQuadrantHeight = 0;
+    int32_t QuadrantWidth = 0;
+    int32_t QuadrantHeight = 0;
+    int32_t RawImageWidth = 0;
+    int32_t RawImageHeight = 0;
+    uint32_t RegistryRoot = kHkeyLocalMachine;
+    int32_t UseNotificationWindow = 0;
+    int32_t InvertShutterSignals = 0;
+    const char* DriverInterfaceGuid = "{C3085563-87DB-4e0a-ABDC-5747B2EB9BF3}";
+    platform::CriticalSection ControlLock;
+    platform::CriticalSection CaptureLock;
+    std::vector<uint8_t> StateBuffer;
+    std::vector<uint8_t> EpalData;
+    std::map<int32_t, int32_t> PrescanColumnsByBinning;
+    std::map<int32_t, int32_t> PrescanRowsByBinning;
+    std::vector<int32_t> ActiveQuadrants;
+    std::map<int32_t, int32_t> FixedPrescanColumnsByBinning;
+    int32_t FixedPrescanColumns = 3;
+    std::string ThreadPriority = "THREAD_PRIORITY_NORMAL";
+    std::string PriorityClass = "NORMAL_PRIORITY_CLASS";
+    int32_t CameraTypeFirstByte = 185;
+    int32_t CameraTypeLastByte = 245;
+    const char* SensorSuffix = "_5253";
+
+private:
+    bool HasOpenDevice() const;
+};

@@ -1,0 +1,26 @@
+#include "camera/CaptureContext.h"
+
+namespace {
+constexpr uint32_t kStopWaitMs = 2000;
+}
+
+bool CaptureContext::IsRunning(const std::unique_ptr<platform::Thread>& thread) {
+    uint32_t code = 0;
+    return thread && thread->GetExitCode(code) && code == platform::kStillActive;
+}
+
+void CaptureContext::Stop(std::unique_ptr<platform::Thread>& thread, platform::Event& stop,
+                          platform::Event& stopped) {
+    if (!thread) return;
+    uint32_t code = 0;
+    if (!thread->GetExitCode(code)) return;  // the system could not tell; go on with the next
+    if (code != platform::kStillActive) return;
+    stop.Set();
+    stopped.Wait(kStopWaitMs);
+    thread.reset();
+}
+
+void CaptureContext::StopThreads() {
+    Stop(CaptureThread, CaptureStopEvent, CaptureStoppedEvent);
+    Stop(NotificationThread, NotificationStopEvent, NotificationStoppedEvent);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Process-wide state of the capture: the two worker threads, their events and
+// the pending request, shared by the request exports and the capture thread.
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/Event.h"
+#include "platform/Thread.h"
+
+// The twelve arguments of a picture request, kept until the next request.
+struct SPictureRequest {
+    uint16_t* Images[4] = {nullptr, nullptr, nullptr, nullptr};
+    int32_t ImageWidth = 0;
+    int32_t ImageHeight = 0;
+    uint16_t* Overscans[4] = {nullptr, nullptr, nullptr, nullptr};
+    int32_t OverscanWidth = 0;
+    int32_t OverscanHeight = 0;
+};
+
+struct CaptureContext {
+    std::unique_ptr<platform::Thread> CaptureThread;
+    std::unique_ptr<platform::Thread> NotificationThread;
+
+    platform::Event CaptureRequestEvent{platform::EventReset::Auto};
+    platform::Event PictureRequestEvent{platform::EventReset::Auto};
+    platform::Event CaptureStopEvent{platform::EventReset::Auto};
+    platform::Event CaptureStoppedEvent{platform::EventReset::Auto};
+    platform::Event NotificationStopEvent{platform::EventReset::Auto};
+    platform::Event NotificationStoppedEvent{platform::EventReset::Auto};
+    platform::Event BlockReadyEvent{platform::EventReset::Auto};
+    platform::Event CaptureCompleteEvent{platform::EventReset::Manual};
+    platform::Event WaitingForTriggerEvent{platform::EventReset::Manual};
+
+    int32_t PictureMode = 0;
+    int32_t BlockMode = 0;
+    uint16_t* RawCaptureBuffer = nullptr;
+    SPictureRequest PictureRequest;
+    int32_t NumberOfBlocks = 1;
+
+    // True while the capture thread exists and has not ended.
+    bool IsCaptureThreadRunning() const { return IsRunning(CaptureThread); }
+
+    // Stops both workers: each running one is told to stop and given up to
+    // 2000 ms to say it has; its slot is then emptied. A thread that already
+    // ended keeps its slot.
+    void StopThreads();
+
+    static bool IsRunning(const std::unique_ptr<platform::Thread>& thread);
+
+private:
+    static void Stop(std::unique_ptr<platform::Thread>& thread, platform::Event& stop,
+                     platform::Event& stopped);
+};

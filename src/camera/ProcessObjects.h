@@ -1,0 +1,36 @@
+#pragma once
+// The library's process-wide objects. They are created together, in this
+// order, the first time any of them is needed (in the shared library: while
+// it loads), and destroyed in reverse order when the library unloads.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "camera/CInterlockedScalar.h"
+#include "camera/CTesselCamera.h"
+#include "camera/CVidPid.h"
+#include "camera/CaptureContext.h"
+
+struct ProcessObjects {
+    std::string HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
+    const std::string IniFileName = "\\Vela2Usb.ini";
+    CTesselCamera Camera;
+    std::string ModulePath;
+    CaptureContext Capture;
+    CInterlockedScalar<int32_t> LastStatus{-4};
+    // Filled once by the application object's start-up, read-only afterwards.
+    std::map<int32_t, std::string> StatusNames;
+    std::vector<CVidPid> VidPidList;
+    int32_t OverscanColumns = 0;
+    int32_t OverscanRows = 0;
+};
+
+ProcessObjects& Process();
+
+// Destroys the objects; only the library's unload calls this.
+void DestroyProcessObjects();
+
+inline CInterlockedScalar<int32_t>& LastStatus() { return Process().LastStatus; }
+inline CTesselCamera& TheCamera() { return Process().Camera; }

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Vela2UsbCameraDll.h"
+#include "camera/ProcessObjects.h"
+
+namespace {
+// Exports share one process-wide camera: put back what a test changes.
+class ExportsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        SetHardwareTrigger(1);
+        SetCameraState(0x21);
+        LD_SetSimulationMode(0);
+        LD_SetTimeout(0);
+        Close();
+    }
+};
+}  // namespace
+
+TEST_F(ExportsTest, UninitializedCameraAnswersFromDefaults) {
+    EXPECT_EQ(IsInitialized(), 0);
+    EXPECT_EQ(LD_IsInitialized(), 0);
+    EXPECT_EQ(GetWidth(), -1);
+    EXPECT_EQ(GetHeight(), -1);
+    EXPECT_EQ(GetDeviceHandle(), -1);
+    EXPECT_EQ(GetNumberOfQuadrants(), 4);
+    EXPECT_EQ(LD_GetReadoutTime(), 15000);
+    EXPECT_EQ(LD_GetActiveWidth(), 0);
+    EXPECT_EQ(LD_GetRawImageWidth(), 0);
+    EXPECT_STREQ(GetHardwareRegistryLocation(), "Software\\Quintaris Riravir\\USB\\VELA2_USB");
+}
+
+TEST_F(ExportsTest, GettersWithDestinationStoreBeforeTheyTest) {
+    int32_t value = 12345;
+    EXPECT_EQ(LD_GetOverscanWidth(&value), -3);
+    EXPECT_EQ(value, -1);
+    value = 12345;
+    EXPECT_EQ(LD_GetOverscanHeight(&value), -3);
+    EXPECT_EQ(value, -1);
+    EXPECT_EQ(LD_GetEpalQuadrantWidth(&value), -3);
+    EXPECT_EQ(LD_GetEpalQuadrantHeight(&value), -3);
+    EXPECT_EQ(value, -1);
+    EXPECT_EQ(LD_GetQuadrantWidth(&value), 0);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(LD_GetQuadrantHeight(&value), 0);
+}
+
+TEST_F(ExportsTest, NullDestinationsAreRefusedWithoutWriting) {
+    EXPECT_EQ(LD_GetQuadrantWidth(nullptr), -2);
+    EXPECT_EQ(LD_GetQuadrantHeight(nullptr), -2);
+    EXPECT_EQ(LD_GetOverscanWidth(nullptr), -2);
+    EXPECT_EQ(LD_GetOverscanHeight(nullptr), -2);
+    EXPECT_EQ(LD_GetEpalQuadrantWidth(nullptr), -2);
+    EXPECT_EQ(LD_GetEpalQuadrantHeight(nullptr), -2);
+    EXPECT_EQ(LD_GetTimeout(nullptr), 87);
+    EXPECT_EQ(LD_GetSimulationMode(nullptr), 0);
+}
+
+TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerMode) {
+    uint32_t timeout = 0;
+    SetHardwareTrigger(1);
+    EXPECT_EQ(LD_SetTimeout(100), 0);
+    EXPECT_EQ(LD_GetTimeout(&timeout), 0);
+    EXPECT_EQ(timeout, 3100u);
+
+    SetHardwareTrigger(0);
+    EXPECT_EQ(LD_GetEnableSoftwareTrigger(), 1);
+    LD_SetTimeout(1000);
+    LD_GetTimeout(&timeout);
+    EXPECT_EQ(timeout, 1050u);
+
+    // Changing the trigger mode alone does not recompute the timeout.
+    EXPECT_EQ(LD_SetEnableSoftwareTrigger(0), 0);
+    LD_GetTimeout(&timeout);
+    EXPECT_EQ(timeout, 1050u);
+    EXPECT_EQ(TheCamera().SetTimeout(100), 3100u);
+}
+
+TEST_F(ExportsTest, TriggerSettersAreInverses) {
+    SetHardwareTrigger(0);
+    EXPECT_EQ(LD_GetEnableSoftwareTrigger(), 1);
+    SetHardwareTrigger(1);
+    EXPECT_EQ(LD_GetEnableSoftwareTrigger(), 0);
+    SetSoftwareTrigger(7);
+    EXPECT_EQ(LD_GetEnableSoftwareTrigger(), 7);
+}
+
+TEST_F(ExportsTest, CameraStateMaskIsStoredNotRead) {
+    EXPECT_EQ(GetCameraState(), 0x21);
+    SetCameraState(0x40);
+    EXPECT_EQ(GetCameraState(), 0x40);
+}
+
+TEST_F(ExportsTest, SimulationAndRawFileSettings) {
+    int32_t flag = -1;
+    EXPECT_EQ(LD_SetSimulationMode(1), 0);
+    EXPECT_EQ(LD_GetSimulationMode(&flag), 0);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(LD_SetCreateRawImageFile(1), 0);
+    LD_SetRawImageFilename("/tmp/frame.raw");
+    EXPECT_EQ(TheCamera().RawImageFilename, "/tmp/frame.raw");
+    EXPECT_EQ(TheCamera().CreateRawImageFile, 1);
+    LD_SetRawImageFilename(nullptr);
+    EXPECT_EQ(TheCamera().RawImageFilename, "");
+    LD_SetCreateRawImageFile(0);
+}
+
+TEST_F(ExportsTest, CloseOnANeverInitializedCameraSetsNotInitialized) {
+    LastStatus().Set(0);
+    Close();
+    EXPECT_EQ(LD_GetStatus(), -4);
+    Close();
+    EXPECT_EQ(LD_GetStatus(), -4);
+}
+
+TEST_F(ExportsTest, StartUpFilledTablesAndModulePath) {
+    CTesselCamera& camera = TheCamera();
+    EXPECT_EQ(camera.PrescanColumnsByBinning.at(4), 5);
+    EXPECT_EQ(camera.PrescanRowsByBinning.at(1), 16);
+    EXPECT_EQ(camera.FixedPrescanColumnsByBinning.at(8), 4);
+    EXPECT_NE(Process().ModulePath.find("test_api"), std::string::npos);
+    EXPECT_EQ(Process().IniFileName, "\\Vela2Usb.ini");
+}
