@@ -20,6 +20,9 @@
 
 #include <stdint.h>
 
+/* The library version this header describes. */
+#define VELA2_LIBRARY_VERSION "4.6.0.1"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define VELA2_CALL __stdcall
 #else
