@@ -1,0 +1,14 @@
+#pragma once
+#include "reconstruction/CopyPlan.h"
+
+namespace reconstruction {
+
+// The common layout: 2 or 4 quadrants interleaved column by column (source
+// column stride = quadrant count, first columns below it), all quadrants on
+// the same raw rows, outputs forwards or mirrored by single steps, and no
+// buffer overlapping another. Such a plan is executed in one pass over the
+// raw frame by a vector kernel; anything else returns false untouched.
+bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* rawFrame,
+                        const PictureBuffers& picture);
+
+}  // namespace reconstruction
