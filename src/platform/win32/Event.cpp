@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-namespace platform {
+#include "win32/EventImpl.h"
 
-struct Event::Impl {
-    HANDLE handle;
-};
+namespace platform {
 
 Event::Event(EventReset reset, bool initiallySet)
     : impl_(std::make_unique<Impl>(Impl{CreateEventA(nullptr, reset == EventReset::Manual,

@@ -1,0 +1,138 @@
+#include "platform/UsbDriver.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "platform/SystemError.h"
+
+namespace platform {
+
+void UsbOverlapped::Complete(uint32_t bytes, uint32_t error) {
+    bytes_ = bytes;
+    error_ = error;
+    complete_.store(true, std::memory_order_release);
+    done_.Set();
+}
+
+bool UsbOverlapped::Completed(uint32_t& bytes, uint32_t& error) const {
+    if (!complete_.load(std::memory_order_acquire)) return false;
+    bytes = bytes_;
+    error = error_;
+    return true;
+}
+
+namespace {
+
+struct BackendRegistry {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<UsbDriverBackend>> backends;
+    std::string selected;
+    UsbRemovalReceiver removalReceiver;
+};
+
+BackendRegistry& Registry() {
+    static BackendRegistry* registry = new BackendRegistry;  // outlives static devices
+    return *registry;
+}
+
+// Caller holds the registry lock.
+std::shared_ptr<UsbDriverBackend> Named(BackendRegistry& registry, const std::string& name) {
+    auto it = registry.backends.find(name);
+    return it == registry.backends.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<UsbDriverBackend> Backend() {
+    std::shared_ptr<UsbDriverBackend> backend = ActiveUsbDriverBackend();
+    if (!backend) SetLastSystemError(kErrorGenFailure);
+    return backend;
+}
+
+}  // namespace
+
+void RegisterUsbDriverBackend(const std::string& name, std::shared_ptr<UsbDriverBackend> backend) {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.backends[name] = std::move(backend);
+}
+
+void SelectUsbDriverBackend(const std::string& name) {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.selected = name;
+}
+
+std::shared_ptr<UsbDriverBackend> ActiveUsbDriverBackend() {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    if (!registry.selected.empty()) return Named(registry, registry.selected);
+    const char* fromEnvironment = std::getenv("VELA2_USB_BACKEND");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0')
+        return Named(registry, fromEnvironment);
+    if (std::shared_ptr<UsbDriverBackend> os = OsUsbDriverBackend()) return os;
+    // Without an OS driver, a single in-process backend is the natural one.
+    if (registry.backends.size() == 1) return registry.backends.begin()->second;
+    return nullptr;
+}
+
+std::unique_ptr<DeviceInterfaceList> OpenDeviceInterfaceList(const Guid& interfaceClass) {
+    auto backend = Backend();
+    return backend ? backend->OpenInterfaceList(interfaceClass) : nullptr;
+}
+
+UsbHandle OpenUsbDevice(const std::string& devicePath) {
+    auto backend = Backend();
+    return backend ? backend->Open(devicePath) : kInvalidUsbHandle;
+}
+
+bool CloseUsbDevice(UsbHandle handle) {
+    auto backend = Backend();
+    return backend && backend->Close(handle);
+}
+
+bool UsbDeviceRequest(UsbHandle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* bytesReturned, UsbOverlapped* overlapped) {
+    auto backend = Backend();
+    return backend &&
+           backend->Request(handle, code, in, inSize, out, outSize, bytesReturned, overlapped);
+}
+
+bool UsbOverlappedResult(UsbHandle handle, UsbOverlapped& overlapped, uint32_t& bytes) {
+    auto backend = Backend();
+    return backend && backend->OverlappedResult(handle, overlapped, bytes);
+}
+
+NotificationHandle RegisterUsbInterfaceNotification(WindowHandle window,
+                                                    const Guid& interfaceClass) {
+    auto backend = Backend();
+    return backend ? backend->RegisterInterfaceNotification(window, interfaceClass) : nullptr;
+}
+
+NotificationHandle RegisterUsbHandleNotification(WindowHandle window, UsbHandle handle) {
+    auto backend = Backend();
+    return backend ? backend->RegisterHandleNotification(window, handle) : nullptr;
+}
+
+bool UnregisterUsbNotification(NotificationHandle notification) {
+    auto backend = Backend();
+    return backend && backend->UnregisterNotification(notification);
+}
+
+void SetUsbRemovalReceiver(UsbRemovalReceiver receiver) {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.removalReceiver = std::move(receiver);
+}
+
+void DeliverUsbHandleRemoval(WindowHandle window, UsbHandle handle) {
+    UsbRemovalReceiver receiver;
+    {
+        BackendRegistry& registry = Registry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        receiver = registry.removalReceiver;
+    }
+    // Called unlocked: the receiver may close the device, which reaches the backend.
+    if (receiver) receiver(window, handle);
+}
+
+}  // namespace platform

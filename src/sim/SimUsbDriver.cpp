@@ -1,0 +1,390 @@
+#include "sim/SimUsbDriver.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+
+#include "platform/SystemError.h"
+
+namespace sim {
+
+namespace {
+
+// The driver's request codes, as the driver knows them.
+enum : uint32_t {
+    kDriverVersion = 0x220000,
+    kSecondVersion = 0x220004,
+    kCurrentAltSetting = 0x220008,
+    kAddress = 0x220010,
+    kControlTransfer = 0x220020,
+    kBufferedTransfer = 0x220024,
+    kDirectTransfer = 0x22004B,
+    kRelease = 0x220030,
+    kGetBufferSize = 0x220034,
+    kSetBufferSize = 0x220038,
+    kNameTextA = 0x22003C,
+    kNameTextB = 0x220040,
+    kAbortEndpoint = 0x220044,
+};
+
+// Transfer record layout.
+constexpr uint32_t kRecordSize = 38;
+constexpr uint32_t kAtEndpoint = 13;
+constexpr uint32_t kAtDriverStatus = 14;
+constexpr uint32_t kAtUsbStatus = 18;
+constexpr uint32_t kAtDataOffset = 30;
+constexpr uint32_t kAtDataLength = 34;
+constexpr uint32_t kSizeRecord = 5;
+constexpr uint32_t kTracedBytes = 4096;
+
+enum : uint32_t { kInvalidFunction = 1, kFileNotFound = 2 };
+
+uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Read32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Write32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool Fail(uint32_t error) {
+    platform::SetLastSystemError(error);
+    return false;
+}
+
+class SimInterfaceList : public platform::DeviceInterfaceList {
+  public:
+    explicit SimInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    bool Enumerate(uint32_t index) override {
+        return index < paths_.size() || Fail(platform::kErrorNoMoreItems);
+    }
+    bool DevicePath(uint32_t index, std::string& path) override {
+        if (index >= paths_.size()) return Fail(platform::kErrorNoMoreItems);
+        path = paths_[index];
+        return true;
+    }
+
+  private:
+    std::vector<std::string> paths_;
+};
+
+// Where a synchronous caller waits for a transfer the device completes.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool complete = false;
+    uint32_t count = 0;
+    uint32_t error = 0;
+};
+
+}  // namespace
+
+struct SimUsbDriver::Call {
+    uint32_t code;
+    const uint8_t* in;
+    uint32_t inSize;
+    uint8_t* out;
+    uint32_t outSize;
+    uint32_t* bytesReturned;
+    platform::UsbOverlapped* overlapped;
+    uint32_t answerLimit;
+};
+
+const platform::Guid& CameraInterfaceClass() {
+    static const platform::Guid guid = [] {
+        platform::Guid parsed{};
+        platform::ParseGuid("{C3085563-87DB-4e0a-ABDC-5747B2EB9BF3}", parsed);
+        return parsed;
+    }();
+    return guid;
+}
+
+std::shared_ptr<SimUsbDriver> SimUsbDriver::Instance() {
+    static std::shared_ptr<SimUsbDriver> driver = std::make_shared<SimUsbDriver>();
+    return driver;
+}
+
+std::string SimUsbDriver::Publish(std::shared_ptr<SimUsbDevice> device,
+                                  const platform::Guid& interfaceClass) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string path = "\\\\?\\vela2sim#dev" + std::to_string(nextDevice_++) + "#" +
+                       platform::GuidText(interfaceClass);
+    published_.push_back({path, interfaceClass, std::move(device)});
+    return path;
+}
+
+void SimUsbDriver::Unplug(const std::shared_ptr<SimUsbDevice>& device) {
+    std::vector<Registration> removals;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        published_.erase(std::remove_if(published_.begin(), published_.end(),
+                                        [&](const Published& p) { return p.device == device; }),
+                         published_.end());
+        for (const auto& [token, registration] : registrations_) {
+            auto it = handles_.find(registration.handle);
+            if (it != handles_.end() && it->second == device) removals.push_back(registration);
+        }
+    }
+    device->Unplug();
+    for (const Registration& r : removals) platform::DeliverUsbHandleRemoval(r.window, r.handle);
+}
+
+void SimUsbDriver::Reset() {
+    std::vector<Published> devices;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devices.swap(published_);
+        handles_.clear();
+        registrations_.clear();
+    }
+    for (Published& p : devices) p.device->Unplug();
+}
+
+size_t SimUsbDriver::OpenHandles() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return handles_.size();
+}
+
+std::unique_ptr<platform::DeviceInterfaceList> SimUsbDriver::OpenInterfaceList(
+    const platform::Guid& interfaceClass) {
+    std::vector<std::string> paths;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Published& p : published_)
+        if (p.interfaceClass == interfaceClass) paths.push_back(p.path);
+    return std::make_unique<SimInterfaceList>(std::move(paths));
+}
+
+platform::UsbHandle SimUsbDriver::Open(const std::string& devicePath) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Published& p : published_) {
+        if (p.path != devicePath) continue;
+        const platform::UsbHandle handle = nextHandle_;
+        nextHandle_ += 4;
+        handles_[handle] = p.device;
+        return handle;
+    }
+    Fail(kFileNotFound);
+    return platform::kInvalidUsbHandle;
+}
+
+bool SimUsbDriver::Close(platform::UsbHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return handles_.erase(handle) == 1 || Fail(platform::kErrorInvalidHandle);
+}
+
+std::shared_ptr<SimUsbDevice> SimUsbDriver::DeviceOf(platform::UsbHandle handle) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = handles_.find(handle);
+    return it == handles_.end() ? nullptr : it->second;
+}
+
+bool SimUsbDriver::Request(platform::UsbHandle handle, uint32_t code, const void* in,
+                           uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
+                           platform::UsbOverlapped* overlapped) {
+    if (bytesReturned) *bytesReturned = 0;
+    std::shared_ptr<SimUsbDevice> device = DeviceOf(handle);
+    if (!device) return Fail(platform::kErrorInvalidHandle);
+    if ((in == nullptr && inSize > 0) || (out == nullptr && outSize > 0))
+        return Fail(platform::kErrorInvalidParameter);
+
+    RequestTrace trace;
+    trace.code = code;
+    trace.inputSize = inSize;
+    if (in != nullptr) {
+        const auto* bytes = static_cast<const uint8_t*>(in);
+        trace.input.assign(bytes, bytes + std::min(inSize, kTracedBytes));
+    }
+    trace.output = out;
+    trace.outputSize = outSize;
+    trace.overlapped = overlapped != nullptr;
+    device->Trace(std::move(trace));
+
+    if (uint32_t error = device->RequestError(code)) return Fail(error);
+    const Call request{code,       static_cast<const uint8_t*>(in),
+                       inSize,     static_cast<uint8_t*>(out),
+                       outSize,    bytesReturned,
+                       overlapped, device->AnswerLimit(code)};
+    switch (code) {
+        case kControlTransfer:
+        case kBufferedTransfer:
+        case kDirectTransfer:
+            return SubmitTransfer(request, *device);
+        default:
+            return AnswerInformation(request, *device);
+    }
+}
+
+bool SimUsbDriver::Answer(const Call& request, uint32_t count) const {
+    count = std::min(count, request.answerLimit);
+    if (request.bytesReturned) *request.bytesReturned = count;
+    // An overlapped request the driver finishes at once still completes it.
+    if (request.overlapped) request.overlapped->Complete(count, 0);
+    platform::SetLastSystemError(0);
+    return true;
+}
+
+bool SimUsbDriver::AnswerInformation(const Call& request, SimUsbDevice& device) const {
+    switch (request.code) {
+        case kDriverVersion:
+        case kSecondVersion:
+            if (request.outSize < 4) return Fail(platform::kErrorInvalidParameter);
+            Write32(request.out, request.code == kDriverVersion ? device.DriverVersion()
+                                                                : device.SecondVersion());
+            return Answer(request, 4);
+        case kCurrentAltSetting: {
+            uint8_t setting = 0;
+            if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
+            if (!device.AlternateSetting(setting)) return Fail(platform::kErrorGenFailure);
+            request.out[0] = setting;
+            return Answer(request, 1);
+        }
+        case kAddress:
+            if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
+            request.out[0] = device.Address();
+            return Answer(request, 1);
+        case kNameTextA:
+        case kNameTextB: {
+            if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
+            const std::string text = device.NameText(request.code == kNameTextB);
+            const uint32_t length =
+                std::min<uint32_t>(static_cast<uint32_t>(text.size()), request.outSize - 1);
+            std::memcpy(request.out, text.data(), length);
+            request.out[length] = '\0';
+            return Answer(request, length + 1);
+        }
+        case kRelease:
+            return Answer(request, 0);
+        case kGetBufferSize:
+        case kSetBufferSize: {
+            if (request.inSize < kSizeRecord) return Fail(platform::kErrorInvalidParameter);
+            const uint8_t endpoint = request.in[0];
+            if (request.code == kSetBufferSize)
+                device.SetBufferSize(endpoint, Read32(request.in + 1));
+            if (request.outSize < kSizeRecord) return Answer(request, 0);
+            request.out[0] = endpoint;
+            Write32(request.out + 1, device.GetBufferSize(endpoint));
+            return Answer(request, kSizeRecord);
+        }
+        case kAbortEndpoint:
+            if (request.inSize < 1) return Fail(platform::kErrorInvalidParameter);
+            device.Abort(request.in[0]);
+            return Answer(request, 0);
+        default:
+            return Fail(kInvalidFunction);
+    }
+}
+
+bool SimUsbDriver::SubmitTransfer(const Call& request, SimUsbDevice& device) const {
+    // The record travels in the input buffer; the record-carrying requests
+    // answer in the same record, the direct one into the output buffer.
+    if (request.inSize < kRecordSize) return Fail(platform::kErrorInvalidParameter);
+    auto* record = const_cast<uint8_t*>(request.in);
+    TransferJob job;
+    uint32_t dataOffset = 0;
+    if (request.code == kDirectTransfer) {
+        job.data = request.out;
+        job.length = request.outSize;
+    } else {
+        if (request.out != request.in || request.outSize != request.inSize)
+            return Fail(platform::kErrorInvalidParameter);
+        dataOffset = Read32(record + kAtDataOffset);
+        const uint32_t dataLength = Read32(record + kAtDataLength);
+        if (dataOffset < kRecordSize || dataOffset > request.inSize ||
+            dataLength > request.inSize - dataOffset)
+            return Fail(platform::kErrorInvalidParameter);
+        job.data = record + dataOffset;
+        job.length = dataLength;
+    }
+    if (request.code == kControlTransfer) {
+        job.endpoint = 0;
+        job.setup = SetupPacket{record[0], record[1], Read16(record + 2), Read16(record + 4),
+                                Read16(record + 6)};
+        job.in = job.setup.DeviceToHost();
+    } else {
+        job.endpoint = record[kAtEndpoint];
+        job.in = (job.endpoint & 0x80) != 0;
+    }
+
+    const uint32_t limit = request.answerLimit;
+    auto finish = [record, dataOffset, limit](const TransferOutcome& outcome) {
+        Write32(record + kAtDriverStatus, outcome.driverStatus);
+        Write32(record + kAtUsbStatus, outcome.usbStatus);
+        return std::min(dataOffset + outcome.bytes, limit);
+    };
+    if (request.overlapped != nullptr) {
+        platform::UsbOverlapped* overlapped = request.overlapped;
+        job.complete = [finish, overlapped](const TransferOutcome& outcome) {
+            overlapped->Complete(finish(outcome), outcome.error);
+        };
+        device.Submit(std::move(job));
+        return Fail(platform::kErrorIoPending);
+    }
+    auto latch = std::make_shared<Latch>();
+    job.complete = [finish, latch](const TransferOutcome& outcome) {
+        const uint32_t count = finish(outcome);
+        std::lock_guard<std::mutex> lock(latch->mutex);
+        latch->count = count;
+        latch->error = outcome.error;
+        latch->complete = true;
+        latch->done.notify_all();
+    };
+    device.Submit(std::move(job));
+    std::unique_lock<std::mutex> lock(latch->mutex);
+    latch->done.wait(lock, [&] { return latch->complete; });
+    if (request.bytesReturned) *request.bytesReturned = latch->count;
+    if (latch->error != 0) return Fail(latch->error);
+    platform::SetLastSystemError(0);
+    return true;
+}
+
+bool SimUsbDriver::OverlappedResult(platform::UsbHandle handle, platform::UsbOverlapped& overlapped,
+                                    uint32_t& bytes) {
+    bytes = 0;
+    if (!DeviceOf(handle)) return Fail(platform::kErrorInvalidHandle);
+    uint32_t error = 0;
+    if (!overlapped.Completed(bytes, error)) return Fail(platform::kErrorIoIncomplete);
+    return error == 0 || Fail(error);
+}
+
+platform::NotificationHandle SimUsbDriver::RegisterInterfaceNotification(
+    platform::WindowHandle window, const platform::Guid&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uintptr_t token = nextRegistration_++;
+    registrations_[token] = {window, platform::kInvalidUsbHandle};
+    return reinterpret_cast<platform::NotificationHandle>(token);
+}
+
+platform::NotificationHandle SimUsbDriver::RegisterHandleNotification(platform::WindowHandle window,
+                                                                      platform::UsbHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handles_.count(handle) == 0) {
+        Fail(platform::kErrorInvalidHandle);
+        return nullptr;
+    }
+    const uintptr_t token = nextRegistration_++;
+    registrations_[token] = {window, handle};
+    return reinterpret_cast<platform::NotificationHandle>(token);
+}
+
+bool SimUsbDriver::UnregisterNotification(platform::NotificationHandle notification) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return registrations_.erase(reinterpret_cast<uintptr_t>(notification)) == 1 ||
+           Fail(platform::kErrorInvalidHandle);
+}
+
+void RegisterSimUsbBackend() {
+    platform::RegisterUsbDriverBackend("sim", SimUsbDriver::Instance());
+}
+
+SimUsbSession::SimUsbSession() : driver_(SimUsbDriver::Instance()) {
+    RegisterSimUsbBackend();
+    platform::SelectUsbDriverBackend("sim");
+    driver_->Reset();
+}
+
+SimUsbSession::~SimUsbSession() {
+    driver_->Reset();
+    platform::SelectUsbDriverBackend("");
+}
+
+}  // namespace sim
