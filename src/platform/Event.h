@@ -3,10 +3,14 @@
 //
 // An auto-reset event releases exactly one wait and is reset by it; a
 // manual-reset event stays set, releasing every wait, until Reset().
+//
+// A named event is shared with every process of the user that opens the same
+// name; creating one that exists opens it and keeps its state.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/WaitResult.h"
 
@@ -17,7 +21,16 @@ enum class EventReset { Auto, Manual };
 class Event {
 public:
     explicit Event(EventReset reset, bool initiallySet = false);
+    // Creates or opens the named event; an empty name makes an unnamed one.
+    Event(EventReset reset, bool initiallySet, const std::string& name);
     ~Event();
+
+    // Opens an existing named event; null when there is none of that name.
+    static std::unique_ptr<Event> OpenNamed(const std::string& name);
+
+    // False when the system could not create or open the event; such an
+    // event ignores Set and Reset and its waits fail.
+    bool IsValid() const;
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -33,6 +46,7 @@ public:
     Impl& impl() { return *impl_; }
 
 private:
+    explicit Event(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
 
@@ -45,7 +59,7 @@ struct WaitAnyResult {
 };
 
 // Blocks up to timeoutMs for any of count events (count 1 to 64).
-// Failed for an empty or oversized list or a null entry.
+// Failed for an empty or oversized list, a null or invalid entry.
 WaitAnyResult WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs);
 
 }  // namespace platform

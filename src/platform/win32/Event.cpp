@@ -6,13 +6,26 @@
 
 namespace platform {
 
-Event::Event(EventReset reset, bool initiallySet)
+Event::Event(EventReset reset, bool initiallySet) : Event(reset, initiallySet, std::string()) {}
+
+Event::Event(EventReset reset, bool initiallySet, const std::string& name)
     : impl_(std::make_unique<Impl>(Impl{CreateEventA(nullptr, reset == EventReset::Manual,
-                                                     initiallySet, nullptr)})) {}
+                                                     initiallySet,
+                                                     name.empty() ? nullptr : name.c_str())})) {}
+
+Event::Event(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+std::unique_ptr<Event> Event::OpenNamed(const std::string& name) {
+    HANDLE handle = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name.c_str());
+    if (!handle) return nullptr;
+    return std::unique_ptr<Event>(new Event(std::make_unique<Impl>(Impl{handle})));
+}
 
 Event::~Event() {
     if (impl_->handle) CloseHandle(impl_->handle);
 }
+
+bool Event::IsValid() const { return impl_->handle != nullptr; }
 
 void Event::Set() { SetEvent(impl_->handle); }
 void Event::Reset() { ResetEvent(impl_->handle); }

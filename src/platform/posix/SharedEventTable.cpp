@@ -1,0 +1,139 @@
+#include "posix/SharedEventTable.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace platform {
+namespace shared_events {
+namespace {
+
+bool Alive(int32_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+// Adding a slot is rare and short; the lock records its holder so a process
+// that died holding it cannot block the others.
+class AllocatorLock {
+public:
+    explicit AllocatorLock(Table& table) : table_(table) {
+        int32_t self = getpid();
+        for (;;) {
+            int32_t holder = 0;
+            if (table_.allocator.compare_exchange_strong(holder, self)) return;
+            if (!Alive(holder) && table_.allocator.compare_exchange_strong(holder, self)) return;
+            sched_yield();
+        }
+    }
+    ~AllocatorLock() { table_.allocator.store(0); }
+
+private:
+    Table& table_;
+};
+
+void AddOpener(Slot& slot) {
+    int32_t self = getpid();
+    for (auto& opener : slot.openers) {
+        int32_t current = opener.load();
+        if (current == self) return;
+    }
+    for (auto& opener : slot.openers) {
+        int32_t current = opener.load();
+        if ((current == 0 || !Alive(current)) && opener.compare_exchange_strong(current, self))
+            return;
+    }
+}
+
+bool AnyOpenerAlive(Slot& slot) {
+    for (auto& opener : slot.openers)
+        if (Alive(opener.load())) return true;
+    return false;
+}
+
+}  // namespace
+
+Table* Attach() {
+    static Table* table = []() -> Table* {
+        std::string name = "/vela2-events." + std::to_string(getuid());
+        int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return nullptr;
+        struct stat info {};
+        if (fstat(fd, &info) != 0 ||
+            (info.st_size < static_cast<off_t>(sizeof(Table)) && ftruncate(fd, sizeof(Table)) != 0)) {
+            close(fd);
+            return nullptr;
+        }
+        void* mapping = mmap(nullptr, sizeof(Table), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        return mapping == MAP_FAILED ? nullptr : static_cast<Table*>(mapping);
+    }();
+    return table;
+}
+
+Slot* Find(Table& table, const std::string& name, bool create, bool manual, bool initiallySet) {
+    if (name.empty() || name.size() > kMaxNameLength) return nullptr;
+    AllocatorLock lock(table);
+    Slot* freeSlot = nullptr;
+    for (Slot& slot : table.slots) {
+        uint32_t used = slot.used.load();
+        if (used == 2 && name == slot.name) {
+            if (create && !AnyOpenerAlive(slot)) {
+                slot.manual.store(manual);
+                slot.state.store(initiallySet ? 1 : 0);
+            }
+            AddOpener(slot);
+            return &slot;
+        }
+        if (used != 2 && freeSlot == nullptr) freeSlot = &slot;
+    }
+    if (!create || freeSlot == nullptr) return nullptr;
+    freeSlot->used.store(1);
+    std::memset(freeSlot->name, 0, sizeof freeSlot->name);
+    std::memcpy(freeSlot->name, name.data(), name.size());
+    freeSlot->manual.store(manual);
+    freeSlot->state.store(initiallySet ? 1 : 0);
+    for (auto& opener : freeSlot->openers) opener.store(0);
+    AddOpener(*freeSlot);
+    freeSlot->used.store(2);
+    return freeSlot;
+}
+
+void Release(Slot& slot) {
+    int32_t self = getpid();
+    for (auto& opener : slot.openers) {
+        int32_t current = self;
+        opener.compare_exchange_strong(current, 0);
+    }
+}
+
+void Set(Table& table, Slot& slot) {
+    slot.state.store(1);
+    table.sequence.fetch_add(1);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&table.sequence), FUTEX_WAKE, INT_MAX, nullptr,
+            nullptr, 0);
+}
+
+void Reset(Slot& slot) { slot.state.store(0); }
+
+bool TakeIfSet(Slot& slot) {
+    if (slot.manual.load()) return slot.state.load() == 1;
+    uint32_t set = 1;
+    return slot.state.compare_exchange_strong(set, 0);
+}
+
+void WaitForChange(Table& table, uint32_t seen, uint32_t timeoutMs) {
+    timespec wait{static_cast<time_t>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000000L};
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&table.sequence), FUTEX_WAIT, seen,
+            timeoutMs == kInfinite ? nullptr : &wait, nullptr, 0);
+}
+
+}  // namespace shared_events
+}  // namespace platform
