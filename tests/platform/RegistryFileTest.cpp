@@ -1,0 +1,249 @@
+// Registry files: the parser on its own, and importing through the registry
+// seam (our store natively, the system's registry editor under Wine).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/RegFile.h"
+#include "platform/Registry.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+#endif
+
+using namespace platform;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+const char kFileBody[] =
+    "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n"
+    "\"sz\"=\"text with \\\"quotes\\\" and \\\\\"\r\n"
+    "@=\"default\"\r\n"
+    "; a comment line\r\n"
+    "\"dword\"=dword:0000002a\r\n"
+    "\"binary\"=hex:0a,ff\r\n"
+    "\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+    "\"none\"=hex(0):01,02\r\n"
+    "\"big\"=hex(5):00,00,00,05\r\n"
+    "\"continued\"=hex:01,02,\\\r\n"
+    "  03,04\r\n"
+    "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys\\Sub]\r\n";
+
+const char kUnicodeStrings[] =
+    "\"expand\"=hex(2):25,00,50,00,25,00,00,00\r\n"
+    "\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n";
+const char kAnsiStrings[] =
+    "\"expand\"=hex(2):25,50,25,00\r\n"
+    "\"multi\"=hex(7):61,00,62,00,00\r\n";
+
+struct Expected {
+    const char* name;
+    uint32_t type;
+    std::vector<uint8_t> data;
+};
+
+std::vector<Expected> ExpectedValues() {
+    return {
+        {"sz", kRegSz, Bytes(std::string("text with \"quotes\" and \\") + '\0')},
+        {"", kRegSz, Bytes(std::string("default") + '\0')},
+        {"dword", kRegDword, {0x2a, 0, 0, 0}},
+        {"binary", kRegBinary, {0x0a, 0xff}},
+        {"qword", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"none", kRegNone, {1, 2}},
+        {"big", kRegDwordBigEndian, {0, 0, 0, 5}},
+        {"continued", kRegBinary, {1, 2, 3, 4}},
+        {"expand", kRegExpandSz, Bytes(std::string("%P%") + '\0')},
+        {"multi", kRegMultiSz, Bytes(std::string("a\0b\0\0", 5))},
+    };
+}
+
+TEST(RegFileParseTest, ReadsEveryValueFormInBothVersions) {
+    std::vector<std::string> files = {
+        Utf16(std::string(kRegFileHeader5) + "\r\n" + "[HKEY_CURRENT_USER\\X]\r\n" +
+              kUnicodeStrings),
+        std::string(kRegFileHeader4) + "\n[HKEY_CURRENT_USER\\X]\n" + kAnsiStrings,
+    };
+    for (const std::string& file : files) {
+        std::vector<RegFileKey> keys;
+        RegFileError error;
+        ASSERT_TRUE(ParseRegFile(file, keys, error)) << error.line << ": " << error.message;
+        ASSERT_EQ(keys.size(), 1u);
+        ASSERT_EQ(keys[0].values.size(), 2u);
+        EXPECT_EQ(keys[0].values[0].data, Bytes(std::string("%P%") + '\0'));
+        EXPECT_EQ(keys[0].values[1].data, Bytes(std::string("a\0b\0\0", 5)));
+    }
+}
+
+TEST(RegFileParseTest, DeletionsAreMarked) {
+    std::vector<RegFileKey> keys;
+    RegFileError error;
+    ASSERT_TRUE(ParseRegFile("REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\B]\n\"v\"=-\n",
+                             keys, error));
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_TRUE(keys[0].remove);
+    EXPECT_EQ(keys[0].path, "HKEY_CURRENT_USER\\A");
+    ASSERT_EQ(keys[1].values.size(), 1u);
+    EXPECT_TRUE(keys[1].values[0].remove);
+}
+
+TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
+    const char* bad[] = {
+        "\"v\"=hex:zz",     "\"v\"=dword:123456789", "\"v\"=\"open",  "\"v\"=\"a\\q\"",
+        "\"v\"=\"a\" junk", "\"v\" \"x\"",           "[HKEY_CURRENT", "stray text",
+        "\"v\"=hex(x):00",  "\"v\"=word:1",
+    };
+    for (const char* line : bad) {
+        std::vector<RegFileKey> keys;
+        RegFileError error;
+        std::string file = std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"ok\"=\"1\"\n") +
+                           line + "\n\"after\"=\"2\"\n";
+        EXPECT_FALSE(ParseRegFile(file, keys, error)) << line;
+        EXPECT_EQ(error.line, 5u) << line;
+        EXPECT_TRUE(keys.empty());
+    }
+    std::vector<RegFileKey> keys;
+    RegFileError error;
+    EXPECT_FALSE(ParseRegFile("Windows Registry Editor\n", keys, error));
+    EXPECT_FALSE(ParseRegFile("REGEDIT4\n\"v\"=\"before any key\"\n", keys, error));
+    EXPECT_EQ(error.line, 2u);
+}
+
+TEST(RegFileParseTest, FormattedValuesReadBackToTheSameBytes) {
+    std::vector<Expected> values = ExpectedValues();
+    values.push_back({"control", kRegSz, Bytes(std::string("tab\there") + '\0')});
+    values.push_back({"unterminated", kRegSz, Bytes("abc")});
+    values.push_back({"long", kRegBinary, std::vector<uint8_t>(100, 0x5a)});
+    values.push_back({"short dword", kRegDword, {1, 2}});
+    std::string file = std::string(kRegFileHeader4) + "\n[HKEY_CURRENT_USER\\X]\n";
+    for (const Expected& value : values)
+        file +=
+            FormatRegFileValue(value.name, value.type, value.data.data(), value.data.size()) + "\n";
+    std::vector<RegFileKey> keys;
+    RegFileError error;
+    ASSERT_TRUE(ParseRegFile(file, keys, error)) << error.line << ": " << error.message;
+    ASSERT_EQ(keys.size(), 1u);
+    ASSERT_EQ(keys[0].values.size(), values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(keys[0].values[i].name, values[i].name);
+        EXPECT_EQ(keys[0].values[i].type, values[i].type) << values[i].name;
+        EXPECT_EQ(keys[0].values[i].data, values[i].data) << values[i].name;
+    }
+}
+
+class RegistryImportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifndef _WIN32
+        char pattern[] = "/tmp/vela2-import-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        setenv("VELA2_REGISTRY_DIR", pattern, 1);
+#endif
+        DeleteRegistryTree(kHkeyCurrentUser, kBase);
+        file_ = (std::filesystem::temp_directory_path() /
+                 ("vela2-import-" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                  ".reg"))
+                    .string();
+    }
+    void TearDown() override {
+        DeleteRegistryTree(kHkeyCurrentUser, kBase);
+        std::filesystem::remove(file_);
+#ifndef _WIN32
+        std::filesystem::remove_all(dir_);
+        unsetenv("VELA2_REGISTRY_DIR");
+#endif
+    }
+    bool Import(const std::string& content, std::string& firstKey) {
+        std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
+        return ImportRegistryFile(file_, firstKey);
+    }
+    bool Exists(const char* path) {
+        RegKey key = 0;
+        if (OpenRegistryKey(kHkeyCurrentUser, path, kKeyRead, &key) != 0) return false;
+        CloseRegistryKey(key);
+        return true;
+    }
+    void ExpectImportedValues() {
+        RegKey key = 0;
+        ASSERT_EQ(OpenRegistryKey(kHkeyCurrentUser, kKeys, kKeyRead, &key), 0u);
+        for (const Expected& value : ExpectedValues()) {
+            uint8_t data[64];
+            uint32_t size = sizeof data;
+            uint32_t type = 0;
+            ASSERT_EQ(QueryRegistryValue(key, value.name, &type, data, &size), 0u) << value.name;
+            EXPECT_EQ(type, value.type) << value.name;
+            EXPECT_EQ(std::vector<uint8_t>(data, data + size), value.data) << value.name;
+        }
+        CloseRegistryKey(key);
+    }
+
+    static constexpr const char* kBase = "Software\\Vela2ImportTest";
+    static constexpr const char* kKeys = "Software\\Vela2ImportTest\\Keys";
+    std::string dir_;
+    std::string file_;
+};
+
+TEST_F(RegistryImportTest, UnicodeFileWithEveryTypeRoundTrips) {
+    std::string firstKey;
+    ASSERT_TRUE(Import(
+        Utf16(std::string(kRegFileHeader5) + kFileBody +
+              "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n" + kUnicodeStrings),
+        firstKey));
+    EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys");
+    ExpectImportedValues();
+    EXPECT_TRUE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
+}
+
+TEST_F(RegistryImportTest, AnsiFileWithEveryTypeRoundTrips) {
+    std::string firstKey;
+    std::string body = kFileBody;
+    for (char& c : body)
+        if (c == '\r') c = ' ';
+    ASSERT_TRUE(Import(std::string(kRegFileHeader4) + "\n" + body +
+                           "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n" + kAnsiStrings,
+                       firstKey));
+    ExpectImportedValues();
+}
+
+TEST_F(RegistryImportTest, DeletionsRemoveKeysAndValues) {
+    std::string firstKey;
+    ASSERT_TRUE(Import(std::string(kRegFileHeader4) + "\n" + kFileBody, firstKey));
+    ASSERT_TRUE(Import(std::string(kRegFileHeader4) +
+                           "\n[-HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys\\Sub]\n"
+                           "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n\"sz\"=-\n",
+                       firstKey));
+    EXPECT_FALSE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
+    RegKey key = 0;
+    ASSERT_EQ(OpenRegistryKey(kHkeyCurrentUser, kKeys, kKeyRead, &key), 0u);
+    uint32_t size = 0;
+    EXPECT_NE(QueryRegistryValue(key, "sz", nullptr, nullptr, &size), 0u);
+    EXPECT_EQ(QueryRegistryValue(key, "dword", nullptr, nullptr, &size), 0u);
+    CloseRegistryKey(key);
+}
+
+TEST_F(RegistryImportTest, AFileWithOneBadLineAppliesNothing) {
+    std::string firstKey = "unchanged";
+    EXPECT_FALSE(
+        Import(std::string(kRegFileHeader4) + "\n" + kFileBody + "\"bad\"=hex:0g\n", firstKey));
+    EXPECT_EQ(firstKey, "unchanged");
+    EXPECT_FALSE(Exists(kBase));
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// Durability of the registry store kept in files where the system has no
+// registry: several processes, crashes mid-write, damaged files.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/Registry.h"
+#include "platform/posix/AtomicFile.h"
+
+using namespace platform;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class RegistryStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vela2-store-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        setenv("VELA2_REGISTRY_DIR", pattern, 1);
+        ASSERT_EQ(CreateRegistryKey(kHkeyCurrentUser, "Software\\Store", "", 0, kKeyAllAccess,
+                                    &key_, nullptr),
+                  0u);
+    }
+    void TearDown() override {
+        CloseRegistryKey(key_);
+        std::filesystem::remove_all(dir_);
+        unsetenv("VELA2_REGISTRY_DIR");
+    }
+    std::string StoreFile() const { return dir_ + "/HKEY_CURRENT_USER.reg"; }
+
+    uint32_t SetDword(const std::string& name, uint32_t value) {
+        return SetRegistryValue(key_, name.c_str(), kRegDword,
+                                reinterpret_cast<const uint8_t*>(&value), 4);
+    }
+    uint32_t GetDword(const std::string& name, uint32_t& value) {
+        uint32_t size = 4;
+        return QueryRegistryValue(key_, name.c_str(), nullptr, reinterpret_cast<uint8_t*>(&value),
+                                  &size);
+    }
+
+    std::string dir_;
+    RegKey key_ = 0;
+};
+
+TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWrites = 200;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            for (int i = 0; i < kWrites; ++i)
+                if (SetDword("p" + std::to_string(child) + "_" + std::to_string(i), i) != 0)
+                    _exit(1);
+            _exit(0);
+        }
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int child = 0; child < 2; ++child) {
+        for (int i = 0; i < kWrites; ++i) {
+            uint32_t value = 0xFFFF;
+            std::string name = "p" + std::to_string(child) + "_" + std::to_string(i);
+            ASSERT_EQ(GetDword(name, value), 0u) << name;
+            EXPECT_EQ(value, uint32_t(i));
+        }
+    }
+}
+
+int g_hookPipe = -1;
+void StopBeforeRename(const std::string&) {
+    char signal = 'x';
+    if (write(g_hookPipe, &signal, 1) == 1) pause();
+}
+
+TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) {
+    ASSERT_EQ(SetDword("value", 1), 0u);
+    std::string before = ReadText(StoreFile());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        g_hookPipe = fds[1];
+        SetAtomicWriteHook(&StopBeforeRename);
+        SetDword("value", 2);
+        _exit(0);
+    }
+    char signal = 0;
+    ASSERT_EQ(read(fds[0], &signal, 1), 1);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(fds[0]);
+    close(fds[1]);
+
+    EXPECT_EQ(ReadText(StoreFile()), before);
+    uint32_t value = 0;
+    ASSERT_EQ(GetDword("value", value), 0u);
+    EXPECT_EQ(value, 1u);
+    // The lock died with the writer, so the store goes on working.
+    EXPECT_EQ(SetDword("value", 3), 0u);
+    ASSERT_EQ(GetDword("value", value), 0u);
+    EXPECT_EQ(value, 3u);
+}
+
+TEST_F(RegistryStoreTest, ChangesByAnotherProcessAreSeen) {
+    ASSERT_EQ(SetDword("value", 1), 0u);
+    uint32_t value = 0;
+    ASSERT_EQ(GetDword("value", value), 0u);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(SetDword("value", 7) == 0 ? 0 : 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(GetDword("value", value), 0u);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
+    ASSERT_EQ(SetDword("value", 1), 0u);
+    std::string whole = ReadText(StoreFile());
+    for (const std::string& damaged :
+         {whole.substr(0, whole.size() - 12), whole.substr(0, whole.size() / 2),
+          std::string("garbage\n"), whole + "\"late\"=dword:00000001\n"}) {
+        std::ofstream(StoreFile(), std::ios::binary | std::ios::trunc) << damaged;
+        uint32_t value = 0;
+        EXPECT_EQ(GetDword("value", value), kErrorBadDatabase);
+        EXPECT_EQ(SetDword("other", 2), kErrorBadDatabase);
+        RegKey sub = 0;
+        EXPECT_EQ(CreateRegistryKey(key_, "new", "", 0, kKeyAllAccess, &sub, nullptr),
+                  kErrorBadDatabase);
+        EXPECT_EQ(ReadText(StoreFile()), damaged);
+    }
+}
+
+TEST_F(RegistryStoreTest, TheStoreFileIsReadableText) {
+    const char text[] = "C:\\path \"quoted\"";
+    ASSERT_EQ(
+        SetRegistryValue(key_, "Text", kRegSz, reinterpret_cast<const uint8_t*>(text), sizeof text),
+        0u);
+    ASSERT_EQ(SetDword("Number", 5), 0u);
+    std::string file = ReadText(StoreFile());
+    EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Store]"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"Text\"=\"C:\\\\path \\\"quoted\\\"\""), std::string::npos) << file;
+    EXPECT_NE(file.find("\"Number\"=dword:00000005"), std::string::npos) << file;
+}
+
+}  // namespace
+#endif

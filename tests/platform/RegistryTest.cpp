@@ -1,0 +1,207 @@
+// The registry seam as the key classes use it. Runs against our own store
+// natively and against the system's registry under Wine, so both must agree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/SystemError.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
+using namespace platform;
+
+namespace {
+
+std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> bytes) { return bytes; }
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifndef _WIN32
+        char pattern[] = "/tmp/vela2-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        setenv("VELA2_REGISTRY_DIR", pattern, 1);
+#endif
+        base_ = std::string("Software\\Vela2RegistryTest\\") +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        DeleteRegistryTree(kHkeyCurrentUser, base_.c_str());
+        uint32_t disposition = 0;
+        ASSERT_EQ(CreateRegistryKey(kHkeyCurrentUser, base_.c_str(), "", 0, kKeyAllAccess, &key_,
+                                    &disposition),
+                  0u);
+        EXPECT_EQ(disposition, kRegCreatedNewKey);
+    }
+    void TearDown() override {
+        CloseRegistryKey(key_);
+        DeleteRegistryTree(kHkeyCurrentUser, base_.c_str());
+#ifndef _WIN32
+        std::filesystem::remove_all(dir_);
+        unsetenv("VELA2_REGISTRY_DIR");
+#endif
+    }
+
+    void Set(const char* name, uint32_t type, const std::vector<uint8_t>& data) {
+        ASSERT_EQ(SetRegistryValue(key_, name, type, data.data(), uint32_t(data.size())), 0u);
+    }
+    std::vector<uint8_t> Query(const char* name, uint32_t* type = nullptr) {
+        uint32_t size = 0;
+        EXPECT_EQ(QueryRegistryValue(key_, name, type, nullptr, &size), 0u);
+        std::vector<uint8_t> data(size);
+        EXPECT_EQ(QueryRegistryValue(key_, name, type, data.data(), &size), 0u);
+        data.resize(size);
+        return data;
+    }
+
+    std::string dir_;
+    std::string base_;
+    RegKey key_ = 0;
+};
+
+TEST_F(RegistryTest, EveryValueTypeKeepsItsBytesExactly) {
+    struct Case {
+        const char* name;
+        uint32_t type;
+        std::vector<uint8_t> data;
+    };
+    std::vector<Case> cases = {
+        {"none", kRegNone, Bytes({1, 2})},
+        {"sz", kRegSz, Bytes({'a', 'b', 0})},
+        {"expand", kRegExpandSz, Bytes({'%', 'P', '%', 0})},
+        {"binary", kRegBinary, Bytes({0x0A, 0xFF, 0x00})},
+        {"empty binary", kRegBinary, {}},
+        {"dword", kRegDword, Bytes({5, 0, 0, 0})},
+        {"big endian", kRegDwordBigEndian, Bytes({0, 0, 0, 5})},
+        {"multi", kRegMultiSz, Bytes({'a', 0, 'b', 0, 0})},
+    };
+    for (const Case& c : cases) Set(c.name, c.type, c.data);
+    for (const Case& c : cases) {
+        uint32_t type = 99;
+        EXPECT_EQ(Query(c.name, &type), c.data) << c.name;
+        EXPECT_EQ(type, c.type) << c.name;
+    }
+}
+
+TEST_F(RegistryTest, NamesIgnoreCaseButKeepTheirFirstSpelling) {
+    Set("MixedCase", kRegBinary, Bytes({1}));
+    Set("MIXEDCASE", kRegBinary, Bytes({2}));
+    EXPECT_EQ(Query("mixedcase"), Bytes({2}));
+    char name[32];
+    uint32_t length = sizeof name;
+    ASSERT_EQ(EnumRegistryValue(key_, 0, name, &length, nullptr, nullptr, nullptr), 0u);
+    EXPECT_STREQ(name, "MixedCase");
+    EXPECT_EQ(length, 9u);
+
+    RegKey sub = 0;
+    ASSERT_EQ(CreateRegistryKey(key_, "SubKey", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
+    CloseRegistryKey(sub);
+    uint32_t disposition = 0;
+    ASSERT_EQ(CreateRegistryKey(key_, "SUBKEY", "", 0, kKeyAllAccess, &sub, &disposition), 0u);
+    EXPECT_EQ(disposition, kRegOpenedExistingKey);
+    CloseRegistryKey(sub);
+    length = sizeof name;
+    ASSERT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), 0u);
+    EXPECT_STREQ(name, "SubKey");
+}
+
+TEST_F(RegistryTest, MissingKeysAndValuesGiveFileNotFound) {
+    RegKey sub = 0;
+    EXPECT_EQ(OpenRegistryKey(key_, "absent", kKeyAllAccess, &sub), kErrorFileNotFound);
+    uint32_t size = 0;
+    EXPECT_EQ(QueryRegistryValue(key_, "absent", nullptr, nullptr, &size), kErrorFileNotFound);
+    EXPECT_EQ(DeleteRegistryValue(key_, "absent"), kErrorFileNotFound);
+}
+
+TEST_F(RegistryTest, SmallBuffersGiveMoreDataAndTheNeededSize) {
+    Set("value", kRegBinary, Bytes({1, 2, 3, 4}));
+    uint8_t data[2];
+    uint32_t size = sizeof data;
+    EXPECT_EQ(QueryRegistryValue(key_, "value", nullptr, data, &size), kErrorMoreData);
+    EXPECT_EQ(size, 4u);
+
+    char name[3];
+    uint32_t length = sizeof name;
+    size = 8;
+    uint8_t big[8];
+    EXPECT_EQ(EnumRegistryValue(key_, 0, name, &length, nullptr, big, &size), kErrorMoreData);
+
+    RegKey sub = 0;
+    ASSERT_EQ(CreateRegistryKey(key_, "longer name", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
+    CloseRegistryKey(sub);
+    length = sizeof name;
+    EXPECT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), kErrorMoreData);
+    char enough[12];
+    length = sizeof enough;
+    EXPECT_EQ(EnumRegistryKey(key_, 0, enough, &length, nullptr, nullptr), 0u);
+    length = sizeof enough;
+    EXPECT_EQ(EnumRegistryKey(key_, 1, enough, &length, nullptr, nullptr), kErrorNoMoreItems);
+}
+
+TEST_F(RegistryTest, SubkeysEnumerateInNameOrderValuesInCreationOrder) {
+    for (const char* name : {"charlie", "Alpha", "bravo"}) {
+        RegKey sub = 0;
+        ASSERT_EQ(CreateRegistryKey(key_, name, "", 0, kKeyAllAccess, &sub, nullptr), 0u);
+        CloseRegistryKey(sub);
+    }
+    std::vector<std::string> names;
+    for (uint32_t i = 0;; ++i) {
+        char name[32];
+        uint32_t length = sizeof name;
+        uint32_t result = EnumRegistryKey(key_, i, name, &length, nullptr, nullptr);
+        if (result == kErrorNoMoreItems) break;
+        ASSERT_EQ(result, 0u);
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "bravo", "charlie"}));
+}
+
+TEST_F(RegistryTest, KeyInfoReportsCountsAndLongestLengths) {
+    Set("ab", kRegBinary, Bytes({1, 2, 3}));
+    Set("abcde", kRegBinary, Bytes({1}));
+    RegKey sub = 0;
+    ASSERT_EQ(CreateRegistryKey(key_, "a\\deeper", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
+    CloseRegistryKey(sub);
+    RegKeyInfo info;
+    ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
+    EXPECT_EQ(info.subkeys, 1u);
+    EXPECT_EQ(info.maxSubkeyLength, 1u);
+    EXPECT_EQ(info.values, 2u);
+    EXPECT_EQ(info.maxValueNameLength, 5u);
+    EXPECT_EQ(info.maxValueDataSize, 3u);
+}
+
+TEST_F(RegistryTest, CreateMakesEveryLevelAndDeleteTreeRemovesThem) {
+    RegKey sub = 0;
+    uint32_t disposition = 0;
+    ASSERT_EQ(CreateRegistryKey(key_, "one\\two\\three", "", 0, kKeyAllAccess, &sub, &disposition),
+              0u);
+    EXPECT_EQ(disposition, kRegCreatedNewKey);
+    CloseRegistryKey(sub);
+    ASSERT_EQ(OpenRegistryKey(key_, "one\\two", kKeyRead, &sub), 0u);
+    CloseRegistryKey(sub);
+    EXPECT_EQ(DeleteRegistryTree(key_, "one"), 0u);
+    EXPECT_EQ(OpenRegistryKey(key_, "one", kKeyRead, &sub), kErrorFileNotFound);
+}
+
+TEST_F(RegistryTest, DefaultValueHasTheEmptyName) {
+    Set(nullptr, kRegSz, Bytes({'d', 0}));
+    EXPECT_EQ(Query(""), Bytes({'d', 0}));
+}
+
+TEST_F(RegistryTest, ConnectingToThisMachineGivesAUsableRoot) {
+    RegKey root = 0;
+    ASSERT_EQ(ConnectRegistry(nullptr, kHkeyCurrentUser, &root), 0u);
+    RegKey sub = 0;
+    EXPECT_EQ(OpenRegistryKey(root, base_.c_str(), kKeyRead, &sub), 0u);
+    CloseRegistryKey(sub);
+    CloseRegistryKey(root);
+}
+
+}  // namespace
