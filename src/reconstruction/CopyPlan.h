@@ -37,10 +37,10 @@ struct CopyPlan {
     bool failed = false;    // planning stopped at quadrant copyCount with an error
 };
 
-// Number of elements of the range (first, last, stride) that also lie inside
-// [0, extent): a range running the wrong way or starting outside is empty.
-// Throws std::invalid_argument for a zero stride.
-int32_t RangeCount(int64_t first, int64_t last, int32_t stride, int64_t extent);
+// Number of indices of the range (first, last, stride): (last - first) /
+// stride + 1, or 0 for a range running the wrong way. Throws
+// std::invalid_argument for a zero stride.
+int64_t RangeLength(int64_t first, int64_t last, int32_t stride);
 
 // Plans every quadrant of the input and reduces the process-wide overscan
 // height as it goes; input has passed the buffer checks.

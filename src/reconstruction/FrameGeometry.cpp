@@ -43,11 +43,16 @@ FrameGeometry ComputeFrameGeometry(const FrameGeometryInput& in) {
 
 TransferSize ComputeTransferSize(int32_t numberOfQuadrants, int32_t rawQuadrantWidth,
                                  int32_t rawQuadrantHeight) {
+    return TransferSizeForBytes(
+        Wrap(int64_t{numberOfQuadrants} * rawQuadrantWidth * rawQuadrantHeight * 2));
+}
+
+TransferSize TransferSizeForBytes(int32_t frameBytes) {
     TransferSize size;
-    size.frameBytes = Wrap(int64_t{numberOfQuadrants} * rawQuadrantWidth * rawQuadrantHeight * 2);
-    const double blocks = std::ceil(static_cast<uint32_t>(size.frameBytes) * 1.52587890625e-5);
+    size.frameBytes = frameBytes;
+    const double blocks = std::ceil(static_cast<uint32_t>(frameBytes) * 1.52587890625e-5);
     size.numberOfBlocks = std::max<int32_t>(1, static_cast<int32_t>(blocks));
-    size.windowImageSize = Wrap((int64_t{size.frameBytes} + 511) / 512 * 512);
+    size.windowImageSize = Wrap((int64_t{frameBytes} + 511) / 512 * 512);
     return size;
 }
 

@@ -55,5 +55,6 @@ struct TransferSize {
 
 TransferSize ComputeTransferSize(int32_t numberOfQuadrants, int32_t rawQuadrantWidth,
                                  int32_t rawQuadrantHeight);
+TransferSize TransferSizeForBytes(int32_t frameBytes);
 
 }  // namespace reconstruction

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "reconstruction/DeinterleaveKernel.h"
+
+namespace reconstruction {
+namespace {
+
+std::vector<KernelLevel> AvailableLevels() {
+    std::vector<KernelLevel> levels = {KernelLevel::Scalar};
+    if (BestKernelLevel() != KernelLevel::Scalar) levels.push_back(KernelLevel::Sse2);
+    if (BestKernelLevel() == KernelLevel::Avx2) levels.push_back(KernelLevel::Avx2);
+    return levels;
+}
+
+// Every length around the vector widths, every start alignment of the
+// outputs, forwards and mirrored, streamed or not: each output position gets
+// its lane's pixel and nothing around the outputs is written.
+TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
+    constexpr int kGuard = 40;
+    for (KernelLevel level : AvailableLevels())
+        for (int n : {2, 4})
+            for (int count = 0; count <= 70; ++count)
+                for (int offset = 0; offset < 16; offset += 3)
+                    for (bool stream : {false, true}) {
+                        std::vector<uint16_t> row(count * n + 1);
+                        for (size_t i = 0; i < row.size(); ++i)
+                            row[i] = static_cast<uint16_t>(i + 1);
+                        std::vector<uint16_t> out[4];
+                        LaneTarget targets[4];
+                        for (int t = 0; t < n; ++t) {
+                            out[t].assign(count + 2 * kGuard + 16, 0);
+                            const int direction = (t + offset) % 2 ? -1 : 1;
+                            uint16_t* base = out[t].data() + kGuard + offset;
+                            targets[t] = {direction > 0 ? base : base + count - 1, direction,
+                                          (t * 3 + offset) % n};
+                        }
+                        DeinterleaveRow(level, row.data(), n, targets, count, stream);
+                        for (int t = 0; t < n; ++t)
+                            for (size_t p = 0; p < out[t].size(); ++p) {
+                                const int position = static_cast<int>(p) - kGuard - offset;
+                                uint16_t want = 0;
+                                if (position >= 0 && position < count) {
+                                    const int j =
+                                        targets[t].direction > 0 ? position : count - 1 - position;
+                                    want = row[j * n + targets[t].lane];
+                                }
+                                ASSERT_EQ(out[t][p], want)
+                                    << "level " << static_cast<int>(level) << " n " << n
+                                    << " count " << count << " target " << t;
+                            }
+                    }
+}
+
+}  // namespace
+}  // namespace reconstruction

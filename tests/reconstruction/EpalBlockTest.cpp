@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "reconstruction/BlockBuilder.h"
+#include "reconstruction/ByteOrder.h"
+#include "reconstruction/EpalData.h"
+#include "reconstruction/ExposureTiming.h"
+#include "reconstruction/FrameGeometry.h"
+#include "reconstruction/Reconstruction.h"
+
+namespace reconstruction {
+namespace {
+
+using testing::BlockBuilder;
+using testing::QuadrantLayout;
+
+TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsets) {
+    std::vector<uint8_t> block(400, 0);
+    block[23] = 0x34, block[24] = 0x12;  // little-endian, unaligned
+    block[35] = 0x00, block[36] = 0x04;
+    block[56] = 0x03, block[57] = 0xE8;  // big-endian
+    block[246] = 0xE8, block[247] = 0x03;
+    const EpalData epal = EpalData::Convert(block.data());
+    ASSERT_TRUE(epal);
+    EXPECT_EQ(epal.ActivePixelsPerLine(), 0x1234);
+    EXPECT_EQ(epal.RawQuadrantHeight(), 1024);
+    EXPECT_EQ(epal.ExposureTime(), 1000);
+    EXPECT_EQ(epal.QuadrantWidth(), 1000);
+
+    epal.SetLinesPerFrame(0xBEEF);
+    epal.SetOverscanRows(0x0102);
+    EXPECT_EQ(block[25], 0xEF);
+    EXPECT_EQ(block[26], 0xBE);
+    EXPECT_EQ(block[252], 0x02);
+    EXPECT_EQ(block[253], 0x01);
+}
+
+TEST(EpalBlock, SignMagnitudeStrides) {
+    EXPECT_EQ(DecodeSignMagnitude(0x8002), -2);
+    EXPECT_EQ(DecodeSignMagnitude(0x0002), 2);
+    EXPECT_EQ(DecodeSignMagnitude(0x8000), 0);
+    EXPECT_EQ(DecodeSignMagnitude(0xFFFF), -32767);
+
+    QuadrantLayout layout;
+    layout.columnStride = -3;
+    layout.rowStride = 4;
+    layout.outputColumnStride = -1;
+    layout.outputRowStride = 1;
+    layout.firstColumn = 7;
+    layout.outputRowOrigin = 9;
+    BlockBuilder builder;
+    builder.Quadrant(3, layout);
+    const Reconstruction view = Reconstruction::Convert(builder.Data());
+    const QuadrantRecord record = view.Quadrant(3);
+    EXPECT_EQ(record.SourceColumnStride(), -3);
+    EXPECT_EQ(record.SourceRowStride(), 4);
+    EXPECT_EQ(record.OutputColumnStride(), -1);
+    EXPECT_EQ(record.SourceFirstColumn(), 7);
+    EXPECT_EQ(record.OutputRowOrigin(), 9);
+    EXPECT_THROW(view.Quadrant(4), std::out_of_range);
+}
+
+TEST(EpalBlock, ConvertRefusesNull) {
+    EXPECT_FALSE(EpalData::Convert(nullptr));
+    EXPECT_FALSE(Reconstruction::Convert(nullptr));
+}
+
+TEST(FrameGeometry, RawWidthRoundsUpToWholeQuadrantGroups) {
+    FrameGeometryInput in;
+    in.quadrantWidth = 1000;
+    in.overscanColumns = 20;
+    in.prescan.fixedColumns = 3;
+    in.numberOfQuadrants = 4;
+    in.quadrantHeight = 1000;
+    in.overscanRows = 24;
+    in.blockQuadrantWidth = 1000;
+    in.blockQuadrantHeight = 1000;
+    in.prescan.columns = 50;
+    in.prescan.rows = 2;
+    const FrameGeometry g = ComputeFrameGeometry(in);
+    EXPECT_EQ(g.rawQuadrantWidth, 1024);
+    EXPECT_EQ(g.rawImageWidth, 4096);
+    EXPECT_EQ(g.fixedPrescanColumns, 3);
+    EXPECT_EQ(g.epalQuadrantWidth, 1070);  // block width + overscan + pre-scan beats 1024
+    EXPECT_EQ(g.rawQuadrantHeight, 1024);
+    EXPECT_EQ(g.rawImageHeight, 1024);
+    EXPECT_EQ(g.epalQuadrantHeight, 1026);
+}
+
+TEST(FrameGeometry, NoQuadrantsDividesByNothing) {
+    EXPECT_EQ(RoundRawQuadrantWidth(1023, 0), 1023);
+    EXPECT_EQ(RoundRawQuadrantWidth(1023, 2), 1024);
+    EXPECT_EQ(RoundRawQuadrantWidth(1024, 4), 1024);
+    FrameGeometryInput in;
+    in.quadrantWidth = 10;
+    EXPECT_EQ(ComputeFrameGeometry(in).rawImageWidth, 0);
+}
+
+TEST(FrameGeometry, PrescanSourceOneTakesTheBlockCounts) {
+    BlockBuilder builder;
+    builder.Prescan(1, 11, 12, 13);
+    PrescanCounts counts;
+    ASSERT_TRUE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
+    EXPECT_EQ(counts.columns, 11);
+    EXPECT_EQ(counts.rows, 12);
+    EXPECT_EQ(counts.fixedColumns, 13);
+    builder.Prescan(2, 11, 12, 13);
+    EXPECT_FALSE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
+}
+
+TEST(FrameGeometry, TransferSizeInBlocksAndPackets) {
+    TransferSize big = ComputeTransferSize(4, 1024, 1024);
+    EXPECT_EQ(big.numberOfBlocks, 128);
+    EXPECT_EQ(big.windowImageSize, 8388608);
+    TransferSize one = TransferSizeForBytes(1);
+    EXPECT_EQ(one.numberOfBlocks, 1);
+    EXPECT_EQ(one.windowImageSize, 512);
+    EXPECT_EQ(ComputeTransferSize(1, 1, 1).windowImageSize, 512);
+    TransferSize empty = ComputeTransferSize(0, 1024, 1024);
+    EXPECT_EQ(empty.numberOfBlocks, 1);
+    EXPECT_EQ(empty.windowImageSize, 0);
+    TransferSize odd = ComputeTransferSize(4, 1024, 1024 + 1);
+    EXPECT_EQ(odd.numberOfBlocks, 129);
+}
+
+TEST(Exposure, StoresBigEndianTimingAndReadsItBack) {
+    std::vector<uint8_t> block(400, 0);
+    const EpalData epal = EpalData::Convert(block.data());
+    StoreExposure(epal, {1000, 200, 50});
+    const uint8_t expected[] = {0, 50, 0, 250, 0, 250, 0, 250, 0x03, 0xE8};
+    EXPECT_EQ(std::memcmp(block.data() + 48, expected, sizeof expected), 0);
+    const ExposureSetting back = ReadExposure(epal);
+    EXPECT_EQ(back.exposure, 1000u);
+    EXPECT_EQ(back.length, 200u);
+    EXPECT_EQ(back.start, 50u);
+
+    StoreExposure(epal, {70000, 0, 0});
+    EXPECT_EQ(epal.ExposureTime(), 4464);
+}
+
+TEST(Exposure, TimeoutFollowsTheTriggerMargin) {
+    EXPECT_EQ(CaptureTimeout(true, 50, 3000, 1000), 1050);
+    EXPECT_EQ(CaptureTimeout(false, 50, 3000, 1000), 4000);
+    EXPECT_EQ(CaptureTimeout(true, 50, 3000, 4464), 4514);
+}
+
+TEST(Exposure, TestPatternKeepsTheLowByte) {
+    std::vector<uint8_t> block(400, 0);
+    const EpalData epal = EpalData::Convert(block.data());
+    epal.SetTestPatternMode(static_cast<uint8_t>(511));
+    EXPECT_EQ(block[30], 255);
+    EXPECT_EQ(epal.TestPatternMode(), 255);
+}
+
+TEST(CameraType, SuffixAnywhereInTheModelField) {
+    uint8_t info[61] = {};
+    std::memcpy(info, "SERIAL-0001", 11);
+    EXPECT_EQ(CameraTypeFromProductInfo(info, sizeof info, "_5253"), 0);
+    std::memcpy(info + 16, "CCD-X_5253-rev2", 15);
+    EXPECT_EQ(CameraTypeFromProductInfo(info, sizeof info, "_5253"), 1);
+    // The model field ends at its 45th character even without a zero byte.
+    uint8_t full[61];
+    std::memset(full, 'A', sizeof full);
+    std::memcpy(full + 16 + 43, "_5253", 2);
+    EXPECT_EQ(CameraTypeFromProductInfo(full, sizeof full, "_5253"), 0);
+    std::memcpy(full + 16 + 40, "_5253", 5);
+    EXPECT_EQ(CameraTypeFromProductInfo(full, sizeof full, "_5253"), 1);
+}
+
+}  // namespace
+}  // namespace reconstruction
