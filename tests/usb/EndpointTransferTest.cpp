@@ -1,0 +1,347 @@
+// Transfers as the driver sees them: the records sent, and what the endpoint
+// makes of the driver's answers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <numeric>
+
+#include "SimCamera.h"
+#include "usb/CCyUSBBulkEndpoint.h"
+#include "usb/CCyUSBIsocEndpoint.h"
+#include "usb/UsbRequestCodes.h"
+
+namespace {
+
+using usbtest::Read32;
+using usbtest::SimCamera;
+
+// Answers every vendor read with a counting pattern and remembers the last write.
+class EchoHandler : public sim::VendorRequestHandler {
+  public:
+    sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
+                                      uint32_t length) override {
+        lastSetup = setup;
+        if (setup.DeviceToHost()) {
+            for (uint32_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(i + 1);
+        } else {
+            written.assign(data, data + length);
+        }
+        return {false, length};
+    }
+    sim::SetupPacket lastSetup{};
+    std::vector<uint8_t> written;
+};
+
+class ControlTransfer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        camera.device->SetVendorRequestHandler(handler);
+        device = camera.Open();
+        ASSERT_TRUE(device->IsOpen());
+        control = device->ControlEndPt;
+        control->Target = 0;
+        control->ReqType = 2;
+        control->ReqCode = 0xAB;
+        control->Value = 5;
+        control->Index = 0;
+        camera.device->ClearRequests();
+    }
+
+    std::vector<uint8_t> LastRecord() {
+        auto records = camera.Requests(usb::kIoctlControlTransfer);
+        return records.empty() ? std::vector<uint8_t>{} : records.back().input;
+    }
+
+    SimCamera camera;
+    std::shared_ptr<EchoHandler> handler = std::make_shared<EchoHandler>();
+    std::unique_ptr<usb::CCyUSBDevice> device;
+    usb::CCyUSBControlEndpoint* control = nullptr;
+};
+
+TEST_F(ControlTransfer, VendorReadSendsSetupInRecordAndCopiesAnswerOut) {
+    control->TimeOut = 500;
+    uint8_t buffer[64] = {};
+    int32_t length = 64;
+    ASSERT_TRUE(control->Read(buffer, length));
+
+    auto records = camera.Requests(usb::kIoctlControlTransfer);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].inputSize, 102u);
+    EXPECT_EQ(records[0].outputSize, 102u);
+    const auto& record = records[0].input;
+    EXPECT_EQ(record[0], 0xC0);
+    EXPECT_EQ(record[1], 0xAB);
+    EXPECT_EQ(record[2] | (record[3] << 8), 5);
+    EXPECT_EQ(record[6] | (record[7] << 8), 64);
+    EXPECT_EQ(Read32(record, 8), 1u);  // seconds
+    EXPECT_EQ(record[13], 0);          // endpoint 0
+    EXPECT_EQ(Read32(record, 30), 38u);
+    EXPECT_EQ(Read32(record, 34), 64u);
+
+    EXPECT_EQ(length, 64);
+    EXPECT_EQ(control->BytesTransferred, 64u);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[63], 64);
+}
+
+TEST_F(ControlTransfer, VendorWriteSendsDirectionOutAndItsData) {
+    uint8_t data[4] = {9, 8, 7, 6};
+    int32_t length = 4;
+    ASSERT_TRUE(control->Write(data, length));
+    auto record = LastRecord();
+    ASSERT_EQ(record.size(), 42u);
+    EXPECT_EQ(record[0], 0x40);
+    EXPECT_EQ(std::vector<uint8_t>(record.begin() + 38, record.end()),
+              std::vector<uint8_t>(data, data + 4));
+    EXPECT_EQ(handler->written, std::vector<uint8_t>(data, data + 4));
+    EXPECT_FALSE(handler->lastSetup.DeviceToHost());
+}
+
+TEST_F(ControlTransfer, RequestTypeByteCombinesDirectionTypeAndTarget) {
+    uint8_t data[1] = {0};
+    int32_t length = 1;
+    control->Target = 0x23;  // only 5 bits count
+    control->ReqType = 5;    // only 2 bits count
+    ASSERT_TRUE(control->Read(data, length));
+    EXPECT_EQ(LastRecord()[0], 0x80 | 0x20 | 0x03);
+}
+
+TEST_F(ControlTransfer, TimeoutFieldCountsWholeSecondsWithAtLeastOneBelowASecond) {
+    EXPECT_EQ(usb::ControlTimeoutSeconds(0), 0u);
+    EXPECT_EQ(usb::ControlTimeoutSeconds(1), 1u);
+    EXPECT_EQ(usb::ControlTimeoutSeconds(999), 1u);
+    EXPECT_EQ(usb::ControlTimeoutSeconds(1000), 1u);
+    EXPECT_EQ(usb::ControlTimeoutSeconds(2500), 2u);
+
+    // And the field carries it: 0 stays 0 (the endpoint then waits 0 ms for a
+    // transfer the device has not finished, so give it a generous one here).
+    uint8_t data[1] = {0};
+    for (uint32_t timeout : {0u, 2500u}) {
+        int32_t length = 1;
+        control->TimeOut = timeout;
+        control->Write(data, length);
+        EXPECT_EQ(Read32(LastRecord(), 8), timeout / 1000);
+    }
+}
+
+TEST_F(ControlTransfer, ShortAnswerGivesTheLengthTheDeviceSent) {
+    camera.device->ShortenNextTransfer(60);
+    uint8_t buffer[64] = {};
+    int32_t length = 64;
+    ASSERT_TRUE(control->Read(buffer, length));
+    EXPECT_EQ(length, 60);
+    EXPECT_EQ(control->BytesTransferred, 60u);
+}
+
+TEST_F(ControlTransfer, CountEqualToDataOffsetIsAnEmptySuccess) {
+    camera.device->ShortenNextTransfer(0);
+    uint8_t buffer[8] = {0xEE};
+    int32_t length = 8;
+    EXPECT_TRUE(control->Read(buffer, length));
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(buffer[0], 0xEE);
+}
+
+TEST_F(ControlTransfer, NonZeroStatusFailsAndIsKeptForTheCaller) {
+    camera.device->FailNextTransfer(0xC0000004, 0);
+    uint8_t buffer[8] = {};
+    int32_t length = 8;
+    EXPECT_FALSE(control->Read(buffer, length));
+    EXPECT_EQ(control->UsbStatus, 0xC0000004u);
+
+    camera.device->FailNextTransfer(0, 0xC0000001);
+    length = 8;
+    EXPECT_FALSE(control->Read(buffer, length));
+    EXPECT_EQ(control->UsbStatus, 0u);
+    EXPECT_EQ(control->NtStatus, 0xC0000001u);
+
+    length = 8;
+    EXPECT_TRUE(control->Read(buffer, length)) << "the status words describe one transfer only";
+}
+
+TEST_F(ControlTransfer, RequestWithoutHandlerStalls) {
+    camera.device->SetVendorRequestHandler(nullptr);
+    uint8_t buffer[8] = {};
+    int32_t length = 8;
+    EXPECT_FALSE(control->Read(buffer, length));
+    EXPECT_EQ(control->UsbStatus, sim::kUsbStatusStall);
+}
+
+class BulkTransfer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        device = camera.Open();
+        ASSERT_TRUE(device->IsOpen());
+        bulkIn = device->BulkInEndPt;
+        ASSERT_NE(bulkIn, nullptr);
+        camera.device->ClearRequests();
+    }
+
+    SimCamera camera;
+    std::unique_ptr<usb::CCyUSBDevice> device;
+    usb::CCyUSBEndpoint* bulkIn = nullptr;
+};
+
+TEST_F(BulkTransfer, DirectTransferLandsInTheCallersBufferWithoutACopy) {
+    std::vector<uint8_t> frame(4096);
+    std::iota(frame.begin(), frame.end(), 0);
+    auto source = std::make_shared<sim::PreparedFrameSource>(frame);
+    camera.device->SetFrameSource(source);
+
+    std::vector<uint8_t> buffer(4096);
+    int32_t length = 4096;
+    ASSERT_TRUE(bulkIn->Transfer(buffer.data(), length));
+    EXPECT_EQ(length, 4096);
+    EXPECT_EQ(buffer, frame);
+    EXPECT_EQ(source->LastBuffer(), buffer.data());
+
+    auto direct = camera.Requests(usb::kIoctlDirectTransfer);
+    ASSERT_EQ(direct.size(), 1u);
+    EXPECT_EQ(direct[0].inputSize, 38u);
+    EXPECT_EQ(direct[0].input[13], 0x82);
+    EXPECT_EQ(direct[0].output, buffer.data());
+    EXPECT_EQ(direct[0].outputSize, 4096u);
+    EXPECT_TRUE(direct[0].overlapped);
+}
+
+TEST_F(BulkTransfer, BufferedTransferCarriesDataInTheRecord) {
+    bulkIn->TransferMode = usb::kBufferedTransfer;
+    std::vector<uint8_t> frame(1000, 0x5A);
+    camera.device->SetFrameSource(std::make_shared<sim::PreparedFrameSource>(frame));
+    std::vector<uint8_t> buffer(1024);
+    int32_t length = 1024;
+    ASSERT_TRUE(bulkIn->Transfer(buffer.data(), length));
+    EXPECT_EQ(length, 1000);
+    EXPECT_EQ(buffer[999], 0x5A);
+    EXPECT_EQ(buffer[1000], 0);
+
+    auto buffered = camera.Requests(usb::kIoctlBufferedTransfer);
+    ASSERT_EQ(buffered.size(), 1u);
+    EXPECT_EQ(buffered[0].inputSize, 38u + 1024u);
+    EXPECT_EQ(Read32(buffered[0].input, 30), 38u);
+    EXPECT_EQ(Read32(buffered[0].input, 34), 1024u);
+}
+
+TEST_F(BulkTransfer, StalledTransferIsAbortedAtTimeoutAndFails) {
+    camera.device->StallNextTransfer();
+    bulkIn->TimeOut = 30;
+    std::vector<uint8_t> buffer(512);
+    int32_t length = 512;
+    EXPECT_FALSE(bulkIn->Transfer(buffer.data(), length));
+
+    auto aborts = camera.Requests(usb::kIoctlAbortEndpoint);
+    ASSERT_EQ(aborts.size(), 1u);
+    EXPECT_EQ(aborts[0].input, std::vector<uint8_t>{0x82});
+    EXPECT_EQ(aborts[0].outputSize, 0u);
+    EXPECT_FALSE(aborts[0].overlapped);
+    EXPECT_EQ(camera.device->PendingTransfers(), 0u) << "the cancelled request was waited for";
+    EXPECT_EQ(length, 0);
+    EXPECT_NE(bulkIn->UsbStatus, 0u);
+}
+
+TEST_F(BulkTransfer, TransferHeldUntilReadoutBeginsCompletesOnKick) {
+    // A source that has nothing until the model says readout began.
+    class GatedSource : public sim::FrameSource {
+      public:
+        bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
+            if (!open.load()) return false;
+            std::memset(buffer, 0x11, length);
+            produced = length;
+            return true;
+        }
+        std::atomic<bool> open{false};
+    };
+    auto source = std::make_shared<GatedSource>();
+    camera.device->SetFrameSource(source);
+    bulkIn->TimeOut = 5000;
+
+    platform::Event done(platform::EventReset::Auto);
+    platform::UsbOverlapped overlapped(done);
+    std::vector<uint8_t> buffer(512);
+    auto record = bulkIn->BeginTransfer(buffer.data(), 512, overlapped);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(done.Wait(50), platform::WaitStatus::Timeout);
+    EXPECT_EQ(camera.device->PendingTransfers(), 1u);
+
+    source->open = true;
+    camera.device->Kick();
+    ASSERT_TRUE(bulkIn->WaitForTransfer(overlapped));
+    int32_t length = 512;
+    EXPECT_TRUE(
+        bulkIn->FinishTransfer(buffer.data(), length, overlapped, std::move(record), nullptr));
+    EXPECT_EQ(length, 512);
+    EXPECT_EQ(buffer[511], 0x11);
+}
+
+TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndReadBack) {
+    ASSERT_EQ(bulkIn->MaxPktSize, 512);
+    bulkIn->SetBufferSize(513);
+    bulkIn->SetBufferSize(0);
+    bulkIn->SetBufferSize(100000);
+    auto sets = camera.Requests(usb::kIoctlSetBufferSize);
+    ASSERT_EQ(sets.size(), 3u);
+    EXPECT_EQ(sets[0].inputSize, 5u);
+    EXPECT_EQ(sets[0].input[0], 0x82);
+    EXPECT_EQ(Read32(sets[0].input, 1), 1024u);
+    EXPECT_EQ(Read32(sets[1].input, 1), 0u);
+    EXPECT_EQ(Read32(sets[2].input, 1), 100352u);
+    EXPECT_EQ(bulkIn->GetBufferSize(), 100352u);
+    EXPECT_EQ(camera.device->BufferSize(0x02), 0x10000u) << "kept per endpoint";
+}
+
+TEST_F(BulkTransfer, BufferSizeAnswerShorterThanItsRecordReadsAsZero) {
+    bulkIn->SetBufferSize(4096);
+    camera.device->LimitAnswer(usb::kIoctlGetBufferSize, 4);
+    EXPECT_EQ(bulkIn->GetBufferSize(), 0u);
+    camera.device->LimitAnswer(usb::kIoctlGetBufferSize, 5);
+    EXPECT_EQ(bulkIn->GetBufferSize(), 4096u);
+    camera.device->FailRequest(usb::kIoctlGetBufferSize, 31);
+    EXPECT_EQ(bulkIn->GetBufferSize(), 0u);
+}
+
+TEST_F(BulkTransfer, ClosedDeviceIssuesNothing) {
+    std::vector<uint8_t> buffer(64);
+    device->Close();
+    usb::CCyUSBBulkEndpoint orphan(platform::kInvalidUsbHandle, nullptr);
+    int32_t length = 64;
+    EXPECT_FALSE(orphan.Transfer(buffer.data(), length));
+    orphan.SetBufferSize(512);
+    EXPECT_EQ(orphan.GetBufferSize(), 0u);
+    EXPECT_TRUE(camera.Requests(usb::kIoctlDirectTransfer).empty());
+    EXPECT_TRUE(camera.Requests(usb::kIoctlSetBufferSize).empty());
+}
+
+TEST(IsocTransfer, ZeroLengthIssuesNothingAndOtherLengthsCarryAPacketTable) {
+    const uint8_t descriptor[7] = {7, 5, 0x83, 1, 0x00, 0x02, 1};  // 512-byte packets
+    sim::UsbDescriptorSet set = sim::UsbDescriptorSet::Camera();
+    set.configurations[0] =
+        sim::ConfigurationSet({sim::InterfaceDescriptor(0, 0, 1),
+                               std::vector<uint8_t>(descriptor, descriptor + sizeof descriptor)});
+    SimCamera camera(set);
+    auto device = camera.Open();
+    ASSERT_TRUE(device->IsOpen());
+    auto* isoc = dynamic_cast<usb::CCyUSBIsocEndpoint*>(device->IsocInEndPt);
+    ASSERT_NE(isoc, nullptr);
+    camera.device->ClearRequests();
+
+    uint8_t buffer[1100] = {};
+    int32_t length = 0;
+    EXPECT_FALSE(isoc->Transfer(buffer, length));
+    EXPECT_TRUE(camera.device->Requests().empty());
+
+    camera.device->SetFrameSource(
+        std::make_shared<sim::PreparedFrameSource>(std::vector<uint8_t>(1100, 3)));
+    uint8_t table[3 * 8];
+    std::memset(table, 0xFF, sizeof table);
+    length = 1100;
+    EXPECT_TRUE(isoc->Transfer(buffer, length, table));
+    auto direct = camera.Requests(usb::kIoctlDirectTransfer);
+    ASSERT_EQ(direct.size(), 1u);
+    EXPECT_EQ(direct[0].inputSize, 38u + 3 * 8);
+    EXPECT_EQ(Read32(direct[0].input, 22), 38u);
+    EXPECT_EQ(Read32(direct[0].input, 26), 24u);
+    EXPECT_EQ(table[0], 0) << "the table is cleared, then the driver's copied in";
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+// A simulated camera published for one test, with its driver selected.
+#include <memory>
+
+#include "sim/SimUsbDriver.h"
+#include "usb/CCyUSBDevice.h"
+
+namespace usbtest {
+
+struct SimCamera {
+    explicit SimCamera(sim::UsbDescriptorSet descriptors = sim::UsbDescriptorSet::Camera())
+        : device(std::make_shared<sim::SimUsbDevice>(std::move(descriptors))) {
+        session.driver().Publish(device);
+    }
+
+    // Opens device 0 of the camera's class.
+    std::unique_ptr<usb::CCyUSBDevice> Open() {
+        return std::make_unique<usb::CCyUSBDevice>(nullptr, sim::CameraInterfaceClass(), true);
+    }
+
+    // The requests with this code, oldest first.
+    std::vector<sim::RequestTrace> Requests(uint32_t code) const {
+        std::vector<sim::RequestTrace> matching;
+        for (auto& trace : device->Requests())
+            if (trace.code == code) matching.push_back(trace);
+        return matching;
+    }
+
+    sim::SimUsbSession session;
+    std::shared_ptr<sim::SimUsbDevice> device;
+};
+
+inline uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+           (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+}  // namespace usbtest
