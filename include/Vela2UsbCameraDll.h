@@ -182,6 +182,46 @@ VELA2_API int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag);
 VELA2_API void VELA2_CALL LD_SetRawImageFilename(const char* path);
 VELA2_API int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag);
 
+/* ---- Camera commands ---------------------------------------------------- */
+
+/* Stops a running capture and resets the camera: command 0x09 when kind is
+ * non-zero, 0x0C when it is zero. Flag: 1 sent, 0 failed. */
+VELA2_API int32_t VELA2_CALL LD_Reset(int32_t kind);
+/* Copies up to 32 bytes of the camera's status record (byte 10: the camera
+ * state). Flag. Waits while a capture holds the camera. */
+VELA2_API int32_t VELA2_CALL LD_GetCameraStatus(uint8_t* buffer, int32_t length);
+/* Raw vendor requests for service tools. request, value and index are texts:
+ * decimal, or hexadecimal when they contain "0x" (the request code also
+ * accepts "0X"). Flag: 1 done, 0 failed. In simulation mode they succeed
+ * without traffic; before initialization they fail. */
+VELA2_API int32_t VELA2_CALL WriteVendorRequest(const char* request, const char* value,
+                                                const char* index, uint8_t* buffer, int32_t length);
+VELA2_API int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value,
+                                               const char* index, uint8_t* buffer, int32_t length);
+
+/* ---- Temperatures and cooler --------------------------------------------- */
+/* Status: 0, -49 when the camera could not be read, 87 for a null pointer.
+ * Temperatures in degrees Celsius with the default conversion settings. All
+ * wait while a capture holds the camera. */
+
+/* The sensor temperature; one function under three names. */
+VELA2_API int32_t VELA2_CALL LD_GetTemperature(double* celsius);
+VELA2_API int32_t VELA2_CALL LD_GetCameraTemperature(double* celsius);
+VELA2_API int32_t VELA2_CALL LD_GetCcdTemperature(double* celsius);
+VELA2_API int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius);
+/* The same reading as LD_GetHeatSinkTemperature. */
+VELA2_API int32_t VELA2_CALL LD_GetTecCurrent(double* value);
+VELA2_API int32_t VELA2_CALL LD_GetTopTecCurrent(double* amperes);
+VELA2_API int32_t VELA2_CALL LD_GetBottomTecCurrent(double* amperes);
+/* Writes the setpoint count (low 16 bits) into the calibration block.
+ * Status: 0, -49, -44. */
+VELA2_API int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint);
+/* Copies up to 64 bytes of the raw temperature record. Flag: 1 done (also
+ * for a null buffer), 0 failed with LD_GetStatus -49 or 2. One function under
+ * two names. */
+VELA2_API int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length);
+VELA2_API int32_t VELA2_CALL LD_UpdateTemperature(uint8_t* buffer, int32_t length);
+
 #ifdef __cplusplus
 }
 #endif

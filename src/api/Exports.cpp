@@ -198,4 +198,69 @@ int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag) {
                          [&](CTesselCamera& camera) { return camera.SetCreateRawImageFile(flag); });
 }
 
+int32_t VELA2_CALL LD_Reset(int32_t kind) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Reset(kind); });
+}
+
+int32_t VELA2_CALL LD_GetCameraStatus(uint8_t* buffer, int32_t length) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.GetCameraStatus(buffer, length); });
+}
+
+int32_t VELA2_CALL WriteVendorRequest(const char* request, const char* value, const char* index,
+                                      uint8_t* buffer, int32_t length) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) {
+        return camera.WriteVendorRequest(request, value, index, buffer, length);
+    });
+}
+
+int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value, const char* index,
+                                     uint8_t* buffer, int32_t length) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) {
+        return camera.ReadVendorRequest(request, value, index, buffer, length);
+    });
+}
+
+int32_t VELA2_CALL LD_GetTemperature(double* celsius) {
+    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+                         [&](CTesselCamera& camera) { return camera.GetCcdTemperature(celsius); });
+}
+
+int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
+    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+        return camera.GetHeatSinkTemperature(celsius);
+    });
+}
+
+// The cooler-current name has always answered with the heat-sink reading;
+// applications rely on it, so it stays that way.
+int32_t VELA2_CALL LD_GetTecCurrent(double* value) { return LD_GetHeatSinkTemperature(value); }
+
+int32_t VELA2_CALL LD_GetTopTecCurrent(double* amperes) {
+    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+                         [&](CTesselCamera& camera) { return camera.GetTopTecCurrent(amperes); });
+}
+
+int32_t VELA2_CALL LD_GetBottomTecCurrent(double* amperes) {
+    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+                         [&](CTesselCamera& camera) { return camera.GetBottomTecCurrent(amperes); });
+}
+
+int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint) {
+    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+        return camera.SetTemperatureSetpoint(setpoint);
+    });
+}
+
+int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
+}
+
+// Names that share one entry point. On Windows the module-definition file
+// exports the one entry point under each name.
+#ifndef _WIN32
+int32_t VELA2_CALL LD_GetCameraTemperature(double*) __attribute__((alias("LD_GetTemperature")));
+int32_t VELA2_CALL LD_GetCcdTemperature(double*) __attribute__((alias("LD_GetTemperature")));
+int32_t VELA2_CALL LD_UpdateTemperature(uint8_t*, int32_t) __attribute__((alias("LD_UpdateTempVolts")));
+#endif
+
 }  // extern "C"

@@ -1,6 +1,7 @@
 #include "camera/CTesselCamera.h"
 
 #include "camera/ProcessObjects.h"
+#include "usb/CCyUSBDevice.h"
 
 CTesselCamera::CTesselCamera() = default;
 
@@ -16,13 +17,24 @@ void CTesselCamera::Close(int32_t) {
     LastStatus().Set(-4);
     Initialized = 0;
     Process().Capture.StopThreads();
+    if (UsbDevice) {
+        try {
+            UsbDevice->Close();
+        } catch (...) {
+            // Released all the same; nothing more to do about a refusing system.
+        }
+        UsbDevice.reset();
+    }
 }
 
-bool CTesselCamera::HasOpenDevice() const { return false; }
+bool CTesselCamera::HasOpenDevice() const { return UsbDevice != nullptr; }
 
 int32_t CTesselCamera::IsInitialized() { return Initialized == 1 && HasOpenDevice() ? 1 : 0; }
 
-intptr_t CTesselCamera::GetDeviceHandle() { return kInvalidHandle; }
+intptr_t CTesselCamera::GetDeviceHandle() {
+    if (!Initialized || SimulationMode || !UsbDevice) return kInvalidHandle;
+    return static_cast<intptr_t>(UsbDevice->GetDeviceHandle());
+}
 
 int32_t CTesselCamera::GetWidth() { return Initialized ? RawQuadrantWidth : -1; }
 

@@ -7,10 +7,15 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/CriticalSection.h"
+
+namespace usb {
+class CCyUSBDevice;
+}
 
 // Registry root keys as the settings name them.
 constexpr uint32_t kHkeyCurrentUser = 0x80000001u;
@@ -35,6 +40,40 @@ public:
     virtual uint32_t SetTimeout(uint32_t timeMs);
     virtual int32_t IsInitialized();
     virtual intptr_t GetDeviceHandle();
+    // Raw vendor requests for service tools: request code, value and index as
+    // text (decimal, or hexadecimal where the text holds "0x"). 1 sent, 0 not.
+    virtual int32_t WriteVendorRequest(const char* request, const char* value, const char* index,
+                                       uint8_t* buffer, int32_t length);
+    virtual int32_t ReadVendorRequest(const char* request, const char* value, const char* index,
+                                      uint8_t* buffer, int32_t length);
+
+    // --- Vendor requests (1 done, 0 failed; the failure code in LastStatus) ---
+    // One control transfer on endpoint 0 under ControlLock. A write is
+    // followed by ControlWriteDelay with the lock still held: the camera
+    // needs that pause before its next request.
+    int32_t ControlWrite(uint16_t value, const uint8_t* buffer, int32_t length,
+                         uint8_t request = kCameraRequest, uint16_t index = 0);
+    // On success the buffer holds exactly length bytes from the camera.
+    int32_t ControlRead(uint16_t value, uint8_t* buffer, int32_t length,
+                        uint8_t request = kCameraRequest, uint16_t index = 0);
+    // Sets AbortRequested, then sends reset command 0x09 (argument non-zero)
+    // or 0x0C (zero).
+    int32_t Reset(int32_t argument);
+    // Copies up to 32 bytes of the camera status record.
+    int32_t GetCameraStatus(uint8_t* buffer, int32_t length);
+    // Reads the 64-byte status record into record; state is its byte 10.
+    int32_t ReadCameraState(uint8_t* record, uint8_t& state);
+
+    // --- Temperatures and cooler (status codes) ---
+    int32_t GetCcdTemperature(double* value);
+    int32_t GetHeatSinkTemperature(double* value);
+    int32_t GetTopTecCurrent(double* value);
+    int32_t GetBottomTecCurrent(double* value);
+    // Raw copy of the temperature record: 1 done, 0 failed.
+    int32_t UpdateTemperature(uint8_t* buffer, int32_t length);
+    int32_t SetTemperatureSetpoint(int32_t setpoint);
+
+    static constexpr uint8_t kCameraRequest = 0xAB;
 
     // Plain getters and setters behind the exports.
     int32_t GetActiveWidth() const { return QuadrantWidth; }
@@ -96,6 +135,7 @@ public:
     uint32_t RegistryRoot = kHkeyLocalMachine;
     int32_t UseNotificationWindow = 0;
     int32_t InvertShutterSignals = 0;
+    std::unique_ptr<usb::CCyUSBDevice> UsbDevice;
     const char* DriverInterfaceGuid = "{C3085563-87DB-4e0a-ABDC-5747B2EB9BF3}";
     platform::CriticalSection ControlLock;
     platform::CriticalSection CaptureLock;
@@ -114,4 +154,12 @@ public:
 
 private:
     bool HasOpenDevice() const;
+    int32_t ControlTransfer(bool read, uint16_t value, uint8_t* buffer, int32_t length,
+                            uint8_t request, uint16_t index);
+    int32_t VendorRequest(bool read, const char* request, const char* value, const char* index,
+                          uint8_t* buffer, int32_t length);
+    // Reads the 64-byte temperature record, once more after 10 ms if the
+    // first read fails.
+    bool ReadTemperatureRecord(uint8_t (&record)[64]);
+    int32_t ReadTemperatureWord(int word, bool subtractOffset, double* value);
 };

@@ -50,6 +50,37 @@ TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsRightAfterLoad) {
     Unload(library);
 }
 
+TEST(LibraryLoadTest, SharedEntryPointsAreOneFunction) {
+    LibraryHandle library = Load(LibraryPath());
+    ASSERT_NE(library, nullptr);
+    void* temperature = Find(library, "LD_GetTemperature");
+    ASSERT_NE(temperature, nullptr);
+    EXPECT_EQ(Find(library, "LD_GetCameraTemperature"), temperature);
+    EXPECT_EQ(Find(library, "LD_GetCcdTemperature"), temperature);
+    void* update = Find(library, "LD_UpdateTempVolts");
+    ASSERT_NE(update, nullptr);
+    EXPECT_EQ(Find(library, "LD_UpdateTemperature"), update);
+    EXPECT_NE(Find(library, "LD_GetHeatSinkTemperature"), temperature);
+    Unload(library);
+}
+
+TEST(LibraryLoadTest, CommandsWithoutACameraFailCleanly) {
+    LibraryHandle library = Load(LibraryPath());
+    ASSERT_NE(library, nullptr);
+    using ResetFn = int32_t(VELA2_CALL*)(int32_t);
+    using TemperatureFn = int32_t(VELA2_CALL*)(double*);
+    auto reset = reinterpret_cast<ResetFn>(Find(library, "LD_Reset"));
+    auto temperature = reinterpret_cast<TemperatureFn>(Find(library, "LD_GetCcdTemperature"));
+    auto getStatus = reinterpret_cast<GetStatusFn>(Find(library, "LD_GetStatus"));
+    ASSERT_TRUE(reset && temperature && getStatus);
+    EXPECT_EQ(reset(1), 0);
+    EXPECT_EQ(getStatus(), -33);
+    double value = 7;
+    EXPECT_EQ(temperature(&value), -49);
+    EXPECT_EQ(value, 7);
+    Unload(library);
+}
+
 TEST(LibraryLoadTest, ReloadingStartsFromDefaultsAgain) {
     for (int round = 0; round < 2; ++round) {
         LibraryHandle library = Load(LibraryPath());

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "CameraTestSupport.h"
+
+using cameratest::SimulatedCamera;
+
+namespace {
+std::vector<uint8_t> Record(uint16_t heatSink, uint16_t sensor, uint16_t top, uint16_t bottom) {
+    std::vector<uint8_t> record(64);
+    uint16_t words[] = {heatSink, sensor, top, bottom};
+    for (int w = 0; w < 4; ++w) {
+        record[2 * w] = static_cast<uint8_t>(words[w] >> 8);
+        record[2 * w + 1] = static_cast<uint8_t>(words[w]);
+    }
+    for (int i = 8; i < 64; ++i) record[i] = static_cast<uint8_t>(i);
+    return record;
+}
+
+class TemperatureTest : public ::testing::Test {
+protected:
+    CTesselCamera camera;
+    SimulatedCamera sim{camera};
+};
+}  // namespace
+
+TEST_F(TemperatureTest, CountsConvertWithGainAndOffset) {
+    sim.firmware->SetBlock(0x07, Record(29815, 27315, 150, 75));
+    double value = 0;
+    EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
+    EXPECT_NEAR(value, 25.0, 1e-9);
+    EXPECT_EQ(camera.GetCcdTemperature(&value), 0);
+    EXPECT_NEAR(value, 0.0, 1e-9);
+    EXPECT_EQ(camera.GetTopTecCurrent(&value), 0);
+    EXPECT_NEAR(value, 1.5, 1e-12);
+    EXPECT_EQ(camera.GetBottomTecCurrent(&value), 0);
+    EXPECT_NEAR(value, 0.75, 1e-12);
+
+    camera.TemperatureScale = 0.0;
+    EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
+    EXPECT_NEAR(value, -273.15, 1e-9);
+}
+
+TEST_F(TemperatureTest, NullDestinationStillReads) {
+    EXPECT_EQ(camera.GetCcdTemperature(nullptr), 87);
+    EXPECT_EQ(sim.firmware->Log().size(), 1u);
+}
+
+TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPause) {
+    sim.firmware->SetBlock(0x07, Record(29815, 0, 0, 0));
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    double value = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_NEAR(value, 25.0, 1e-9);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 9);
+}
+
+TEST_F(TemperatureTest, TwoFailedReadsGiveMinus49AndLeaveTheValue) {
+    camera.UsbDevice.reset();
+    double value = 42;
+    EXPECT_EQ(camera.GetCcdTemperature(&value), -49);
+    EXPECT_EQ(value, 42);
+}
+
+TEST_F(TemperatureTest, RawRecordCopyIsCappedAt64Bytes) {
+    sim.firmware->SetBlock(0x07, Record(1, 2, 3, 4));
+    uint8_t buffer[100];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_EQ(camera.UpdateTemperature(buffer, 100), 1);
+    EXPECT_EQ(buffer[63], 63);
+    EXPECT_EQ(buffer[64], 0xEE);
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_EQ(camera.UpdateTemperature(buffer, 8), 1);
+    EXPECT_EQ(buffer[7], 4);
+    EXPECT_EQ(buffer[8], 0xEE);
+    EXPECT_EQ(camera.UpdateTemperature(nullptr, 100), 1);
+
+    camera.UsbDevice.reset();
+    EXPECT_EQ(camera.UpdateTemperature(buffer, 100), 0);
+    EXPECT_EQ(LastStatus().Get(), -49);
+}
+
+TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnly) {
+    std::vector<uint8_t> calibration(64, 0x5A);
+    sim.firmware->SetBlock(0x04, calibration);
+    EXPECT_EQ(camera.SetTemperatureSetpoint(70000), 0);
+    std::vector<uint8_t> written = sim.firmware->Block(0x04);
+    EXPECT_EQ(written[2], 0x11);
+    EXPECT_EQ(written[3], 0x70);
+    EXPECT_EQ(written[1], 0x5A);
+    EXPECT_EQ(written[4], 0x5A);
+    auto log = sim.firmware->Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRUE(log[0].read);
+    EXPECT_FALSE(log[1].read);
+}
+
+TEST_F(TemperatureTest, SetpointReadOrWriteFailure) {
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    EXPECT_EQ(camera.SetTemperatureSetpoint(100), -49);
+}

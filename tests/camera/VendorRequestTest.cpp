@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "CameraTestSupport.h"
+#include "platform/DebugTrace.h"
+
+using cameratest::SimulatedCamera;
+
+namespace {
+class VendorRequestTest : public ::testing::Test {
+protected:
+    CTesselCamera camera;
+    SimulatedCamera sim{camera};
+};
+}  // namespace
+
+TEST_F(VendorRequestTest, WriteOfNothingFailsWithoutTraffic) {
+    uint8_t byte = 0;
+    EXPECT_EQ(camera.ControlWrite(0x0B, &byte, 0), 0);
+    EXPECT_EQ(LastStatus().Get(), 2);
+    EXPECT_EQ(camera.ControlWrite(0x0B, nullptr, 1), 0);
+    EXPECT_EQ(LastStatus().Get(), 2);
+    EXPECT_TRUE(sim.firmware->Log().empty());
+}
+
+TEST_F(VendorRequestTest, WriteCarriesCommandInValueField) {
+    const uint8_t zero = 0;
+    ASSERT_EQ(camera.ControlWrite(0x0B, &zero, 1), 1);
+    auto log = sim.firmware->Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].request, 0xAB);
+    EXPECT_EQ(log[0].value, 0x0B);
+    EXPECT_EQ(log[0].index, 0);
+    EXPECT_FALSE(log[0].read);
+    EXPECT_EQ(log[0].data, std::vector<uint8_t>{0});
+}
+
+TEST_F(VendorRequestTest, ShortAnswerFailsAndKeepsWhatArrived) {
+    std::vector<uint8_t> record(64);
+    for (int i = 0; i < 64; ++i) record[i] = static_cast<uint8_t>(i + 1);
+    sim.firmware->SetBlock(0x05, record);
+    sim.device->ShortenNextTransfer(60);
+    uint8_t buffer[64];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    platform::ScopedTraceCapture trace;
+    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
+    EXPECT_EQ(LastStatus().Get(), -43);
+    EXPECT_TRUE(trace.Contains("Error reading from control endpoint - invalid length."));
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(buffer[i], i + 1) << i;
+    for (int i = 60; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+
+TEST_F(VendorRequestTest, FailedTransfersGiveTheirStatus) {
+    uint8_t buffer[64];
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
+    EXPECT_EQ(LastStatus().Get(), -43);
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    EXPECT_EQ(camera.ControlWrite(0x0B, buffer, 1), 0);
+    EXPECT_EQ(LastStatus().Get(), -44);
+}
+
+TEST_F(VendorRequestTest, NoDeviceGivesInvalidUsbDevice) {
+    camera.UsbDevice.reset();
+    uint8_t buffer[64];
+    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
+    EXPECT_EQ(LastStatus().Get(), -33);
+    EXPECT_EQ(camera.ControlWrite(0x0B, buffer, 1), 0);
+    EXPECT_EQ(LastStatus().Get(), -33);
+}
+
+TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRules) {
+    uint8_t data[1] = {0};
+    EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 1);
+    EXPECT_EQ(camera.WriteVendorRequest("171", "0X0B", "0", data, 1), 1);
+    EXPECT_EQ(camera.WriteVendorRequest("0XAB", "12", "0x10", data, 1), 1);
+    auto log = sim.firmware->Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].request, 0xAB);
+    EXPECT_EQ(log[0].value, 0x0B);
+    EXPECT_EQ(log[1].request, 171);
+    EXPECT_EQ(log[1].value, 0) << "the upper-case prefix is not recognised in the value";
+    EXPECT_EQ(log[2].request, 0xAB) << "it is in the request code";
+    EXPECT_EQ(log[2].value, 12);
+    EXPECT_EQ(log[2].index, 0x10);
+}
+
+TEST_F(VendorRequestTest, OverflowingHexTextSendsNothing) {
+    uint8_t data[1] = {0};
+    platform::ScopedTraceCapture trace;
+    EXPECT_EQ(camera.WriteVendorRequest("0x7fffffff", "0x0b", "0", data, 1), 0);
+    EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0xffffffffff", "0", data, 1), 0);
+    EXPECT_TRUE(trace.Contains("Error with HexToDecimal."));
+    EXPECT_TRUE(sim.firmware->Log().empty());
+}
+
+TEST_F(VendorRequestTest, RawReadReturnsTheAnswer) {
+    sim.firmware->SetBlock(0x06, {1, 2, 3, 4});
+    uint8_t data[64] = {};
+    EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x06", "0", data, 64), 1);
+    EXPECT_EQ(data[3], 4);
+}
+
+TEST_F(VendorRequestTest, RawRequestsNeedAnInitializedCameraAndSkipTrafficInSimulation) {
+    uint8_t data[1] = {0};
+    camera.SimulationMode = 1;
+    EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 1);
+    EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x05", "0", data, 1), 1);
+    EXPECT_TRUE(sim.firmware->Log().empty());
+    camera.Initialized = 0;
+    EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 0);
+}
+
+TEST_F(VendorRequestTest, ResetSendsItsCommandAndRequestsAbortEvenWhenItFails) {
+    camera.AbortRequested = 0;
+    LastStatus().Set(-1);
+    EXPECT_EQ(camera.Reset(1), 1);
+    EXPECT_EQ(camera.AbortRequested.load(), 1);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(camera.Reset(0), 1);
+    auto log = sim.firmware->Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].value, 0x09);
+    EXPECT_EQ(log[1].value, 0x0C);
+
+    camera.AbortRequested = 0;
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    EXPECT_EQ(camera.Reset(1), 0);
+    EXPECT_EQ(camera.AbortRequested.load(), 1);
+    EXPECT_EQ(LastStatus().Get(), -44);
+}
+
+TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32Bytes) {
+    std::vector<uint8_t> record(64);
+    for (int i = 0; i < 64; ++i) record[i] = static_cast<uint8_t>(100 + i);
+    sim.firmware->SetBlock(0x05, record);
+    uint8_t buffer[64];
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(camera.GetCameraStatus(buffer, 64), 1);
+    EXPECT_EQ(buffer[31], 131);
+    EXPECT_EQ(buffer[32], 0);
+}
+
+TEST_F(VendorRequestTest, CameraStatusWithoutBufferStillReadsThenFails) {
+    EXPECT_EQ(camera.GetCameraStatus(nullptr, 64), 0);
+    EXPECT_EQ(LastStatus().Get(), -3);
+    ASSERT_EQ(sim.firmware->Log().size(), 1u);
+    EXPECT_EQ(sim.firmware->Log()[0].value, 0x05);
+}
+
+TEST_F(VendorRequestTest, CameraStateIsByteTen) {
+    std::vector<uint8_t> record(64);
+    record[10] = 0x21;
+    sim.firmware->SetBlock(0x05, record);
+    uint8_t buffer[64];
+    uint8_t state = 0;
+    EXPECT_EQ(camera.ReadCameraState(buffer, state), 1);
+    EXPECT_EQ(state, 0x21);
+    EXPECT_EQ(camera.ReadCameraState(nullptr, state), 0);
+    EXPECT_EQ(LastStatus().Get(), 2);
+}
+
+TEST_F(VendorRequestTest, ControlLockSerialisesRequestsFromManyThreads) {
+    auto hammer = [&] {
+        uint8_t buffer[64];
+        for (int i = 0; i < 50; ++i) {
+            camera.ControlRead(0x07, buffer, 64);
+            camera.ControlWrite(0x04, buffer, 64);
+        }
+    };
+    std::thread a(hammer), b(hammer), c(hammer);
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(sim.firmware->Log().size(), 300u);
+    EXPECT_FALSE(sim.firmware->SawOverlap());
+}
+
+TEST_F(VendorRequestTest, WriteDelayIsHeldInsideTheLock) {
+    camera.ControlWriteDelay = 100;
+    uint8_t byte = 0;
+    std::thread writer([&] { camera.ControlWrite(0x0B, &byte, 1); });
+    while (sim.firmware->Log().empty()) std::this_thread::yield();
+    uint8_t buffer[64];
+    camera.ControlRead(0x05, buffer, 64);  // queued behind the writer's pause
+    writer.join();
+    auto log = sim.firmware->Log();
+    ASSERT_EQ(log.size(), 2u);
+    auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(log[1].arrival - log[0].arrival);
+    EXPECT_GE(gap.count(), 100);
+}
