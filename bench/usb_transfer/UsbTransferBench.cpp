@@ -60,7 +60,7 @@ void BM_DirectBulkTransfer32MiB(benchmark::State& state) {
 
 // Prints the ratio of the two after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
@@ -77,7 +77,7 @@ public:
                     (ratio - 1.0) * 100.0);
     }
 
-private:
+  private:
     std::map<std::string, double> times_;
 };
 

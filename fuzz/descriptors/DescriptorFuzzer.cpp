@@ -15,7 +15,7 @@
 namespace {
 
 class Chunks {
-public:
+  public:
     Chunks(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     std::vector<uint8_t> Next() {
         if (size_ - at_ < 2) return {};
@@ -27,7 +27,7 @@ public:
         return chunk;
     }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t at_ = 0;
