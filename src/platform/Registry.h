@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/SystemError.h"
+
 namespace platform {
 
 // A key handle. The predefined roots have the values Windows gives them.
@@ -55,7 +57,6 @@ enum : uint32_t { kRegOptionNonVolatile = 0, kRegCreatedNewKey = 1, kRegOpenedEx
 
 // Registry-specific error codes beside those of SystemError.h.
 enum : uint32_t {
-    kErrorInvalidHandle = 6,
     kErrorBadNetPath = 53,
     kErrorInvalidFlags = 1004,
     kErrorBadDatabase = 1009,

@@ -9,6 +9,7 @@ enum : uint32_t {
     kErrorSuccess = 0,
     kErrorFileNotFound = 2,
     kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6,
     kErrorNotEnoughMemory = 8,
     kErrorInvalidParameter = 87,
     kErrorAlreadyExists = 183,

@@ -20,6 +20,7 @@
 
 #include "platform/Event.h"
 #include "platform/Guid.h"
+#include "platform/SystemError.h"
 
 namespace platform {
 
@@ -33,7 +34,6 @@ using NotificationHandle = void*;
 
 // Error codes of the request protocol beyond those in SystemError.h.
 enum : uint32_t {
-    kErrorInvalidHandle = 6,
     kErrorGenFailure = 31,
     kErrorOperationAborted = 995,
     kErrorIoIncomplete = 996,
