@@ -15,6 +15,9 @@ constexpr uint8_t kStandardDeviceToHost = 0x80;
 constexpr uint32_t kDescriptorTimeoutSeconds = 5;
 constexpr uint16_t kPreferredLanguage = 0x0409;
 constexpr uint8_t kAnyAlternateSetting = 0xFF;
+// The count is 8-bit; a list whose members keep failing with errors other
+// than the end marker is not walked past this many.
+constexpr uint32_t kMaxInterfaceMembers = 1024;
 
 uint16_t Word(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 }  // namespace
@@ -40,13 +43,11 @@ CCyUSBDevice::~CCyUSBDevice() {
 uint8_t CCyUSBDevice::CountDevices() {
     uint32_t count = 0;
     if (auto list = platform::OpenDeviceInterfaceList(InterfaceClass)) {
-        for (uint32_t index = 0;; ++index) {
+        for (uint32_t index = 0; index < kMaxInterfaceMembers; ++index) {
             if (list->Enumerate(index)) {
                 ++count;
             } else if (platform::LastSystemError() == platform::kErrorNoMoreItems) {
                 break;
-            } else if (index == UINT32_MAX) {
-                break;  // a list that never ends must not hold us forever
             }
         }
     }

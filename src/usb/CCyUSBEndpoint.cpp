@@ -90,12 +90,15 @@ bool CCyUSBEndpoint::FinishTransfer(uint8_t* buffer, int32_t& length,
         std::memcpy(buffer, record->data() + header.DataOffset, copy);
     }
     if (packetTable != nullptr && length >= 1) {
+        // The table's place is read back from the driver's record; one that
+        // no longer lies inside the record is not followed.
         const uint64_t end =
             static_cast<uint64_t>(header.PacketTableOffset) + header.PacketTableLength;
-        std::memset(packetTable, 0, header.PacketTableLength);
-        if (end <= record->size())
+        if (end <= record->size()) {
+            std::memset(packetTable, 0, header.PacketTableLength);
             std::memcpy(packetTable, record->data() + header.PacketTableOffset,
                         header.PacketTableLength);
+        }
     }
     return ok && UsbStatus == 0 && NtStatus == 0;
 }
