@@ -38,6 +38,15 @@ int32_t CommonHead(const LaneTarget* targets, int32_t n, int32_t vectorPixels) {
     return head;
 }
 
+// When every output runs backwards the blocks are taken from the end of the
+// row, so the stores still climb through memory, which is what the
+// processor's store prefetching follows.
+bool AllMirrored(const LaneTarget* targets, int32_t n) {
+    for (int32_t t = 0; t < n; ++t)
+        if (targets[t].direction > 0) return false;
+    return true;
+}
+
 // The vector loop shared by both instruction sets: Ops splits a block of
 // Ops::kPixels pixels into its lanes and stores one lane forwards or mirrored.
 // A macro because each copy must carry its own target attribute for the
@@ -46,18 +55,14 @@ int32_t CommonHead(const LaneTarget* targets, int32_t n, int32_t vectorPixels) {
     __attribute__((target(Target))) void Name(                                                     \
         const uint16_t* row, int32_t n, const LaneTarget* targets, int32_t count, bool stream) {   \
         constexpr int32_t kPixels = Ops::kPixels;                                                  \
-        int32_t j = 0;                                                                             \
-        bool aligned = false;                                                                      \
-        if (stream) {                                                                              \
-            const int32_t head = CommonHead(targets, n, kPixels);                                  \
-            if (head >= 0 && head <= count) {                                                      \
-                ScalarRange(row, n, targets, 0, head);                                             \
-                j = head;                                                                          \
-                aligned = true;                                                                    \
-            }                                                                                      \
-        }                                                                                          \
+        const int32_t head = stream ? CommonHead(targets, n, kPixels) : 0;                         \
+        const bool aligned = stream && head >= 0 && head <= count;                                 \
+        const int32_t first = aligned ? head : 0;                                                  \
+        const int32_t blocks = (count - first) / kPixels;                                          \
+        const bool backwards = AllMirrored(targets, n);                                            \
         Ops::Vector lanes[4];                                                                      \
-        for (; j + kPixels <= count; j += kPixels) {                                               \
+        for (int32_t b = 0; b < blocks; ++b) {                                                     \
+            const int32_t j = first + (backwards ? blocks - 1 - b : b) * kPixels;                  \
             Ops::Split(row + j * n, n, lanes);                                                     \
             for (int32_t t = 0; t < n; ++t) {                                                      \
                 const LaneTarget& target = targets[t];                                             \
@@ -69,7 +74,8 @@ int32_t CommonHead(const LaneTarget* targets, int32_t n, int32_t vectorPixels) {
             }                                                                                      \
         }                                                                                          \
         if (aligned) Ops::Fence();                                                                 \
-        ScalarRange(row, n, targets, j, count);                                                    \
+        ScalarRange(row, n, targets, 0, first);                                                    \
+        ScalarRange(row, n, targets, first + blocks * kPixels, count);                             \
     }
 
 #ifdef VELA2_X86

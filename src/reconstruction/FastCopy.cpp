@@ -85,8 +85,13 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
     const bool stream = int64_t{rows.count} * common * n * 2 >= kStreamingBytes;
     const KernelLevel level = BestKernelLevel();
 
+    // Output rows are visited in ascending memory order for the same reason
+    // the kernel climbs through each row.
+    bool upwards = true;
+    for (int32_t k = 0; k < n; ++k) upwards = upwards && plan.copies[k].rows.dstStride < 0;
     LaneTarget targets[4];
-    for (int32_t i = 0; i < rows.count; ++i) {
+    for (int32_t step = 0; step < rows.count; ++step) {
+        const int32_t i = upwards ? rows.count - 1 - step : step;
         const uint16_t* rawRow = raw + static_cast<int64_t>(rows.srcFirst + i) * plan.rawColumns;
         for (int32_t k = 0; k < n; ++k) {
             const QuadrantCopy& c = plan.copies[k];

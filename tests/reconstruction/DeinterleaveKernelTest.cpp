@@ -23,34 +23,40 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
         for (int n : {2, 4})
             for (int count = 0; count <= 70; ++count)
                 for (int offset = 0; offset < 16; offset += 3)
-                    for (bool stream : {false, true}) {
-                        std::vector<uint16_t> row(count * n + 1);
-                        for (size_t i = 0; i < row.size(); ++i)
-                            row[i] = static_cast<uint16_t>(i + 1);
-                        std::vector<uint16_t> out[4];
-                        LaneTarget targets[4];
-                        for (int t = 0; t < n; ++t) {
-                            out[t].assign(count + 2 * kGuard + 16, 0);
-                            const int direction = (t + offset) % 2 ? -1 : 1;
-                            uint16_t* base = out[t].data() + kGuard + offset;
-                            targets[t] = {direction > 0 ? base : base + count - 1, direction,
-                                          (t * 3 + offset) % n};
-                        }
-                        DeinterleaveRow(level, row.data(), n, targets, count, stream);
-                        for (int t = 0; t < n; ++t)
-                            for (size_t p = 0; p < out[t].size(); ++p) {
-                                const int position = static_cast<int>(p) - kGuard - offset;
-                                uint16_t want = 0;
-                                if (position >= 0 && position < count) {
-                                    const int j =
-                                        targets[t].direction > 0 ? position : count - 1 - position;
-                                    want = row[j * n + targets[t].lane];
-                                }
-                                ASSERT_EQ(out[t][p], want)
-                                    << "level " << static_cast<int>(level) << " n " << n
-                                    << " count " << count << " target " << t;
+                    for (int pattern = 0; pattern < 3;
+                         ++pattern)  // mixed, all forwards, all mirrored
+                        for (bool stream : {false, true}) {
+                            std::vector<uint16_t> row(count * n + 1);
+                            for (size_t i = 0; i < row.size(); ++i)
+                                row[i] = static_cast<uint16_t>(i + 1);
+                            std::vector<uint16_t> out[4];
+                            LaneTarget targets[4];
+                            for (int t = 0; t < n; ++t) {
+                                out[t].assign(count + 2 * kGuard + 16, 0);
+                                const int direction = pattern == 1       ? 1
+                                                      : pattern == 2     ? -1
+                                                      : (t + offset) % 2 ? -1
+                                                                         : 1;
+                                uint16_t* base = out[t].data() + kGuard + offset;
+                                targets[t] = {direction > 0 ? base : base + count - 1, direction,
+                                              (t * 3 + offset) % n};
                             }
-                    }
+                            DeinterleaveRow(level, row.data(), n, targets, count, stream);
+                            for (int t = 0; t < n; ++t)
+                                for (size_t p = 0; p < out[t].size(); ++p) {
+                                    const int position = static_cast<int>(p) - kGuard - offset;
+                                    uint16_t want = 0;
+                                    if (position >= 0 && position < count) {
+                                        const int j = targets[t].direction > 0
+                                                          ? position
+                                                          : count - 1 - position;
+                                        want = row[j * n + targets[t].lane];
+                                    }
+                                    ASSERT_EQ(out[t][p], want)
+                                        << "level " << static_cast<int>(level) << " n " << n
+                                        << " count " << count << " target " << t;
+                                }
+                        }
 }
 
 }  // namespace

@@ -1,0 +1,155 @@
+// Frame reconstruction against memcpy of the same bytes, measured side by
+// side in the same iterations: bytes = raw frame read + pixels written.
+// Counters: recon_GBps, memcpy_GBps, ratio (memcpy time / reconstruction
+// time, above 1 when reconstruction is faster), allocations per frame. The
+// machine is shared, so the figures use each side's fastest iteration: the
+// run least disturbed by others.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "reconstruction/FrameReconstruction.h"
+
+namespace {
+
+std::atomic<long> g_allocations{0};
+
+}  // namespace
+
+void* operator new(size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void PutWord(uint8_t* p, int32_t value) {
+    const uint16_t word = static_cast<uint16_t>(value < 0 ? 0x8000 | -value : value);
+    p[0] = static_cast<uint8_t>(word);
+    p[1] = static_cast<uint8_t>(word >> 8);
+}
+
+struct Frame {
+    int32_t side = 0;  // quadrant width and height
+    bool overscan = false;
+    int32_t columnStride = 1, rowStride = 1;
+
+    std::vector<uint8_t> block = std::vector<uint8_t>(272, 0);
+    std::vector<uint16_t> raw, images[4], overscans[4], copy;
+    std::vector<int32_t> active = {0, 1, 2, 3};
+    int32_t overscanHeight = 0;
+
+    static constexpr int32_t kOverscan = 32;
+
+    reconstruction::ReconstructionInput Prepare() {
+        const int32_t width = overscan ? side - kOverscan : side;
+        raw.assign(size_t(side) * 4 * side, 0);
+        for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(i);
+        copy.assign(raw.size(), 0);
+        for (int q = 0; q < 4; ++q) {
+            block[q] = 1;
+            uint8_t* r = block.data() + 16 + 32 * q;
+            PutWord(r + 0, q);
+            PutWord(r + 4, 4);
+            PutWord(r + 6, 1);
+            PutWord(r + 24, columnStride);
+            PutWord(r + 26, rowStride);
+            images[q].assign(size_t(width) * side, 0);
+            overscans[q].assign(overscan ? size_t(kOverscan) * side : 1, 0);
+        }
+        reconstruction::ReconstructionInput in;
+        in.rawFrame = raw.data();
+        in.block = reconstruction::Reconstruction::Convert(block.data());
+        in.activeQuadrants = &active;
+        in.geometry = {4, side, side, overscan ? kOverscan : 0, 0};
+        in.picture.width = width;
+        in.picture.height = side;
+        in.picture.overscanWidth = overscan ? kOverscan : 0;
+        overscanHeight = overscan ? side : 0;
+        in.picture.overscanHeight = &overscanHeight;
+        for (int q = 0; q < 4; ++q) {
+            in.picture.images[q] = images[q].data();
+            in.picture.overscans[q] = overscans[q].data();
+        }
+        return in;
+    }
+
+    double BytesMoved() const { return 2.0 * double(raw.size()) * 2; }
+};
+
+void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t cs, int32_t rs,
+                 bool fast) {
+    Frame frame;
+    frame.side = side;
+    frame.overscan = overscan;
+    frame.columnStride = cs;
+    frame.rowStride = rs;
+    reconstruction::ReconstructionInput in = frame.Prepare();
+    in.allowFastPath = fast;
+    double reconSeconds = 1e9, copySeconds = 1e9;
+    long allocations = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        std::memcpy(frame.copy.data(), frame.raw.data(), frame.raw.size() * 2);
+        benchmark::ClobberMemory();
+        const auto t1 = Clock::now();
+        frame.overscanHeight = overscan ? side : 0;
+        const long before = g_allocations.load();
+        const reconstruction::ReconstructionResult result = reconstruction::ReconstructFrame(in);
+        allocations += g_allocations.load() - before;
+        benchmark::ClobberMemory();
+        const auto t2 = Clock::now();
+        if (!result.reconstructed) state.SkipWithError("frame not reconstructed");
+        copySeconds = std::min(copySeconds, std::chrono::duration<double>(t1 - t0).count());
+        reconSeconds = std::min(reconSeconds, std::chrono::duration<double>(t2 - t1).count());
+        state.SetIterationTime(std::chrono::duration<double>(t2 - t1).count());
+    }
+    const double bytes = frame.BytesMoved();
+    state.counters["recon_GBps"] = bytes / reconSeconds / 1e9;
+    state.counters["memcpy_GBps"] = bytes / copySeconds / 1e9;
+    state.counters["ratio"] = copySeconds / reconSeconds;
+    state.counters["allocations"] = double(allocations) / double(state.iterations());
+}
+
+void Register() {
+    struct Mirror {
+        const char* name;
+        int32_t cs, rs;
+    };
+    const Mirror mirrors[] = {{"plain", 1, 1}, {"mirror_columns", -1, 1}, {"mirror_both", -1, -1}};
+    for (bool fast : {true, false})
+        for (int32_t side : {2048, 1024})
+            for (const Mirror& m : mirrors)
+                for (bool overscan : {false, true}) {
+                    const std::string name = std::string(fast ? "fast/" : "general/") +
+                                             (side == 2048 ? "32MiB/" : "8MiB/") + m.name +
+                                             (overscan ? "/overscan" : "/no_overscan");
+                    benchmark::RegisterBenchmark(name.c_str(), Reconstruct, side, overscan, m.cs,
+                                                 m.rs, fast)
+                        ->UseManualTime()
+                        ->Unit(benchmark::kMillisecond)
+                        ->MinTime(fast ? 1.0 : 0.5);
+                }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Register();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
