@@ -213,7 +213,7 @@ void CArrayBase::WriteFile(const std::string& name, bool withHeader) {
         if (const int error = platform::SyncFile(file.get()))
             throw FileFailure{FileCauseFromErrno(error)};
         if (std::fclose(file.release()) != 0) throw FileFailure{FileCauseFromErrno(errno)};
-        if (const int error = platform::ReplaceFile(temporary, name))
+        if (const int error = platform::RenameOver(temporary, name))
             throw FileFailure{FileCauseFromErrno(error)};
     } catch (...) {
         file.reset();

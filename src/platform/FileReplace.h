@@ -15,6 +15,6 @@ int SyncFile(std::FILE* file);
 // Gives source the name target in one step; an existing target is replaced.
 // May block on the disk. Returns 0 or an errno (EACCES, ENOENT, ...); on
 // failure both files are left as they were.
-int ReplaceFile(const std::string& source, const std::string& target);
+int RenameOver(const std::string& source, const std::string& target);
 
 }  // namespace platform

@@ -25,7 +25,7 @@ int SyncFile(std::FILE* file) {
     return 0;
 }
 
-int ReplaceFile(const std::string& source, const std::string& target) {
+int RenameOver(const std::string& source, const std::string& target) {
     if (std::rename(source.c_str(), target.c_str()) != 0) return errno;
     SyncDirectoryOf(target);
     return 0;

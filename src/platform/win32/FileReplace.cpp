@@ -37,7 +37,7 @@ int SyncFile(std::FILE* file) {
     return 0;
 }
 
-int ReplaceFile(const std::string& source, const std::string& target) {
+int RenameOver(const std::string& source, const std::string& target) {
     if (!MoveFileExA(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return ErrnoFromWindowsError(GetLastError());
