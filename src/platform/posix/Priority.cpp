@@ -17,7 +17,6 @@ namespace platform {
 namespace {
 
 constexpr ThreadRef kCurrentThread = static_cast<ThreadRef>(-2);
-constexpr int kUnknown = 0x7FFFFFFF;
 
 struct ClassNice {
     uint32_t priorityClass;
@@ -28,9 +27,11 @@ constexpr ClassNice kClasses[] = {
     {kAboveNormalPriorityClass, -5}, {kHighPriorityClass, -10},      {kRealtimePriorityClass, -15},
 };
 
-// The class last set here; the kernel knows only nice values.
+// The class last set here and each thread's priority relative to it: the
+// kernel knows only nice values, and a thread's nice does not follow the
+// class. Threads start at normal priority, as they do on Windows.
 std::atomic<uint32_t> g_class{0};
-thread_local int t_priority = kUnknown;
+thread_local int t_priority = kThreadPriorityNormal;
 
 int NiceOfClass(uint32_t priorityClass) {
     for (const ClassNice& entry : kClasses)
@@ -100,14 +101,7 @@ int32_t ThreadPriority(ThreadRef thread) {
         SetLastSystemError(kErrorInvalidHandle);
         return kThreadPriorityErrorReturn;
     }
-    if (t_priority != kUnknown) return t_priority;
-    int nice = 0;
-    if (!ReadNice(PRIO_PROCESS, CurrentThreadId(), nice)) return kThreadPriorityErrorReturn;
-    int relative = (NiceOfClass(ProcessPriorityClass()) - nice) / 2;
-    if (nice >= 19) return kThreadPriorityIdle;
-    if (nice <= -20) return kThreadPriorityTimeCritical;
-    return std::clamp(relative, static_cast<int>(kThreadPriorityLowest),
-                      static_cast<int>(kThreadPriorityHighest));
+    return t_priority;
 }
 
 bool SetThreadPriority(ThreadRef thread, int32_t priority) {

@@ -38,6 +38,10 @@ class HandleTable {
         std::lock_guard<std::mutex> guard(mutex_);
         return handles_.erase(key) != 0;
     }
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return handles_.size();
+    }
     bool Find(RegKey key, KeyHandle& handle) {
         if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) {
             handle.root =
@@ -264,6 +268,8 @@ uint32_t QueryRegistryKeyInfo(RegKey key, RegKeyInfo* info) {
         return uint32_t{0};
     });
 }
+
+size_t OpenRegistryHandleCount() { return Handles().Count(); }
 
 uint32_t CloseRegistryKey(RegKey key) {
     if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) return 0;

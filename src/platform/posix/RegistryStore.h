@@ -88,3 +88,8 @@ bool ParseStore(StoreRoot root, const std::string& text, std::unique_ptr<StoreKe
                 std::string& problem);
 
 }  // namespace platform
+
+namespace platform {
+// Key handles open in this process, for leak checks in tests.
+size_t OpenRegistryHandleCount();
+}  // namespace platform

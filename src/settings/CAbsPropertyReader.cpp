@@ -1,0 +1,3 @@
+#include "settings/CAbsPropertyReader.h"
+
+void CAbsPropertyReader::Close() { Opened = false; }

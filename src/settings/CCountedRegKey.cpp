@@ -1,0 +1,3 @@
+#include "settings/CCountedRegKey.h"
+
+void CCountedRegKey::OnFinalRelease() { platform::CloseRegistryKey(Get()); }

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/MessageSink.h"
+#include "settings/CIniPropertyReader.h"
+
+namespace {
+
+const char kIni[] =
+    "[General Info]\r\n"
+    "Simulated Data=1\r\n"
+    "list=a;b\r\n"
+    "=x\r\n"
+    "k=\r\n"
+    "Capture thread priority = THREAD_PRIORITY_HIGHEST \r\n"
+    "\r\n"
+    "[Device_04B4]\r\n"
+    "1002=ignored\r\n";
+
+class IniPropertyReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("vela2-ini-" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                  ".ini"))
+                    .string();
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << kIni;
+    }
+    void TearDown() override { std::filesystem::remove(path_); }
+
+    std::string path_;
+    CIniPropertyReader reader_;
+    platform::ScopedMessageCapture capture_;
+};
+
+TEST_F(IniPropertyReaderTest, ReadsValuesAndTreatsAbsentOnesAsEmpty) {
+    ASSERT_TRUE(reader_.Open(path_));
+    std::string value;
+    EXPECT_TRUE(reader_.ReadString("Simulated Data", value, "General Info"));
+    EXPECT_EQ(value, "1");
+    EXPECT_TRUE(reader_.ReadString("Capture thread priority", value, "general info"));
+    EXPECT_EQ(value, "THREAD_PRIORITY_HIGHEST");
+    EXPECT_TRUE(reader_.ReadString("Gain", value, "General Info"));
+    EXPECT_EQ(value, "");
+    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
+    EXPECT_EQ(value, "");
+    EXPECT_TRUE(capture_.Messages().empty());
+}
+
+TEST_F(IniPropertyReaderTest, SectionLinesAreSplitAtSemicolonsAndNeedANamedKey) {
+    ASSERT_TRUE(reader_.Open(path_));
+    CAbsPropertyReader::StringMap map{{"stale", "1"}};
+    EXPECT_TRUE(reader_.ReadSection("General Info", map));
+    EXPECT_EQ(map, (CAbsPropertyReader::StringMap{
+                       {"Simulated Data", "1"},
+                       {"list", "a"},
+                       {"k", ""},
+                       {"Capture thread priority", "THREAD_PRIORITY_HIGHEST"}}));
+    EXPECT_TRUE(reader_.ReadSection("absent", map));
+    EXPECT_TRUE(map.empty());
+}
+
+TEST_F(IniPropertyReaderTest, SectionsComeInFileOrder) {
+    ASSERT_TRUE(reader_.Open(path_));
+    CAbsPropertyReader::StringList sections{"stale"};
+    reader_.GetSections(sections);
+    EXPECT_EQ(sections, (CAbsPropertyReader::StringList{"General Info", "Device_04B4"}));
+}
+
+TEST_F(IniPropertyReaderTest, OpeningAMissingFileFailsAndKeepsThePreviousName) {
+    EXPECT_FALSE(reader_.Open(path_ + ".missing"));
+    EXPECT_EQ(reader_.GetFileName(), "");
+    ASSERT_TRUE(reader_.Open(path_));
+    EXPECT_FALSE(reader_.Open(path_ + ".missing"));
+    EXPECT_EQ(reader_.GetFileName(), path_);
+    std::string value;
+    EXPECT_TRUE(reader_.ReadString("Simulated Data", value, "General Info"));
+    EXPECT_EQ(value, "1");
+    EXPECT_TRUE(reader_.ReservedOperation(5));
+}
+
+TEST_F(IniPropertyReaderTest, WritesGoThroughTheProfileFile) {
+    ASSERT_TRUE(reader_.Open(path_));
+    reader_.WriteString("Gain", "0.01", "Temperature Settings");
+    reader_.WriteSection("General Info", {{"Simulated Data", "0"}, {"New", "x"}});
+    std::string value;
+    reader_.ReadString("Gain", value, "Temperature Settings");
+    EXPECT_EQ(value, "0.01");
+    reader_.ReadString("Simulated Data", value, "General Info");
+    EXPECT_EQ(value, "0");
+    reader_.ReadString("New", value, "General Info");
+    EXPECT_EQ(value, "x");
+}
+
+TEST(IniListSplitTest, ZerosAndSemicolonsSplitAndEmptyTokensGo) {
+    const char list[] = "a;;b\0\0c;\0";
+    EXPECT_EQ(CIniPropertyReader::SplitList(list, sizeof list - 1),
+              (CAbsPropertyReader::StringList{"a", "b", "c"}));
+    EXPECT_TRUE(CIniPropertyReader::SplitList(list, 0).empty());
+}
+
+}  // namespace

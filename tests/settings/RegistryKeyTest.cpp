@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RegistrySandbox.h"
+#include "platform/MessageSink.h"
+#include "platform/SystemError.h"
+#include "settings/CCountedRegKey.h"
+#include "settings/CRegistryKey.h"
+
+#ifndef _WIN32
+#include "platform/posix/RegistryStore.h"
+#endif
+
+using platform::kHkeyCurrentUser;
+using platform::kKeyAllAccess;
+
+namespace {
+
+class RegistryKeyTest : public RegistrySandbox {
+  protected:
+    CRegistryKey Base() const {
+        return CRegistryKey(kHkeyCurrentUser, base_.c_str(), kKeyAllAccess);
+    }
+    CRegistryKey NewKey(const CRegistryKey& parent, const char* name) const {
+        return parent.CreateKey(name, "", 0, kKeyAllAccess, nullptr);
+    }
+    template <typename Body>
+    void ExpectThrow(Body body, const char* where, uint32_t error) {
+        try {
+            body();
+            ADD_FAILURE() << "no exception; expected " << where;
+        } catch (const CRegistryKey::Exception& failure) {
+            EXPECT_STREQ(failure.Where(), where);
+            EXPECT_EQ(failure.Error(), error);
+        }
+    }
+};
+
+TEST_F(RegistryKeyTest, ACopyOutlivesTheKeyItWasCopiedFrom) {
+    auto first = std::make_unique<CRegistryKey>(Base());
+    CRegistryKey copy = *first;
+    EXPECT_EQ(copy.Holder()->Count(), 2);
+    platform::RegKey handle = copy.Handle();
+    first.reset();
+    EXPECT_EQ(copy.Holder()->Count(), 1);
+    copy.SetValue("v", "still open", platform::kRegSz);
+    EXPECT_STREQ(copy.QueryValue("v").AsString(), "still open");
+    copy.Release();
+    EXPECT_TRUE(copy.IsNull());
+    uint32_t size = 0;
+    EXPECT_NE(platform::QueryRegistryValue(handle, "v", nullptr, nullptr, &size), 0u);
+}
+
+TEST_F(RegistryKeyTest, CreateKeyOnAnExistingKeyThrows183AndClosesItsHandle) {
+    CRegistryKey base = Base();
+    NewKey(base, "existing");
+#ifndef _WIN32
+    size_t handlesBefore = platform::OpenRegistryHandleCount();
+#endif
+    ExpectThrow([&] { NewKey(base, "existing"); }, "CRegistryKey::CreateKey()", 183);
+#ifndef _WIN32
+    EXPECT_EQ(platform::OpenRegistryHandleCount(), handlesBefore);
+#endif
+    uint32_t disposition = 0;
+    base.CreateOrOpenKey("existing", "", 0, kKeyAllAccess, nullptr, &disposition);
+    EXPECT_EQ(disposition, platform::kRegOpenedExistingKey);
+}
+
+TEST_F(RegistryKeyTest, FailuresCarryTheOperationAndTheSystemCode) {
+    CRegistryKey base = Base();
+    ExpectThrow([&] { base.QueryValue("missing"); }, "CRegistryKey::QueryValue()", 2);
+    ExpectThrow([&] { base.OpenKey("missing", kKeyAllAccess); },
+                "CRegistryKey::CRegistryKey(HKEY hKey ...)", 2);
+    ExpectThrow([&] { base.SetValue("v", "text", platform::kRegBinary); },
+                "CRegistryKey::SetValue()", 1004);
+    ExpectThrow([&] { CRegistryKey::Value("v", "text", platform::kRegDword); },
+                "CRegistryKey::Value::Exception", 87);
+    ExpectThrow(
+        [&] {
+            CRegistryKey(kHkeyCurrentUser, "Software", kKeyAllAccess, "\\\\no-such-vela2-host");
+        },
+        "CRegistryKey::CRegistryKey() - RegConnectRegistry", 53);
+    EXPECT_FALSE(base.HasSubkey("missing", kKeyAllAccess));
+    EXPECT_FALSE(CRegistryKey(0x12345678).HasSubkey("x", kKeyAllAccess));
+}
+
+TEST_F(RegistryKeyTest, ValuesHaveTheTextFormOfTheirType) {
+    CRegistryKey base = Base();
+    struct Case {
+        uint32_t type;
+        std::vector<uint8_t> data;
+        const char* text;
+    };
+    const Case cases[] = {
+        {platform::kRegDword, {5, 0, 0, 0}, "5"},
+        {platform::kRegDword, {0xff, 0xff, 0xff, 0xff}, "4294967295"},
+        {platform::kRegDwordBigEndian, {0, 0, 0, 5}, "83886080"},
+        {platform::kRegBinary, {0x0a, 0xff}, "0aff"},
+        {platform::kRegBinary, {}, ""},
+        {platform::kRegNone, {0x00, 0x10}, "0010"},
+        {platform::kRegMultiSz, {'a', 0, 'b', 0, 0}, "a"},
+        {platform::kRegExpandSz, {'%', 'X', '%', 0}, "%X%"},
+        {platform::kRegSz, {'a', 'b'}, "ab"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        std::string name = "value" + std::to_string(index++);
+        base.SetValue(
+            CRegistryKey::Value(name.c_str(), c.data.data(), uint32_t(c.data.size()), c.type));
+        CRegistryKey::Value read = base.QueryValue(name.c_str());
+        EXPECT_EQ(read.Type(), c.type);
+        EXPECT_STREQ(read.AsString(), c.text) << name;
+    }
+    base.SetValue("string", "text", platform::kRegSz);
+    CRegistryKey::Value read = base.QueryValue("string");
+    EXPECT_EQ(read.Size(), 5u);
+    EXPECT_EQ(std::memcmp(read.Data(), "text", 5), 0);
+}
+
+TEST_F(RegistryKeyTest, IteratorsWalkSubkeysAndValuesInRegistryOrder) {
+    CRegistryKey base = Base();
+    EXPECT_TRUE(base.BeginSubkeys() == base.EndSubkeys());
+    EXPECT_TRUE(base.BeginValues() == base.EndValues());
+    for (const char* name : {"Usb Settings", "General Info"}) NewKey(base, name);
+    base.SetValue("second", "2", platform::kRegSz);
+    base.SetValue(CRegistryKey::Value("first", "\x07\0\0\0", 4, platform::kRegDword));
+    std::vector<std::string> subkeys;
+    for (auto it = base.BeginSubkeys(); it != base.EndSubkeys(); ++it) subkeys.push_back(*it);
+    EXPECT_EQ(subkeys, (std::vector<std::string>{"General Info", "Usb Settings"}));
+    std::vector<std::string> values;
+    for (auto it = base.BeginValues(); it != base.EndValues(); ++it)
+        values.push_back(std::string(*it) + "=" + it.AsString());
+    std::sort(values.begin(), values.end());  // the system may order values by name
+    EXPECT_EQ(values, (std::vector<std::string>{"first=7", "second=2"}));
+}
+
+TEST_F(RegistryKeyTest, AnIteratorKeepsItsKeyAlive) {
+    CRegistryKey::SubkeyIterator it;
+    {
+        CRegistryKey base = Base();
+        NewKey(base, "a");
+        NewKey(base, "b");
+        it = base.BeginSubkeys();
+    }
+    EXPECT_STREQ(*it, "a");
+    ++it;
+    EXPECT_STREQ(*it, "b");
+    ++it;
+    EXPECT_TRUE(it == CRegistryKey::SubkeyIterator());
+}
+
+TEST_F(RegistryKeyTest, ItemsThatGrewAfterTheIteratorWasMadeAreStillFetched) {
+    CRegistryKey base = Base();
+    NewKey(base, "a");
+    base.SetValue("v", "1", platform::kRegSz);
+    auto subkey = base.BeginSubkeys();
+    auto value = base.BeginValues();
+    ASSERT_STREQ(*subkey, "a");
+    ASSERT_STREQ(*value, "v");
+    const std::string longName(60, 'z');
+    const std::string longText(300, 't');
+    NewKey(base, longName.c_str());
+    base.SetValue(longName.c_str(), longText.c_str(), platform::kRegSz);
+    ++subkey;
+    EXPECT_EQ(std::string(*subkey), longName);
+    ++value;
+    EXPECT_EQ(std::string(*value), longName);
+    EXPECT_EQ(std::string(value.AsString()), longText);
+    ++subkey;
+    EXPECT_TRUE(subkey == base.EndSubkeys());
+}
+
+TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperation) {
+    platform::ScopedMessageCapture capture;
+    CRegistryKey::Exception failure("CRegistryKey::QueryValue()", 2);
+    EXPECT_EQ(std::string(failure.GetMessage()), platform::SystemErrorText(2));
+    failure.ShowMessage(nullptr);
+    auto messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, platform::SystemErrorText(2));
+    EXPECT_EQ(messages[0].caption, "CRegistryKey::QueryValue()");
+    EXPECT_EQ(messages[0].icon, platform::MessageIcon::Error);
+    EXPECT_LT(std::strlen(CWin32Exception("x", 0xDEAD).GetMessage()), 512u);
+}
+
+}  // namespace

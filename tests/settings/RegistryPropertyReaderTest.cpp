@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RegistrySandbox.h"
+#include "platform/DebugTrace.h"
+#include "platform/MessageSink.h"
+#include "platform/SystemError.h"
+#include "settings/CRegistryKey.h"
+#include "settings/CRegistryPropertyReader.h"
+
+using platform::kHkeyCurrentUser;
+using platform::kKeyAllAccess;
+
+namespace {
+
+const char kOpenFirst[] = "CRegistryPropertyReader::Open must be called first.";
+
+class RegistryPropertyReaderTest : public RegistrySandbox {
+  protected:
+    void SetUp() override {
+        RegistrySandbox::SetUp();
+        location_ = base_ + "\\Camera Settings";
+    }
+    bool OpenReader() { return reader_.OpenAt(location_, kHkeyCurrentUser); }
+    CRegistryKey Location() const {
+        return CRegistryKey(kHkeyCurrentUser, location_.c_str(), kKeyAllAccess);
+    }
+    CRegistryKey AddSection(const char* name) const {
+        return Location().CreateOrOpenKey(name, "", 0, kKeyAllAccess, nullptr, nullptr);
+    }
+    void ExpectOnlyMessage(const platform::ScopedMessageCapture& capture, const std::string& text,
+                           const std::string& caption) {
+        auto messages = capture.Messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, text);
+        EXPECT_EQ(messages[0].caption, caption);
+    }
+
+    std::string location_;
+    CRegistryPropertyReader reader_;
+};
+
+TEST_F(RegistryPropertyReaderTest, ALocationWithoutBackslashIsRefusedAndLeavesTheReaderClosed) {
+    platform::ScopedMessageCapture capture;
+    EXPECT_FALSE(reader_.OpenAt("Software", platform::kHkeyLocalMachine));
+    ExpectOnlyMessage(capture, "Invalid format: use Software\\yyy", platform::ApplicationTitle());
+    EXPECT_EQ(reader_.GetRootKey(), kHkeyCurrentUser);
+    capture.Clear();
+    std::string value = "stale";
+    EXPECT_FALSE(reader_.ReadString("key", value, "General Info"));
+    EXPECT_EQ(value, "");
+    ExpectOnlyMessage(capture, kOpenFirst, platform::ApplicationTitle());
+}
+
+TEST_F(RegistryPropertyReaderTest, EveryOperationButOpenAndCloseWantsAnOpenReader) {
+    platform::ScopedMessageCapture capture;
+    CAbsPropertyReader::StringMap map;
+    CAbsPropertyReader::StringList list{"kept"};
+    EXPECT_FALSE(reader_.ReadSection("s", map));
+    reader_.WriteSection("s", {{"k", "v"}});
+    reader_.WriteString("k", "v", "s");
+    reader_.GetSections(list);
+    EXPECT_EQ(list, CAbsPropertyReader::StringList{"kept"});
+    EXPECT_EQ(capture.Messages().size(), 4u);
+    for (const auto& message : capture.Messages()) EXPECT_EQ(message.text, kOpenFirst);
+}
+
+TEST_F(RegistryPropertyReaderTest, OpenCreatesTheWholeTailOnce) {
+    location_ = base_ + "\\One\\Two\\Camera Settings";
+    {
+        platform::ScopedTraceCapture trace;
+        ASSERT_TRUE(OpenReader());
+        EXPECT_TRUE(trace.Contains("Creating registry key"));
+    }
+    EXPECT_TRUE(Exists("One\\Two\\Camera Settings"));
+    EXPECT_TRUE(reader_.IsOpened());
+    EXPECT_EQ(reader_.GetLocation(), location_);
+    platform::ScopedTraceCapture trace;
+    ASSERT_TRUE(OpenReader());
+    EXPECT_FALSE(trace.Contains("Creating registry key"));
+    reader_.Close();
+    EXPECT_FALSE(reader_.IsOpened());
+}
+
+TEST_F(RegistryPropertyReaderTest, AMissingHeadShowsTheSystemErrorCaptionedWithTheOperation) {
+    platform::ScopedMessageCapture capture;
+    EXPECT_FALSE(reader_.Open("NoSuchVela2Head\\Camera Settings"));
+    ExpectOnlyMessage(capture, platform::SystemErrorText(2),
+                      "CRegistryKey::CRegistryKey(HKEY hKey ...)");
+    EXPECT_EQ(capture.Messages()[0].icon, platform::MessageIcon::Error);
+    EXPECT_FALSE(reader_.IsOpened());
+}
+
+TEST_F(RegistryPropertyReaderTest, AnAbsentKeyReadsEmptyAndIsCreatedEmpty) {
+    ASSERT_TRUE(OpenReader());
+    AddSection("Temperature Settings");
+    std::string value = "stale";
+    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
+    EXPECT_EQ(value, "");
+    CRegistryKey::Value created = AddSection("Temperature Settings").QueryValue("Gain");
+    EXPECT_EQ(created.Type(), platform::kRegSz);
+    EXPECT_EQ(created.Size(), 1u);
+}
+
+TEST_F(RegistryPropertyReaderTest, AnAbsentSectionReadsEmptyAndCreatesNothing) {
+    ASSERT_TRUE(OpenReader());
+    std::string value = "stale";
+    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
+    EXPECT_EQ(value, "");
+    CAbsPropertyReader::StringMap map{{"kept", "1"}};
+    EXPECT_TRUE(reader_.ReadSection("Temperature Settings", map));
+    EXPECT_EQ(map.size(), 1u);
+    EXPECT_FALSE(Exists("Camera Settings\\Temperature Settings"));
+}
+
+TEST_F(RegistryPropertyReaderTest, ValuesOfEveryTypeReadAsText) {
+    ASSERT_TRUE(OpenReader());
+    CRegistryKey section = AddSection("General Info");
+    section.SetValue(CRegistryKey::Value("dword", "\x05\0\0\0", 4, platform::kRegDword));
+    section.SetValue(CRegistryKey::Value("binary", "\x0a\xff", 2, platform::kRegBinary));
+    section.SetValue(CRegistryKey::Value("multi", "a\0b\0", 5, platform::kRegMultiSz));
+    section.SetValue("text", "THREAD_PRIORITY_HIGHEST", platform::kRegSz);
+    std::string value;
+    const std::pair<const char*, const char*> expected[] = {
+        {"dword", "5"}, {"binary", "0aff"}, {"multi", "a"}, {"text", "THREAD_PRIORITY_HIGHEST"}};
+    for (const auto& entry : expected) {
+        EXPECT_TRUE(reader_.ReadString(entry.first, value, "General Info"));
+        EXPECT_EQ(value, entry.second);
+    }
+    CAbsPropertyReader::StringMap map;
+    EXPECT_TRUE(reader_.ReadSection("General Info", map));
+    EXPECT_EQ(map, (CAbsPropertyReader::StringMap{{"binary", "0aff"},
+                                                  {"dword", "5"},
+                                                  {"multi", "a"},
+                                                  {"text", "THREAD_PRIORITY_HIGHEST"}}));
+}
+
+TEST_F(RegistryPropertyReaderTest, WritesCreateSectionsAndReadBack) {
+    ASSERT_TRUE(OpenReader());
+    reader_.WriteString("Bulk IN endpoint number", "2", "Usb Settings");
+    reader_.WriteSection("General Info", {{"Simulated Data", "1"}, {"Use Software Trigger", "0"}});
+    std::string value;
+    EXPECT_TRUE(reader_.ReadString("Bulk IN endpoint number", value, "Usb Settings"));
+    EXPECT_EQ(value, "2");
+    CAbsPropertyReader::StringMap map;
+    EXPECT_TRUE(reader_.ReadSection("General Info", map));
+    EXPECT_EQ(map, (CAbsPropertyReader::StringMap{{"Simulated Data", "1"},
+                                                  {"Use Software Trigger", "0"}}));
+    CAbsPropertyReader::StringList sections{"stale"};
+    reader_.GetSections(sections);
+    EXPECT_EQ(sections, (CAbsPropertyReader::StringList{"General Info", "Usb Settings"}));
+}
+
+TEST_F(RegistryPropertyReaderTest, TheReservedOperationIsNotImplemented) {
+    platform::ScopedMessageCapture capture;
+    EXPECT_FALSE(reader_.ReservedOperation(0));
+    ExpectOnlyMessage(capture, "Not Implemented.", platform::ApplicationTitle());
+}
+
+TEST_F(RegistryPropertyReaderTest, TheDefaultRootIsTheCurrentUser) {
+    EXPECT_EQ(reader_.GetRootKey(), kHkeyCurrentUser);
+    ASSERT_TRUE(reader_.Open(location_));
+    EXPECT_TRUE(Exists("Camera Settings"));
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/Priority.h"
+#include "settings/CThreadPriority.h"
+
+using namespace platform;
+
+namespace {
+
+// Each case runs on a thread of its own, so a thread priority the process may
+// not raise back cannot leak into other tests.
+template <typename Body>
+void OnOwnThread(Body body) {
+    std::thread thread(body);
+    thread.join();
+}
+
+TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
+    for (const char* name :
+         {"THREAD_PRIORITY_IDLE", "THREAD_PRIORITY_LOWEST", "THREAD_PRIORITY_BELOW_NORMAL",
+          "THREAD_PRIORITY_NORMAL", "THREAD_PRIORITY_ABOVE_NORMAL", "THREAD_PRIORITY_HIGHEST",
+          "THREAD_PRIORITY_TIME_CRITICAL"})
+        EXPECT_TRUE(IsThreadPriorityName(name)) << name;
+    for (const char* name :
+         {"IDLE_PRIORITY_CLASS", "BELOW_NORMAL_PRIORITY_CLASS", "NORMAL_PRIORITY_CLASS",
+          "ABOVE_NORMAL_PRIORITY_CLASS", "HIGH_PRIORITY_CLASS", "REALTIME_PRIORITY_CLASS"})
+        EXPECT_TRUE(IsPriorityClassName(name)) << name;
+    EXPECT_FALSE(IsThreadPriorityName("thread_priority_normal"));
+    EXPECT_FALSE(IsThreadPriorityName("THREAD_PRIORITY_NORMAL "));
+    EXPECT_FALSE(IsThreadPriorityName("NORMAL_PRIORITY_CLASS"));
+    EXPECT_FALSE(IsPriorityClassName(""));
+    EXPECT_EQ(CThreadPriority::ThreadPriorities().Entries().front().first, -15);
+    EXPECT_EQ(CThreadPriority::PriorityClasses().Entries().back().first, 0x100u);
+}
+
+TEST(ThreadPriorityTest, AboveNormalClassChangesNothing) {
+    OnOwnThread([] {
+        ThreadRef self = CurrentThreadPseudoHandle();
+        int32_t before = ThreadPriority(self);
+        {
+            CThreadPriority scope("THREAD_PRIORITY_HIGHEST", self, "ABOVE_NORMAL_PRIORITY_CLASS",
+                                  "");
+            EXPECT_EQ(scope.GetPriorityClass(), 0x8000u);
+            EXPECT_EQ(ThreadPriority(self), before);
+            EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
+        }
+        EXPECT_EQ(ThreadPriority(self), before);
+    });
+}
+
+TEST(ThreadPriorityTest, AnUnknownClassActsAsNormalAndTheThreadIsSetAndRestored) {
+    OnOwnThread([] {
+        ThreadRef self = CurrentThreadPseudoHandle();
+        {
+            CThreadPriority scope("THREAD_PRIORITY_BELOW_NORMAL", self, "BOGUS_CLASS", "label");
+            EXPECT_EQ(scope.GetPriorityClass(), kNormalPriorityClass);
+            EXPECT_EQ(ThreadPriority(self), -1);
+            EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
+        }
+        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
+    });
+}
+
+TEST(ThreadPriorityTest, HighestInTheHighClassIsAppliedForTheScope) {
+    if (!SetProcessPriorityClass(kHighPriorityClass))
+        GTEST_SKIP() << "this process may not raise its priority";
+    SetProcessPriorityClass(kNormalPriorityClass);
+    OnOwnThread([] {
+        ThreadRef self = CurrentThreadPseudoHandle();
+        {
+            CThreadPriority scope("THREAD_PRIORITY_HIGHEST", self, "HIGH_PRIORITY_CLASS", "");
+            EXPECT_EQ(ProcessPriorityClass(), kHighPriorityClass);
+            EXPECT_EQ(ThreadPriority(self), kThreadPriorityHighest);
+        }
+        EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
+        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
+    });
+}
+
+TEST(ThreadPriorityTest, WithoutAThreadOnlyTheClassIsTouched) {
+    OnOwnThread([] {
+        CThreadPriority scope("THREAD_PRIORITY_LOWEST", 0, "NORMAL_PRIORITY_CLASS", "");
+        EXPECT_EQ(ThreadPriority(CurrentThreadPseudoHandle()), kThreadPriorityNormal);
+        EXPECT_EQ(scope.GetThreadPriority(), kThreadPriorityLowest);
+    });
+}
+
+}  // namespace
