@@ -55,11 +55,13 @@ bool Fail(uint32_t error) {
 class SimInterfaceList : public platform::DeviceInterfaceList {
   public:
     explicit SimInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    // An empty path stands for a member that cannot be read.
     bool Enumerate(uint32_t index) override {
-        return index < paths_.size() || Fail(platform::kErrorNoMoreItems);
+        if (index >= paths_.size()) return Fail(platform::kErrorNoMoreItems);
+        return !paths_[index].empty() || Fail(platform::kErrorGenFailure);
     }
     bool DevicePath(uint32_t index, std::string& path) override {
-        if (index >= paths_.size()) return Fail(platform::kErrorNoMoreItems);
+        if (!Enumerate(index)) return false;
         path = paths_[index];
         return true;
     }
@@ -113,6 +115,11 @@ std::string SimUsbDriver::Publish(std::shared_ptr<SimUsbDevice> device,
     return path;
 }
 
+void SimUsbDriver::PublishUnreadable(const platform::Guid& interfaceClass) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    published_.push_back({"", interfaceClass, nullptr});
+}
+
 void SimUsbDriver::Unplug(const std::shared_ptr<SimUsbDevice>& device) {
     std::vector<Registration> removals;
     {
@@ -137,7 +144,8 @@ void SimUsbDriver::Reset() {
         handles_.clear();
         registrations_.clear();
     }
-    for (Published& p : devices) p.device->Unplug();
+    for (Published& p : devices)
+        if (p.device) p.device->Unplug();
 }
 
 size_t SimUsbDriver::OpenHandles() const {
@@ -157,7 +165,7 @@ std::unique_ptr<platform::DeviceInterfaceList> SimUsbDriver::OpenInterfaceList(
 platform::UsbHandle SimUsbDriver::Open(const std::string& devicePath) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Published& p : published_) {
-        if (p.path != devicePath) continue;
+        if (!p.device || p.path != devicePath) continue;
         const platform::UsbHandle handle = nextHandle_;
         nextHandle_ += 4;
         handles_[handle] = p.device;

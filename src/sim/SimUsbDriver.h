@@ -28,6 +28,9 @@ class SimUsbDriver : public platform::UsbDriverBackend {
     // returns its device path.
     std::string Publish(std::shared_ptr<SimUsbDevice> device,
                         const platform::Guid& interfaceClass = CameraInterfaceClass());
+    // A member of the class's list that cannot be read, as the system reports
+    // for an interface whose device is being removed.
+    void PublishUnreadable(const platform::Guid& interfaceClass = CameraInterfaceClass());
     // Takes the device away: its transfers are cancelled, its open handles
     // fail from now on, and their removal notifications are delivered.
     void Unplug(const std::shared_ptr<SimUsbDevice>& device);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <numeric>
+#include <thread>
 
 #include "SimCamera.h"
 #include "usb/CCyUSBBulkEndpoint.h"
@@ -342,6 +343,58 @@ TEST(IsocTransfer, ZeroLengthIssuesNothingAndOtherLengthsCarryAPacketTable) {
     EXPECT_EQ(Read32(direct[0].input, 22), 38u);
     EXPECT_EQ(Read32(direct[0].input, 26), 24u);
     EXPECT_EQ(table[0], 0) << "the table is cleared, then the driver's copied in";
+}
+
+}  // namespace
+
+namespace {
+
+// The capture thread waits in a bulk transfer for the frame while other
+// threads go on reading the camera's state over endpoint 0.
+TEST(ConcurrentTransfers, PendingBulkTransferDoesNotHoldUpControlTransfers) {
+    class GatedSource : public sim::FrameSource {
+      public:
+        bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
+            if (!open.load()) return false;
+            std::memset(buffer, 0x22, length);
+            produced = length;
+            return true;
+        }
+        std::atomic<bool> open{false};
+    };
+    class Answer : public sim::VendorRequestHandler {
+      public:
+        sim::ControlOutcome HandleControl(const sim::SetupPacket&, uint8_t* data,
+                                          uint32_t length) override {
+            std::memset(data, 0x33, length);
+            return {false, length};
+        }
+    };
+    SimCamera camera;
+    auto source = std::make_shared<GatedSource>();
+    camera.device->SetFrameSource(source);
+    camera.device->SetVendorRequestHandler(std::make_shared<Answer>());
+    auto device = camera.Open();
+    ASSERT_TRUE(device->IsOpen());
+
+    std::vector<uint8_t> frame(8192);
+    std::atomic<bool> captured{false};
+    std::thread capture([&] {
+        int32_t length = static_cast<int32_t>(frame.size());
+        captured = device->BulkInEndPt->Transfer(frame.data(), length) && length == 8192;
+    });
+    for (int i = 0; i < 20; ++i) {
+        uint8_t state[64] = {};
+        int32_t length = 64;
+        ASSERT_TRUE(device->ControlEndPt->Read(state, length));
+        EXPECT_EQ(state[63], 0x33);
+    }
+    EXPECT_FALSE(captured.load());
+    source->open = true;
+    camera.device->Kick();
+    capture.join();
+    EXPECT_TRUE(captured.load());
+    EXPECT_EQ(frame[8191], 0x22);
 }
 
 }  // namespace
