@@ -182,6 +182,21 @@ VELA2_API int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag);
 VELA2_API void VELA2_CALL LD_SetRawImageFilename(const char* path);
 VELA2_API int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag);
 
+/* ---- Exposure and test pattern ------------------------------------------ */
+/* Status: 0; -4 before initialization; -43/-44 when the camera's FPGA block
+ * could not be read/written; 2 when the library holds no parameter block. */
+
+/* Reads the timing from the camera: exposure, length (end - start), start. */
+VELA2_API int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start);
+/* Stores the low 16 bits of each value; the capture timeout becomes the
+ * exposure plus the trigger mode's margin. */
+VELA2_API int32_t VELA2_CALL LD_SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start);
+/* The low 8 bits select the sensor test pattern (0: none). */
+VELA2_API int32_t VELA2_CALL LD_SetTestPatternMode(uint32_t mode);
+VELA2_API int32_t VELA2_CALL LD_GetTestPatternMode(uint32_t* mode);
+/* 1 when the product information names the _5253 sensor model, else 0. */
+VELA2_API int32_t VELA2_CALL LD_GetCameraType(uint32_t* type);
+
 /* ---- Camera commands ---------------------------------------------------- */
 
 /* Stops a running capture and resets the camera: command 0x09 when kind is
@@ -198,6 +213,29 @@ VELA2_API int32_t VELA2_CALL WriteVendorRequest(const char* request, const char*
                                                 const char* index, uint8_t* buffer, int32_t length);
 VELA2_API int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value,
                                                const char* index, uint8_t* buffer, int32_t length);
+
+/* ---- Memory blocks (service tools) -------------------------------------- */
+/* Each request moves one 64-byte block; shorter data fill its start. Flag:
+ * 1 done, 0 failed (LD_GetStatus tells why when a transfer or a setting
+ * failed). The library keeps a copy of the blocks it sends: the FPGA block,
+ * the clock-voltage/offset block (the camera takes its half), calibration. */
+VELA2_API int32_t VELA2_CALL WriteFpga(const uint8_t* data, int32_t size, int32_t alternative);
+VELA2_API int32_t VELA2_CALL WriteClockVoltages(const uint8_t* data, int32_t size);
+VELA2_API int32_t VELA2_CALL WriteOffsets(const uint8_t* data, int32_t size);
+VELA2_API int32_t VELA2_CALL WriteCalibration(const uint8_t* data, int32_t size);
+VELA2_API int32_t VELA2_CALL WriteProductInfo(const uint8_t* data, int32_t size);
+VELA2_API int32_t VELA2_CALL ReadFpga(uint8_t* buffer, int32_t size, int32_t alternative);
+/* The first 32 bytes of the clock-voltage block, from the library's copy. */
+VELA2_API int32_t VELA2_CALL ReadClockVoltages(uint8_t* buffer, int32_t size);
+/* Up to 32 bytes of offsets, placed at offset 32 of buffer. */
+VELA2_API int32_t VELA2_CALL ReadOffsets(uint8_t* buffer, int32_t size);
+VELA2_API int32_t VELA2_CALL ReadCalibration(uint8_t* buffer, int32_t size);
+VELA2_API int32_t VELA2_CALL ReadProductInfo(uint8_t* buffer, int32_t size);
+/* Upload sends the blocks the settings enable from a 192-byte image (FPGA
+ * 0-63, clock voltages and offsets 64-127, calibration 128-191); Download
+ * fills such an image. Both refuse buffers shorter than 192 bytes. */
+VELA2_API int32_t VELA2_CALL Upload(const uint8_t* data, int32_t size);
+VELA2_API int32_t VELA2_CALL Download(uint8_t* buffer, int32_t size);
 
 /* ---- Temperatures and cooler --------------------------------------------- */
 /* Status: 0, -49 when the camera could not be read, 87 for a null pointer.

@@ -255,6 +255,78 @@ int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length) {
     return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
 }
 
+int32_t VELA2_CALL WriteFpga(const uint8_t* data, int32_t size, int32_t alternative) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteFpga(data, size, alternative); });
+}
+
+int32_t VELA2_CALL WriteClockVoltages(const uint8_t* data, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteClockVoltages(data, size); });
+}
+
+int32_t VELA2_CALL WriteOffsets(const uint8_t* data, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteOffsets(data, size); });
+}
+
+int32_t VELA2_CALL WriteCalibration(const uint8_t* data, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteCalibration(data, size); });
+}
+
+int32_t VELA2_CALL WriteProductInfo(const uint8_t* data, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteProductInfo(data, size); });
+}
+
+int32_t VELA2_CALL ReadFpga(uint8_t* buffer, int32_t size, int32_t alternative) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadFpga(buffer, size, alternative); });
+}
+
+int32_t VELA2_CALL ReadClockVoltages(uint8_t* buffer, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadClockVoltages(buffer, size); });
+}
+
+int32_t VELA2_CALL ReadOffsets(uint8_t* buffer, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadOffsets(buffer, size); });
+}
+
+int32_t VELA2_CALL ReadCalibration(uint8_t* buffer, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadCalibration(buffer, size); });
+}
+
+int32_t VELA2_CALL ReadProductInfo(uint8_t* buffer, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadProductInfo(buffer, size); });
+}
+
+int32_t VELA2_CALL Upload(const uint8_t* data, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Upload(data, size); });
+}
+
+int32_t VELA2_CALL Download(uint8_t* buffer, int32_t size) {
+    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Download(buffer, size); });
+}
+
+int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return camera.GetExposureTime(exposure, length, start);
+    });
+}
+
+int32_t VELA2_CALL LD_SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return camera.SetExposureTime(exposure, length, start);
+    });
+}
+
+int32_t VELA2_CALL LD_SetTestPatternMode(uint32_t mode) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetTestPatternMode(mode); });
+}
+
+int32_t VELA2_CALL LD_GetTestPatternMode(uint32_t* mode) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetTestPatternMode(mode); });
+}
+
+int32_t VELA2_CALL LD_GetCameraType(uint32_t* type) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetCameraType(type); });
+}
+
 // Names that share one entry point. On Windows the module-definition file
 // exports the one entry point under each name.
 #ifndef _WIN32

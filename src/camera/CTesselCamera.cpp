@@ -1,9 +1,11 @@
 #include "camera/CTesselCamera.h"
 
 #include "camera/ProcessObjects.h"
+#include "reconstruction/CReconstructionController.h"
+#include "settings/CRegistryPropertyReader.h"
 #include "usb/CCyUSBDevice.h"
 
-CTesselCamera::CTesselCamera() = default;
+CTesselCamera::CTesselCamera() : SettingsReader(std::make_unique<CRegistryPropertyReader>()) {}
 
 CTesselCamera::~CTesselCamera() = default;
 
@@ -16,6 +18,7 @@ void CTesselCamera::FillBinningTables() {
 void CTesselCamera::Close(int32_t) {
     LastStatus().Set(-4);
     Initialized = 0;
+    reconstruction::CReconstructionController::Instance().Release();
     Process().Capture.StopThreads();
     if (UsbDevice) {
         try {

@@ -16,6 +16,7 @@
 namespace usb {
 class CCyUSBDevice;
 }
+class CAbsPropertyReader;
 
 // Registry root keys as the settings name them.
 constexpr uint32_t kHkeyCurrentUser = 0x80000001u;
@@ -73,7 +74,51 @@ public:
     int32_t UpdateTemperature(uint8_t* buffer, int32_t length);
     int32_t SetTemperatureSetpoint(int32_t setpoint);
 
+    // --- Memory blocks (1 done, 0 failed) ---
+    // Every request moves one 64-byte block, whatever the caller's length.
+    int32_t WriteFpga(const uint8_t* data, int32_t length, int32_t alternative);
+    int32_t WriteClockVoltages(const uint8_t* data, int32_t length);
+    int32_t WriteOffsets(const uint8_t* data, int32_t length);
+    int32_t WriteCalibration(const uint8_t* data, int32_t length);
+    int32_t WriteProductInfo(const uint8_t* data, int32_t length);
+    int32_t ReadFpga(uint8_t* buffer, int32_t length, int32_t alternative);
+    // From the block image; no traffic.
+    int32_t ReadClockVoltages(uint8_t* buffer, int32_t length);
+    // The offsets are the second half of their block: they land at offset 32
+    // of the caller's buffer.
+    int32_t ReadOffsets(uint8_t* buffer, int32_t length);
+    int32_t ReadCalibration(uint8_t* buffer, int32_t length);
+    int32_t ReadProductInfo(uint8_t* buffer, int32_t length);
+    // The blocks the settings enable, from (or into) a 192-byte buffer laid
+    // out as bytes 0-191 of the block image.
+    int32_t Upload(const uint8_t* data, int32_t length);
+    int32_t Download(uint8_t* buffer, int32_t length);
+
+    // --- EPAL parameters and frame geometry ---
+    // Loads the geometry and the reconstruction plan from the block image.
+    // FALSE, with LastStatus set where the failure has a code, when the
+    // block is unreadable, enables no quadrant, or has impossible sizes.
+    int32_t ConfigureFromHexfile(uint8_t* image, int32_t length);
+    int32_t ComputeFrameGeometry();
+    // Writes the computed sizes back into the block (and the camera). Status.
+    int32_t WriteFrameGeometry();
+    int32_t SetFrameSize(int32_t enable, int32_t width, int32_t height, int32_t overscanColumns,
+                         int32_t overscanRows);
+    // Bytes of one frame transfer (a whole number of 512-byte packets).
+    int32_t ComputeTransferSize();
+    // Copies a raw frame into the pending picture request's buffers.
+    int32_t ReconstructFrame(const uint16_t* rawFrame);
+
+    // --- Exposure, trigger mode, test pattern, camera type (status codes) ---
+    int32_t GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start);
+    int32_t SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start);
+    int32_t SetTestPatternMode(uint32_t mode);
+    int32_t GetTestPatternMode(uint32_t* mode);
+    int32_t GetCameraType(uint32_t* type);
+
     static constexpr uint8_t kCameraRequest = 0xAB;
+    static constexpr int32_t kBlockSize = 64;
+    static constexpr int32_t kUploadSize = 192;
 
     // Plain getters and setters behind the exports.
     int32_t GetActiveWidth() const { return QuadrantWidth; }
@@ -140,6 +185,7 @@ public:
     platform::CriticalSection ControlLock;
     platform::CriticalSection CaptureLock;
     std::vector<uint8_t> StateBuffer;
+    std::unique_ptr<CAbsPropertyReader> SettingsReader;
     std::vector<uint8_t> EpalData;
     std::map<int32_t, int32_t> PrescanColumnsByBinning;
     std::map<int32_t, int32_t> PrescanRowsByBinning;
@@ -162,4 +208,15 @@ private:
     // first read fails.
     bool ReadTemperatureRecord(uint8_t (&record)[64]);
     int32_t ReadTemperatureWord(int word, bool subtractOffset, double* value);
+    // A "General Info" flag that must be present: false (status -40) when
+    // the reader cannot give it.
+    bool ReadRequiredFlag(const char* key, int32_t& flag);
+    // Grows the block image, zero-filled, to at least size bytes.
+    void EnsureImage(size_t size);
+    int32_t WriteStagedBlock(uint16_t command, const uint8_t* data, int32_t length,
+                             const char* failure);
+    int32_t ReadStagedBlock(uint16_t command, uint8_t* buffer, int32_t length,
+                            const char* failure);
+    // The capture timeout that follows an exposure in the current trigger mode.
+    void ApplyExposureTimeout();
 };

@@ -37,6 +37,7 @@ struct CaptureContext {
     uint16_t* RawCaptureBuffer = nullptr;
     SPictureRequest PictureRequest;
     int32_t NumberOfBlocks = 1;
+    int32_t WindowImageSize = 0;
 
     // True while the capture thread exists and has not ended.
     bool IsCaptureThreadRunning() const { return IsRunning(CaptureThread); }

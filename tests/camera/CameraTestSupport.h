@@ -12,6 +12,7 @@
 
 #include "camera/CTesselCamera.h"
 #include "camera/ProcessObjects.h"
+#include "settings/CAbsPropertyReader.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/CCyUSBDevice.h"
 
@@ -74,6 +75,38 @@ private:
     std::vector<SentRequest> log_;
     std::atomic<bool> busy_{false};
     std::atomic<bool> overlapped_{false};
+};
+
+// Settings from a map; a key that is not in it cannot be read (the reader
+// reports failure), which is how a store without the key behaves.
+class MapPropertyReader : public CAbsPropertyReader {
+public:
+    std::map<std::string, StringMap> sections;
+
+    void GetSections(StringList& names) override {
+        names.clear();
+        for (auto& section : sections) names.push_back(section.first);
+    }
+    void WriteSection(const std::string& section, const StringMap& values) override {
+        for (auto& entry : values) sections[section][entry.first] = entry.second;
+    }
+    bool ReadSection(const std::string& section, StringMap& values) override {
+        values = sections[section];
+        return true;
+    }
+    void WriteString(const std::string& key, const std::string& value,
+                     const std::string& section) override {
+        sections[section][key] = value;
+    }
+    bool ReadString(const std::string& key, std::string& value, const std::string& section) override {
+        value.clear();
+        auto found = sections.find(section);
+        if (found == sections.end() || !found->second.count(key)) return false;
+        value = found->second.at(key);
+        return true;
+    }
+    bool ReservedOperation(int32_t) override { return true; }
+    bool Open(const std::string&) override { return true; }
 };
 
 // Opens the simulated camera the way bring-up does and hands it to a camera,

@@ -1,0 +1,217 @@
+// The EPAL parameter block: frame geometry, the reconstruction plan, and the
+// size of one frame transfer, derived from the block image.
+
+#include <algorithm>
+#include <cstring>
+
+#include "camera/CTesselCamera.h"
+#include "camera/ProcessObjects.h"
+#include "platform/DebugTrace.h"
+#include "reconstruction/CReconstructionController.h"
+#include "reconstruction/EpalData.h"
+#include "reconstruction/FrameGeometry.h"
+#include "reconstruction/FrameReconstruction.h"
+#include "reconstruction/Reconstruction.h"
+
+using platform::DebugTrace;
+using reconstruction::CReconstructionController;
+// The camera's members EpalData and Reconstruction hold the bytes; these are
+// the typed views over them.
+using EpalView = reconstruction::EpalData;
+using ReconstructionView = reconstruction::Reconstruction;
+
+namespace {
+constexpr char kConvertFailed[] = "Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.";
+constexpr int32_t kReconstructionValue = -41;
+
+// The settings tables are read as a map lookup that adds a missing entry.
+reconstruction::PrescanCounts CountsFromTables(CTesselCamera& camera, const EpalView& epal) {
+    reconstruction::PrescanCounts counts;
+    counts.columns = camera.PrescanColumnsByBinning[epal.ColumnBinning()];
+    counts.rows = camera.PrescanRowsByBinning[epal.RowBinning()];
+    counts.fixedColumns = camera.FixedPrescanColumnsByBinning[epal.ColumnBinning()];
+    return counts;
+}
+
+reconstruction::PrescanCounts PrescanCountsFor(CTesselCamera& camera, const EpalView& epal) {
+    reconstruction::PrescanCounts counts;
+    ReconstructionView block = ReconstructionView::Convert(camera.Reconstruction.data());
+    if (block && reconstruction::PrescanCountsFromBlock(block, counts)) return counts;
+    return CountsFromTables(camera, epal);
+}
+}  // namespace
+
+int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
+    NumberOfQuadrants = 0;
+    QuadrantWidth = 0;
+    QuadrantHeight = 0;
+    EpalView epal = EpalView::Convert(image);
+    if (!epal) {
+        DebugTrace(kConvertFailed);
+        return 0;
+    }
+    ProcessObjects& process = Process();
+    EpalQuadrantWidth = epal.ActivePixelsPerLine();
+    EpalQuadrantHeight = epal.LinesPerFrame();
+    QuadrantWidth = epal.QuadrantWidth();
+    QuadrantHeight = epal.QuadrantHeight();
+    RawQuadrantWidth = epal.RawQuadrantWidth();
+    RawQuadrantHeight = epal.RawQuadrantHeight();
+    process.OverscanColumns = epal.OverscanColumns();
+    process.OverscanRows = epal.OverscanRows();
+    ExposureTime = epal.ExposureTime();
+    ApplyExposureTimeout();
+
+    ReconstructionView block = ReconstructionView::Convert(image + ReconstructionView::kOffsetInEpalBlock);
+    if (!block) {
+        DebugTrace("Failed Reconstruction.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+        LastStatus().Set(kReconstructionValue);
+        return 0;
+    }
+    std::fill(Reconstruction.begin(), Reconstruction.end(), 0);
+    std::memcpy(Reconstruction.data(), block.Bytes(), ReconstructionView::kBlockImageSize);
+    CReconstructionController& plan = CReconstructionController::Instance();
+    // A block without quadrants or with a zero stride cannot be reconstructed
+    // (the geometry would divide by the count); refuse it here, as a failed
+    // plan, rather than fail every picture later.
+    if (!plan.Configure(Reconstruction.data()) || !plan.IsReconstructible()) {
+        DebugTrace("Failed CReconstructionController::Configure in CTesselCamera::Initialize(). Returning FALSE.");
+        LastStatus().Set(kReconstructionValue);
+        return 0;
+    }
+    ActiveQuadrants = plan.ActiveQuadrants();
+    NumberOfQuadrants = plan.QuadrantCount();
+    if (!ComputeFrameGeometry()) return 0;
+    WriteFrameGeometry();
+    if (EpalQuadrantWidth < 1 || EpalQuadrantHeight < 1) {
+        DebugTrace("Invalid EPAL image dimensions in CTesselCamera::Initialize(). Returning FALSE.");
+        DebugTrace("\t\tActivePixelsPerLine=%d  LinesPerFrame=%d", EpalQuadrantWidth, EpalQuadrantHeight);
+        LastStatus().Set(-3);
+        return 0;
+    }
+    return 1;
+}
+
+int32_t CTesselCamera::ComputeFrameGeometry() {
+    EpalView epal = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    if (!epal) {
+        DebugTrace(kConvertFailed);
+        return 0;
+    }
+    ProcessObjects& process = Process();
+    reconstruction::FrameGeometryInput input;
+    input.quadrantWidth = QuadrantWidth;
+    input.quadrantHeight = QuadrantHeight;
+    input.overscanColumns = process.OverscanColumns;
+    input.overscanRows = process.OverscanRows;
+    input.blockQuadrantWidth = epal.QuadrantWidth();
+    input.blockQuadrantHeight = epal.QuadrantHeight();
+    input.numberOfQuadrants = NumberOfQuadrants;
+    input.prescan = PrescanCountsFor(*this, epal);
+    reconstruction::FrameGeometry geometry = reconstruction::ComputeFrameGeometry(input);
+    FixedPrescanColumns = geometry.fixedPrescanColumns;
+    RawQuadrantWidth = geometry.rawQuadrantWidth;
+    RawQuadrantHeight = geometry.rawQuadrantHeight;
+    RawImageWidth = geometry.rawImageWidth;
+    RawImageHeight = geometry.rawImageHeight;
+    EpalQuadrantWidth = geometry.epalQuadrantWidth;
+    EpalQuadrantHeight = geometry.epalQuadrantHeight;
+    return 1;
+}
+
+int32_t CTesselCamera::WriteFrameGeometry() {
+    uint8_t scratch[EpalView::kSize] = {};
+    if (SimulationMode) {
+        std::memcpy(scratch, EpalData.data(), std::min(EpalData.size(), sizeof scratch));
+    } else if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) {
+        return -43;
+    }
+    EpalView view = EpalView::Convert(scratch);
+    if (!view) {
+        DebugTrace(kConvertFailed);
+        return 2;
+    }
+    ProcessObjects& process = Process();
+    view.SetActivePixelsPerLine(static_cast<uint16_t>(EpalQuadrantWidth));
+    view.SetLinesPerFrame(static_cast<uint16_t>(EpalQuadrantHeight));
+    view.SetRawQuadrantWidth(static_cast<uint16_t>(RawQuadrantWidth));
+    view.SetRawQuadrantHeight(static_cast<uint16_t>(RawQuadrantHeight));
+    view.SetOverscanColumns(static_cast<uint16_t>(process.OverscanColumns));
+    view.SetOverscanRows(static_cast<uint16_t>(process.OverscanRows));
+    if (SimulationMode) {
+        EnsureImage(EpalView::kSize);
+        std::memcpy(EpalData.data(), scratch, EpalView::kSize);
+    } else if (!WriteFpga(scratch, EpalView::kFpgaBlockSize, 0)) {
+        return -44;
+    }
+    ComputeTransferSize();
+    return 0;
+}
+
+int32_t CTesselCamera::SetFrameSize(int32_t enable, int32_t width, int32_t height,
+                                    int32_t overscanColumns, int32_t overscanRows) {
+    ConvertOption = enable;
+    if (!Initialized) return 0;
+    if (enable) {
+        int32_t newWidth = overscanColumns > 0 ? width - overscanColumns : width;
+        int32_t newHeight = overscanRows > 0 ? height - overscanRows : height;
+        if (newWidth > 0) QuadrantWidth = newWidth;
+        if (newHeight > 0) QuadrantHeight = newHeight;
+        Process().OverscanColumns = overscanColumns;
+        Process().OverscanRows = overscanRows;
+        if (!ComputeFrameGeometry()) return 0;
+    }
+    return WriteFrameGeometry() == 0 ? 1 : 0;
+}
+
+int32_t CTesselCamera::ComputeTransferSize() {
+    reconstruction::TransferSize size =
+        reconstruction::ComputeTransferSize(NumberOfQuadrants, RawQuadrantWidth, RawQuadrantHeight);
+    CaptureContext& capture = Process().Capture;
+    capture.NumberOfBlocks = size.numberOfBlocks;
+    capture.WindowImageSize = size.windowImageSize;
+    DebugTrace("Quadrant Width + Overscan = %d, Quadrant Height + Overscan = %d.", RawQuadrantWidth,
+               RawQuadrantHeight);
+    DebugTrace("Number of blocks: %d", size.numberOfBlocks);
+    DebugTrace("Window image size: %d", size.windowImageSize);
+    return size.windowImageSize;
+}
+
+int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame) {
+    ProcessObjects& process = Process();
+    LastStatus().Set(-1);
+    reconstruction::ReconstructionInput input;
+    input.rawFrame = rawFrame;
+    input.block = ReconstructionView::Convert(Reconstruction.data());
+    const SPictureRequest& request = process.Capture.PictureRequest;
+    for (int q = 0; q < 4; ++q) {
+        input.picture.images[q] = request.Images[q];
+        input.picture.overscans[q] = request.Overscans[q];
+    }
+    input.picture.width = request.ImageWidth;
+    input.picture.height = request.ImageHeight;
+    input.picture.overscanWidth = request.OverscanWidth;
+    input.picture.overscanHeight = &process.Capture.PictureRequest.OverscanHeight;
+    input.epalConverted =
+        static_cast<bool>(EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr));
+    // The fixed pre-scan follows the current binning (or the block's own count).
+    if (input.epalConverted) {
+        EpalView epal = EpalView::Convert(EpalData.data());
+        FixedPrescanColumns = PrescanCountsFor(*this, epal).fixedColumns;
+    }
+    input.geometry.numberOfQuadrants = NumberOfQuadrants;
+    input.geometry.rawQuadrantWidth = RawQuadrantWidth;
+    input.geometry.rawQuadrantHeight = RawQuadrantHeight;
+    input.geometry.overscanColumns = process.OverscanColumns;
+    input.geometry.fixedPrescanColumns = FixedPrescanColumns;
+    input.activeQuadrants = &ActiveQuadrants;
+    reconstruction::ReconstructionResult result = reconstruction::ReconstructFrame(input);
+    if (!result.reconstructed) {
+        if (!input.epalConverted) DebugTrace(kConvertFailed);
+        LastStatus().Set(result.failureStatus);
+        LastStatus().Set(0);
+        return 0;
+    }
+    LastStatus().Set(0);
+    return 1;
+}

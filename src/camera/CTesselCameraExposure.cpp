@@ -1,0 +1,102 @@
+// Exposure timing and test pattern live in the FPGA block (the first 64
+// bytes of the EPAL block): the operations edit those bytes and send them.
+
+#include <cstring>
+
+#include "camera/CTesselCamera.h"
+#include "camera/ProcessObjects.h"
+#include "platform/DebugTrace.h"
+#include "reconstruction/EpalData.h"
+#include "reconstruction/ExposureTiming.h"
+
+using platform::DebugTrace;
+using EpalView = reconstruction::EpalData;
+
+namespace {
+constexpr int32_t kNotInitialized = -4;
+constexpr int32_t kReadFailed = -43;
+constexpr int32_t kWriteFailed = -44;
+constexpr int32_t kNoBlock = 2;
+constexpr uint16_t kProductInfoCommand = 0x06;
+}  // namespace
+
+void CTesselCamera::ApplyExposureTimeout() {
+    Timeout = static_cast<uint32_t>(reconstruction::CaptureTimeout(
+        SoftwareTrigger != 0, SoftwareTriggerMargin, HardwareTriggerMargin, ExposureTime));
+}
+
+int32_t CTesselCamera::GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start) {
+    if (!Initialized) return kNotInitialized;
+    // The camera is asked, in simulation mode too: the block it holds is the truth.
+    uint8_t scratch[EpalView::kSize] = {};
+    if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) return kReadFailed;
+    EpalView view = EpalView::Convert(scratch);
+    if (!view) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+        return kNoBlock;
+    }
+    reconstruction::ExposureSetting setting = reconstruction::ReadExposure(view);
+    if (exposure) *exposure = setting.exposure;
+    if (length) *length = setting.length;
+    if (start) *start = setting.start;
+    return 0;
+}
+
+int32_t CTesselCamera::SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start) {
+    if (!Initialized) return kNotInitialized;
+    uint8_t scratch[EpalView::kSize] = {};
+    if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) return kReadFailed;
+    EpalView view = EpalView::Convert(scratch);
+    if (!view) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+        return kNoBlock;
+    }
+    reconstruction::StoreExposure(view, {exposure, length, start});
+    ExposureTime = static_cast<int32_t>(exposure & 0xFFFF);
+    ApplyExposureTimeout();
+    return WriteFpga(scratch, EpalView::kFpgaBlockSize, 0) ? 0 : kWriteFailed;
+}
+
+int32_t CTesselCamera::SetTestPatternMode(uint32_t mode) {
+    if (!Initialized) return kNotInitialized;
+    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    if (!view) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_SetTestPatternMode().");
+        return kNoBlock;
+    }
+    view.SetTestPatternMode(static_cast<uint8_t>(mode & 0xFF));
+    return WriteFpga(EpalData.data(), EpalView::kFpgaBlockSize, 0) ? 0 : kWriteFailed;
+}
+
+int32_t CTesselCamera::GetTestPatternMode(uint32_t* mode) {
+    if (!Initialized) return kNotInitialized;
+    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    if (!view) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_GetTestPatternMode().");
+        return kNoBlock;
+    }
+    if (mode) *mode = view.TestPatternMode();
+    return 0;
+}
+
+int32_t CTesselCamera::GetCameraType(uint32_t* type) {
+    if (!Initialized) return kNotInitialized;
+    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    if (!view) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_GetCameraType().=");
+        return kNoBlock;
+    }
+    uint8_t productInfo[kBlockSize];
+    if (!ControlRead(kProductInfoCommand, productInfo, kBlockSize)) return kNoBlock;
+    int32_t count = CameraTypeLastByte - CameraTypeFirstByte + 1;
+    if (count < 1 || CameraTypeFirstByte < 0 ||
+        static_cast<size_t>(CameraTypeFirstByte) + static_cast<size_t>(count) > EpalData.size())
+        return kNoBlock;
+    uint8_t* copy = EpalData.data() + CameraTypeFirstByte;
+    std::memset(copy, 0, static_cast<size_t>(count));
+    std::memcpy(copy, productInfo, std::min<size_t>(static_cast<size_t>(count), kBlockSize));
+    int32_t detected = reconstruction::CameraTypeFromProductInfo(copy, static_cast<size_t>(count), SensorSuffix);
+    DebugTrace(detected ? "Camera type is 5253." : "Camera type is 3572.");
+    if (type) *type = static_cast<uint32_t>(detected);
+    return 0;
+}

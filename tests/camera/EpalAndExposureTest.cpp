@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include "CameraTestSupport.h"
+#include "EpalImage.h"
+#include "platform/DebugTrace.h"
+
+using cameratest::EpalGeometry;
+using cameratest::MakeEpalImage;
+using cameratest::MapPropertyReader;
+using cameratest::SimulatedCamera;
+
+namespace {
+class EpalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto settings = std::make_unique<MapPropertyReader>();
+        settings->sections["General Info"]["Compare FPGA data during initialize?"] = "0";
+        camera.SettingsReader = std::move(settings);
+        camera.FillBinningTables();
+    }
+    // Loads an image the way bring-up does.
+    int32_t Load(const EpalGeometry& geometry) {
+        camera.EpalData = MakeEpalImage(geometry);
+        sim.firmware->SetBlock(0x01, std::vector<uint8_t>(camera.EpalData.begin(), camera.EpalData.begin() + 64));
+        return camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
+    }
+
+    CTesselCamera camera;
+    SimulatedCamera sim{camera};
+};
+}  // namespace
+
+TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthToTheQuadrantCount) {
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 1000;
+    geometry.quadrantHeight = 10;
+    geometry.overscanColumns = 20;
+    geometry.fixedPrescan = 3;
+    ASSERT_EQ(Load(geometry), 1);
+    EXPECT_EQ(camera.NumberOfQuadrants, 4);
+    EXPECT_EQ(camera.RawQuadrantWidth, 1024);
+    EXPECT_EQ(camera.RawImageWidth, 4096);
+    EXPECT_EQ(camera.RawQuadrantHeight, 10);
+    EXPECT_EQ(camera.FixedPrescanColumns, 3);
+    EXPECT_EQ(Process().OverscanColumns, 20);
+    EXPECT_EQ(camera.ActiveQuadrants, (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(Process().Capture.WindowImageSize, 2 * 4 * 1024 * 10);  // already whole packets
+    // The geometry went back to the camera in its FPGA block.
+    std::vector<uint8_t> fpga = sim.firmware->Block(0x01);
+    EXPECT_EQ(fpga[33] | (fpga[34] << 8), 1024);
+}
+
+TEST_F(EpalTest, LoadSetsTheTimeoutFromTheBlocksExposure) {
+    EpalGeometry geometry;
+    geometry.exposure = 1000;
+    camera.SoftwareTrigger = 1;
+    ASSERT_EQ(Load(geometry), 1);
+    EXPECT_EQ(camera.ExposureTime, 1000);
+    EXPECT_EQ(camera.Timeout, 1050u);
+}
+
+TEST_F(EpalTest, TransferSizeOfAFullFrame) {
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 1024;
+    geometry.quadrantHeight = 1024;
+    ASSERT_EQ(Load(geometry), 1);
+    EXPECT_EQ(camera.ComputeTransferSize(), 8388608);
+    EXPECT_EQ(Process().Capture.NumberOfBlocks, 128);
+}
+
+TEST_F(EpalTest, BlocksThatCannotBeReconstructedAreRefused) {
+    EpalGeometry none;
+    none.quadrants = 0;
+    platform::ScopedTraceCapture trace;
+    EXPECT_EQ(Load(none), 0);
+    EXPECT_EQ(LastStatus().Get(), -41);
+    EXPECT_TRUE(trace.Contains("Failed CReconstructionController::Configure"));
+    EXPECT_EQ(camera.NumberOfQuadrants, 0);
+
+    camera.EpalData = MakeEpalImage(EpalGeometry{});
+    camera.EpalData[256 + 16 + 4] = 0;  // quadrant 0: column stride 0
+    camera.EpalData[256 + 16 + 5] = 0;
+    EXPECT_EQ(camera.ConfigureFromHexfile(camera.EpalData.data(), 400), 0);
+    EXPECT_EQ(LastStatus().Get(), -41);
+}
+
+TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
+    EpalGeometry empty;
+    empty.quadrantWidth = 0;
+    empty.quadrantHeight = 0;
+    platform::ScopedTraceCapture trace;
+    EXPECT_EQ(Load(empty), 0);
+    EXPECT_EQ(LastStatus().Get(), -3);
+    EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
+    EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
+}
+
+TEST_F(EpalTest, PrescanFromTheSettingsTablesWhenTheBlockDoesNotGiveIt) {
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 100;
+    camera.EpalData = MakeEpalImage(geometry);
+    camera.EpalData[256 + 8] = 0;  // PrescanSource: the tables
+    camera.EpalData[18] = 8;       // column binning 8: fixed pre-scan 4
+    ASSERT_EQ(camera.ConfigureFromHexfile(camera.EpalData.data(), 400), 1);
+    EXPECT_EQ(camera.FixedPrescanColumns, 4);
+    EXPECT_EQ(camera.RawQuadrantWidth, 104);
+}
+
+TEST_F(EpalTest, SimulationWritesTheGeometryIntoTheImageOnly) {
+    camera.SimulationMode = 1;
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 10;
+    ASSERT_EQ(Load(geometry), 1);
+    EXPECT_EQ(camera.EpalData[33], 12);  // 10 rounded up to a multiple of 4
+    EXPECT_TRUE(sim.firmware->Log().empty());
+}
+
+TEST_F(EpalTest, ReconstructFramePutsEachQuadrantInItsImage) {
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 8;
+    geometry.quadrantHeight = 4;
+    ASSERT_EQ(Load(geometry), 1);
+    std::vector<uint16_t> raw(4 * 8 * 4);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(i);
+    std::vector<std::vector<uint16_t>> images(4, std::vector<uint16_t>(8 * 4, 0xFFFF));
+    SPictureRequest& request = Process().Capture.PictureRequest;
+    request = SPictureRequest{};
+    for (int q = 0; q < 4; ++q) request.Images[q] = images[q].data();
+    request.ImageWidth = 8;
+    request.ImageHeight = 4;
+    EXPECT_EQ(camera.ReconstructFrame(raw.data()), 1);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    // Quadrant q holds every fourth raw column from column q.
+    EXPECT_EQ(images[2][0], 2);
+    EXPECT_EQ(images[3][1 * 8 + 5], 1 * 32 + 5 * 4 + 3);
+
+    request.ImageHeight = 0;
+    EXPECT_EQ(camera.ReconstructFrame(raw.data()), 0);
+    EXPECT_EQ(LastStatus().Get(), 0);
+}
+
+namespace {
+uint16_t BigEndianAt(const std::vector<uint8_t>& block, size_t at) {
+    return static_cast<uint16_t>((block[at] << 8) | block[at + 1]);
+}
+}  // namespace
+
+TEST_F(EpalTest, ExposureIsStoredBigEndianAndReadBackFromTheCamera) {
+    ASSERT_EQ(Load(EpalGeometry{}), 1);
+    camera.SoftwareTrigger = 0;
+    EXPECT_EQ(camera.SetExposureTime(1000, 200, 50), 0);
+    std::vector<uint8_t> fpga = sim.firmware->Block(0x01);
+    EXPECT_EQ(BigEndianAt(fpga, 48), 50);
+    EXPECT_EQ(BigEndianAt(fpga, 50), 250);
+    EXPECT_EQ(BigEndianAt(fpga, 52), 250);
+    EXPECT_EQ(BigEndianAt(fpga, 54), 250);
+    EXPECT_EQ(BigEndianAt(fpga, 56), 1000);
+    EXPECT_EQ(camera.Timeout, 4000u);
+    uint32_t exposure = 0, length = 0, start = 0;
+    EXPECT_EQ(camera.GetExposureTime(&exposure, &length, &start), 0);
+    EXPECT_EQ(exposure, 1000u);
+    EXPECT_EQ(length, 200u);
+    EXPECT_EQ(start, 50u);
+
+    camera.SoftwareTrigger = 1;
+    EXPECT_EQ(camera.SetExposureTime(70000, 0, 0), 0);
+    EXPECT_EQ(camera.ExposureTime, 4464);
+    EXPECT_EQ(camera.Timeout, 4514u);
+}
+
+TEST_F(EpalTest, ExposureNeedsAnInitializedCameraAndAnswers) {
+    ASSERT_EQ(Load(EpalGeometry{}), 1);
+    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), -43);
+    uint32_t mode = 0;
+    camera.Initialized = 0;
+    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), -4);
+    EXPECT_EQ(camera.GetExposureTime(&mode, &mode, &mode), -4);
+    EXPECT_EQ(camera.SetTestPatternMode(1), -4);
+    EXPECT_EQ(camera.GetTestPatternMode(&mode), -4);
+    EXPECT_EQ(camera.GetCameraType(&mode), -4);
+}
+
+TEST_F(EpalTest, TestPatternKeepsItsLowByteAndIsAnsweredFromTheImage) {
+    ASSERT_EQ(Load(EpalGeometry{}), 1);
+    EXPECT_EQ(camera.SetTestPatternMode(511), 0);
+    EXPECT_EQ(sim.firmware->Block(0x01)[30], 255);
+    sim.firmware->ClearLog();
+    camera.SimulationMode = 1;
+    uint32_t mode = 0;
+    EXPECT_EQ(camera.GetTestPatternMode(&mode), 0);
+    EXPECT_EQ(mode, 255u);
+    EXPECT_TRUE(sim.firmware->Log().empty());
+}
+
+TEST_F(EpalTest, CameraTypeComesFromTheProductInformationModelField) {
+    ASSERT_EQ(Load(EpalGeometry{}), 1);
+    std::vector<uint8_t> info(64, 0);
+    std::memcpy(&info[0], "SN-0042", 7);
+    std::memcpy(&info[16], "VELA2_CCD_5253_B", 16);
+    sim.firmware->SetBlock(0x06, info);
+    uint32_t type = 9;
+    EXPECT_EQ(camera.GetCameraType(&type), 0);
+    EXPECT_EQ(type, 1u);
+    EXPECT_EQ(camera.EpalData[201], 'V') << "the model field is kept in the image";
+
+    std::memset(&info[16], 0, 16);
+    sim.firmware->SetBlock(0x06, info);
+    EXPECT_EQ(camera.GetCameraType(&type), 0);
+    EXPECT_EQ(type, 0u);
+}

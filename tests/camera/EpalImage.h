@@ -1,0 +1,51 @@
+#pragma once
+// Builds 400-byte EPAL block images for camera tests.
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "reconstruction/BlockBuilder.h"
+
+namespace cameratest {
+
+struct EpalGeometry {
+    uint16_t quadrantWidth = 8;
+    uint16_t quadrantHeight = 4;
+    uint16_t overscanColumns = 0;
+    uint16_t overscanRows = 0;
+    int quadrants = 4;  // enabled from quadrant 0 on, column-interleaved
+    uint16_t fixedPrescan = 0;
+    uint16_t exposure = 100;
+};
+
+inline void PutLittle(std::vector<uint8_t>& image, size_t at, uint16_t value) {
+    image[at] = static_cast<uint8_t>(value);
+    image[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline std::vector<uint8_t> MakeEpalImage(const EpalGeometry& g) {
+    std::vector<uint8_t> image(400, 0);
+    image[18] = 1;  // column binning
+    image[21] = 1;  // row binning
+    PutLittle(image, 23, static_cast<uint16_t>(g.quadrantWidth + g.overscanColumns + g.fixedPrescan));
+    PutLittle(image, 25, static_cast<uint16_t>(g.quadrantHeight + g.overscanRows));
+    image[56] = static_cast<uint8_t>(g.exposure >> 8);
+    image[57] = static_cast<uint8_t>(g.exposure);
+    PutLittle(image, 246, g.quadrantWidth);
+    PutLittle(image, 248, g.quadrantHeight);
+    PutLittle(image, 250, g.overscanColumns);
+    PutLittle(image, 252, g.overscanRows);
+    reconstruction::testing::BlockBuilder block;
+    block.Prescan(1, 0, 0, g.fixedPrescan);
+    for (int q = 0; q < g.quadrants; ++q) {
+        reconstruction::testing::QuadrantLayout layout;
+        layout.firstColumn = static_cast<uint16_t>(q);
+        layout.columnStride = g.quadrants;
+        block.Enable(q).Quadrant(q, layout);
+    }
+    std::memcpy(&image[256], block.Data(), 144);
+    return image;
+}
+
+}  // namespace cameratest
