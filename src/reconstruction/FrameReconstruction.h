@@ -41,7 +41,9 @@ struct ReconstructionInput {
 
 // reconstructed: the frame was copied. Otherwise failureStatus is the code the
 // camera's status cell shows before it drops to 0 (2 bad buffer, -3 bad size,
-// 12 error while copying), or 0 when the EPAL array did not convert.
+// 12 error while copying), or 0 when the EPAL array did not convert. The
+// camera sets its status to -1 before the call; afterwards it stores a
+// nonzero failureStatus, then 0, and returns reconstructed as its flag.
 struct ReconstructionResult {
     bool reconstructed = false;
     int32_t failureStatus = 0;
