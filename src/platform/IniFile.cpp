@@ -40,14 +40,22 @@ IniFile::IniFile(const std::string& source) {
     }
     size_t lf = text.find('\n');
     if (lf != std::string::npos) newline_ = (lf > 0 && text[lf - 1] == '\r') ? "\r\n" : "\n";
-    finalNewline_ = text.empty() || text.back() == '\n';
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+        std::string ending;
+        if (end == std::string::npos) {
+            end = text.size();
+        } else {
+            ending = "\n";
+        }
         std::string line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!ending.empty() && !line.empty() && line.back() == '\r') {
+            line.pop_back();
+            ending = "\r\n";
+        }
         lines_.push_back(Classify(line));
+        lines_.back().ending = ending;
         pos = end + 1;
     }
 }
@@ -125,22 +133,31 @@ bool IniFile::Find(const std::string& section, const std::string& key, std::stri
 void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
     size_t header = FindSection(section);
     if (header == std::string::npos) {
-        lines_.push_back(Classify("[" + section + "]"));
-        lines_.push_back(Classify(key + "=" + value));
-        finalNewline_ = true;
+        Insert(lines_.size(), "[" + section + "]");
+        Insert(lines_.size(), key + "=" + value);
         return;
     }
     size_t existing = FindKey(header, key);
     if (existing != std::string::npos) {
+        std::string ending = lines_[existing].ending;
         lines_[existing] = Classify(lines_[existing].name + "=" + value);
+        lines_[existing].ending = ending;
         return;
     }
     // After the section's last non-blank line, so blank separators stay put.
     size_t end = SectionEnd(header);
     size_t first = header == kPreamble ? 0 : header + 1;
     while (end > first && Trim(lines_[end - 1].text).empty()) --end;
-    if (end == lines_.size()) finalNewline_ = true;
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end), Classify(key + "=" + value));
+    Insert(end, key + "=" + value);
+}
+
+// A new line ends like the file's lines; a last line that had no line end
+// gets one when something follows it.
+void IniFile::Insert(size_t index, const std::string& text) {
+    if (index > 0 && lines_[index - 1].ending.empty()) lines_[index - 1].ending = newline_;
+    Line line = Classify(text);
+    line.ending = newline_;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), line);
 }
 
 void IniFile::RemoveKey(const std::string& section, const std::string& key) {
@@ -160,10 +177,7 @@ void IniFile::RemoveSection(const std::string& section) {
 
 std::string IniFile::Text() const {
     std::string text = bom_ ? kByteOrderMark : "";
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        text += lines_[i].text;
-        if (i + 1 < lines_.size() || finalNewline_) text += newline_;
-    }
+    for (const Line& line : lines_) text += line.text + line.ending;
     return text;
 }
 

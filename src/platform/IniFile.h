@@ -37,6 +37,7 @@ class IniFile {
         std::string name;     // section name or key, trimmed
         std::string value;
         bool hasValue = false;
+        std::string ending;  // as read: "\r\n", "\n", or "" at the very end
     };
 
     static Line Classify(const std::string& text);
@@ -45,10 +46,10 @@ class IniFile {
     size_t FindSection(const std::string& section) const;
     size_t SectionEnd(size_t header) const;
     size_t FindKey(size_t header, const std::string& key) const;
+    void Insert(size_t index, const std::string& text);
 
     std::vector<Line> lines_;
     std::string newline_ = "\r\n";
-    bool finalNewline_ = true;
     bool bom_ = false;
 };
 
