@@ -12,6 +12,16 @@ namespace platform {
 bool IsReadable(const void* address, size_t size);
 bool IsWritable(void* address, size_t size);
 
+struct AccessRange {
+    const void* address;
+    size_t size;
+    bool write;  // false: readable is enough
+};
+// True when every range passes IsReadable or IsWritable. Decides them all in
+// one look at the address space, where each look is costly (POSIX reads the
+// process's mapping list). Allocates nothing; never touches the memory.
+bool AllAccessible(const AccessRange* ranges, size_t count);
+
 // Zero-filled read-write pages of at least size bytes straight from the
 // system; null on failure, with the reason in LastSystemError().
 void* PageAllocate(size_t size);

@@ -47,30 +47,46 @@ int32_t CheckBuffers(const ReconstructionInput& in) {
     return 0;
 }
 
-int32_t CheckAccess(const ReconstructionInput& in) {
+struct AccessPlan {
+    platform::AccessRange ranges[9];
+    size_t frameRanges = 0;  // images and raw frame: the frame needs them
+    size_t count = 0;        // then the overscan buffers, which are optional
+    bool sizesValid = false;
+    bool overscanWanted = false;
+};
+
+// Every buffer the frame will touch, so that one look at the address space
+// decides them all in the usual case where all is well.
+AccessPlan PlanAccess(const ReconstructionInput& in) {
+    AccessPlan plan;
     const PictureBuffers& p = in.picture;
     const RawFrameGeometry& g = in.geometry;
-    size_t imageBytes = 0;
-    if (!PixelBytes(p.height, p.width, 1, imageBytes)) return kUninitializedBuffer;
+    size_t imageBytes = 0, rawBytes = 0, overscanBytes = 0;
+    plan.sizesValid =
+        PixelBytes(p.height, p.width, 1, imageBytes) &&
+        PixelBytes(g.rawQuadrantHeight, g.rawQuadrantWidth, g.numberOfQuadrants, rawBytes) &&
+        int64_t{g.rawQuadrantWidth} * g.numberOfQuadrants <= std::numeric_limits<int32_t>::max();
+    if (!plan.sizesValid) return plan;
     for (int32_t k = 0; k < ReceivingBuffers(g); ++k)
-        if (!platform::IsWritable(p.images[k], imageBytes)) return kUninitializedBuffer;
-    size_t rawBytes = 0;
-    if (!PixelBytes(g.rawQuadrantHeight, g.rawQuadrantWidth, g.numberOfQuadrants, rawBytes) ||
-        int64_t{g.rawQuadrantWidth} * g.numberOfQuadrants > std::numeric_limits<int32_t>::max() ||
-        !platform::IsReadable(in.rawFrame, rawBytes))
-        return kUninitializedBuffer;
-    return 0;
+        plan.ranges[plan.count++] = {p.images[k], imageBytes, true};
+    plan.ranges[plan.count++] = {in.rawFrame, rawBytes, false};
+    plan.frameRanges = plan.count;
+    plan.overscanWanted = p.overscanWidth >= 1 && *p.overscanHeight >= 1 &&
+                          PixelBytes(*p.overscanHeight, p.overscanWidth, 1, overscanBytes);
+    if (plan.overscanWanted)
+        for (int32_t k = 0; k < ReceivingBuffers(g); ++k)
+            plan.ranges[plan.count++] = {p.overscans[k], overscanBytes, true};
+    return plan;
 }
 
-// Unwritable overscan buffers only cost the overscan, not the frame.
-bool OverscanWanted(const ReconstructionInput& in) {
-    const PictureBuffers& p = in.picture;
-    if (p.overscanWidth < 1 || *p.overscanHeight < 1) return false;
-    size_t bytes = 0;
-    if (!PixelBytes(*p.overscanHeight, p.overscanWidth, 1, bytes)) return false;
-    for (int32_t k = 0; k < ReceivingBuffers(in.geometry); ++k)
-        if (!platform::IsWritable(p.overscans[k], bytes)) return false;
-    return true;
+// 0 when the frame may be copied, otherwise its failure status. Overscan
+// buffers that cannot take their pixels only cost the overscan.
+int32_t CheckAccess(AccessPlan& plan) {
+    if (!plan.sizesValid) return kUninitializedBuffer;
+    if (platform::AllAccessible(plan.ranges, plan.count)) return 0;
+    if (!platform::AllAccessible(plan.ranges, plan.frameRanges)) return kUninitializedBuffer;
+    plan.overscanWanted = false;
+    return 0;
 }
 
 }  // namespace
@@ -80,11 +96,12 @@ ReconstructionResult ReconstructFrame(const ReconstructionInput& in) {
         if (in.rawFrame == nullptr) return Failure(kUninitializedBuffer);
         if (const int32_t status = CheckBuffers(in)) return Failure(status);
         if (!in.epalConverted) return Failure(0);
-        if (const int32_t status = CheckAccess(in)) return Failure(status);
-        if (!in.block || in.activeQuadrants == nullptr || in.picture.overscanHeight == nullptr)
-            return Failure(kReconstructionException);
+        if (in.picture.overscanHeight == nullptr) return Failure(kReconstructionException);
+        AccessPlan access = PlanAccess(in);
+        if (const int32_t status = CheckAccess(access)) return Failure(status);
+        if (!in.block || in.activeQuadrants == nullptr) return Failure(kReconstructionException);
 
-        const CopyPlan plan = PlanFrame(in, OverscanWanted(in));
+        const CopyPlan plan = PlanFrame(in, access.overscanWanted);
         if (!in.allowFastPath || !TryExecuteFastCopy(plan, in.rawFrame, in.picture))
             ExecuteGeneralCopy(plan, in.rawFrame, in.picture);
         if (plan.failed) return Failure(kReconstructionException);

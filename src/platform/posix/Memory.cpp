@@ -28,9 +28,7 @@ uintptr_t ParseHex(const char*& p, const char* end) {
     uintptr_t value = 0;
     for (; p < end; ++p) {
         char c = *p;
-        int digit = (c >= '0' && c <= '9')   ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                             : -1;
+        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
         if (digit < 0) break;
         value = value * 16 + static_cast<uintptr_t>(digit);
     }
@@ -66,18 +64,29 @@ void Consume(Range& range, const char* line, const char* end) {
     }
 }
 
-bool Accessible(const void* address, size_t size, Access access) {
-    if (size == 0) return true;
-    if (address == nullptr) return false;
+// Sets up one range; false when it cannot be accessible whatever is mapped.
+bool Prepare(Range& range, const void* address, size_t size, Access access) {
+    range.access = access;
     uintptr_t begin = reinterpret_cast<uintptr_t>(address);
-    if (size > UINTPTR_MAX - begin) return false;
-    Range range{begin, begin + size, access};
+    range.cursor = begin;
+    range.end = begin + size;
+    range.done = size == 0;
+    range.ok = size == 0;
+    if (size == 0) return true;
+    return address != nullptr && size <= UINTPTR_MAX - begin;
+}
+
+// One pass over the address space decides every range.
+bool AllInMaps(Range* ranges, size_t count) {
+    size_t open_ranges = 0;
+    for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
+    if (open_ranges == 0) return true;
 
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     char buffer[16384];
     size_t held = 0;
-    while (!range.done) {
+    while (open_ranges != 0) {
         ssize_t got = read(fd, buffer + held, sizeof buffer - held);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
@@ -85,7 +94,11 @@ bool Accessible(const void* address, size_t size, Access access) {
         char* line = buffer;
         char* stop = buffer + held;
         while (char* newline = static_cast<char*>(memchr(line, '\n', stop - line))) {
-            Consume(range, line, newline);
+            for (size_t i = 0; i < count; ++i) {
+                if (ranges[i].done) continue;
+                Consume(ranges[i], line, newline);
+                if (ranges[i].done) --open_ranges;
+            }
             line = newline + 1;
         }
         held = static_cast<size_t>(stop - line);
@@ -93,14 +106,39 @@ bool Accessible(const void* address, size_t size, Access access) {
         memmove(buffer, line, held);
     }
     close(fd);
-    return range.ok;
+    for (size_t i = 0; i < count; ++i)
+        if (!ranges[i].ok) return false;
+    return true;
+}
+
+bool Accessible(const void* address, size_t size, Access access) {
+    Range range{};
+    if (!Prepare(range, address, size, access)) return false;
+    return AllInMaps(&range, 1);
 }
 
 }  // namespace
 
-bool IsReadable(const void* address, size_t size) { return Accessible(address, size, Access::Read); }
+bool IsReadable(const void* address, size_t size) {
+    return Accessible(address, size, Access::Read);
+}
 
 bool IsWritable(void* address, size_t size) { return Accessible(address, size, Access::Write); }
+
+bool AllAccessible(const AccessRange* ranges, size_t count) {
+    constexpr size_t kBatch = 16;
+    for (size_t first = 0; first < count; first += kBatch) {
+        Range batch[kBatch] = {};
+        const size_t n = count - first < kBatch ? count - first : kBatch;
+        for (size_t i = 0; i < n; ++i) {
+            const AccessRange& r = ranges[first + i];
+            if (!Prepare(batch[i], r.address, r.size, r.write ? Access::Write : Access::Read))
+                return false;
+        }
+        if (!AllInMaps(batch, n)) return false;
+    }
+    return true;
+}
 
 void* PageAllocate(size_t size) {
     if (size == 0) size = 1;

@@ -37,6 +37,13 @@ bool IsReadable(const void* address, size_t size) { return Accessible(address, s
 
 bool IsWritable(void* address, size_t size) { return Accessible(address, size, kWritable); }
 
+bool AllAccessible(const AccessRange* ranges, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!Accessible(ranges[i].address, ranges[i].size, ranges[i].write ? kWritable : kReadable))
+            return false;
+    return true;
+}
+
 void* PageAllocate(size_t size) {
     return VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
