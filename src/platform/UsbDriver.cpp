@@ -124,7 +124,7 @@ void SetUsbRemovalReceiver(UsbRemovalReceiver receiver) {
     registry.removalReceiver = std::move(receiver);
 }
 
-void DeliverUsbHandleRemoval(WindowHandle window, UsbHandle handle) {
+void DeliverUsbRemoval(const UsbRemovalNotice& notice) {
     UsbRemovalReceiver receiver;
     {
         BackendRegistry& registry = Registry();
@@ -132,7 +132,7 @@ void DeliverUsbHandleRemoval(WindowHandle window, UsbHandle handle) {
         receiver = registry.removalReceiver;
     }
     // Called unlocked: the receiver may close the device, which reaches the backend.
-    if (receiver) receiver(window, handle);
+    if (receiver) receiver(notice);
 }
 
 }  // namespace platform

@@ -153,12 +153,19 @@ std::shared_ptr<UsbDriverBackend> ActiveUsbDriverBackend();
 // The OS driver backend; null where the system has none (POSIX for now).
 std::shared_ptr<UsbDriverBackend> OsUsbDriverBackend();
 
-// How an in-process backend reports that the device behind a registered
-// handle notification was removed, where the system sends no window message.
-// The receiver (the notification window's stand-in) is installed once; the
-// backend calls DeliverUsbHandleRemoval from its own thread.
-using UsbRemovalReceiver = std::function<void(WindowHandle window, UsbHandle handle)>;
+// How an in-process backend reports a removal where the system sends no
+// window message: one notice per matching registration, as the system would
+// send DBT_DEVICEREMOVECOMPLETE. The receiver (the notification window's
+// stand-in) is installed once; backends call DeliverUsbRemoval from their own
+// thread, holding no lock.
+struct UsbRemovalNotice {
+    WindowHandle window;
+    bool forHandle;       // a handle registration (DBT_DEVTYP_HANDLE) ...
+    UsbHandle handle;     // ... for this open handle;
+    Guid interfaceClass;  // otherwise the class registration (DBT_DEVTYP_DEVICEINTERFACE)
+};
+using UsbRemovalReceiver = std::function<void(const UsbRemovalNotice& notice)>;
 void SetUsbRemovalReceiver(UsbRemovalReceiver receiver);
-void DeliverUsbHandleRemoval(WindowHandle window, UsbHandle handle);
+void DeliverUsbRemoval(const UsbRemovalNotice& notice);
 
 }  // namespace platform

@@ -121,19 +121,29 @@ void SimUsbDriver::PublishUnreadable(const platform::Guid& interfaceClass) {
 }
 
 void SimUsbDriver::Unplug(const std::shared_ptr<SimUsbDevice>& device) {
-    std::vector<Registration> removals;
+    std::vector<platform::UsbRemovalNotice> handleNotices;
+    std::vector<platform::UsbRemovalNotice> classNotices;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        published_.erase(std::remove_if(published_.begin(), published_.end(),
-                                        [&](const Published& p) { return p.device == device; }),
-                         published_.end());
-        for (const auto& [token, registration] : registrations_) {
-            auto it = handles_.find(registration.handle);
-            if (it != handles_.end() && it->second == device) removals.push_back(registration);
+        auto published = std::find_if(published_.begin(), published_.end(),
+                                      [&](const Published& p) { return p.device == device; });
+        if (published == published_.end()) return;
+        const platform::Guid interfaceClass = published->interfaceClass;
+        published_.erase(published);
+        for (const auto& [token, r] : registrations_) {
+            if (r.handle == platform::kInvalidUsbHandle) {
+                if (r.interfaceClass == interfaceClass)
+                    classNotices.push_back({r.window, false, r.handle, interfaceClass});
+                continue;
+            }
+            auto it = handles_.find(r.handle);
+            if (it != handles_.end() && it->second == device)
+                handleNotices.push_back({r.window, true, r.handle, interfaceClass});
         }
     }
     device->Unplug();
-    for (const Registration& r : removals) platform::DeliverUsbHandleRemoval(r.window, r.handle);
+    for (const auto& notice : handleNotices) platform::DeliverUsbRemoval(notice);
+    for (const auto& notice : classNotices) platform::DeliverUsbRemoval(notice);
 }
 
 void SimUsbDriver::Reset() {
@@ -355,10 +365,10 @@ bool SimUsbDriver::OverlappedResult(platform::UsbHandle handle, platform::UsbOve
 }
 
 platform::NotificationHandle SimUsbDriver::RegisterInterfaceNotification(
-    platform::WindowHandle window, const platform::Guid&) {
+    platform::WindowHandle window, const platform::Guid& interfaceClass) {
     std::lock_guard<std::mutex> lock(mutex_);
     const uintptr_t token = nextRegistration_++;
-    registrations_[token] = {window, platform::kInvalidUsbHandle};
+    registrations_[token] = {window, platform::kInvalidUsbHandle, interfaceClass};
     return reinterpret_cast<platform::NotificationHandle>(token);
 }
 
@@ -370,7 +380,7 @@ platform::NotificationHandle SimUsbDriver::RegisterHandleNotification(platform::
         return nullptr;
     }
     const uintptr_t token = nextRegistration_++;
-    registrations_[token] = {window, handle};
+    registrations_[token] = {window, handle, platform::Guid{}};
     return reinterpret_cast<platform::NotificationHandle>(token);
 }
 

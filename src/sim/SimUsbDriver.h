@@ -32,7 +32,8 @@ class SimUsbDriver : public platform::UsbDriverBackend {
     // for an interface whose device is being removed.
     void PublishUnreadable(const platform::Guid& interfaceClass = CameraInterfaceClass());
     // Takes the device away: its transfers are cancelled, its open handles
-    // fail from now on, and their removal notifications are delivered.
+    // fail from now on, and the removal notices of its handles' registrations,
+    // then of its class's registrations, are delivered.
     void Unplug(const std::shared_ptr<SimUsbDevice>& device);
     // Unplugs every device and forgets all handles and registrations.
     void Reset();
@@ -62,6 +63,7 @@ class SimUsbDriver : public platform::UsbDriverBackend {
     struct Registration {
         platform::WindowHandle window;
         platform::UsbHandle handle;  // invalid for a class registration
+        platform::Guid interfaceClass;
     };
     struct Call;
 
