@@ -124,6 +124,20 @@ enum Vela2StatusCode {
 
 /* ---- Lifecycle and status ---------------------------------------------- */
 
+/* Initializes the camera for a readout mode. modeFile names the mode file
+ * (INI: section "Mode<n>", key "Configuration File" = the mode's EPAL file);
+ * NULL or "" uses the file named after the library with the extension .ini.
+ * registry non-zero: settings from the registry; zero: from Vela2Usb.ini
+ * beside the library. The second argument is not read.
+ * Status: 0; -21 mode or settings file missing; -22 EPAL file missing;
+ * -4 initialization failed (LD_GetStatus tells why); 18 file error. */
+VELA2_API int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile,
+                                           int32_t registry);
+/* As LD_Initialize; the fourth argument is not read. */
+VELA2_API int32_t VELA2_CALL LD_InitializeWithStatus(int32_t mode, uint32_t unused,
+                                                     const char* modeFile, uint32_t ignored,
+                                                     int32_t registry);
+
 /* Flag: the camera is initialized and its device is open. */
 VELA2_API int32_t VELA2_CALL IsInitialized(void);
 VELA2_API int32_t VELA2_CALL LD_IsInitialized(void);
@@ -133,6 +147,29 @@ VELA2_API void VELA2_CALL Close(void);
 VELA2_API int32_t VELA2_CALL LD_GetStatus(void);
 /* Copies the name of a status code into text (empty for unknown codes). */
 VELA2_API void VELA2_CALL LD_GetError(int32_t code, char* text);
+
+/* ---- Capture -------------------------------------------------------------- */
+
+/* Takes a picture into four quadrant images (width x height pixels each) and
+ * four overscan images (overscanWidth x overscanHeight; none when either is
+ * 0). Returns once the camera is armed and waiting for its trigger: 0; -50
+ * when the capture ended before that (LD_GetStatus has its result); 8 when
+ * the camera is not initialized; -2 when waiting failed. Then wait with
+ * LD_WaitForCapture or poll LD_IsCaptureComplete, and read the result with
+ * LD_GetStatus. All four image buffers must be writable. */
+VELA2_API int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2, uint16_t* image3,
+                                             uint16_t* image4, int32_t width, int32_t height,
+                                             uint16_t* overscan1, uint16_t* overscan2,
+                                             uint16_t* overscan3, uint16_t* overscan4,
+                                             int32_t overscanWidth, int32_t overscanHeight);
+/* Reads one raw frame (the quadrants side by side, rounded up to 512 bytes)
+ * into rawBuffer. Returns as LD_StartPicture does. */
+VELA2_API int32_t VELA2_CALL LD_Capture(uint16_t* rawBuffer);
+/* Waits up to the larger of timeMs and the capture timeout: 23 complete,
+ * 22 still running, 21 the wait failed. */
+VELA2_API int32_t VELA2_CALL LD_WaitForCapture(uint32_t timeMs);
+/* 23 complete (until the next request), 22 running, 21 the test failed. */
+VELA2_API int32_t VELA2_CALL LD_IsCaptureComplete(void);
 
 /* ---- Capture timing ------------------------------------------------------ */
 

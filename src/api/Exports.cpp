@@ -327,6 +327,45 @@ int32_t VELA2_CALL LD_GetCameraType(uint32_t* type) {
     return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetCameraType(type); });
 }
 
+int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile, int32_t registry) {
+    (void)unused;
+    return Call<int32_t>(ERROR_CAMERA_NOT_INITIALIZED, [&](CTesselCamera& camera) {
+        return camera.InitializeForMode(mode, modeFile, registry);
+    });
+}
+
+int32_t VELA2_CALL LD_InitializeWithStatus(int32_t mode, uint32_t unused, const char* modeFile,
+                                           uint32_t ignored, int32_t registry) {
+    (void)ignored;
+    return LD_Initialize(mode, unused, modeFile, registry);
+}
+
+int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2, uint16_t* image3,
+                                   uint16_t* image4, int32_t width, int32_t height,
+                                   uint16_t* overscan1, uint16_t* overscan2, uint16_t* overscan3,
+                                   uint16_t* overscan4, int32_t overscanWidth, int32_t overscanHeight) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        LastStatus().Set(CAMERA_BUSY);
+        uint16_t* images[4] = {image1, image2, image3, image4};
+        uint16_t* overscans[4] = {overscan1, overscan2, overscan3, overscan4};
+        return camera.StartPicture(images, width, height, overscans, overscanWidth, overscanHeight);
+    });
+}
+
+int32_t VELA2_CALL LD_Capture(uint16_t* rawBuffer) {
+    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.Capture(rawBuffer); });
+}
+
+int32_t VELA2_CALL LD_WaitForCapture(uint32_t timeMs) {
+    return Call<int32_t>(ERROR_RECONSTRUCTION_WAIT_FAILED,
+                         [&](CTesselCamera& camera) { return camera.WaitForCapture(timeMs); });
+}
+
+int32_t VELA2_CALL LD_IsCaptureComplete(void) {
+    return Call<int32_t>(ERROR_RECONSTRUCTION_WAIT_FAILED,
+                         [](CTesselCamera& camera) { return camera.IsCaptureComplete(); });
+}
+
 // Names that share one entry point. On Windows the module-definition file
 // exports the one entry point under each name.
 #ifndef _WIN32

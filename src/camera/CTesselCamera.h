@@ -109,6 +109,27 @@ public:
     // Copies a raw frame into the pending picture request's buffers.
     int32_t ReconstructFrame(const uint16_t* rawFrame);
 
+    // --- Initialization ---
+    // LD_Initialize: chooses the mode's EPAL file and the settings location,
+    // then initializes. Status: 0, -21, -22, -4 or 18.
+    int32_t InitializeForMode(int32_t mode, const char* modeFile, int32_t registry);
+    // Reads the settings, brings the device up, starts the workers once per
+    // process. FALSE with the cause in LastStatus.
+    int32_t Initialize(const std::string& hexFile, const std::string& location, int32_t registry);
+    // Opens the listed device, finds its bulk IN endpoint, loads the EPAL
+    // file and sends the enabled blocks. 1 ready, 0 not.
+    int32_t InitializeDevice();
+    // Loads the first size bytes of a file; false when it is shorter.
+    static bool OpenHexFile(const std::string& path, std::vector<uint8_t>& bytes, size_t size);
+
+    // --- Capture ---
+    virtual int32_t RunCapture();
+    int32_t StartPicture(uint16_t* images[4], int32_t width, int32_t height, uint16_t* overscans[4],
+                         int32_t overscanWidth, int32_t overscanHeight);
+    int32_t Capture(uint16_t* rawBuffer);
+    int32_t WaitForCapture(uint32_t timeMs);
+    int32_t IsCaptureComplete();
+
     // --- Exposure, trigger mode, test pattern, camera type (status codes) ---
     int32_t GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start);
     int32_t SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start);
@@ -219,4 +240,20 @@ private:
                             const char* failure);
     // The capture timeout that follows an exposure in the current trigger mode.
     void ApplyExposureTimeout();
+    int32_t StartWorkerThreads();
+    bool FindListedDevice();
+    bool FindBulkInEndpoint(int32_t endpointNumber, uint32_t bufferSize);
+    bool LoadHexFile();
+    // Waits for the capture thread to arm the camera (0) or to finish
+    // without arming it (-50); -2 when the wait itself fails.
+    int32_t WaitUntilArmed();
+    uint32_t CaptureThreadBody();
+    uint32_t NotificationThreadBody();
+    // The capture body without its lock and status: returns the result.
+    int32_t CaptureFrame();
+    // Idle wait, trigger and state wait; a status code.
+    int32_t WaitForIdle(int64_t ticksPerMs);
+    int32_t TriggerAndWaitForState(int64_t ticksPerMs);
+    // After the frame is in: the raw capture is done, a picture reconstructed.
+    int32_t FinishCapture(const uint16_t* frame, int32_t pictureBytes);
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/Event.h"
 #include "platform/Thread.h"
@@ -29,8 +30,11 @@ struct CaptureContext {
     platform::Event NotificationStopEvent{platform::EventReset::Auto};
     platform::Event NotificationStoppedEvent{platform::EventReset::Auto};
     platform::Event BlockReadyEvent{platform::EventReset::Auto};
-    platform::Event CaptureCompleteEvent{platform::EventReset::Manual};
-    platform::Event WaitingForTriggerEvent{platform::EventReset::Manual};
+    // Other processes open these two by name.
+    platform::Event CaptureCompleteEvent{platform::EventReset::Manual, false,
+                                         "TESSEL_CAPTURE_COMPLETE_EVENT"};
+    platform::Event WaitingForTriggerEvent{platform::EventReset::Manual, false,
+                                           "TESSEL_WAITING_FOR_TRIGGER_EVENT"};
 
     int32_t PictureMode = 0;
     int32_t BlockMode = 0;
@@ -38,6 +42,9 @@ struct CaptureContext {
     SPictureRequest PictureRequest;
     int32_t NumberOfBlocks = 1;
     int32_t WindowImageSize = 0;
+    // The library's frame buffer for pictures: it only grows, so pictures
+    // after the first allocate nothing.
+    std::vector<uint16_t> FrameBuffer;
 
     // True while the capture thread exists and has not ended.
     bool IsCaptureThreadRunning() const { return IsRunning(CaptureThread); }

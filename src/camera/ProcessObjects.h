@@ -12,10 +12,11 @@
 #include "camera/CTesselCamera.h"
 #include "camera/CVidPid.h"
 #include "camera/CaptureContext.h"
+#include "platform/FileSystem.h"
 
 struct ProcessObjects {
     std::string HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
-    const std::string IniFileName = "\\Vela2Usb.ini";
+    const std::string IniFileName = std::string(1, platform::kPathSeparator) + "Vela2Usb.ini";
     CTesselCamera Camera;
     std::string ModulePath;
     CaptureContext Capture;

@@ -121,5 +121,5 @@ TEST_F(ExportsTest, StartUpFilledTablesAndModulePath) {
     EXPECT_EQ(camera.PrescanRowsByBinning.at(1), 16);
     EXPECT_EQ(camera.FixedPrescanColumnsByBinning.at(8), 4);
     EXPECT_NE(Process().ModulePath.find("test_api"), std::string::npos);
-    EXPECT_EQ(Process().IniFileName, "\\Vela2Usb.ini");
+    EXPECT_EQ(Process().IniFileName, std::string(1, platform::kPathSeparator) + "Vela2Usb.ini");
 }

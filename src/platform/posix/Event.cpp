@@ -65,7 +65,7 @@ std::unique_ptr<Event> Event::OpenNamed(const std::string& name) {
 }
 
 Event::~Event() {
-    if (impl_->slot) shared_events::Release(*impl_->slot);
+    if (impl_->slot) shared_events::Release(*impl_->table, *impl_->slot);
 }
 
 bool Event::IsValid() const { return impl_->valid; }

@@ -39,16 +39,22 @@ private:
     Table& table_;
 };
 
+// Caller holds the allocator lock.
 void AddOpener(Slot& slot) {
     int32_t self = getpid();
-    for (auto& opener : slot.openers) {
-        int32_t current = opener.load();
-        if (current == self) return;
-    }
-    for (auto& opener : slot.openers) {
-        int32_t current = opener.load();
-        if ((current == 0 || !Alive(current)) && opener.compare_exchange_strong(current, self))
+    for (size_t i = 0; i < kOpenersPerSlot; ++i) {
+        if (slot.openers[i].load() == self) {
+            slot.handles[i].fetch_add(1);
             return;
+        }
+    }
+    for (size_t i = 0; i < kOpenersPerSlot; ++i) {
+        int32_t current = slot.openers[i].load();
+        if (current == 0 || !Alive(current)) {
+            slot.openers[i].store(self);
+            slot.handles[i].store(1);
+            return;
+        }
     }
 }
 
@@ -62,7 +68,7 @@ bool AnyOpenerAlive(Slot& slot) {
 
 Table* Attach() {
     static Table* table = []() -> Table* {
-        std::string name = "/vela2-events." + std::to_string(getuid());
+        std::string name = "/vela2-events-v2." + std::to_string(getuid());
         int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) return nullptr;
         struct stat info {};
@@ -83,16 +89,18 @@ Slot* Find(Table& table, const std::string& name, bool create, bool manual, bool
     AllocatorLock lock(table);
     Slot* freeSlot = nullptr;
     for (Slot& slot : table.slots) {
-        uint32_t used = slot.used.load();
-        if (used == 2 && name == slot.name) {
-            if (create && !AnyOpenerAlive(slot)) {
+        bool used = slot.used.load() == 2;
+        bool alive = used && AnyOpenerAlive(slot);
+        if (used && name == slot.name && (alive || create)) {
+            if (!alive) {
                 slot.manual.store(manual);
                 slot.state.store(initiallySet ? 1 : 0);
             }
             AddOpener(slot);
             return &slot;
         }
-        if (used != 2 && freeSlot == nullptr) freeSlot = &slot;
+        // A slot whose every opener has gone is an event that no longer exists.
+        if (!alive && freeSlot == nullptr) freeSlot = &slot;
     }
     if (!create || freeSlot == nullptr) return nullptr;
     freeSlot->used.store(1);
@@ -100,17 +108,22 @@ Slot* Find(Table& table, const std::string& name, bool create, bool manual, bool
     std::memcpy(freeSlot->name, name.data(), name.size());
     freeSlot->manual.store(manual);
     freeSlot->state.store(initiallySet ? 1 : 0);
-    for (auto& opener : freeSlot->openers) opener.store(0);
+    for (size_t i = 0; i < kOpenersPerSlot; ++i) {
+        freeSlot->openers[i].store(0);
+        freeSlot->handles[i].store(0);
+    }
     AddOpener(*freeSlot);
     freeSlot->used.store(2);
     return freeSlot;
 }
 
-void Release(Slot& slot) {
+void Release(Table& table, Slot& slot) {
+    AllocatorLock lock(table);
     int32_t self = getpid();
-    for (auto& opener : slot.openers) {
-        int32_t current = self;
-        opener.compare_exchange_strong(current, 0);
+    for (size_t i = 0; i < kOpenersPerSlot; ++i) {
+        if (slot.openers[i].load() != self) continue;
+        if (slot.handles[i].fetch_sub(1) <= 1) slot.openers[i].store(0);
+        return;
     }
 }
 

@@ -22,9 +22,11 @@ struct Slot {
     std::atomic<uint32_t> state;  // 1 set
     std::atomic<uint32_t> manual;
     char name[kMaxNameLength + 1];
-    // Processes that hold the event open; when none is left alive, the next
-    // creator starts it afresh, as the system does when the last handle closes.
+    // Processes that hold the event open, with how many handles each. When
+    // none is left alive the event is gone, as when its last handle closes:
+    // the next creator starts it afresh and an unused slot is taken back.
     std::atomic<int32_t> openers[kOpenersPerSlot];
+    std::atomic<int32_t> handles[kOpenersPerSlot];
 };
 
 struct Table {
@@ -40,8 +42,8 @@ Table* Attach();
 // the name is too long or empty, the table is full, or (open only) missing.
 Slot* Find(Table& table, const std::string& name, bool create, bool manual, bool initiallySet);
 
-// Drops this process from the slot's openers.
-void Release(Slot& slot);
+// Drops one of this process's handles on the slot.
+void Release(Table& table, Slot& slot);
 
 void Set(Table& table, Slot& slot);
 void Reset(Slot& slot);

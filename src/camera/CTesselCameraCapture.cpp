@@ -1,0 +1,361 @@
+// The capture pipeline: requests from the application's threads, and the
+// capture thread that triggers the camera, waits for the wanted state, reads
+// the frame in one bulk transfer and reconstructs it.
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "arrays/CArrayBase.h"
+#include "camera/CTesselCamera.h"
+#include "camera/ProcessObjects.h"
+#include "platform/Clock.h"
+#include "platform/DebugTrace.h"
+#include "platform/Memory.h"
+#include "platform/Priority.h"
+#include "platform/SystemError.h"
+#include "reconstruction/EpalData.h"
+#include "settings/CThreadPriority.h"
+#include "usb/CCyUSBDevice.h"
+
+using platform::DebugTrace;
+using platform::Event;
+using platform::WaitStatus;
+
+namespace {
+constexpr int32_t kCaptureNotRunning = 8;
+constexpr int32_t kNotArmed = -50;
+constexpr int32_t kWaitFailed = -2;
+constexpr int32_t kCompleted = 23;
+constexpr int32_t kInProgress = 22;
+constexpr int32_t kCompletionTestFailed = 21;
+constexpr uint32_t kCompletionPolls = 1000;
+constexpr uint32_t kCompletionPollMs = 60;
+constexpr int64_t kIdleLimitMs = 10000;
+constexpr uint32_t kBulkTimeoutMs = 0xFFFFFFFEu;  // one below "no limit"
+constexpr uint16_t kSoftwareTrigger = 0x0B;
+constexpr uint16_t kHardwareTrigger = 0x08;
+constexpr uint8_t kIdle = 0x01;
+constexpr uint8_t kWaitingForTrigger = 0x02;
+constexpr uint8_t kStatesThatEndTheWait = 0x3F;
+
+const char* const kStateTraces[8] = {
+    "Camera state: IDLE.",          "Camera state: wait for trigger.", "Camera state: exposure reqd.",
+    "Camera state: exposure.",      "Camera state: exposure end.",     "Camera state: readout.",
+    "Camera state: exposureN.",     "Camera state: DigExtInp.",
+};
+
+int64_t ElapsedMs(int64_t start, int64_t ticksPerMs) {
+    return (platform::PerformanceCounter() - start) / ticksPerMs;
+}
+
+// Traces the state's bits in order; true when a bit that ends the wait is
+// among them. Bits 6 and 7 are traced but never end it.
+bool DesiredStateSeen(uint8_t state, uint8_t desired) {
+    for (int bit = 0; bit < 6; ++bit) {
+        if (!(state & (1u << bit))) continue;
+        DebugTrace("%s", kStateTraces[bit]);
+        if (state & desired & kStatesThatEndTheWait) {
+            DebugTrace("Desired Camera state Found");
+            return true;
+        }
+    }
+    for (int bit = 6; bit < 8; ++bit)
+        if (state & (1u << bit)) DebugTrace("%s", kStateTraces[bit]);
+    return false;
+}
+}  // namespace
+
+// --- Requests, on the application's threads --------------------------------
+
+int32_t CTesselCamera::WaitUntilArmed() {
+    CaptureContext& capture = Process().Capture;
+    Event* armedOrDone[] = {&capture.WaitingForTriggerEvent, &capture.CaptureCompleteEvent};
+    platform::WaitAnyResult result = platform::WaitForAny(armedOrDone, 2, platform::kInfinite);
+    if (result.status != WaitStatus::Signaled) return kWaitFailed;
+    return result.index == 0 ? 0 : kNotArmed;
+}
+
+int32_t CTesselCamera::StartPicture(uint16_t* images[4], int32_t width, int32_t height,
+                                    uint16_t* overscans[4], int32_t overscanWidth,
+                                    int32_t overscanHeight) {
+    CaptureContext& capture = Process().Capture;
+    capture.BlockMode = 0;
+    capture.PictureMode = 1;
+    if (!capture.IsCaptureThreadRunning()) return kCaptureNotRunning;
+    capture.WaitingForTriggerEvent.Reset();
+    capture.CaptureCompleteEvent.Reset();
+    SPictureRequest& request = capture.PictureRequest;
+    for (int q = 0; q < 4; ++q) {
+        request.Images[q] = images[q];
+        request.Overscans[q] = overscans[q];
+    }
+    request.ImageWidth = width;
+    request.ImageHeight = height;
+    request.OverscanWidth = overscanWidth;
+    request.OverscanHeight = overscanHeight;
+    capture.PictureRequestEvent.Set();
+    return WaitUntilArmed();
+}
+
+int32_t CTesselCamera::Capture(uint16_t* rawBuffer) {
+    CaptureContext& capture = Process().Capture;
+    capture.PictureMode = 0;
+    capture.BlockMode = 0;
+    if (!capture.IsCaptureThreadRunning()) return kCaptureNotRunning;
+    capture.WaitingForTriggerEvent.Reset();
+    capture.CaptureCompleteEvent.Reset();
+    capture.RawCaptureBuffer = rawBuffer;
+    capture.CaptureRequestEvent.Set();
+    int32_t result = WaitUntilArmed();
+    capture.WaitingForTriggerEvent.Reset();
+    return result;
+}
+
+int32_t CTesselCamera::IsCaptureComplete() {
+    switch (Process().Capture.CaptureCompleteEvent.Wait(0)) {
+        case WaitStatus::Signaled: return kCompleted;
+        case WaitStatus::Timeout: return kInProgress;
+        default: return kCompletionTestFailed;
+    }
+}
+
+int32_t CTesselCamera::WaitForCapture(uint32_t timeMs) {
+    Process().Capture.CaptureCompleteEvent.Wait(std::max(timeMs, Timeout));
+    int32_t status = IsCaptureComplete();
+    for (uint32_t poll = 0; status != kCompleted && poll < kCompletionPolls; ++poll) {
+        platform::SleepMs(kCompletionPollMs);
+        status = IsCaptureComplete();
+    }
+    return status;
+}
+
+// --- Worker threads ----------------------------------------------------------
+
+int32_t CTesselCamera::StartWorkerThreads() {
+    CaptureContext& capture = Process().Capture;
+    auto start = [](std::unique_ptr<platform::Thread>& slot, platform::Thread::Body body) {
+        if (slot) return true;
+        std::unique_ptr<platform::Thread> thread = platform::Thread::CreateSuspended(std::move(body));
+        if (!thread) return false;
+        thread->Resume();
+        slot = std::move(thread);
+        return true;
+    };
+    return start(capture.CaptureThread, [this] { return CaptureThreadBody(); }) &&
+           start(capture.NotificationThread, [this] { return NotificationThreadBody(); });
+}
+
+uint32_t CTesselCamera::CaptureThreadBody() {
+    CaptureContext& capture = Process().Capture;
+    Event* work[] = {&capture.CaptureStopEvent, &capture.CaptureRequestEvent,
+                     &capture.PictureRequestEvent};
+    for (;;) {
+        platform::WaitAnyResult woken = platform::WaitForAny(work, 3, platform::kInfinite);
+        if (woken.status != WaitStatus::Signaled) {
+            DebugTrace("%s", platform::SystemErrorText(platform::LastSystemError()).c_str());
+            return 1;
+        }
+        if (woken.index == 0) {
+            capture.CaptureStoppedEvent.Set();
+            return 0;
+        }
+        RunCapture();
+        capture.CaptureCompleteEvent.Set();
+    }
+}
+
+uint32_t CTesselCamera::NotificationThreadBody() {
+    // Block-wise reading, which would feed this thread, has no entry point;
+    // the thread only waits to be stopped.
+    CaptureContext& capture = Process().Capture;
+    Event* work[] = {&capture.NotificationStopEvent, &capture.BlockReadyEvent};
+    for (;;) {
+        platform::WaitAnyResult woken = platform::WaitForAny(work, 2, platform::kInfinite);
+        if (woken.status != WaitStatus::Signaled) {
+            DebugTrace("%s", platform::SystemErrorText(platform::LastSystemError()).c_str());
+            return 1;
+        }
+        if (woken.index == 0) {
+            capture.NotificationStoppedEvent.Set();
+            return 0;
+        }
+    }
+}
+
+// --- The capture body, on the capture thread --------------------------------
+
+int32_t CTesselCamera::RunCapture() {
+    platform::ScopedLock lock(CaptureLock);
+    LastStatus().Set(-1);
+    int32_t result = CaptureFrame();
+    LastStatus().Set(result);
+    return result == 0 ? 1 : 0;
+}
+
+int32_t CTesselCamera::CaptureFrame() {
+    if (!Initialized) return -4;
+    CThreadPriority priorities(ThreadPriority, platform::CurrentThreadPseudoHandle(), PriorityClass,
+                               "capture");
+    int64_t frequency = 0;
+    if (!platform::PerformanceFrequency(frequency) || frequency < 1000) return -3;
+    const int64_t ticksPerMs = frequency / 1000;
+
+    CaptureContext& capture = Process().Capture;
+    const int32_t transferBytes = ComputeTransferSize();
+    const int32_t rawBytes = 2 * NumberOfQuadrants * RawQuadrantWidth * RawQuadrantHeight;
+    const int32_t pictureBytes = 2 * capture.PictureRequest.ImageWidth * capture.PictureRequest.ImageHeight;
+
+    if (SimulationMode) {
+        if (RawImageFilename.empty()) return 0;  // never armed: the request answers -50
+        arrays::CArrayBase frame;
+        try {
+            frame.OpenImageFile(RawImageFilename);
+        } catch (...) {
+            return 0;
+        }
+        capture.WaitingForTriggerEvent.Set();
+        // A file smaller than the mode's frame has nothing to reconstruct.
+        if (capture.PictureMode && frame.Size() < rawBytes) return 2;
+        return FinishCapture(frame.Pixels(), pictureBytes);
+    }
+
+    AbortRequested.exchange(0);
+    int32_t idle = WaitForIdle(ticksPerMs);
+    if (idle != 0) return idle;
+
+    uint16_t* destination = capture.RawCaptureBuffer;
+    if (capture.PictureMode) {
+        size_t pixels = (static_cast<size_t>(transferBytes) + 1) / 2;
+        if (capture.FrameBuffer.size() < pixels) capture.FrameBuffer.resize(pixels);
+        destination = capture.FrameBuffer.data();
+    }
+    if (destination == nullptr || transferBytes < 0 ||
+        !platform::IsWritable(destination, static_cast<size_t>(transferBytes)))
+        return 3;
+
+    try {
+        if (!UsbDevice) {
+            DebugTrace("Invalid CCyUSBDevice pointer.");
+            return -33;
+        }
+        if (BulkInEndpointIndex < 0 || BulkInEndpointIndex >= UsbDevice->EndpointCount() ||
+            UsbDevice->EndPoints == nullptr) {
+            DebugTrace("Invalid bulk-in endpoint index.");
+            return -33;
+        }
+        usb::CCyUSBEndpoint* endpoint = UsbDevice->EndPoints[BulkInEndpointIndex];
+        if (endpoint == nullptr) {
+            DebugTrace("Invalid CCyUSBEndpoint pointer.");
+            return -33;
+        }
+        endpoint->TimeOut = kBulkTimeoutMs;
+        DebugTrace("Bulk endpoint timeout: %d", static_cast<int32_t>(endpoint->TimeOut));
+        DebugTrace("Bulk endpoint packet size: %d", endpoint->MaxPktSize);
+        DebugTrace("Bulk endpoint internal buffer size: %u", endpoint->GetBufferSize());
+
+        int32_t armed = TriggerAndWaitForState(ticksPerMs);
+        if (armed != 0) return armed;
+
+        DebugTrace("Reading data from camera.");
+        int32_t length = transferBytes;
+        if (!endpoint->Transfer(reinterpret_cast<uint8_t*>(destination), length) ||
+            endpoint->UsbStatus != 0) {
+            DebugTrace("Error reading BULK IN endpoint: USB status = %d",
+                       static_cast<int32_t>(endpoint->UsbStatus));
+            return -35;
+        }
+    } catch (...) {
+        DebugTrace("Unhandled exception using Bulk IN endpoint.");
+        return -46;
+    }
+
+    if (CreateRawImageFile) {
+        DebugTrace("Saving raw image to file %s.", RawImageFilename.c_str());
+        try {
+            arrays::CArrayBase frame(RawQuadrantHeight, NumberOfQuadrants * RawQuadrantWidth, 0);
+            if (frame.Pixels() == nullptr) return 3;
+            std::memcpy(frame.Pixels(), destination,
+                        static_cast<size_t>(std::min(transferBytes, frame.Size())));
+            if (!RawImageFilename.empty()) frame.SaveImageFile(RawImageFilename);
+        } catch (...) {
+            return 18;
+        }
+    }
+    return FinishCapture(destination, pictureBytes);
+}
+
+int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
+    const int64_t start = platform::PerformanceCounter();
+    uint8_t state = 0;
+    if (!ReadCameraState(StateBuffer.data(), state)) return -48;
+    if (state & (kIdle | kWaitingForTrigger)) return 0;
+    while (!(state & kIdle)) {
+        if (ElapsedMs(start, ticksPerMs) > kIdleLimitMs) return -31;
+        if (!ReadCameraState(StateBuffer.data(), state)) return -48;
+    }
+    return 0;
+}
+
+int32_t CTesselCamera::TriggerAndWaitForState(int64_t ticksPerMs) {
+    const uint8_t zero = 0;
+    if (SoftwareTrigger) {
+        DebugTrace("Sending SOFTWARE trigger command = 0x%04X", kSoftwareTrigger);
+        if (!ControlWrite(kSoftwareTrigger, &zero, 1)) {
+            DebugTrace("Error sending software trigger command.");
+            return -34;
+        }
+        Timeout = static_cast<uint32_t>(ExposureTime + SoftwareTriggerMargin);
+    } else {
+        DebugTrace("Sending HARDWARE trigger (Scan) command = 0x%04X", kHardwareTrigger);
+        if (!ControlWrite(kHardwareTrigger, &zero, 1)) {
+            DebugTrace("Error sending hardware trigger command.");
+            return -34;
+        }
+    }
+    const int64_t triggered = platform::PerformanceCounter();
+    CaptureContext& capture = Process().Capture;
+    bool armedSignalled = false;
+    for (;;) {
+        if (AbortRequested.load() == 1) break;
+        if (!armedSignalled) {
+            capture.WaitingForTriggerEvent.Set();
+            armedSignalled = true;
+        }
+        uint8_t state = 0;
+        // A failed read does not end the wait, but the wait stays bounded by
+        // the timeout all the same: a camera that stopped answering must not
+        // hold the capture (and its lock) for ever.
+        if (ReadCameraState(StateBuffer.data(), state) && DesiredStateSeen(state, DesiredCameraState))
+            break;
+        if (static_cast<uint64_t>(ElapsedMs(triggered, ticksPerMs)) > Timeout) return 7;
+    }
+    if (AbortRequested.load()) {
+        DebugTrace("Capture Aborted.");
+        return -45;
+    }
+    return 0;
+}
+
+int32_t CTesselCamera::FinishCapture(const uint16_t* frame, int32_t pictureBytes) {
+    if (frame == nullptr) return 2;
+    CaptureContext& capture = Process().Capture;
+    if (!capture.PictureMode) return 0;
+    for (uint16_t* image : capture.PictureRequest.Images)
+        if (pictureBytes < 0 || image == nullptr ||
+            !platform::IsWritable(image, static_cast<size_t>(pictureBytes)))
+            return 3;
+    if (EpalData.size() < reconstruction::EpalData::kSize ||
+        !platform::IsReadable(EpalData.data(), reconstruction::EpalData::kSize)) {
+        DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+        return 2;
+    }
+    try {
+        // A picture that could not be reconstructed is reported as such, not
+        // as a success with untouched buffers.
+        if (!ReconstructFrame(frame)) return 9;
+    } catch (...) {
+        return 2;
+    }
+    return 0;
+}

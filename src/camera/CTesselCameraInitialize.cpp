@@ -1,0 +1,295 @@
+// Initialization: from a mode number to a camera that takes pictures.
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "camera/CTesselCamera.h"
+#include "camera/CameraSettings.h"
+#include "camera/HexToDecimal.h"
+#include "camera/ProcessObjects.h"
+#include "platform/Clock.h"
+#include "platform/DebugTrace.h"
+#include "platform/FileSystem.h"
+#include "platform/Guid.h"
+#include "platform/Module.h"
+#include "platform/Profile.h"
+#include "platform/Thread.h"
+#include "settings/CAbsPropertyReader.h"
+#include "usb/CCyUSBDevice.h"
+
+using platform::DebugTrace;
+
+namespace {
+constexpr size_t kMaxPath = 260;
+constexpr size_t kEpalImageSize = 400;
+constexpr int32_t kNotInitialized = -4;
+constexpr int32_t kIniFilename = -21;
+constexpr int32_t kHexFilename = -22;
+constexpr int32_t kInvalidUsbDevice = -33;
+constexpr int32_t kRegistryValue = -40;
+constexpr int32_t kThreadStart = -47;
+constexpr int32_t kFileError = 18;
+constexpr uint8_t kBulkAttributes = 2;
+constexpr int32_t kRequiredEndpoints = 4;
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The mode file beside the library, named after it. Where paths ignore case
+// the library's name is taken in lower case, as it always has been there.
+std::string DefaultModeFile(const std::string& modulePath) {
+    if (platform::kCaseInsensitivePaths) return ReplaceAll(Lower(modulePath), ".dll", ".ini");
+    size_t slash = modulePath.rfind(platform::kPathSeparator);
+    size_t dot = modulePath.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return modulePath + ".ini";
+    return modulePath.substr(0, dot) + ".ini";
+}
+
+std::string ReadModeHexFile(const std::string& modeFile, int32_t mode) {
+    char section[32];
+    std::snprintf(section, sizeof section, "Mode%d", static_cast<int>(mode));
+    char hexFile[kMaxPath + 1] = {};
+    platform::ProfileReadString(section, "Configuration File", "", hexFile, sizeof hexFile,
+                                modeFile.c_str());
+    return hexFile;
+}
+
+bool Fail(int32_t status) {
+    LastStatus().Set(status);
+    return false;
+}
+}  // namespace
+
+int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFileArgument, int32_t registry) {
+    LastStatus().Set(kNotInitialized);
+    ProcessObjects& process = Process();
+    std::string hexFile;
+    try {
+        if (process.ModulePath.empty())
+            process.ModulePath = platform::ModuleFilePath().substr(0, kMaxPath);
+        std::string modeFile = modeFileArgument && *modeFileArgument ? modeFileArgument
+                                                                     : DefaultModeFile(process.ModulePath);
+        if (!platform::FileExists(modeFile)) {
+            LastStatus().Set(kIniFilename);
+            return kIniFilename;
+        }
+        hexFile = ReadModeHexFile(modeFile, mode);
+        if (!platform::FileExists(hexFile)) {
+            LastStatus().Set(kHexFilename);
+            return kHexFilename;
+        }
+    } catch (...) {
+        return kFileError;
+    }
+    SetFrameSize(0, 0, 0, 0, 0);
+    if (registry) {
+        process.HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
+    } else {
+        size_t separator = process.ModulePath.rfind(platform::kPathSeparator);
+        if (separator == std::string::npos || separator == 0) return kIniFilename;
+        process.HardwareRegistryLocation = process.ModulePath.substr(0, separator) + process.IniFileName;
+        if (!platform::FileExists(process.HardwareRegistryLocation)) return kIniFilename;
+    }
+    return Initialize(hexFile, process.HardwareRegistryLocation, registry) ? 0 : kNotInitialized;
+}
+
+int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string& location,
+                                  int32_t registry) {
+    LastStatus().Set(-1);
+    StateBuffer.assign(64, 0);
+    std::string registryPath;
+    if (!camera_settings::PrepareReader(*this, location, registry, registryPath)) return 0;
+    camera_settings::InitializationValues values;
+    if (!camera_settings::ReadInitializationSettings(*this, hexFile, values)) return 0;
+    if (!camera_settings::BuildDeviceList(*this, registry, registryPath)) return 0;
+
+    if (!SimulationMode && Initialized && SoftResetOnInitialize) Reset(0);
+    Initialized = 0;
+    try {
+        bool imageKnown = values.sendFpga == 0 || (EpalQuadrantWidth > 0 && EpalQuadrantHeight > 0);
+        if (!InitializeDevice() || !imageKnown) {
+            DebugTrace("Error initializing hardware.");
+            return Fail(kInvalidUsbDevice);
+        }
+        DebugTrace("Delaying after initialization for %ld ms...", static_cast<long>(values.settleDelayMs));
+        platform::SleepMs(values.settleDelayMs);
+        if (!StartWorkerThreads()) return Fail(kThreadStart);
+        if (!SimulationMode && SoftResetOnInitialize && !Reset(0)) return Fail(kNotInitialized);
+    } catch (...) {
+        DebugTrace("Unknown hardware error during initialization.");
+        return Fail(kNotInitialized);
+    }
+    Initialized = 1;
+    LastStatus().Set(0);
+    return 1;
+}
+
+int32_t CTesselCamera::InitializeDevice() {
+    CAbsPropertyReader& reader = *SettingsReader;
+    auto readUsb = [&](const char* key) {
+        std::string value;
+        reader.ReadString(key, value, "Usb Settings");
+        return value;
+    };
+    auto missing = [&](const char* key) {
+        DebugTrace("%s not specified in the registry.", key);
+        return Fail(kRegistryValue);
+    };
+    int32_t endpointNumber = DecimalValue(readUsb("Bulk IN endpoint number").c_str());
+    if (endpointNumber <= 0) return missing("Bulk IN endpoint number");
+    ControlEndpointTimeout = DecimalValue(readUsb("Control Endpoint timeout").c_str());
+    if (ControlEndpointTimeout <= 0) return missing("Control Endpoint timeout");
+    std::string bufferSize = readUsb("Bulk endpoint internal buffer size");
+    if (bufferSize.empty()) return missing("Bulk endpoint internal buffer size");
+
+    std::fill(Reconstruction.begin(), Reconstruction.end(), 0);
+    if (!SimulationMode) {
+        platform::Guid interfaceClass{};
+        if (!platform::ParseGuid(DriverInterfaceGuid, interfaceClass)) return Fail(-3);
+        void* window = NotificationWindowHandle == -1 ? nullptr
+                                                      : reinterpret_cast<void*>(NotificationWindowHandle);
+        if (!UsbDevice) {
+            try {
+                UsbDevice = std::make_unique<usb::CCyUSBDevice>(window, interfaceClass, true);
+            } catch (...) {
+                DebugTrace("Failed allocating new CCyUSBDevice.");
+                return Fail(kInvalidUsbDevice);
+            }
+        }
+        if (!FindListedDevice()) return 0;
+        if (!FindBulkInEndpoint(endpointNumber, static_cast<uint32_t>(DecimalValue(bufferSize.c_str()))))
+            return 0;
+    }
+    if (!LoadHexFile()) return 0;
+    if (!SimulationMode) {
+        try {
+            if (!Upload(EpalData.data(), static_cast<int32_t>(EpalData.size()))) return 0;
+        } catch (...) {
+            DebugTrace("Failed call to Upload.");
+            return 0;
+        }
+    }
+    try {
+        if (!ConfigureFromHexfile(EpalData.data(), static_cast<int32_t>(EpalData.size()))) return 0;
+    } catch (...) {
+        DebugTrace("Failed call to ConfigureFromHexfile.");
+        return 0;
+    }
+    return 1;
+}
+
+bool CTesselCamera::FindListedDevice() {
+    try {
+        uint8_t count = UsbDevice->CountDevices();
+        DebugTrace("#USB Camera devices found: %d", count);
+        for (uint8_t i = 0; i < count; ++i) {
+            UsbDevice->Open(i);
+            if (!UsbDevice->IsOpen()) {
+                DebugTrace("Initial call to Open failed for device# %d.", i);
+                UsbDevice->Open(i);
+                if (!UsbDevice->IsOpen()) {
+                    DebugTrace("Second call to Open failed for device# %d.", i);
+                    Close(1);
+                    return false;
+                }
+            }
+            for (const CVidPid& pair : Process().VidPidList) {
+                DebugTrace("Looking for a USB device with VID=%04X and PID=%04X.", pair.VendorId,
+                           pair.ProductId);
+                if (pair.VendorId == UsbDevice->VendorID && pair.ProductId == UsbDevice->ProductID)
+                    return true;
+            }
+        }
+    } catch (...) {
+        DebugTrace("Failed opening device.");
+        return Fail(kInvalidUsbDevice);
+    }
+    if (UsbDevice) {
+        UsbDevice->ReleaseDevice();
+        try {
+            UsbDevice->Close();
+        } catch (...) {
+        }
+    }
+    DebugTrace("ERROR: Cannot find a USB device with correct vendor and product ID.");
+    return Fail(kInvalidUsbDevice);
+}
+
+bool CTesselCamera::FindBulkInEndpoint(int32_t endpointNumber, uint32_t bufferSize) {
+    if (UsbDevice->EndPoints == nullptr || UsbDevice->EndpointCount() != kRequiredEndpoints)
+        return Fail(kInvalidUsbDevice);
+    try {
+        for (int32_t i = 0; i < kRequiredEndpoints; ++i) {
+            usb::CCyUSBEndpoint* endpoint = UsbDevice->EndPoints[i];
+            if (endpoint == nullptr || endpoint->Attributes != kBulkAttributes) continue;
+            DebugTrace("Bulk endpoint found at index %d", i);
+            if (endpoint->Address == 0x80 + endpointNumber) {
+                BulkInEndpointIndex = i;
+                DebugTrace("BULK-IN found at endpoint #%d, address %04x, index %d", i + 1,
+                           endpoint->Address, i);
+            }
+            endpoint->SetBufferSize(bufferSize);
+        }
+    } catch (...) {
+        DebugTrace("Unhandled exception: Error with bulk endpoints during Initialization.");
+        return Fail(kInvalidUsbDevice);
+    }
+    if (BulkInEndpointIndex < 0) {
+        DebugTrace("ERROR: Cannot find a bulk IN endpoint.");
+        return Fail(kInvalidUsbDevice);
+    }
+    return true;
+}
+
+bool CTesselCamera::LoadHexFile() {
+    try {
+        // Bytes 58-59 belong to the running camera, not to the file.
+        bool keep = EpalData.size() > 59;
+        uint8_t kept[2] = {keep ? EpalData[58] : uint8_t(0), keep ? EpalData[59] : uint8_t(0)};
+        if (!OpenHexFile(HexFilename, EpalData, kEpalImageSize)) {
+            DebugTrace("Failed OpenHexFile(EPAL) in CTesselCamera::Initialize(). Returning FALSE.");
+            return Fail(kHexFilename);
+        }
+        if (keep) {
+            EpalData[58] = kept[0];
+            EpalData[59] = kept[1];
+        }
+        return true;
+    } catch (...) {
+        DebugTrace("Failed call to OpenHexFile.");
+        return Fail(kHexFilename);
+    }
+}
+
+bool CTesselCamera::OpenHexFile(const std::string& path, std::vector<uint8_t>& bytes, size_t size) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        DebugTrace("Error opening file in CTesselCamera::OpenHexFile().");
+        return false;
+    }
+    file.seekg(0, std::ios::end);
+    std::streamoff length = file.tellg();
+    if (length < 0 || static_cast<size_t>(length) < size) {
+        DebugTrace("Error with file size in CTesselCamera::OpenHexFile().");
+        return false;
+    }
+    file.seekg(0);
+    bytes.assign(size, 0);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    if (static_cast<size_t>(file.gcount()) != size) {
+        DebugTrace("Error reading data in CTesselCamera::OpenHexFile().");
+        return false;
+    }
+    return true;
+}
