@@ -102,10 +102,11 @@ class Win32UsbDriver : public UsbDriverBackend {
 
     bool Request(UsbHandle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                  uint32_t outSize, uint32_t* bytesReturned, UsbOverlapped* overlapped) override {
+        if (overlapped == nullptr)
+            return RequestAndWait(handle, code, in, inSize, out, outSize, bytesReturned);
         DWORD returned = 0;
-        BOOL ok =
-            DeviceIoControl(ToSystem(handle), code, const_cast<void*>(in), inSize, out, outSize,
-                            &returned, overlapped ? &overlapped->os().overlapped : nullptr);
+        BOOL ok = DeviceIoControl(ToSystem(handle), code, const_cast<void*>(in), inSize, out,
+                                  outSize, &returned, &overlapped->os().overlapped);
         if (bytesReturned) *bytesReturned = returned;
         return ok != FALSE;
     }
@@ -140,6 +141,28 @@ class Win32UsbDriver : public UsbDriverBackend {
 
     bool UnregisterNotification(NotificationHandle notification) override {
         return UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(notification)) != FALSE;
+    }
+
+  private:
+    // The handle is opened for overlapped I/O, where a request without an
+    // OVERLAPPED may report completion before the driver has written its
+    // answer; a private one and a wait keep the synchronous contract.
+    static bool RequestAndWait(UsbHandle handle, uint32_t code, const void* in, uint32_t inSize,
+                               void* out, uint32_t outSize, uint32_t* bytesReturned) {
+        OVERLAPPED overlapped;
+        std::memset(&overlapped, 0, sizeof overlapped);
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (overlapped.hEvent == nullptr) return false;
+        DWORD returned = 0;
+        BOOL ok = DeviceIoControl(ToSystem(handle), code, const_cast<void*>(in), inSize, out,
+                                  outSize, &returned, &overlapped);
+        if (!ok && GetLastError() == ERROR_IO_PENDING)
+            ok = GetOverlappedResult(ToSystem(handle), &overlapped, &returned, TRUE);
+        const DWORD error = GetLastError();
+        CloseHandle(overlapped.hEvent);
+        SetLastError(error);
+        if (bytesReturned) *bytesReturned = returned;
+        return ok != FALSE;
     }
 };
 
