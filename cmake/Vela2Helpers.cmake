@@ -12,7 +12,9 @@ endfunction()
 
 # vela2_test(<name> SOURCES <files...> DEPS <targets...> [LABELS <labels...>])
 # LABELS: "wine" runs the test under Wine in the Windows build too; "tsan" joins
-# the ThreadSanitizer pass.
+# the ThreadSanitizer pass; "camera" marks programs that create the library's
+# process-wide objects, whose two named events every process of the user
+# shares: such programs never run at the same time.
 function(vela2_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     if(WIN32 AND NOT "wine" IN_LIST ARG_LABELS)
@@ -23,6 +25,9 @@ function(vela2_test name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+    if("camera" IN_LIST ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK vela2_named_events)
+    endif()
 endfunction()
 
 # vela2_fuzzer(<name> SOURCES <files...> DEPS <targets...>)

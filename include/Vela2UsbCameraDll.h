@@ -147,6 +147,11 @@ VELA2_API void VELA2_CALL Close(void);
 VELA2_API int32_t VELA2_CALL LD_GetStatus(void);
 /* Copies the name of a status code into text (empty for unknown codes). */
 VELA2_API void VELA2_CALL LD_GetError(int32_t code, char* text);
+/* The library's version strings and, on an initialized camera, the firmware
+ * identification, as text of several lines, cut to size - 1 characters.
+ * 0, or -51 when the library file has no version data or the firmware
+ * could not be read (the buffer is then all zeros). */
+VELA2_API int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size);
 
 /* ---- Capture -------------------------------------------------------------- */
 

@@ -6,6 +6,7 @@
 
 #include "api/CTesselCameraDllApp.h"
 #include "api/StatusNames.h"
+#include "api/VersionReport.h"
 #include "camera/ProcessObjects.h"
 
 namespace {
@@ -364,6 +365,11 @@ int32_t VELA2_CALL LD_WaitForCapture(uint32_t timeMs) {
 int32_t VELA2_CALL LD_IsCaptureComplete(void) {
     return Call<int32_t>(ERROR_RECONSTRUCTION_WAIT_FAILED,
                          [](CTesselCamera& camera) { return camera.IsCaptureComplete(); });
+}
+
+int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size) {
+    return Call<int32_t>(ERROR_CAMERA_VERSION_INFO,
+                         [&](CTesselCamera& camera) { return GetVersionReport(camera, buffer, size); });
 }
 
 // Names that share one entry point. On Windows the module-definition file

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "Vela2UsbCameraDll.h"
@@ -80,6 +82,56 @@ TEST(LibraryLoadTest, CommandsWithoutACameraFailCleanly) {
     EXPECT_EQ(value, 7);
     Unload(library);
 }
+
+namespace {
+using GetVersionFn = int32_t(VELA2_CALL*)(char*, int32_t);
+
+std::string VersionOf(const std::string& path, int32_t size, int32_t& result) {
+    LibraryHandle library = Load(path);
+    if (library == nullptr) return "<not loaded>";
+    auto getVersion = reinterpret_cast<GetVersionFn>(Find(library, "LD_GetVersion"));
+    std::string text(static_cast<size_t>(size), '#');
+    result = getVersion(&text[0], size);
+    Unload(library);
+    return text;
+}
+}  // namespace
+
+TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
+    int32_t result = -1;
+    std::string text = VersionOf(LibraryPath(), 1024, result);
+    EXPECT_EQ(result, 0);
+    std::string report = text.c_str();
+    EXPECT_EQ(report.find("Dll Version Info:\nProductName \t = Vela2UsbCameraDll Dynamic Link Library\n"), 0u)
+        << report;
+    EXPECT_NE(report.find("ProductVersion \t = 4, 6, 0, 1\n"), std::string::npos);
+    // The firmware fields are empty, and the report's final newline is cut.
+    const std::string tail = "Firmware \t\t =  -  - ";
+    ASSERT_GE(report.size(), tail.size());
+    EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
+    EXPECT_EQ(text[report.size()], '\0');
+    EXPECT_EQ(text[1023], '\0') << "the whole buffer is cleared first";
+}
+
+TEST(LibraryLoadTest, VersionReportIsCutToTheBuffer) {
+    int32_t result = -1;
+    std::string text = VersionOf(LibraryPath(), 10, result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, std::string("Dll Versi") + '\0');
+}
+
+#ifndef _WIN32
+TEST(LibraryLoadTest, ACopyWithoutVersionDataReportsTheError) {
+    std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped.so";
+    std::string command = "objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    int32_t result = 0;
+    std::string text = VersionOf(copy, 64, result);
+    EXPECT_EQ(result, -51);
+    EXPECT_EQ(text, std::string(64, '\0'));
+    std::remove(copy.c_str());
+}
+#endif
 
 TEST(LibraryLoadTest, ReloadingStartsFromDefaultsAgain) {
     for (int round = 0; round < 2; ++round) {
