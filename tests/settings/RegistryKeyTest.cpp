@@ -188,4 +188,12 @@ TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperation) {
     EXPECT_LT(std::strlen(CWin32Exception("x", 0xDEAD).GetMessage()), 512u);
 }
 
+TEST(Win32ExceptionTest, EveryCodeTheRegistryGivesHasAText) {
+    for (uint32_t code : {2u, 5u, 6u, 8u, 53u, 87u, 183u, 234u, 259u, 1004u, 1009u, 1016u, 1018u}) {
+        std::string text = CWin32Exception("x", code).GetMessage();
+        EXPECT_FALSE(text.empty()) << code;
+        EXPECT_EQ(text.find("Unknown error"), std::string::npos) << code;
+    }
+}
+
 }  // namespace

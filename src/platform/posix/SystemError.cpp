@@ -33,6 +33,7 @@ constexpr ErrorText kTexts[] = {
     {32, "The process cannot access the file because it is being used by another process."},
     {33, "The process cannot access the file because another process has locked a portion of the file."},
     {38, "Reached the end of the file."},
+    {53, "The network path was not found."},
     {80, "The file exists."},
     {87, "The parameter is incorrect."},
     {112, "There is not enough space on the disk."},
@@ -50,6 +51,7 @@ constexpr ErrorText kTexts[] = {
     {1012, "The configuration registry key could not be read."},
     {1013, "The configuration registry key could not be written."},
     {1016, "An I/O operation initiated by the registry failed unrecoverably."},
+    {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
     {1167, "The device is not connected."},
 };
 }  // namespace
