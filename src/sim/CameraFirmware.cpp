@@ -1,0 +1,388 @@
+#include "sim/CameraFirmware.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "sim/SimUsbDevice.h"
+#include "sim/UsbDescriptorSet.h"
+
+namespace sim {
+
+namespace {
+constexpr uint8_t kVendorType = 2;
+// How often the timer looks at a frozen clock, which only Advance moves.
+constexpr auto kFrozenPoll = std::chrono::milliseconds(5);
+// The effort that keeps the sensor this many kelvin above its setpoint.
+constexpr double kEffortPerKelvinOfError = 0.5;
+// How far the heat sink warms above ambient at full cooling.
+constexpr double kHeatSinkRiseKelvin = 2.0;
+
+uint16_t Big16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+void PutBig16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value >> 8);
+    p[1] = static_cast<uint8_t>(value);
+}
+
+void PutBig32(uint8_t* p, uint32_t value) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+uint16_t Counts(double value) {
+    return static_cast<uint16_t>(std::clamp(std::lround(value * 100.0), 0L, 65535L));
+}
+
+void PutText(uint8_t* block, size_t at, size_t room, const std::string& text) {
+    std::memset(block + at, 0, room);
+    std::memcpy(block + at, text.data(), std::min(room, text.size()));
+}
+
+// Marks the firmware busy for one request; a second request arriving while
+// the first runs means the host (or the device model) lost its serialisation.
+class OneAtATime {
+  public:
+    OneAtATime(std::atomic<bool>& busy, std::atomic<uint32_t>& violations) : busy_(busy) {
+        owner_ = !busy_.exchange(true);
+        if (!owner_) ++violations;
+    }
+    ~OneAtATime() {
+        if (owner_) busy_.store(false);
+    }
+    OneAtATime(const OneAtATime&) = delete;
+    OneAtATime& operator=(const OneAtATime&) = delete;
+
+  private:
+    std::atomic<bool>& busy_;
+    bool owner_;
+};
+}  // namespace
+
+CameraFirmware::CameraFirmware(std::shared_ptr<SimClock> clock)
+    : clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
+    thermal_.lastMs = clock_->NowMs();
+    SetProductInfo(kDefaultSensorSuffix);
+    timer_ = std::thread([this] { TimerLoop(); });
+}
+
+CameraFirmware::~CameraFirmware() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    timerWake_.notify_all();
+    timer_.join();
+}
+
+void CameraFirmware::AttachDevice(std::weak_ptr<SimUsbDevice> device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_ = std::move(device);
+}
+
+ControlOutcome CameraFirmware::HandleControl(const SetupPacket& setup, uint8_t* data,
+                                             uint32_t length) {
+    OneAtATime guard(busy_, violations_);
+    if (((setup.RequestType >> 5) & 3) != kVendorType || setup.Request != kVendorRequest)
+        return ControlOutcome{true, 0};
+    bool changed = false;
+    int64_t moved = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const uint32_t number = ++controlTransfers_;
+        if (number == faults_.failAt) {
+            faults_.failAt = 0;
+            return ControlOutcome{true, 0};
+        }
+        const uint8_t before = state_;
+        Advance();
+        moved = setup.DeviceToHost() ? Read(setup.Value, data, length)
+                                     : Write(setup.Value, data, length);
+        if (moved >= 0 && number == faults_.shortAt) {
+            faults_.shortAt = 0;
+            moved = std::min<int64_t>(moved, faults_.shortBytes);
+        }
+        changed = state_ != before;
+    }
+    if (changed) {
+        timerWake_.notify_all();
+        KickDevice();
+    }
+    if (moved < 0) return ControlOutcome{true, 0};
+    return ControlOutcome{false, static_cast<uint32_t>(moved)};
+}
+
+int64_t CameraFirmware::Read(uint16_t command, uint8_t* data, uint32_t length) {
+    Block64 answer{};
+    switch (command) {
+        case kIdentification:
+            PutText(answer.data(), 0, 8, "VELA2FW ");
+            PutText(answer.data(), 8, 16, "2.14.0003");
+            PutText(answer.data(), 24, 40, "SIM");
+            break;
+        case kFpga:
+        case kFpgaAlternative: answer = fpga_; break;
+        case kOffsets:
+            // Only the offset half can be read back; the clock voltages are
+            // write-only on the camera.
+            std::memcpy(answer.data() + 32, clockAndOffsets_.data() + 32, 32);
+            break;
+        case kCalibration: answer = calibration_; break;
+        case kStatus: StatusRecord(answer); break;
+        case kProductInfo: answer = productInfo_; break;
+        case kTemperatures: TemperatureRecord(answer); break;
+        default: return -1;
+    }
+    const uint32_t n = std::min(length, kBlockSize);
+    if (n > 0) std::memcpy(data, answer.data(), n);
+    return n;
+}
+
+int64_t CameraFirmware::Write(uint16_t command, const uint8_t* data, uint32_t length) {
+    const bool block = command == kFpga || command == kFpgaAlternative ||
+                       command == kOffsets || command == kClockVoltages ||
+                       command == kCalibration || command == kProductInfo;
+    if (block && length < kBlockSize) return -1;  // the logic latches whole blocks only
+    switch (command) {
+        case kFpga:
+        case kFpgaAlternative: std::memcpy(fpga_.data(), data, kBlockSize); break;
+        case kClockVoltages: std::memcpy(clockAndOffsets_.data(), data, 32); break;
+        case kOffsets: std::memcpy(clockAndOffsets_.data() + 32, data + 32, 32); break;
+        case kCalibration:
+            IntegrateThermal(clock_->NowMs());  // the old setpoint ruled until now
+            std::memcpy(calibration_.data(), data, kBlockSize);
+            break;
+        case kProductInfo: std::memcpy(productInfo_.data(), data, kBlockSize); break;
+        case kHardwareTrigger: Trigger(false); break;
+        case kSoftwareTrigger: Trigger(true); break;
+        case kResetNonzero:
+        case kResetZero: ResetToIdle(); break;
+        case kImageReRead:
+            if (state_ == kIdle && frameTaken_) state_ = kReadout;
+            break;
+        default: return -1;
+    }
+    return block ? kBlockSize : length;
+}
+
+void CameraFirmware::StatusRecord(Block64& record) {
+    record[0] = 1;  // record layout version
+    PutBig32(&record[4], framesRead_);
+    record[kStateByte] = faults_.holding ? faults_.heldState : state_;
+    if (faults_.failNextFrame && (record[kStateByte] & kReadout) && state_ == kReadout) {
+        // The host reads the frame next: that transfer is the one to lose.
+        faults_.failNextFrame = false;
+        state_ = kIdle;
+        if (auto device = device_.lock())
+            device->FailNextTransfer(kUsbStatusStall, kDriverStatusUnsuccessful);
+    }
+}
+
+void CameraFirmware::TemperatureRecord(Block64& record) {
+    IntegrateThermal(clock_->NowMs());
+    const uint16_t top = static_cast<uint16_t>(std::lround(thermal_.effort * kMaxCurrentCounts));
+    // The two coolers are not matched: the bottom one draws a little less.
+    const uint16_t bottom = static_cast<uint16_t>(top - top / 50);
+    PutBig16(&record[0], Counts(thermal_.heatSinkK));
+    PutBig16(&record[2], Counts(thermal_.sensorK));
+    PutBig16(&record[4], top);
+    PutBig16(&record[6], bottom);
+}
+
+bool CameraFirmware::Advance() {
+    if (faults_.holding || state_ != kExposure) return false;
+    if (clock_->NowMs() < exposureEndMs_) return false;
+    state_ = kReadout;
+    return true;
+}
+
+void CameraFirmware::StartExposure() {
+    exposureEndMs_ = clock_->NowMs() + Big16(&fpga_[56]);
+    state_ = kExposure;
+    Advance();  // a zero exposure is read out at once
+}
+
+void CameraFirmware::Trigger(bool software) {
+    if (state_ == kIdle) {
+        if (software)
+            StartExposure();
+        else
+            state_ = kWaitForTrigger;
+    } else if (state_ == kWaitForTrigger && software) {
+        StartExposure();
+    }
+}
+
+void CameraFirmware::ResetToIdle() { state_ = kIdle; }
+
+double CameraFirmware::SetpointKelvin() const { return Big16(&calibration_[2]) / 100.0; }
+
+void CameraFirmware::IntegrateThermal(double nowMs) {
+    const double elapsed = nowMs - thermal_.lastMs;
+    if (!(elapsed > 0)) return;
+    thermal_.lastMs = nowMs;
+    const double sink = ambientK_ + kHeatSinkRiseKelvin * thermal_.effort;
+    // A cooler only cools, and only so far below its heat sink.
+    const double target = std::clamp(SetpointKelvin(), sink - kMaxCoolingKelvin, sink);
+    thermal_.sensorK = target + (thermal_.sensorK - target) * std::exp(-elapsed / kTimeConstantMs);
+    const double holding = (sink - thermal_.sensorK) / kMaxCoolingKelvin;
+    const double chasing = (thermal_.sensorK - SetpointKelvin()) * kEffortPerKelvinOfError;
+    thermal_.effort = std::clamp(holding + std::max(chasing, 0.0), 0.0, 1.0);
+    thermal_.heatSinkK = ambientK_ + kHeatSinkRiseKelvin * thermal_.effort;
+}
+
+void CameraFirmware::SetProductInfo(const std::string& suffix) {
+    productInfo_.fill(0);
+    PutText(productInfo_.data(), 0, 16, "VELA2-CCD");
+    PutText(productInfo_.data(), 16, 45, "VELA2-CCD" + suffix);
+}
+
+bool CameraFirmware::Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t length,
+                          uint32_t& produced) {
+    OneAtATime guard(busy_, violations_);
+    produced = 0;
+    if (endpointAddress != kCameraBulkInAddress) return false;  // nothing to say there
+    std::lock_guard<std::mutex> lock(mutex_);
+    Advance();
+    if (state_ != kReadout || faults_.stallFrames) return false;
+    if (length > 0) std::memcpy(buffer, pattern_.Prepare(length), length);
+    produced = length;
+    state_ = kIdle;
+    frameTaken_ = true;
+    ++framesRead_;
+    return true;
+}
+
+void CameraFirmware::FireExternalTrigger() {
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state_ == kWaitForTrigger) {
+            StartExposure();
+            changed = true;
+        }
+    }
+    if (changed) {
+        timerWake_.notify_all();
+        KickDevice();
+    }
+}
+
+void CameraFirmware::Update() {
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changed = Advance();
+        IntegrateThermal(clock_->NowMs());
+    }
+    if (changed) KickDevice();
+}
+
+uint8_t CameraFirmware::CurrentState() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Advance();
+    return state_;
+}
+
+std::vector<uint8_t> CameraFirmware::Block(uint16_t command) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (command) {
+        case kFpga:
+        case kFpgaAlternative: return {fpga_.begin(), fpga_.end()};
+        case kOffsets:
+        case kClockVoltages: return {clockAndOffsets_.begin(), clockAndOffsets_.end()};
+        case kCalibration: return {calibration_.begin(), calibration_.end()};
+        case kProductInfo: return {productInfo_.begin(), productInfo_.end()};
+        default: return {};
+    }
+}
+
+void CameraFirmware::SetSensorSuffix(const std::string& suffix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    SetProductInfo(suffix);
+}
+
+void CameraFirmware::SetAmbientKelvin(double kelvin) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    IntegrateThermal(clock_->NowMs());
+    ambientK_ = kelvin;
+}
+
+uint32_t CameraFirmware::FramesRead() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return framesRead_;
+}
+
+uint32_t CameraFirmware::ControlTransfers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return controlTransfers_;
+}
+
+void CameraFirmware::FailControlTransfer(uint32_t nth) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.failAt = nth == 0 ? 0 : controlTransfers_ + nth;
+}
+
+void CameraFirmware::ShortenControlTransfer(uint32_t nth, uint32_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.shortAt = nth == 0 ? 0 : controlTransfers_ + nth;
+    faults_.shortBytes = bytes;
+}
+
+void CameraFirmware::HoldState(uint8_t state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.holding = true;
+    faults_.heldState = state;
+}
+
+void CameraFirmware::ReleaseState() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        faults_.holding = false;
+    }
+    timerWake_.notify_all();
+}
+
+void CameraFirmware::FailNextFrame() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.failNextFrame = true;
+}
+
+void CameraFirmware::StallFrames(bool stall) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        faults_.stallFrames = stall;
+    }
+    if (!stall) KickDevice();
+}
+
+void CameraFirmware::KickDevice() {
+    std::shared_ptr<SimUsbDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        device = device_.lock();
+    }
+    if (device) device->Kick();
+}
+
+void CameraFirmware::TimerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (state_ != kExposure || faults_.holding) {
+            timerWake_.wait(lock);
+            continue;
+        }
+        const double realMs = clock_->RealMsUntil(exposureEndMs_);
+        if (realMs < 0) {
+            timerWake_.wait_for(lock, kFrozenPoll);
+        } else if (realMs > 0) {
+            timerWake_.wait_for(lock, std::chrono::duration<double, std::milli>(realMs));
+        }
+        if (stopping_ || !Advance()) continue;
+        lock.unlock();
+        KickDevice();
+        lock.lock();
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,195 @@
+#pragma once
+// The camera's firmware behind the simulated device: the memory blocks the
+// host writes and reads, the status and temperature records, the exposure
+// state machine and the readout of the frame on the bulk IN endpoint.
+//
+// Every vendor request is 0xAB with the command in wValue. Reads answer at
+// most 64 bytes; block writes need the whole 64-byte block. The state machine:
+//   idle 0x01 --software trigger 0x0B--> exposure 0x08
+//   idle 0x01 --hardware trigger 0x08--> wait for trigger 0x02
+//        --external trigger (FireExternalTrigger)--> exposure 0x08
+//   exposure --exposure time of the FPGA block (ms, big-endian at 56-57)-->
+//   readout 0x20 --one bulk IN transfer on 0x82 takes the frame--> idle.
+// A command changes the state before its control transfer completes, so the
+// host never reads a state older than its own last command. A trigger outside
+// idle (or a software trigger while waiting for the external one, which it
+// replaces) is ignored, as the logic only arms from idle.
+//
+// Resets (0x09, 0x0C) return to idle at once and withdraw the frame: a bulk IN
+// transfer already waiting for it stays pending until the host aborts the
+// endpoint, as a device with nothing to send keeps answering NAK.
+//
+// One bulk transfer carries one whole frame: the camera does not know how
+// many quadrants the host reconstructs, so it sends what is asked for. Pixel
+// i of the transfer is FramePixel(i) (sim/FramePattern.h).
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/FramePattern.h"
+#include "sim/FrameSource.h"
+#include "sim/SimClock.h"
+#include "sim/VendorRequestHandler.h"
+
+namespace sim {
+
+class SimUsbDevice;
+
+class CameraFirmware : public VendorRequestHandler, public FrameSource {
+  public:
+    static constexpr uint8_t kVendorRequest = 0xAB;
+    static constexpr uint32_t kBlockSize = 64;
+
+    enum Command : uint16_t {
+        kIdentification = 0x00,  // read only
+        kFpga = 0x01,
+        kOffsets = 0x02,
+        kClockVoltages = 0x03,
+        kCalibration = 0x04,
+        kStatus = 0x05,
+        kProductInfo = 0x06,
+        kTemperatures = 0x07,
+        kHardwareTrigger = 0x08,
+        kResetNonzero = 0x09,
+        kImageReRead = 0x0A,
+        kSoftwareTrigger = 0x0B,
+        kResetZero = 0x0C,
+        kFpgaAlternative = 0x0D,
+    };
+
+    enum State : uint8_t {
+        kIdle = 0x01,
+        kWaitForTrigger = 0x02,
+        kExposure = 0x08,
+        kReadout = 0x20,
+    };
+
+    // Byte 10 of the status record is the state; bytes 4-7 count the frames
+    // read so far (big-endian).
+    static constexpr size_t kStateByte = 10;
+
+    // Product information: a 16-byte model field, then the sensor field from
+    // byte 16 on, "VELA2-CCD" followed by the sensor suffix.
+    static constexpr const char* kDefaultSensorSuffix = "_5253";
+
+    // The thermal model (counts of 0.01 K and of 0.01 A).
+    static constexpr double kAmbientKelvin = 298.15;
+    static constexpr double kMaxCoolingKelvin = 60.0;
+    static constexpr double kTimeConstantMs = 20000.0;
+    static constexpr uint16_t kMaxCurrentCounts = 300;
+
+    explicit CameraFirmware(std::shared_ptr<SimClock> clock = std::make_shared<SimClock>());
+    ~CameraFirmware() override;
+    CameraFirmware(const CameraFirmware&) = delete;
+    CameraFirmware& operator=(const CameraFirmware&) = delete;
+
+    // The device to kick when the frame becomes ready without a request.
+    void AttachDevice(std::weak_ptr<SimUsbDevice> device);
+
+    ControlOutcome HandleControl(const SetupPacket& setup, uint8_t* data, uint32_t length) override;
+    bool Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t length,
+              uint32_t& produced) override;
+
+    // --- Test side; all thread-safe ---
+    // The external trigger input: starts the exposure when the camera waits.
+    void FireExternalTrigger();
+    // Lets the state machine catch up with the clock now (after Advance on a
+    // frozen clock), instead of at the next request or timer tick.
+    void Update();
+    // The state the machine is in (a held state is only reported).
+    uint8_t CurrentState();
+    // A copy of a 64-byte block by its command value (FPGA, offsets, clock
+    // voltages, calibration, product information), as last written.
+    std::vector<uint8_t> Block(uint16_t command) const;
+    void SetSensorSuffix(const std::string& suffix);
+    void SetAmbientKelvin(double kelvin);
+    SimClock& Clock() { return *clock_; }
+    uint32_t FramesRead() const;
+    uint32_t ControlTransfers() const;
+    // How often a request or frame arrived while another was being handled.
+    uint32_t ConcurrencyViolations() const { return violations_.load(); }
+
+    // --- Faults ---
+    // The nth control transfer from now (1: the next) is refused (stall
+    // handshake); it has no effect on the camera.
+    void FailControlTransfer(uint32_t nth);
+    // The nth control transfer from now acts as usual but moves at most
+    // `bytes` bytes of its data stage.
+    void ShortenControlTransfer(uint32_t nth, uint32_t bytes);
+    // The status record reports `state` whatever the machine does, and timed
+    // progress stops: an exposure does not end while a state is held.
+    void HoldState(uint8_t state);
+    void ReleaseState();
+    // The next frame is lost: the first transfer the host submits after it
+    // was shown the readout state fails with a stall, and the camera is idle.
+    void FailNextFrame();
+    // While set, the frame is never handed out; the transfer stays pending.
+    void StallFrames(bool stall);
+
+  private:
+    using Block64 = std::array<uint8_t, kBlockSize>;
+    struct Faults {
+        uint32_t failAt = 0;  // control transfer number, 0: none
+        uint32_t shortAt = 0;
+        uint32_t shortBytes = 0;
+        bool holding = false;
+        uint8_t heldState = 0;
+        bool failNextFrame = false;
+        bool stallFrames = false;
+    };
+    struct Thermal {
+        double heatSinkK = kAmbientKelvin;
+        double sensorK = kAmbientKelvin;
+        double effort = 0;  // 0..1 of the cooler's full current
+        double lastMs = 0;
+    };
+
+    // Each returns how many data bytes moved, or -1 to refuse the request.
+    int64_t Read(uint16_t command, uint8_t* data, uint32_t length);
+    int64_t Write(uint16_t command, const uint8_t* data, uint32_t length);
+    void StatusRecord(Block64& record);
+    void TemperatureRecord(Block64& record);
+
+    // Callers hold mutex_.
+    bool Advance();  // true when the state changed
+    void StartExposure();
+    void ResetToIdle();
+    void Trigger(bool software);
+    void IntegrateThermal(double nowMs);
+    double SetpointKelvin() const;
+    void SetProductInfo(const std::string& suffix);
+
+    void KickDevice();
+    void TimerLoop();
+
+    std::shared_ptr<SimClock> clock_;
+    mutable std::mutex mutex_;
+    std::condition_variable timerWake_;
+    std::weak_ptr<SimUsbDevice> device_;
+    Block64 fpga_{};
+    Block64 clockAndOffsets_{};  // bytes 0-31 clock voltages, 32-63 offsets
+    Block64 calibration_{};
+    Block64 productInfo_{};
+    uint8_t state_ = kIdle;
+    double exposureEndMs_ = 0;
+    bool frameTaken_ = false;  // a frame was read since power-up (re-read)
+    uint32_t framesRead_ = 0;
+    uint32_t controlTransfers_ = 0;
+    double ambientK_ = kAmbientKelvin;
+    Thermal thermal_;
+    Faults faults_;
+    FramePattern pattern_;
+    bool stopping_ = false;
+
+    std::atomic<bool> busy_{false};
+    std::atomic<uint32_t> violations_{0};
+    std::thread timer_;
+};
+
+}  // namespace sim

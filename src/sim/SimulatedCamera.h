@@ -1,0 +1,39 @@
+#pragma once
+// A whole simulated camera in one call: the USB device with the camera's
+// descriptors, its firmware answering the vendor requests and reading out
+// frames, and the clock the firmware runs on, published on the simulated
+// driver. The handles let tests steer and observe each part.
+#include <memory>
+#include <string>
+
+#include "sim/CameraFirmware.h"
+#include "sim/SimClock.h"
+#include "sim/SimUsbDevice.h"
+#include "sim/SimUsbDriver.h"
+
+namespace sim {
+
+struct SimulatedCameraOptions {
+    // Null: a clock paced by VELA2_SIM_TIME_SCALE.
+    std::shared_ptr<SimClock> clock;
+    std::string sensorSuffix = CameraFirmware::kDefaultSensorSuffix;
+};
+
+class SimulatedCamera {
+  public:
+    // Publishes a new camera on `driver`, after the devices already there.
+    static SimulatedCamera Publish(SimUsbDriver& driver,
+                                   const SimulatedCameraOptions& options = {});
+
+    // What a process gets without asking: on the process's simulated driver,
+    // when no device of the camera's interface class is present, one camera
+    // with default options is published. True when a camera is present now.
+    static bool EnsureDefaultPublished();
+
+    std::shared_ptr<SimUsbDevice> device;
+    std::shared_ptr<CameraFirmware> firmware;
+    std::shared_ptr<SimClock> clock;
+    std::string path;  // the device path it was published under
+};
+
+}  // namespace sim
