@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/CCyUSBDevice.h"
 

@@ -2,7 +2,6 @@
 // What produces the data of bulk IN transfers: the camera's readout model
 // plugs in here.
 #include <cstdint>
-#include <vector>
 
 namespace sim {
 
@@ -16,20 +15,6 @@ class FrameSource {
     // caller's own buffer on a direct transfer.
     virtual bool Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t length,
                       uint32_t& produced) = 0;
-};
-
-// A frame prepared in advance, copied once into each transfer that asks.
-class PreparedFrameSource : public FrameSource {
-  public:
-    explicit PreparedFrameSource(std::vector<uint8_t> frame) : frame_(std::move(frame)) {}
-    bool Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t length,
-              uint32_t& produced) override;
-    // The buffer the last Fill wrote to, so tests can tell a direct transfer.
-    const uint8_t* LastBuffer() const { return lastBuffer_; }
-
-  private:
-    std::vector<uint8_t> frame_;
-    const uint8_t* lastBuffer_ = nullptr;
 };
 
 }  // namespace sim

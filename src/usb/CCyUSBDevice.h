@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,14 +19,9 @@
 #include "usb/CCyUSBControlEndpoint.h"
 #include "usb/CCyUSBEndpoint.h"
 #include "usb/UsbDescriptors.h"
+#include "usb/UsbDeviceError.h"
 
 namespace usb {
-
-// What Close and the destructor's registration clean-up raise.
-class UsbDeviceError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 constexpr uint32_t kNameTextSize = 256;
 constexpr uint32_t kStringChars = 256;

@@ -9,6 +9,7 @@
 
 #include "platform/SystemError.h"
 #include "platform/UsbDriver.h"
+#include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
 
 namespace {

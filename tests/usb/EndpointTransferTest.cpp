@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "SimCamera.h"
+#include "sim/PreparedFrameSource.h"
 #include "usb/CCyUSBBulkEndpoint.h"
 #include "usb/CCyUSBIsocEndpoint.h"
 #include "usb/UsbRequestCodes.h"

@@ -1,4 +1,4 @@
-#include "sim/FrameSource.h"
+#include "sim/PreparedFrameSource.h"
 
 #include <algorithm>
 #include <cstring>
