@@ -302,6 +302,21 @@ VELA2_API int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint);
 VELA2_API int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length);
 VELA2_API int32_t VELA2_CALL LD_UpdateTemperature(uint8_t* buffer, int32_t length);
 
+/* ---- Named events for other processes ------------------------------------ */
+/* The library signals two manual-reset events that any process of the same
+ * user can open by name: "TESSEL_WAITING_FOR_TRIGGER_EVENT" (the camera is
+ * armed) and "TESSEL_CAPTURE_COMPLETE_EVENT" (the capture has ended; it stays
+ * set until the next request). On Windows they are system events (OpenEventA
+ * works as well); elsewhere these functions are the way to reach them. */
+typedef struct LD_NamedEvent LD_NamedEvent;
+/* NULL when no event of that name exists (no library instance created it). */
+VELA2_API LD_NamedEvent* VELA2_CALL LD_OpenNamedEvent(const char* name);
+/* 1 set, 0 timed out, -1 failed (or a NULL event). 0xFFFFFFFF: no limit. */
+VELA2_API int32_t VELA2_CALL LD_WaitNamedEvent(LD_NamedEvent* event, uint32_t timeoutMs);
+/* 1 set, 0 not set, -1 failed. Does not wait. */
+VELA2_API int32_t VELA2_CALL LD_IsNamedEventSet(LD_NamedEvent* event);
+VELA2_API void VELA2_CALL LD_CloseNamedEvent(LD_NamedEvent* event);
+
 #ifdef __cplusplus
 }
 #endif

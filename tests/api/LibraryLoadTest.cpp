@@ -5,6 +5,9 @@
 #include <string>
 
 #include "Vela2UsbCameraDll.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "support/ChildProcess.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -142,4 +145,53 @@ TEST(LibraryLoadTest, ReloadingStartsFromDefaultsAgain) {
         EXPECT_EQ(getStatus(), -4);
         Unload(library);
     }
+}
+
+namespace {
+// A client process: loads the library only to wait for the capture-complete
+// event by name. Exit code 0 when it saw the event set, 2 when not, 3 when
+// the event could not be opened.
+testsupport::ChildMode g_eventClient("VELA2_EVENT_CLIENT", [](const std::string& name) {
+    LibraryHandle library = Load(LibraryPath());
+    if (library == nullptr) return 4;
+    using OpenFn = LD_NamedEvent*(VELA2_CALL*)(const char*);
+    using WaitFn = int32_t(VELA2_CALL*)(LD_NamedEvent*, uint32_t);
+    using CloseFn = void(VELA2_CALL*)(LD_NamedEvent*);
+    auto open = reinterpret_cast<OpenFn>(Find(library, "LD_OpenNamedEvent"));
+    auto wait = reinterpret_cast<WaitFn>(Find(library, "LD_WaitNamedEvent"));
+    auto close = reinterpret_cast<CloseFn>(Find(library, "LD_CloseNamedEvent"));
+    LD_NamedEvent* event = open(name.c_str());
+    if (event == nullptr) return 3;
+    int32_t seen = wait(event, 20000);
+    close(event);
+    return seen == 1 ? 0 : 2;
+});
+}  // namespace
+
+TEST(LibraryLoadTest, AnotherProcessWaitsForTheCaptureCompleteEventByName) {
+    LibraryHandle library = Load(LibraryPath());  // creates the library's named events
+    ASSERT_NE(library, nullptr);
+    std::unique_ptr<platform::Event> complete = platform::Event::OpenNamed("TESSEL_CAPTURE_COMPLETE_EVENT");
+    ASSERT_NE(complete, nullptr);
+    complete->Reset();
+    int code = testsupport::RunChild("VELA2_EVENT_CLIENT", "TESSEL_CAPTURE_COMPLETE_EVENT", [&] {
+        platform::SleepMs(300);
+        complete->Set();
+    });
+    EXPECT_EQ(code, 0);
+    complete->Reset();
+    Unload(library);
+}
+
+TEST(LibraryLoadTest, NamedEventFunctionsRefuseBadArguments) {
+    LibraryHandle library = Load(LibraryPath());
+    ASSERT_NE(library, nullptr);
+    using OpenFn = LD_NamedEvent*(VELA2_CALL*)(const char*);
+    using WaitFn = int32_t(VELA2_CALL*)(LD_NamedEvent*, uint32_t);
+    auto open = reinterpret_cast<OpenFn>(Find(library, "LD_OpenNamedEvent"));
+    auto wait = reinterpret_cast<WaitFn>(Find(library, "LD_WaitNamedEvent"));
+    EXPECT_EQ(open(nullptr), nullptr);
+    EXPECT_EQ(open("VELA2_NO_SUCH_EVENT_ANYWHERE"), nullptr);
+    EXPECT_EQ(wait(nullptr, 0), -1);
+    Unload(library);
 }

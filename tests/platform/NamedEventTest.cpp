@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Event.h"
+
+#include "support/ChildProcess.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-extern char** environ;
 #endif
 
 using namespace platform;
@@ -31,57 +31,18 @@ std::string UniqueName(const char* stem) {
 
 // A second process of this program: opens the event named in the environment,
 // waits for it and reports through its exit code (0 seen, 2 not seen, 3 no
-// such event). It runs before the tests would, and never returns into them.
-struct ChildMode {
-    ChildMode() {
-        const char* name = std::getenv("VELA2_NAMED_EVENT_CHILD");
-        if (name == nullptr) return;
-        std::unique_ptr<Event> event = Event::OpenNamed(name);
-        int code = !event ? 3 : event->Wait(10000) == WaitStatus::Signaled ? 0 : 2;
-        std::_Exit(code);
-    }
-} g_childMode;
+// such event).
+testsupport::ChildMode g_childMode("VELA2_NAMED_EVENT_CHILD", [](const std::string& name) {
+    std::unique_ptr<Event> event = Event::OpenNamed(name);
+    return !event ? 3 : event->Wait(10000) == WaitStatus::Signaled ? 0 : 2;
+});
 
-#ifdef _WIN32
 int RunChildWaitingFor(const std::string& name, Event& release) {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    SetEnvironmentVariableA("VELA2_NAMED_EVENT_CHILD", name.c_str());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string command = std::string("\"") + path + "\"";
-    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process);
-    SetEnvironmentVariableA("VELA2_NAMED_EVENT_CHILD", nullptr);
-    if (!started) return -1;
-    Sleep(200);
-    release.Set();
-    WaitForSingleObject(process.hProcess, 20000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    return testsupport::RunChild("VELA2_NAMED_EVENT_CHILD", name, [&] {
+        SleepMs(200);
+        release.Set();
+    });
 }
-#else
-int RunChildWaitingFor(const std::string& name, Event& release) {
-    std::string variable = "VELA2_NAMED_EVENT_CHILD=" + name;
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
-    environment.push_back(&variable[0]);
-    environment.push_back(nullptr);
-    char self[] = "/proc/self/exe";
-    char* arguments[] = {self, nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, self, nullptr, nullptr, arguments, environment.data()) != 0) return -1;
-    usleep(200000);
-    release.Set();
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-#endif
 
 }  // namespace
 

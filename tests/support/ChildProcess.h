@@ -1,0 +1,71 @@
+#pragma once
+// Runs this test program again as a second process, in a mode chosen by an
+// environment variable, and returns its exit code (-1 when it could not run).
+// A program that uses it declares a ChildMode, which takes over before main
+// when the variable is set.
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace testsupport {
+
+// Declared at namespace scope: when `variable` is set, runs body with its
+// value and ends the process with body's result.
+struct ChildMode {
+    ChildMode(const char* variable, std::function<int(const std::string&)> body) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr) std::_Exit(body(value));
+    }
+};
+
+// Starts the child, calls whileRunning, then waits for the child's end.
+inline int RunChild(const char* variable, const std::string& value,
+                    const std::function<void()>& whileRunning) {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    SetEnvironmentVariableA(variable, value.c_str());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command = std::string("\"") + path + "\"";
+    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    SetEnvironmentVariableA(variable, nullptr);
+    if (!started) return -1;
+    whileRunning();
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+#else
+    std::string assignment = std::string(variable) + "=" + value;
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
+    environment.push_back(&assignment[0]);
+    environment.push_back(nullptr);
+    char self[] = "/proc/self/exe";
+    char* arguments[] = {self, nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, self, nullptr, nullptr, arguments, environment.data()) != 0) return -1;
+    whileRunning();
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+}  // namespace testsupport
