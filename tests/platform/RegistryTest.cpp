@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -202,6 +203,21 @@ TEST_F(RegistryTest, ConnectingToThisMachineGivesAUsableRoot) {
     EXPECT_EQ(OpenRegistryKey(root, base_.c_str(), kKeyRead, &sub), 0u);
     CloseRegistryKey(sub);
     CloseRegistryKey(root);
+}
+
+TEST_F(RegistryTest, ThreadsWritingOneKeyAtOnceLoseNothing) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([this, t] {
+            for (uint8_t i = 0; i < 25; ++i) {
+                std::string name = std::to_string(t) + "_" + std::to_string(i);
+                EXPECT_EQ(SetRegistryValue(key_, name.c_str(), kRegBinary, &i, 1), 0u);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    RegKeyInfo info;
+    ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
+    EXPECT_EQ(info.values, 100u);
 }
 
 }  // namespace
