@@ -18,6 +18,7 @@ constexpr auto kFrozenPoll = std::chrono::milliseconds(5);
 constexpr double kEffortPerKelvinOfError = 0.5;
 // How far the heat sink warms above ambient at full cooling.
 constexpr double kHeatSinkRiseKelvin = 2.0;
+constexpr double kTimeTolerance = 1e-6;  // ms
 
 uint16_t Big16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
@@ -62,6 +63,8 @@ class OneAtATime {
 CameraFirmware::CameraFirmware(std::shared_ptr<SimClock> clock)
     : clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
     thermal_.lastMs = clock_->NowMs();
+    // Until the host sends its calibration the cooler holds ambient: idle.
+    PutBig16(&calibration_[2], Counts(kAmbientKelvin));
     SetProductInfo(kDefaultSensorSuffix);
     timer_ = std::thread([this] { TimerLoop(); });
 }
@@ -121,17 +124,28 @@ int64_t CameraFirmware::Read(uint16_t command, uint8_t* data, uint32_t length) {
             PutText(answer.data(), 24, 40, "SIM");
             break;
         case kFpga:
-        case kFpgaAlternative: answer = fpga_; break;
+        case kFpgaAlternative:
+            answer = fpga_;
+            break;
         case kOffsets:
             // Only the offset half can be read back; the clock voltages are
             // write-only on the camera.
             std::memcpy(answer.data() + 32, clockAndOffsets_.data() + 32, 32);
             break;
-        case kCalibration: answer = calibration_; break;
-        case kStatus: StatusRecord(answer); break;
-        case kProductInfo: answer = productInfo_; break;
-        case kTemperatures: TemperatureRecord(answer); break;
-        default: return -1;
+        case kCalibration:
+            answer = calibration_;
+            break;
+        case kStatus:
+            StatusRecord(answer);
+            break;
+        case kProductInfo:
+            answer = productInfo_;
+            break;
+        case kTemperatures:
+            TemperatureRecord(answer);
+            break;
+        default:
+            return -1;
     }
     const uint32_t n = std::min(length, kBlockSize);
     if (n > 0) std::memcpy(data, answer.data(), n);
@@ -139,28 +153,43 @@ int64_t CameraFirmware::Read(uint16_t command, uint8_t* data, uint32_t length) {
 }
 
 int64_t CameraFirmware::Write(uint16_t command, const uint8_t* data, uint32_t length) {
-    const bool block = command == kFpga || command == kFpgaAlternative ||
-                       command == kOffsets || command == kClockVoltages ||
-                       command == kCalibration || command == kProductInfo;
+    const bool block = command == kFpga || command == kFpgaAlternative || command == kOffsets ||
+                       command == kClockVoltages || command == kCalibration ||
+                       command == kProductInfo;
     if (block && length < kBlockSize) return -1;  // the logic latches whole blocks only
     switch (command) {
         case kFpga:
-        case kFpgaAlternative: std::memcpy(fpga_.data(), data, kBlockSize); break;
-        case kClockVoltages: std::memcpy(clockAndOffsets_.data(), data, 32); break;
-        case kOffsets: std::memcpy(clockAndOffsets_.data() + 32, data + 32, 32); break;
+        case kFpgaAlternative:
+            std::memcpy(fpga_.data(), data, kBlockSize);
+            break;
+        case kClockVoltages:
+            std::memcpy(clockAndOffsets_.data(), data, 32);
+            break;
+        case kOffsets:
+            std::memcpy(clockAndOffsets_.data() + 32, data + 32, 32);
+            break;
         case kCalibration:
             IntegrateThermal(clock_->NowMs());  // the old setpoint ruled until now
             std::memcpy(calibration_.data(), data, kBlockSize);
             break;
-        case kProductInfo: std::memcpy(productInfo_.data(), data, kBlockSize); break;
-        case kHardwareTrigger: Trigger(false); break;
-        case kSoftwareTrigger: Trigger(true); break;
+        case kProductInfo:
+            std::memcpy(productInfo_.data(), data, kBlockSize);
+            break;
+        case kHardwareTrigger:
+            Trigger(false);
+            break;
+        case kSoftwareTrigger:
+            Trigger(true);
+            break;
         case kResetNonzero:
-        case kResetZero: ResetToIdle(); break;
+        case kResetZero:
+            ResetToIdle();
+            break;
         case kImageReRead:
             if (state_ == kIdle && frameTaken_) state_ = kReadout;
             break;
-        default: return -1;
+        default:
+            return -1;
     }
     return block ? kBlockSize : length;
 }
@@ -191,7 +220,9 @@ void CameraFirmware::TemperatureRecord(Block64& record) {
 
 bool CameraFirmware::Advance() {
     if (faults_.holding || state_ != kExposure) return false;
-    if (clock_->NowMs() < exposureEndMs_) return false;
+    // Stepped time adds up in floating point: a step landing on the end by
+    // another sum of the same milliseconds must count as reaching it.
+    if (clock_->NowMs() < exposureEndMs_ - kTimeTolerance) return false;
     state_ = kReadout;
     return true;
 }
@@ -219,12 +250,24 @@ double CameraFirmware::SetpointKelvin() const { return Big16(&calibration_[2]) /
 
 void CameraFirmware::IntegrateThermal(double nowMs) {
     const double elapsed = nowMs - thermal_.lastMs;
+    if (clock_->Instant()) {
+        // Settled at once: a few rounds let the heat sink and the effort,
+        // which depend on each other, agree.
+        thermal_.lastMs = nowMs;
+        for (int round = 0; round < 8; ++round) RelaxThermal(HUGE_VAL);
+        return;
+    }
     if (!(elapsed > 0)) return;
     thermal_.lastMs = nowMs;
+    RelaxThermal(elapsed);
+}
+
+void CameraFirmware::RelaxThermal(double elapsedMs) {
     const double sink = ambientK_ + kHeatSinkRiseKelvin * thermal_.effort;
     // A cooler only cools, and only so far below its heat sink.
     const double target = std::clamp(SetpointKelvin(), sink - kMaxCoolingKelvin, sink);
-    thermal_.sensorK = target + (thermal_.sensorK - target) * std::exp(-elapsed / kTimeConstantMs);
+    thermal_.sensorK =
+        target + (thermal_.sensorK - target) * std::exp(-elapsedMs / kTimeConstantMs);
     const double holding = (sink - thermal_.sensorK) / kMaxCoolingKelvin;
     const double chasing = (thermal_.sensorK - SetpointKelvin()) * kEffortPerKelvinOfError;
     thermal_.effort = std::clamp(holding + std::max(chasing, 0.0), 0.0, 1.0);
@@ -288,12 +331,17 @@ std::vector<uint8_t> CameraFirmware::Block(uint16_t command) const {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (command) {
         case kFpga:
-        case kFpgaAlternative: return {fpga_.begin(), fpga_.end()};
+        case kFpgaAlternative:
+            return {fpga_.begin(), fpga_.end()};
         case kOffsets:
-        case kClockVoltages: return {clockAndOffsets_.begin(), clockAndOffsets_.end()};
-        case kCalibration: return {calibration_.begin(), calibration_.end()};
-        case kProductInfo: return {productInfo_.begin(), productInfo_.end()};
-        default: return {};
+        case kClockVoltages:
+            return {clockAndOffsets_.begin(), clockAndOffsets_.end()};
+        case kCalibration:
+            return {calibration_.begin(), calibration_.end()};
+        case kProductInfo:
+            return {productInfo_.begin(), productInfo_.end()};
+        default:
+            return {};
     }
 }
 
@@ -372,7 +420,7 @@ void CameraFirmware::TimerLoop() {
             timerWake_.wait(lock);
             continue;
         }
-        const double realMs = clock_->RealMsUntil(exposureEndMs_);
+        const double realMs = clock_->RealMsUntil(exposureEndMs_ - kTimeTolerance);
         if (realMs < 0) {
             timerWake_.wait_for(lock, kFrozenPoll);
         } else if (realMs > 0) {

@@ -162,6 +162,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     void ResetToIdle();
     void Trigger(bool software);
     void IntegrateThermal(double nowMs);
+    void RelaxThermal(double elapsedMs);
     double SetpointKelvin() const;
     void SetProductInfo(const std::string& suffix);
 

@@ -47,6 +47,11 @@ void SimClock::Advance(double milliseconds) {
     anchorMs_ += milliseconds;
 }
 
+bool SimClock::Instant() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rate_ == kInstantRate;
+}
+
 double SimClock::NowMs() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return NowLocked();

@@ -25,6 +25,9 @@ class SimClock {
     void Freeze();
     void Advance(double milliseconds);
 
+    // True while every simulated duration passes at once (scale 0).
+    bool Instant() const;
+
     // Simulated milliseconds since the clock was made. Thread-safe.
     double NowMs() const;
     // Real milliseconds until simulated time `whenMs`; 0 when it has come,

@@ -1,0 +1,177 @@
+// The firmware wired into a simulated device: transfers as the driver hands
+// them over, frames that wait for readout, and the default camera.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/UsbDriver.h"
+#include "sim/FramePattern.h"
+#include "sim/SimulatedCamera.h"
+
+namespace {
+
+using sim::CameraFirmware;
+using namespace std::chrono_literals;
+
+// One transfer submitted to the device; the outcome arrives later.
+struct Pending {
+    std::vector<uint8_t> data;
+    std::promise<sim::TransferOutcome> done;
+    std::future<sim::TransferOutcome> outcome = done.get_future();
+};
+
+std::unique_ptr<Pending> Submit(sim::SimUsbDevice& device, uint8_t endpoint, bool in,
+                                uint16_t command, uint32_t length,
+                                const std::vector<uint8_t>& payload = {}) {
+    auto pending = std::make_unique<Pending>();
+    pending->data.assign(length, 0);
+    std::copy(payload.begin(), payload.begin() + std::min<size_t>(payload.size(), length),
+              pending->data.begin());
+    sim::TransferJob job;
+    job.endpoint = endpoint;
+    job.in = in;
+    job.setup = {static_cast<uint8_t>(in ? 0xC0 : 0x40), CameraFirmware::kVendorRequest, command, 0,
+                 static_cast<uint16_t>(length)};
+    job.data = pending->data.data();
+    job.length = length;
+    Pending* target = pending.get();
+    job.complete = [target](const sim::TransferOutcome& outcome) {
+        target->done.set_value(outcome);
+    };
+    device.Submit(std::move(job));
+    return pending;
+}
+
+class SimulatedCameraTest : public ::testing::Test {
+  protected:
+    SimulatedCameraTest() {
+        clock->Freeze();
+        options.clock = clock;
+        camera = sim::SimulatedCamera::Publish(session.driver(), options);
+    }
+
+    sim::TransferOutcome Control(uint16_t command, bool in, std::vector<uint8_t>* answer = nullptr,
+                                 std::vector<uint8_t> data = {0}) {
+        const uint32_t length = in ? 64 : static_cast<uint32_t>(data.size());
+        auto pending =
+            Submit(*camera.device, 0, in, command, length, in ? std::vector<uint8_t>{} : data);
+        sim::TransferOutcome outcome = pending->outcome.get();
+        if (answer) *answer = pending->data;
+        return outcome;
+    }
+    uint8_t State() {
+        std::vector<uint8_t> status;
+        Control(CameraFirmware::kStatus, true, &status);
+        return status[CameraFirmware::kStateByte];
+    }
+    void Trigger(uint16_t exposureMs) {
+        std::vector<uint8_t> fpga(64, 0);
+        fpga[56] = static_cast<uint8_t>(exposureMs >> 8);
+        fpga[57] = static_cast<uint8_t>(exposureMs);
+        ASSERT_EQ(Control(CameraFirmware::kFpga, false, nullptr, fpga).bytes, 64u);
+        ASSERT_EQ(Control(CameraFirmware::kSoftwareTrigger, false).bytes, 1u);
+    }
+
+    sim::SimUsbSession session;
+    std::shared_ptr<sim::SimClock> clock = std::make_shared<sim::SimClock>(1.0);
+    sim::SimulatedCameraOptions options;
+    sim::SimulatedCamera camera;
+};
+
+TEST_F(SimulatedCameraTest, ControlTransfersReachTheFirmware) {
+    EXPECT_FALSE(camera.path.empty());
+    std::vector<uint8_t> product;
+    sim::TransferOutcome outcome = Control(CameraFirmware::kProductInfo, true, &product);
+    EXPECT_EQ(outcome.bytes, 64u);
+    EXPECT_EQ(outcome.usbStatus, 0u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&product[16]), "VELA2-CCD_5253");
+    EXPECT_EQ(State(), CameraFirmware::kIdle);
+}
+
+TEST_F(SimulatedCameraTest, AFrameRequestedEarlyCompletesWhenTheExposureEnds) {
+    Trigger(500);
+    constexpr uint32_t kBytes = 3 * 8192 + 512;
+    auto frame = Submit(*camera.device, 0x82, true, 0, kBytes);
+    EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
+    EXPECT_EQ(camera.device->PendingTransfers(), 1u);
+
+    // No request follows: the firmware's own timer notices the exposure end.
+    clock->Advance(500);
+    ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
+    sim::TransferOutcome outcome = frame->outcome.get();
+    EXPECT_EQ(outcome.bytes, kBytes);
+    EXPECT_EQ(outcome.usbStatus, 0u);
+    for (uint32_t i : {0u, 4096u, kBytes / 2 - 1})
+        EXPECT_EQ(frame->data[2 * i] | (frame->data[2 * i + 1] << 8), sim::FramePixel(i)) << i;
+    EXPECT_EQ(State(), CameraFirmware::kIdle);
+    EXPECT_EQ(camera.firmware->ConcurrencyViolations(), 0u);
+}
+
+TEST_F(SimulatedCameraTest, AResetLeavesTheWaitingFrameToTheHostsAbort) {
+    Trigger(1000);
+    auto frame = Submit(*camera.device, 0x82, true, 0, 512);
+    ASSERT_EQ(Control(CameraFirmware::kResetZero, false).bytes, 1u);
+    clock->Advance(2000);
+    camera.firmware->Update();
+    EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
+    camera.device->Abort(0x82);
+    ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(frame->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+    EXPECT_EQ(State(), CameraFirmware::kIdle);
+}
+
+TEST_F(SimulatedCameraTest, ALostFrameFailsTheTransferAfterTheReadoutWasShown) {
+    camera.firmware->FailNextFrame();
+    Trigger(0);
+    EXPECT_EQ(State(), CameraFirmware::kReadout);
+    auto frame = Submit(*camera.device, 0x82, true, 0, 512);
+    ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
+    sim::TransferOutcome outcome = frame->outcome.get();
+    EXPECT_EQ(outcome.usbStatus, sim::kUsbStatusStall);
+    EXPECT_EQ(outcome.bytes, 0u);
+    EXPECT_EQ(State(), CameraFirmware::kIdle) << "the next picture can start";
+    EXPECT_EQ(camera.firmware->FramesRead(), 0u);
+}
+
+TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime) {
+    clock->SetScale(0);
+    auto poll = [this] {
+        for (int i = 0; i < 200; ++i) {
+            auto pending = Submit(*camera.device, 0, true, CameraFirmware::kTemperatures, 64);
+            pending->outcome.get();
+        }
+    };
+    std::thread a(poll), b(poll);
+    for (int i = 0; i < 20; ++i) {
+        Trigger(1);
+        auto frame = Submit(*camera.device, 0x82, true, 0, 1024);
+        ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
+        EXPECT_EQ(frame->outcome.get().bytes, 1024u);
+    }
+    a.join();
+    b.join();
+    EXPECT_EQ(camera.firmware->ConcurrencyViolations(), 0u);
+    EXPECT_EQ(camera.firmware->FramesRead(), 20u);
+}
+
+TEST(DefaultCamera, PublishedOnceWhenTheClassIsEmpty) {
+    sim::SimUsbSession session;
+    auto count = [] {
+        auto list = sim::SimUsbDriver::Instance()->OpenInterfaceList(sim::CameraInterfaceClass());
+        uint32_t n = 0;
+        while (list && list->Enumerate(n)) ++n;
+        return n;
+    };
+    ASSERT_EQ(count(), 0u);
+    EXPECT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
+    EXPECT_EQ(count(), 1u);
+    EXPECT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
+    EXPECT_EQ(count(), 1u) << "a camera is there already";
+}
+
+}  // namespace
