@@ -1,55 +1,74 @@
-// vela2cam: take pictures with the camera from the command line.
-//
-// This first version reports what the library answers before a camera is
-// initialized; capture, temperatures and service commands follow as the
-// library gains them.
+// vela2cam: take pictures with the camera from the command line, and look
+// after it: temperatures, memory blocks, vendor requests.
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "Vela2UsbCameraDll.h"
+#include "Commands.h"
+#include "Options.h"
+#include "Report.h"
+
+#ifndef VELA2CAM_BUNDLED_MODE_FILE
+#define VELA2CAM_BUNDLED_MODE_FILE ""
+#endif
 
 namespace {
 
-int Usage() {
-    std::puts("usage: vela2cam info      library state and status codes");
-    return 2;
+using namespace vela2cam;
+
+// The simulated camera is chosen before the library first looks for a
+// device, and the bundled modes stand in for the user's mode file.
+bool UseSimulatedCamera(Options& options, Report& report, int& exitCode) {
+    setenv("VELA2_USB_BACKEND", "sim", 1);
+    if (!options.modeFile.empty()) return true;
+    options.modeFile = VELA2CAM_BUNDLED_MODE_FILE;
+    if (!options.modeFile.empty()) return true;
+    exitCode = report.Fail(
+        Failure::Plain(kExitInitialization,
+                       "this build has no bundled mode file for --simulated; use --mode-file"));
+    return false;
 }
 
-void PrintStatusNames() {
-    std::puts("status codes:");
-    for (int32_t code = -60; code <= 30; ++code) {
-        char name[VELA2_STATUS_NAME_SIZE] = {};
-        LD_GetError(code, name);
-        if (name[0] != '\0') std::printf("  %4d  %s\n", static_cast<int>(code), name);
+int Run(Options& options, Report& report) {
+    switch (options.command) {
+        case Command::Help:
+            std::fputs(UsageText(), stdout);
+            return kExitOk;
+        case Command::Info:
+            return RunInfo(options, report);
+        case Command::Capture:
+            return RunCapture(options, report);
+        case Command::Temp:
+            return RunTemp(options, report);
+        case Command::BlocksDownload:
+        case Command::BlocksUpload:
+            return RunBlocks(options, report);
+        case Command::VendorRead:
+        case Command::VendorWrite:
+            return RunVendor(options, report);
     }
-}
-
-int Info() {
-    char status[VELA2_STATUS_NAME_SIZE] = {};
-    int32_t code = LD_GetStatus();
-    LD_GetError(code, status);
-    std::printf("Vela2UsbCameraDll %s\n", VELA2_LIBRARY_VERSION);
-    std::printf("initialized:        %s\n", IsInitialized() ? "yes" : "no");
-    std::printf("status:             %d %s\n", static_cast<int>(code), status);
-    std::printf("settings location:  %s\n", GetHardwareRegistryLocation());
-    std::printf("quadrants:          %d\n", static_cast<int>(GetNumberOfQuadrants()));
-    std::printf("trigger:            %s\n", LD_GetEnableSoftwareTrigger() ? "software" : "hardware");
-    std::printf("readout time:       %d ms\n", static_cast<int>(LD_GetReadoutTime()));
-    PrintStatusNames();
-    std::puts("");
-    std::puts("Camera initialization and capture are not in this build yet: once they are,");
-    std::puts("'vela2cam capture --simulated --mosaic -o out/' takes a picture on the built-in");
-    std::puts("simulated camera and writes FITS files to out/.");
-    return 0;
+    return kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    std::string command = argv[1];
-    if (command == "info") return Info();
-    return Usage();
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    ParseResult parsed = ParseCommandLine(arguments);
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "vela2cam: %s\n\n%s", parsed.error.c_str(), UsageText());
+        return kExitUsage;
+    }
+    Options& options = parsed.options;
+    Report report(options.json);
+    int exitCode = kExitOk;
+    if (options.simulated && !UseSimulatedCamera(options, report, exitCode)) return exitCode;
+    try {
+        return Run(options, report);
+    } catch (const std::exception& error) {
+        // Out of memory for a frame, mostly; the camera session has closed.
+        return report.Fail(Failure::Plain(kExitCapture, std::string("stopped: ") + error.what()));
+    }
 }

@@ -1,0 +1,120 @@
+#include "CameraSession.h"
+
+#include <cmath>
+#include <vector>
+
+#include "Vela2UsbCameraDll.h"
+
+namespace vela2cam {
+
+namespace {
+
+// The library converts counts of 0.01 K with these constants by default;
+// the setpoint is stored as a raw count in the calibration block.
+constexpr double kKelvinPerCount = 0.01;
+constexpr double kKelvinOffset = 273.15;
+constexpr size_t kBlockSize = 64;
+constexpr size_t kSetpointByte = 2;
+
+int32_t SizeOrZero(int32_t (*getter)(int32_t*)) {
+    int32_t value = 0;
+    return getter(&value) == CAMERA_SUCCESS && value > 0 ? value : 0;
+}
+
+void Read(int32_t (*reading)(double*), std::optional<double>& into, int32_t& firstFailure) {
+    double value = 0.0;
+    int32_t status = reading(&value);
+    if (status == CAMERA_SUCCESS) {
+        into = value;
+    } else if (firstFailure == CAMERA_SUCCESS) {
+        firstFailure = status;
+    }
+}
+
+std::string Trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+CameraSession::~CameraSession() {
+    if (open_) Close();
+}
+
+Failure CameraSession::Open(const Options& options) {
+    int32_t result = LD_Initialize(options.mode, 0, options.modeFile.c_str(), options.registry);
+    // Close also after a failed attempt: bring-up may have opened the device.
+    open_ = true;
+    if (result == CAMERA_SUCCESS) return {};
+    // -4 says only that it failed; the last status says why.
+    int32_t last = LD_GetStatus();
+    int32_t reason = result == ERROR_CAMERA_NOT_INITIALIZED && last < CAMERA_BUSY ? last : result;
+    std::string what = "cannot initialize mode " + std::to_string(options.mode);
+    if (reason != result) what += " (LD_Initialize: " + StatusName(result) + ")";
+    return Failure::WithStatus(kExitInitialization, what, reason);
+}
+
+void CameraSession::Abort() { LD_Reset(1); }
+
+Geometry CameraSession::ReadGeometry() {
+    Geometry geometry;
+    geometry.quadrants = GetNumberOfQuadrants();
+    geometry.width = SizeOrZero(LD_GetQuadrantWidth);
+    geometry.height = SizeOrZero(LD_GetQuadrantHeight);
+    geometry.overscanWidth = SizeOrZero(LD_GetOverscanWidth);
+    geometry.overscanHeight = SizeOrZero(LD_GetOverscanHeight);
+    if (geometry.overscanWidth == 0 || geometry.overscanHeight == 0)
+        geometry.overscanWidth = geometry.overscanHeight = 0;
+    geometry.rawQuadrantWidth = GetWidth();
+    geometry.rawQuadrantHeight = GetHeight();
+    geometry.rawImageWidth = LD_GetRawImageWidth();
+    geometry.rawImageHeight = LD_GetRawImageHeight();
+    return geometry;
+}
+
+Temperatures CameraSession::ReadTemperatures() {
+    Temperatures readings;
+    Read(LD_GetCcdTemperature, readings.ccd, readings.status);
+    Read(LD_GetHeatSinkTemperature, readings.heatSink, readings.status);
+    Read(LD_GetTopTecCurrent, readings.topTec, readings.status);
+    Read(LD_GetBottomTecCurrent, readings.bottomTec, readings.status);
+    return readings;
+}
+
+std::optional<double> CameraSession::ReadSetpoint() {
+    std::vector<uint8_t> block(kBlockSize, 0);
+    if (!ReadCalibration(block.data(), static_cast<int32_t>(block.size()))) return std::nullopt;
+    unsigned count = block[kSetpointByte] << 8 | block[kSetpointByte + 1];
+    return count * kKelvinPerCount - kKelvinOffset;
+}
+
+int32_t CameraSession::WriteSetpoint(double celsius) {
+    long count = std::lround((celsius + kKelvinOffset) / kKelvinPerCount);
+    return LD_SetTemperatureSetpoint(static_cast<int32_t>(count));
+}
+
+std::string CameraSession::VersionReport() {
+    std::vector<char> text(4096, '\0');
+    if (LD_GetVersion(text.data(), static_cast<int32_t>(text.size())) != CAMERA_SUCCESS) return "";
+    text.back() = '\0';
+    return text.data();
+}
+
+std::string CameraSession::VersionField(const std::string& report, const std::string& name) {
+    size_t start = 0;
+    while (start < report.size()) {
+        size_t end = report.find('\n', start);
+        if (end == std::string::npos) end = report.size();
+        std::string line = report.substr(start, end - start);
+        size_t equals = line.find('=');
+        if (equals != std::string::npos && Trim(line.substr(0, equals)) == name)
+            return Trim(line.substr(equals + 1));
+        start = end + 1;
+    }
+    return "";
+}
+
+}  // namespace vela2cam

@@ -1,0 +1,84 @@
+#include "ModeFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+
+#include "AtomicFile.h"
+
+namespace vela2cam {
+
+namespace {
+
+constexpr size_t kColumnBinningByte = 18;
+constexpr size_t kRowBinningByte = 21;
+
+std::string Trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+// Profile files compare section and key names without case.
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool IsBinningFactor(int value) { return value == 1 || value == 2 || value == 4 || value == 8; }
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::string ModeFile::EpalFileFor(const std::string& modeFile, int32_t mode) {
+    std::ifstream in(modeFile);
+    const std::string wanted = "Mode" + std::to_string(mode);
+    bool inSection = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (line.empty() || line[0] == ';') continue;
+        if (line.front() == '[') {
+            size_t close = line.find(']');
+            inSection =
+                close != std::string::npos && SameName(Trim(line.substr(1, close - 1)), wanted);
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (inSection && equals != std::string::npos &&
+            SameName(Trim(line.substr(0, equals)), "Configuration File")) {
+            return Trim(line.substr(equals + 1));
+        }
+    }
+    return "";
+}
+
+std::optional<Binning> ModeFile::BinningFor(const std::string& modeFile, int32_t mode) {
+    std::string epal = EpalFileFor(modeFile, mode);
+    if (epal.empty()) return std::nullopt;
+    // The library opens the name as it stands; a relative name that is not
+    // there may be meant relative to the mode file.
+    std::string bytes = ReadAll(epal);
+    if (bytes.empty() && epal[0] != '/') bytes = ReadAll(DirectoryOf(modeFile) + "/" + epal);
+    return BinningOf(bytes);
+}
+
+std::optional<Binning> ModeFile::BinningOf(const std::string& epalBytes) {
+    if (epalBytes.size() <= kRowBinningByte) return std::nullopt;
+    Binning binning;
+    binning.columns = static_cast<unsigned char>(epalBytes[kColumnBinningByte]);
+    binning.rows = static_cast<unsigned char>(epalBytes[kRowBinningByte]);
+    if (!IsBinningFactor(binning.columns) || !IsBinningFactor(binning.rows)) return std::nullopt;
+    return binning;
+}
+
+}  // namespace vela2cam
