@@ -38,28 +38,19 @@ int32_t CommonHead(const LaneTarget* targets, int32_t n, int32_t vectorPixels) {
     return head;
 }
 
-// When every output runs backwards the blocks are taken from the end of the
-// row, so the stores still climb through memory, which is what the
-// processor's store prefetching follows.
-bool AllMirrored(const LaneTarget* targets, int32_t n) {
-    for (int32_t t = 0; t < n; ++t)
-        if (targets[t].direction > 0) return false;
-    return true;
-}
-
 // The vector loop shared by both instruction sets: Ops splits a block of
 // Ops::kPixels pixels into its lanes and stores one lane forwards or mirrored.
 // A macro because each copy must carry its own target attribute for the
 // vector operations to be inlined into it.
 #define VELA2_DEFINE_VECTOR_ROW(Name, Ops, Target)                                                 \
-    __attribute__((target(Target))) void Name(                                                     \
-        const uint16_t* row, int32_t n, const LaneTarget* targets, int32_t count, bool stream) {   \
+    __attribute__((target(Target))) void Name(const uint16_t* row, int32_t n,                      \
+                                              const LaneTarget* targets, int32_t count,            \
+                                              bool stream, bool backwards) {                       \
         constexpr int32_t kPixels = Ops::kPixels;                                                  \
         const int32_t head = stream ? CommonHead(targets, n, kPixels) : 0;                         \
         const bool aligned = stream && head >= 0 && head <= count;                                 \
         const int32_t first = aligned ? head : 0;                                                  \
         const int32_t blocks = (count - first) / kPixels;                                          \
-        const bool backwards = AllMirrored(targets, n);                                            \
         Ops::Vector lanes[4];                                                                      \
         for (int32_t b = 0; b < blocks; ++b) {                                                     \
             const int32_t j = first + (backwards ? blocks - 1 - b : b) * kPixels;                  \
@@ -201,12 +192,13 @@ KernelLevel BestKernelLevel() {
 }
 
 void DeinterleaveRow(KernelLevel level, const uint16_t* row, int32_t n, const LaneTarget* targets,
-                     int32_t count, bool stream) {
+                     int32_t count, bool stream, bool backwards) {
 #ifdef VELA2_X86
-    if (level == KernelLevel::Avx2) return Avx2Row(row, n, targets, count, stream);
-    if (level == KernelLevel::Sse2) return Sse2Row(row, n, targets, count, stream);
+    if (level == KernelLevel::Avx2) return Avx2Row(row, n, targets, count, stream, backwards);
+    if (level == KernelLevel::Sse2) return Sse2Row(row, n, targets, count, stream, backwards);
 #endif
     (void)stream;
+    (void)backwards;
     ScalarRange(row, n, targets, 0, count);
 }
 

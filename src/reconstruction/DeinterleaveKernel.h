@@ -21,8 +21,10 @@ KernelLevel BestKernelLevel();
 
 // Reads row[0 .. count * n - 1]; n is 2 or 4; writes count pixels for each of
 // the n targets. stream asks for non-temporal stores where the targets'
-// alignment allows, for outputs too large to stay in the cache.
+// alignment allows, for outputs too large to stay in the cache. backwards
+// reads the row from its end, for callers walking the frame upwards: the
+// processor's prefetching follows reads that keep one direction.
 void DeinterleaveRow(KernelLevel level, const uint16_t* row, int32_t n, const LaneTarget* targets,
-                     int32_t count, bool stream);
+                     int32_t count, bool stream, bool backwards);
 
 }  // namespace reconstruction

@@ -61,16 +61,42 @@ bool FitsKernel(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers&
     return BuffersApart(plan, raw, p);
 }
 
-// The overscan strips are narrow; a plain loop keeps up with them.
-void CopyStrided(const uint16_t* raw, int32_t rawColumns, uint16_t* buffer, int32_t columns,
-                 const AxisCopy& rows, const AxisCopy& cols) {
-    for (int32_t i = 0; i < rows.count; ++i) {
-        const uint16_t* src =
-            raw + static_cast<int64_t>(rows.srcFirst + i * rows.srcStride) * rawColumns;
-        uint16_t* dst = buffer + static_cast<int64_t>(rows.dstFirst + i * rows.dstStride) * columns;
-        for (int32_t j = 0; j < cols.count; ++j)
-            dst[cols.dstFirst + j * cols.dstStride] = src[cols.srcFirst + j * cols.srcStride];
+// The overscan strips are narrow; a plain loop keeps up with them. Copies
+// the overscan row that comes from raw row rawRow, if there is one.
+void CopyOverscanRow(const uint16_t* raw, const CopyPlan& plan, const PictureBuffers& p, int32_t k,
+                     int32_t rawRow) {
+    const AxisCopy& rows = plan.copies[k].overscanRows;
+    const AxisCopy& cols = plan.copies[k].overscanColumns;
+    const int32_t step = rawRow - rows.srcFirst;  // the row stride is 1 here
+    if (step < 0 || step >= rows.count) return;
+    const uint16_t* src = raw + static_cast<int64_t>(rawRow) * plan.rawColumns + cols.srcFirst;
+    uint16_t* dst = p.overscans[k] +
+                    static_cast<int64_t>(rows.dstFirst + step * rows.dstStride) * p.overscanWidth +
+                    cols.dstFirst;
+    for (int32_t j = 0; j < cols.count; ++j) dst[j * cols.dstStride] = src[j * cols.srcStride];
+}
+
+// Overscan rows beyond the image rows (an image lower than its overscan).
+void CopyRemainingOverscan(const uint16_t* raw, const CopyPlan& plan, const PictureBuffers& p) {
+    const AxisCopy& imageRows = plan.copies[0].rows;
+    for (int32_t k = 0; k < plan.copyCount; ++k) {
+        const AxisCopy& rows = plan.copies[k].overscanRows;
+        for (int32_t step = 0; step < rows.count; ++step) {
+            const int32_t rawRow = rows.srcFirst + step;
+            if (rawRow < imageRows.srcFirst || rawRow >= imageRows.srcFirst + imageRows.count)
+                CopyOverscanRow(raw, plan, p, k, rawRow);
+        }
     }
+}
+
+// The direction to read each raw row in. Streamed stores do not care where
+// they go, so the reads keep one direction through the whole frame. Cached
+// stores want to climb, so mirrored outputs take the row from its end.
+bool ReadRowsBackwards(const CopyPlan& plan, bool stream, bool upwards) {
+    if (stream) return upwards;
+    for (int32_t k = 0; k < plan.copyCount; ++k)
+        if (plan.copies[k].columns.dstStride > 0) return false;
+    return true;
 }
 
 }  // namespace
@@ -85,14 +111,16 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
     const bool stream = int64_t{rows.count} * common * n * 2 >= kStreamingBytes;
     const KernelLevel level = BestKernelLevel();
 
-    // Output rows are visited in ascending memory order for the same reason
-    // the kernel climbs through each row.
+    // A frame mirrored top to bottom is walked from its last raw row, so the
+    // writes climb through every image.
     bool upwards = true;
     for (int32_t k = 0; k < n; ++k) upwards = upwards && plan.copies[k].rows.dstStride < 0;
+    const bool backwards = ReadRowsBackwards(plan, stream, upwards);
     LaneTarget targets[4];
     for (int32_t step = 0; step < rows.count; ++step) {
         const int32_t i = upwards ? rows.count - 1 - step : step;
-        const uint16_t* rawRow = raw + static_cast<int64_t>(rows.srcFirst + i) * plan.rawColumns;
+        const int32_t rawRowIndex = rows.srcFirst + i;
+        const uint16_t* rawRow = raw + static_cast<int64_t>(rawRowIndex) * plan.rawColumns;
         for (int32_t k = 0; k < n; ++k) {
             const QuadrantCopy& c = plan.copies[k];
             uint16_t* outRow =
@@ -100,18 +128,17 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
                 static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p.width;
             targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
         }
-        DeinterleaveRow(level, rawRow, n, targets, common, stream);
-        // A quadrant with more columns than the common part finishes alone.
+        DeinterleaveRow(level, rawRow, n, targets, common, stream, backwards);
         for (int32_t k = 0; k < n; ++k) {
+            // A quadrant with more columns than the common part finishes alone.
             const AxisCopy& cols = plan.copies[k].columns;
             for (int32_t j = common; j < cols.count; ++j)
                 targets[k].first[j * cols.dstStride] = rawRow[cols.srcFirst + j * n];
+            // The overscan while its raw row is still in the cache.
+            if (plan.overscanOn) CopyOverscanRow(raw, plan, p, k, rawRowIndex);
         }
     }
-    if (plan.overscanOn)
-        for (int32_t k = 0; k < n; ++k)
-            CopyStrided(raw, plan.rawColumns, p.overscans[k], p.overscanWidth,
-                        plan.copies[k].overscanRows, plan.copies[k].overscanColumns);
+    if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
     return true;
 }
 

@@ -41,7 +41,8 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                                 targets[t] = {direction > 0 ? base : base + count - 1, direction,
                                               (t * 3 + offset) % n};
                             }
-                            DeinterleaveRow(level, row.data(), n, targets, count, stream);
+                            DeinterleaveRow(level, row.data(), n, targets, count, stream,
+                                            pattern == 2);
                             for (int t = 0; t < n; ++t)
                                 for (size_t p = 0; p < out[t].size(); ++p) {
                                     const int position = static_cast<int>(p) - kGuard - offset;
