@@ -19,20 +19,43 @@ void CTesselCamera::Close(int32_t) {
     LastStatus().Set(-4);
     Initialized = 0;
     reconstruction::CReconstructionController::Instance().Release();
-    Process().Capture.StopThreads();
-    if (UsbDevice) {
-        try {
-            UsbDevice->Close();
-        } catch (...) {
-            // Released all the same; nothing more to do about a refusing system.
+    // A capture in progress is told to stop and its transfer cancelled, so
+    // the device is never released under a running capture.
+    AbortRequested.exchange(1);
+    AbortBulkTransfer();
+    ProcessObjects& process = Process();
+    process.Capture.StopThreads();
+    {
+        platform::ScopedLock capture(CaptureLock);
+        if (UsbDevice) {
+            try {
+                UsbDevice->Close();
+            } catch (...) {
+                // Released all the same; nothing more to do about a refusing system.
+            }
+            UsbDevice.reset();
         }
-        UsbDevice.reset();
     }
+    if (UseNotificationWindow && process.NotificationWindow && process.NotificationWindow->IsAlive())
+        process.NotificationWindow->PostClose();
+}
+
+void CTesselCamera::AbortBulkTransfer() {
+    usb::CCyUSBDevice* device = UsbDevice.get();
+    if (device == nullptr || device->EndPoints == nullptr || BulkInEndpointIndex < 0 ||
+        BulkInEndpointIndex >= device->EndpointCount())
+        return;
+    if (usb::CCyUSBEndpoint* endpoint = device->EndPoints[BulkInEndpointIndex]) endpoint->Abort();
 }
 
 bool CTesselCamera::HasOpenDevice() const { return UsbDevice != nullptr; }
 
-int32_t CTesselCamera::IsInitialized() { return Initialized == 1 && HasOpenDevice() ? 1 : 0; }
+int32_t CTesselCamera::IsInitialized() {
+    if (Initialized != 1 || !HasOpenDevice()) return 0;
+    if (!UseNotificationWindow) return 1;
+    const auto& window = Process().NotificationWindow;
+    return window && window->IsAlive() ? 1 : 0;
+}
 
 intptr_t CTesselCamera::GetDeviceHandle() {
     if (!Initialized || SimulationMode || !UsbDevice) return kInvalidHandle;

@@ -119,6 +119,9 @@ public:
     // Opens the listed device, finds its bulk IN endpoint, loads the EPAL
     // file and sends the enabled blocks. 1 ready, 0 not.
     int32_t InitializeDevice();
+    // Creates the process's notification window (or a new window for it when
+    // the old one has gone) and makes it the device's; false with -39.
+    bool PrepareNotificationWindow();
     // Loads the first size bytes of a file; false when it is shorter.
     static bool OpenHexFile(const std::string& path, std::vector<uint8_t>& bytes, size_t size);
 
@@ -221,6 +224,7 @@ public:
 
 private:
     bool HasOpenDevice() const;
+    void AbortBulkTransfer();
     int32_t ControlTransfer(bool read, uint16_t value, uint8_t* buffer, int32_t length,
                             uint8_t request, uint16_t index);
     int32_t VendorRequest(bool read, const char* request, const char* value, const char* index,

@@ -153,6 +153,8 @@ int32_t CTesselCamera::InitializeDevice() {
     std::string bufferSize = readUsb("Bulk endpoint internal buffer size");
     if (bufferSize.empty()) return missing("Bulk endpoint internal buffer size");
 
+    if (UseNotificationWindow && !PrepareNotificationWindow()) return 0;
+
     std::fill(Reconstruction.begin(), Reconstruction.end(), 0);
     if (!SimulationMode) {
         platform::Guid interfaceClass{};
@@ -187,6 +189,26 @@ int32_t CTesselCamera::InitializeDevice() {
         return 0;
     }
     return 1;
+}
+
+bool CTesselCamera::PrepareNotificationWindow() {
+    ProcessObjects& process = Process();
+    try {
+        if (!process.NotificationWindow) {
+            process.NotificationWindow = std::make_unique<usb::CSubclassedWnd>(
+                [this] { return static_cast<platform::UsbHandle>(GetDeviceHandle()); },
+                [this] { Close(1); });
+        }
+        if (!process.NotificationWindow->Create("Tamberlin Notification Window")) {
+            DebugTrace("Error creating notification window.");
+            return Fail(-39);
+        }
+        NotificationWindowHandle = reinterpret_cast<intptr_t>(process.NotificationWindow->Handle());
+        return true;
+    } catch (...) {
+        DebugTrace("Exception while registering window.");
+        return Fail(-39);
+    }
 }
 
 bool CTesselCamera::FindListedDevice() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@
 #include "camera/CVidPid.h"
 #include "camera/CaptureContext.h"
 #include "platform/FileSystem.h"
+#include "usb/CSubclassedWnd.h"
 
 struct ProcessObjects {
     std::string HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
     const std::string IniFileName = std::string(1, platform::kPathSeparator) + "Vela2Usb.ini";
     CTesselCamera Camera;
+    // The device-notification window, made by the first bring-up that wants it.
+    std::unique_ptr<usb::CSubclassedWnd> NotificationWindow;
     std::string ModulePath;
     CaptureContext Capture;
     CInterlockedScalar<int32_t> LastStatus{-4};

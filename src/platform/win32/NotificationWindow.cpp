@@ -1,0 +1,93 @@
+#include "platform/NotificationWindow.h"
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <memory>
+
+namespace platform {
+namespace {
+
+constexpr char kClassName[] = "Vela2NotificationWindow";
+
+LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* procedure = reinterpret_cast<WindowProcedure*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+        delete procedure;
+        return result;
+    }
+    if (procedure && message != WM_NCCREATE) return (*procedure)(message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterClassOnce() {
+    static const bool registered = [] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = Dispatch;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = kClassName;
+        return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered;
+}
+
+// An in-process driver backend (the simulated device) cannot make the system
+// send WM_DEVICECHANGE; its notices reach the window's procedure directly, on
+// the delivering thread, as a broadcast record of the system's own layout.
+void DeliverToWindow(const UsbRemovalNotice& notice) {
+    HWND window = static_cast<HWND>(notice.window);
+    if (!IsWindow(window)) return;
+    auto* procedure = reinterpret_cast<WindowProcedure*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (procedure == nullptr) return;
+    DEV_BROADCAST_HANDLE broadcast{};
+    broadcast.dbch_size = sizeof broadcast;
+    broadcast.dbch_devicetype = notice.forHandle ? DBT_DEVTYP_HANDLE : DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast.dbch_handle = notice.forHandle ? reinterpret_cast<HANDLE>(notice.handle) : nullptr;
+    WindowProcedure call = *procedure;
+    call(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&broadcast));
+}
+
+}  // namespace
+
+WindowHandle CreateNotificationWindow(const std::string& title, WindowProcedure procedure) {
+    static const bool receiverInstalled = (SetUsbRemovalReceiver(DeliverToWindow), true);
+    (void)receiverInstalled;
+    if (!RegisterClassOnce()) return nullptr;
+    auto* held = new WindowProcedure(std::move(procedure));
+    HWND window = CreateWindowExA(0x308, kClassName, title.c_str(), 0xCF0000 & ~WS_VISIBLE,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), held);
+    if (!window) delete held;
+    return window;
+}
+
+bool IsNotificationWindow(WindowHandle window) {
+    return window != nullptr && IsWindow(static_cast<HWND>(window));
+}
+
+bool PostCloseMessage(WindowHandle window) {
+    return PostMessageA(static_cast<HWND>(window), WM_CLOSE, 0, 0) != FALSE;
+}
+
+intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam) {
+    return DefWindowProcA(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+bool ReadDeviceBroadcast(intptr_t lParam, uint32_t& deviceType, UsbHandle& handle) {
+    if (lParam == 0) return false;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    deviceType = header->dbch_devicetype;
+    handle = kInvalidUsbHandle;
+    if (deviceType == DBT_DEVTYP_HANDLE)
+        handle = reinterpret_cast<UsbHandle>(reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "CameraTestSupport.h"
+#include "platform/NotificationWindow.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+// Windows delivers posted messages only while the window's thread
+// dispatches them, as the application's message loop does.
+void DispatchMessages() {
+#ifdef _WIN32
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+#endif
+}
+
+// The camera as bring-up leaves it with the notification window asked for:
+// the device registered its open handle with the window.
+class DeviceRemovalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        device->SetVendorRequestHandler(std::make_shared<cameratest::ScriptedFirmware>());
+        session.driver().Publish(device);
+        camera.UseNotificationWindow = 1;
+        ASSERT_TRUE(camera.PrepareNotificationWindow());
+        camera.UsbDevice = std::make_unique<usb::CCyUSBDevice>(
+            reinterpret_cast<void*>(camera.NotificationWindowHandle), sim::CameraInterfaceClass(), true);
+        camera.Initialized = 1;
+        ASSERT_EQ(camera.IsInitialized(), 1);
+    }
+    void TearDown() override {
+        camera.Close(1);
+        camera.UseNotificationWindow = 0;
+    }
+
+    platform::UsbRemovalNotice Notice(bool forHandle, platform::UsbHandle handle) {
+        return {reinterpret_cast<void*>(camera.NotificationWindowHandle), forHandle, handle,
+                sim::CameraInterfaceClass()};
+    }
+
+    CTesselCamera& camera = TheCamera();
+    sim::SimUsbSession session;
+    std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();
+};
+}  // namespace
+
+TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
+    LastStatus().Set(0);
+    session.driver().Unplug(device);
+    EXPECT_EQ(camera.IsInitialized(), 0);
+    EXPECT_EQ(camera.UsbDevice, nullptr);
+    EXPECT_EQ(LastStatus().Get(), -4);
+    DispatchMessages();
+    EXPECT_FALSE(Process().NotificationWindow->IsAlive()) << "closing the camera closes the window";
+}
+
+TEST_F(DeviceRemovalTest, NoticesForOtherHandlesOrTheInterfaceClassLeaveItOpen) {
+    platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
+    platform::DeliverUsbRemoval(Notice(true, open + 1));
+    EXPECT_EQ(camera.IsInitialized(), 1);
+    platform::DeliverUsbRemoval(Notice(false, platform::kInvalidUsbHandle));
+    EXPECT_EQ(camera.IsInitialized(), 1);
+    platform::DeliverUsbRemoval(Notice(true, open));
+    EXPECT_EQ(camera.IsInitialized(), 0);
+}
+
+TEST_F(DeviceRemovalTest, ANoticeAfterCloseDoesNothing) {
+    platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
+    camera.Close(1);
+    LastStatus().Set(7);
+    platform::DeliverUsbRemoval(Notice(true, open));
+    EXPECT_EQ(LastStatus().Get(), 7);
+}
+
+TEST_F(DeviceRemovalTest, AClosedWindowMakesTheCameraUninitializedAndIsMadeAgain) {
+    Process().NotificationWindow->PostClose();
+    DispatchMessages();
+    EXPECT_EQ(camera.IsInitialized(), 0);
+    ASSERT_TRUE(camera.PrepareNotificationWindow());
+    EXPECT_TRUE(Process().NotificationWindow->IsAlive());
+}
