@@ -1,0 +1,128 @@
+// FITS files as any reader sees them: unsigned pixels through BZERO, the
+// header cards, and files that appear whole or not at all.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "AtomicFile.h"
+#include "FitsWriter.h"
+#include "tools/FitsReader.h"
+#include "tools/ToolTestSupport.h"
+
+namespace {
+
+using vela2cam::FitsCard;
+using vela2cam::FitsWriter;
+using vela2cam::ImageView;
+using vela2cam_test::FitsReader;
+using vela2cam_test::TempDir;
+
+std::vector<uint16_t> Ramp(int width, int height) {
+    std::vector<uint16_t> pixels(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 977);
+    pixels[0] = 0;
+    pixels[1] = 65535;  // both ends of the unsigned range survive the offset
+    return pixels;
+}
+
+TEST(FitsWriterTest, UnsignedPixelsAndCardsReadBackAsWritten) {
+    TempDir dir;
+    const int width = 37, height = 11;  // not square: the axes must not swap
+    std::vector<uint16_t> pixels = Ramp(width, height);
+    std::string path = dir.path() + "/ramp.fits";
+    std::string error;
+    ASSERT_TRUE(FitsWriter::Write(
+        path, ImageView{width, height, pixels.data()},
+        {FitsCard::Text("INSTRUME", "Vela2 USB CCD", "instrument"),
+         FitsCard::Real("EXPTIME", 1.25, "[s]"), FitsCard::Integer("READMODE", 3, "mode")},
+        error))
+        << error;
+
+    FitsReader fits(path);
+    ASSERT_TRUE(fits.ok());
+    int bitpix = 0;
+    long w = 0, h = 0;
+    ASSERT_TRUE(fits.Shape(bitpix, w, h));
+    EXPECT_EQ(bitpix, 16);
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+    EXPECT_EQ(fits.Real("BZERO"), 32768.0);
+    EXPECT_EQ(fits.Pixels(w, h), pixels);
+    EXPECT_EQ(fits.Text("INSTRUME"), "Vela2 USB CCD");
+    EXPECT_EQ(fits.Real("EXPTIME"), 1.25);
+    EXPECT_EQ(fits.Real("READMODE"), 3.0);
+    EXPECT_EQ(fits.Real("DATAMIN"), 0.0);
+    EXPECT_EQ(fits.Real("DATAMAX"), 65535.0);
+}
+
+TEST(FitsWriterTest, PassesFitsverifyWithoutErrorsOrWarnings) {
+    TempDir dir;
+    std::vector<uint16_t> pixels = Ramp(64, 48);
+    std::string path = dir.path() + "/verify.fits";
+    std::string error;
+    ASSERT_TRUE(FitsWriter::Write(
+        path, ImageView{64, 48, pixels.data()},
+        {FitsCard::Text("DATE-OBS", "2026-12-06T03:45:12.123", "UTC start of the exposure"),
+         FitsCard::Real("CCD-TEMP", -19.87, "[C]"), FitsCard::Integer("XBINNING", 2, "")},
+        error))
+        << error;
+    vela2cam_test::Outcome verify = vela2cam_test::Fitsverify(path);
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+}
+
+TEST(FitsWriterTest, FailedWriteLeavesNothingBehind) {
+    TempDir dir;
+    std::vector<uint16_t> pixels = Ramp(8, 8);
+    std::string error;
+    // A directory that does not exist: the temporary file cannot be made.
+    EXPECT_FALSE(FitsWriter::Write(dir.path() + "/missing/x.fits", ImageView{8, 8, pixels.data()},
+                                   {}, error));
+    EXPECT_FALSE(error.empty());
+    // An empty image is refused before any file is made.
+    error.clear();
+    EXPECT_FALSE(
+        FitsWriter::Write(dir.path() + "/empty.fits", ImageView{0, 8, pixels.data()}, {}, error));
+    EXPECT_FALSE(error.empty());
+    // A key cfitsio refuses fails the file, and no temporary file stays.
+    error.clear();
+    EXPECT_FALSE(FitsWriter::Write(dir.path() + "/badkey.fits", ImageView{8, 8, pixels.data()},
+                                   {FitsCard::Integer("BAD KEY=", 1, "")}, error));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
+}
+
+TEST(FitsWriterTest, ReplacingAFileKeepsTheOldOneUntilTheNewIsComplete) {
+    TempDir dir;
+    std::string path = dir.path() + "/same.fits";
+    std::vector<uint16_t> first = Ramp(8, 8), second(64, 7);
+    std::string error;
+    ASSERT_TRUE(FitsWriter::Write(path, ImageView{8, 8, first.data()}, {}, error));
+    EXPECT_FALSE(FitsWriter::Write(path, ImageView{8, 8, second.data()},
+                                   {FitsCard::Integer("BAD KEY=", 1, "")}, error));
+    FitsReader fits(path);
+    EXPECT_EQ(fits.Pixels(8, 8), first);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.fits"});
+}
+
+TEST(AtomicFileTest, WritesReadsAndMakesDirectories) {
+    TempDir dir;
+    std::string nested = dir.path() + "/a/b/c";
+    std::string error;
+    ASSERT_TRUE(vela2cam::MakeDirectories(nested + "/", error)) << error;
+    std::vector<uint8_t> bytes(300);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+    ASSERT_TRUE(vela2cam::WriteFileAtomically(nested + "/blocks.bin", bytes, error)) << error;
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(vela2cam::ReadWholeFile(nested + "/blocks.bin", back, error)) << error;
+    EXPECT_EQ(back, bytes);
+    // A file where a directory is wanted is an error, not a silent success.
+    EXPECT_FALSE(vela2cam::MakeDirectories(nested + "/blocks.bin", error));
+    EXPECT_FALSE(vela2cam::ReadWholeFile(nested + "/none", back, error));
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The pieces of the tool's output: JSON text, mosaics, the progress line,
+// status names and the mode's binning.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "Json.h"
+#include "ModeFile.h"
+#include "Mosaic.h"
+#include "Progress.h"
+#include "Status.h"
+#include "Vela2UsbCameraDll.h"
+#include "tools/ToolTestSupport.h"
+
+namespace {
+
+using vela2cam::JsonValue;
+using vela2cam_test::JsonSyntax;
+
+TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
+    JsonValue root = JsonValue::Object();
+    root.Set("quote", "say \"hi\"\\ \n\t\x01");
+    root.Set("bytes", std::string("caf\xe9"));  // a code-page byte, not UTF-8
+    root.Set("nan", std::numeric_limits<double>::quiet_NaN());
+    root.Set("real", -19.5);
+    root.Set("list", JsonValue::Array().Append(1).Append(JsonValue()).Append(true));
+    root.Set("real", 0.25);  // replaces, keeps the place
+    std::string text = root.Serialize();
+    EXPECT_TRUE(JsonSyntax::Valid(text)) << text;
+    EXPECT_EQ(text,
+              "{\"quote\":\"say \\\"hi\\\"\\\\ \\n\\t\\u0001\",\"bytes\":\"caf\\u00e9\","
+              "\"nan\":null,\"real\":0.25,\"list\":[1,null,true]}");
+}
+
+TEST(JsonTest, TheSyntaxCheckRefusesWhatParsersRefuse) {
+    for (const char* bad : {"", "{", "{\"a\":1,}", "[01]", "{'a':1}", "[1] [2]", "\"\x01\"", "nul"})
+        EXPECT_FALSE(JsonSyntax::Valid(bad)) << bad;
+    EXPECT_TRUE(JsonSyntax::Valid(" {\"a\": [0, -1.5e3, \"\\u00e9\"]} "));
+}
+
+TEST(MosaicTest, EachQuadrantLandsInItsCell) {
+    const int32_t width = 3, height = 2;
+    for (int quadrants : {1, 2, 4}) {
+        std::vector<std::vector<uint16_t>> images(quadrants);
+        std::vector<const uint16_t*> pointers;
+        for (int q = 0; q < quadrants; ++q) {
+            for (int i = 0; i < width * height; ++i) images[q].push_back(uint16_t(q * 100 + i));
+            pointers.push_back(images[q].data());
+        }
+        vela2cam::MosaicLayout layout = vela2cam::Mosaic::LayoutFor(quadrants);
+        std::vector<uint16_t> mosaic = vela2cam::Mosaic::Assemble(pointers, width, height);
+        ASSERT_EQ(mosaic.size(), size_t(width * layout.columns) * height * layout.rows);
+        for (int q = 0; q < quadrants; ++q) {
+            int left = (q % layout.columns) * width, top = (q / layout.columns) * height;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    EXPECT_EQ(mosaic[(top + y) * width * layout.columns + left + x],
+                              images[q][y * width + x])
+                        << quadrants << " quadrants, q" << q + 1 << " at " << x << "," << y;
+        }
+    }
+    EXPECT_EQ(vela2cam::Mosaic::LayoutFor(4).columns, 2);
+    EXPECT_EQ(vela2cam::Mosaic::LayoutFor(4).rows, 2);
+    EXPECT_EQ(vela2cam::Mosaic::LayoutFor(2).columns, 2);
+    EXPECT_EQ(vela2cam::Mosaic::LayoutFor(2).rows, 1);
+    EXPECT_TRUE(vela2cam::Mosaic::Assemble({}, width, height).empty());
+}
+
+TEST(MosaicTest, ThreeQuadrantsLeaveTheFourthCellDark) {
+    std::vector<uint16_t> a(4, 1), b(4, 2), c(4, 3);
+    std::vector<uint16_t> mosaic = vela2cam::Mosaic::Assemble({a.data(), b.data(), c.data()}, 2, 2);
+    ASSERT_EQ(mosaic.size(), 16u);
+    EXPECT_EQ(mosaic[2 * 4 + 2], 0);
+    EXPECT_EQ(mosaic[3 * 4 + 3], 0);
+    EXPECT_EQ(mosaic[2 * 4 + 1], 3);
+}
+
+TEST(ProgressTest, TheBarFillsWithTheExposureAndStopsAtFull) {
+    using vela2cam::Progress;
+    EXPECT_EQ(Progress::RenderBar("x", 0, 1000, 10), "x [----------]   0%  0.0/1.0 s");
+    EXPECT_EQ(Progress::RenderBar("x", 500, 1000, 10), "x [#####-----]  50%  0.5/1.0 s");
+    EXPECT_EQ(Progress::RenderBar("x", 1500, 1000, 10), "x [##########] 100%  1.0/1.0 s");
+    EXPECT_EQ(Progress::RenderBar("x", 0, 0, 4), "x [####] 100%  0.0/0.0 s");
+    // No overflow at the longest exposure.
+    EXPECT_NE(Progress::RenderBar("x", 65535, 65535, 4).find("100%"), std::string::npos);
+    EXPECT_NE(Progress::RenderSpinner("r", 0), Progress::RenderSpinner("r", 1));
+}
+
+TEST(ProgressTest, DrawsOnlyWhenEnabledAndEndsTheLine) {
+    using vela2cam::Progress;
+    for (bool enabled : {false, true}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        {
+            Progress progress(out, enabled);
+            progress.Exposure("e", 10, 100);
+            progress.Exposure("e", 20, 100);
+            progress.Finish("done");
+            progress.Readout("r");
+            progress.Finish();
+        }
+        std::rewind(out);
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        std::fclose(out);
+        if (!enabled) {
+            EXPECT_EQ(text, "");
+        } else {
+            EXPECT_NE(text.find("\rdone"), std::string::npos) << text;
+            EXPECT_EQ(text.back(), '\n');
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+        }
+    }
+}
+
+TEST(StatusTest, NamesComeFromTheLibraryAndUnknownCodesStayNumbers) {
+    EXPECT_EQ(vela2cam::StatusName(ERROR_INI_FILENAME), "ERROR_INI_FILENAME");
+    EXPECT_EQ(vela2cam::StatusName(INVALID_USB_DEVICE), "INVALID_USB_DEVICE");
+    EXPECT_EQ(vela2cam::StatusName(999), "status 999");
+    EXPECT_NE(vela2cam::StatusAdvice(ERROR_HEX_FILENAME).find("Mode"), std::string::npos);
+}
+
+TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
+    vela2cam_test::TempDir dir;
+    std::string epal(400, '\0');
+    epal[18] = 2;
+    epal[21] = 4;
+    std::ofstream(dir.path() + "/b.hex", std::ios::binary) << epal;
+    std::ofstream(dir.path() + "/modes.ini") << "; modes\n[Mode1]\nConfiguration File=/nowhere\n"
+                                             << "[ mode2 ]\r\n configuration file = b.hex \r\n";
+    std::string modes = dir.path() + "/modes.ini";
+    EXPECT_EQ(vela2cam::ModeFile::EpalFileFor(modes, 2), "b.hex");
+    EXPECT_EQ(vela2cam::ModeFile::EpalFileFor(modes, 3), "");
+    auto binning = vela2cam::ModeFile::BinningFor(modes, 2);  // relative to the mode file
+    ASSERT_TRUE(binning.has_value());
+    EXPECT_EQ(binning->columns, 2);
+    EXPECT_EQ(binning->rows, 4);
+    EXPECT_FALSE(vela2cam::ModeFile::BinningFor(modes, 1).has_value());
+    EXPECT_FALSE(vela2cam::ModeFile::BinningFor(dir.path() + "/none.ini", 2).has_value());
+    // A factor the camera cannot have is no binning at all.
+    epal[18] = 3;
+    EXPECT_FALSE(vela2cam::ModeFile::BinningOf(epal).has_value());
+    EXPECT_FALSE(vela2cam::ModeFile::BinningOf(std::string(10, '\1')).has_value());
+}
+
+}  // namespace
