@@ -165,5 +165,16 @@ TEST_F(RegistryStoreTest, TheStoreFileIsReadableText) {
     EXPECT_NE(file.find("\"Number\"=dword:00000005"), std::string::npos) << file;
 }
 
+TEST_F(RegistryStoreTest, NamesTheFileCannotHoldAreRefused) {
+    uint8_t byte = 1;
+    EXPECT_EQ(SetRegistryValue(key_, "line\nbreak", kRegBinary, &byte, 1), 87u);
+    RegKey sub = 0;
+    EXPECT_EQ(CreateRegistryKey(key_, "tab\there", "", 0, kKeyAllAccess, &sub, nullptr), 87u);
+    EXPECT_EQ(SetRegistryValue(key_, "tab\tand \"quote\" \\", kRegBinary, &byte, 1), 0u);
+    uint32_t value = 0;
+    EXPECT_EQ(SetDword("after", 1), 0u);
+    EXPECT_EQ(GetDword("after", value), 0u);
+}
+
 }  // namespace
 #endif

@@ -195,7 +195,9 @@ uint32_t QueryRegistryValue(RegKey key, const char* name, uint32_t* type, uint8_
 uint32_t SetRegistryValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                           uint32_t size) {
     std::string valueName = ValueName(name);
-    if (valueName.size() > kMaxValueNameLength || (data == nullptr && size != 0))
+    // A line break would end the value's line in the store file.
+    if (valueName.size() > kMaxValueNameLength || valueName.find('\n') != std::string::npos ||
+        (data == nullptr && size != 0))
         return kErrorInvalidParameter;
     return WithKey(key, true, [&](const KeyHandle& handle, StoreKey& node) {
         if (!(handle.access & kKeySetValue)) return uint32_t{kErrorAccessDenied};
