@@ -91,7 +91,9 @@ struct Outcome {
 inline Outcome RunShell(const std::string& command) {
     TempDir scratch;
     std::string outPath = scratch.path() + "/out", errPath = scratch.path() + "/err";
-    std::string line = command + " >" + Quote(outPath) + " 2>" + Quote(errPath) + " </dev/null";
+    // A subshell, so the redirections cover a whole pipeline or job list.
+    std::string line =
+        "( " + command + " ) >" + Quote(outPath) + " 2>" + Quote(errPath) + " </dev/null";
     int status = std::system(line.c_str());
     Outcome run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
