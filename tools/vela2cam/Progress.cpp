@@ -43,10 +43,12 @@ void Progress::Finish(const std::string& finalLine) {
     std::fflush(out_);
     lineOpen_ = false;
     lastLength_ = 0;
+    lastLine_.clear();
 }
 
 void Progress::Show(const std::string& line) {
-    if (!enabled_) return;
+    // A terminal is redrawn only when the line changes.
+    if (!enabled_ || (lineOpen_ && line == lastLine_)) return;
     // Blanks over the rest of a longer previous line, without terminal codes.
     std::string padded = line;
     if (padded.size() < lastLength_) padded.append(lastLength_ - padded.size(), ' ');
@@ -54,6 +56,7 @@ void Progress::Show(const std::string& line) {
     std::fflush(out_);
     lineOpen_ = true;
     lastLength_ = line.size();
+    lastLine_ = line;
 }
 
 }  // namespace vela2cam

@@ -35,6 +35,7 @@ class Progress {
     bool lineOpen_ = false;
     unsigned step_ = 0;
     size_t lastLength_ = 0;
+    std::string lastLine_;
 };
 
 }  // namespace vela2cam
