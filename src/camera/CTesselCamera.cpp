@@ -36,6 +36,8 @@ void CTesselCamera::Close(int32_t) {
             UsbDevice.reset();
         }
     }
+    // A capture that was stopped above has left its own result.
+    LastStatus().Set(-4);
     if (UseNotificationWindow && process.NotificationWindow && process.NotificationWindow->IsAlive())
         process.NotificationWindow->PostClose();
 }

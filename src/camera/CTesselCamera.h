@@ -221,6 +221,9 @@ public:
     int32_t CameraTypeFirstByte = 185;
     int32_t CameraTypeLastByte = 245;
     const char* SensorSuffix = "_5253";
+    // How long a capture waits for the camera to come back to idle before
+    // it triggers. Not a setting: only tests shorten it.
+    uint32_t IdleStateTimeoutMs = 10000;
 
 private:
     bool HasOpenDevice() const;

@@ -31,7 +31,6 @@ constexpr int32_t kInProgress = 22;
 constexpr int32_t kCompletionTestFailed = 21;
 constexpr uint32_t kCompletionPolls = 1000;
 constexpr uint32_t kCompletionPollMs = 60;
-constexpr int64_t kIdleLimitMs = 10000;
 constexpr uint32_t kBulkTimeoutMs = 0xFFFFFFFEu;  // one below "no limit"
 constexpr uint16_t kSoftwareTrigger = 0x0B;
 constexpr uint16_t kHardwareTrigger = 0x08;
@@ -291,7 +290,7 @@ int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
     if (!ReadCameraState(StateBuffer.data(), state)) return -48;
     if (state & (kIdle | kWaitingForTrigger)) return 0;
     while (!(state & kIdle)) {
-        if (ElapsedMs(start, ticksPerMs) > kIdleLimitMs) return -31;
+        if (ElapsedMs(start, ticksPerMs) > static_cast<int64_t>(IdleStateTimeoutMs)) return -31;
         if (!ReadCameraState(StateBuffer.data(), state)) return -48;
     }
     return 0;

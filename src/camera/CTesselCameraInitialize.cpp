@@ -117,8 +117,10 @@ int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string&
     if (!SimulationMode && Initialized && SoftResetOnInitialize) Reset(0);
     Initialized = 0;
     try {
-        bool imageKnown = values.sendFpga == 0 || (EpalQuadrantWidth > 0 && EpalQuadrantHeight > 0);
-        if (!InitializeDevice() || !imageKnown) {
+        // Sending the FPGA block only makes sense with an image size to read.
+        bool ready = InitializeDevice() &&
+                     (values.sendFpga == 0 || (EpalQuadrantWidth > 0 && EpalQuadrantHeight > 0));
+        if (!ready) {
             DebugTrace("Error initializing hardware.");
             return Fail(kInvalidUsbDevice);
         }

@@ -78,7 +78,7 @@ int32_t CTesselCamera::WriteFpga(const uint8_t* data, int32_t length, int32_t al
     }
     // The image is the staging block: what is not replaced is sent as it was.
     EnsureImage(kBlockSize);
-    if (count) std::memcpy(EpalData.data(), data, count);
+    if (count) std::memmove(EpalData.data(), data, count);  // data may be the image itself
     uint8_t sent[kBlockSize];
     std::memcpy(sent, EpalData.data(), kBlockSize);
     uint16_t command = alternative ? kFpgaAlternative : kFpga;

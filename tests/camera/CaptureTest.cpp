@@ -1,0 +1,339 @@
+// Initialization and capture end to end: the library's own settings and mode
+// files (written per test), the simulated camera with its firmware model on
+// an instant clock, and the capture thread.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "CameraTestSupport.h"
+#include "EpalImage.h"
+#include "arrays/CArrayBase.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "sim/FramePattern.h"
+#include "sim/SimulatedCamera.h"
+
+namespace {
+
+constexpr int kWidth = 8;
+constexpr int kHeight = 4;
+constexpr int kQuadrants = 4;
+
+std::string TempDir() {
+    std::string dir = ::testing::TempDir();
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += platform::kPathSeparator;
+    return dir;
+}
+
+using Settings = std::map<std::string, std::map<std::string, std::string>>;
+
+Settings DefaultSettings() {
+    return {
+        {"General Info",
+         {{"Simulated Data", "0"},
+          {"Use Software Trigger", "1"},
+          {"Delay after Control Endpoint Write (mSec)", "0"},
+          {"Delay after Initialization (mSec)", "0"},
+          {"Issue Soft Reset during Initialize?", "0"},
+          {"Camera State bit mask to wait on during capture", "0x21"},
+          {"Send FPGA data during initialize?", "1"},
+          {"Compare FPGA data during initialize?", "1"},
+          {"Send clock voltage data during initialize?", "1"},
+          {"Send offset DAC data during initialize?", "1"},
+          {"Send calibration data during initialize?", "1"}}},
+        {"Usb Settings",
+         {{"Bulk IN endpoint number", "2"},
+          {"Control Endpoint timeout", "1000"},
+          {"Bulk endpoint internal buffer size", "65536"}}},
+        {"Device_04B4", {{"1002", "simulated camera"}}},
+    };
+}
+
+void WriteIni(const std::string& path, const Settings& settings) {
+    std::ofstream file(path, std::ios::trunc);
+    for (const auto& section : settings) {
+        file << "[" << section.first << "]\n";
+        for (const auto& entry : section.second) file << entry.first << "=" << entry.second << "\n";
+    }
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = TempDir();
+        Process().ModulePath = dir + "libVela2UsbCameraDll.so";
+        settings = DefaultSettings();
+        cameratest::EpalGeometry geometry;
+        geometry.quadrantWidth = kWidth;
+        geometry.quadrantHeight = kHeight;
+        geometry.exposure = 20;
+        WriteEpal(geometry);
+        WriteModes();
+        options.clock = std::make_shared<sim::SimClock>(0.0);
+        simulated = sim::SimulatedCamera::Publish(session.driver(), options);
+        camera.IdleStateTimeoutMs = 200;
+    }
+    void TearDown() override {
+        camera.Close(1);
+        camera.IdleStateTimeoutMs = 10000;
+        camera.SimulationMode = 0;
+        camera.SetDesiredCameraState(0x21);
+        Process().ModulePath.clear();
+    }
+
+    void WriteEpal(const cameratest::EpalGeometry& geometry) {
+        std::vector<uint8_t> image = cameratest::MakeEpalImage(geometry);
+        std::ofstream(dir + "mode0.hex", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    void WriteModes() {
+        std::ofstream(dir + "modes.ini", std::ios::trunc)
+            << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
+    }
+    int32_t Initialize(int mode = 0) {
+        WriteIni(dir + "Vela2Usb.ini", settings);
+        return camera.InitializeForMode(mode, (dir + "modes.ini").c_str(), 0);
+    }
+
+    // A picture into fresh buffers; returns StartPicture's result.
+    int32_t StartPicture() {
+        images.assign(4, std::vector<uint16_t>(kWidth * kHeight, 0xDEAD));
+        uint16_t* buffers[4];
+        uint16_t* overscans[4] = {};
+        for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
+        return camera.StartPicture(buffers, kWidth, kHeight, overscans, 0, 0);
+    }
+    // Pixel (r, c) of quadrant q as the column-interleaved readout sends it.
+    static uint16_t Expected(int q, int r, int c) {
+        return sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth + c * kQuadrants + q));
+    }
+    void ExpectPicture() {
+        for (int q = 0; q < 4; ++q)
+            for (int r = 0; r < kHeight; ++r)
+                for (int c = 0; c < kWidth; ++c)
+                    ASSERT_EQ(images[q][r * kWidth + c], Expected(q, r, c)) << q << "," << r << "," << c;
+    }
+
+    CTesselCamera& camera = TheCamera();
+    std::string dir;
+    Settings settings;
+    sim::SimUsbSession session;
+    sim::SimulatedCameraOptions options;
+    sim::SimulatedCamera simulated;
+    std::vector<std::vector<uint16_t>> images;
+};
+
+}  // namespace
+
+TEST_F(CaptureTest, PictureFromTheCameraLandsInTheQuadrantImages) {
+    ASSERT_EQ(Initialize(), 0);
+    EXPECT_EQ(camera.IsInitialized(), 1);
+    EXPECT_EQ(camera.GetNumberOfQuadrants(), 4);
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    ExpectPicture();
+    EXPECT_EQ(camera.IsCaptureComplete(), 23) << "stays complete until the next request";
+    EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
+
+    // And again: the second picture allocates nothing new and is as good.
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    ExpectPicture();
+}
+
+TEST_F(CaptureTest, RawCaptureHandsOverTheWholeTransfer) {
+    ASSERT_EQ(Initialize(), 0);
+    const size_t pixels = kQuadrants * kWidth * kHeight;  // 256 bytes: rounded up to 512
+    std::vector<uint16_t> raw(256, 0xDEAD);
+    EXPECT_EQ(camera.Capture(raw.data()), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    for (size_t i = 0; i < pixels; ++i) ASSERT_EQ(raw[i], sim::FramePixel(static_cast<uint32_t>(i))) << i;
+}
+
+TEST_F(CaptureTest, RequestsBeforeInitializationLeaveTheEventsAlone) {
+    camera.Close(1);
+    CaptureContext& capture = Process().Capture;
+    capture.CaptureCompleteEvent.Set();
+    std::vector<uint16_t> raw(256);
+    EXPECT_EQ(camera.Capture(raw.data()), 8);
+    EXPECT_EQ(StartPicture(), 8);
+    EXPECT_EQ(camera.IsCaptureComplete(), 23);
+    capture.CaptureCompleteEvent.Reset();
+}
+
+TEST_F(CaptureTest, CameraThatNeverGetsIdleFailsTheCapture) {
+    ASSERT_EQ(Initialize(), 0);
+    simulated.firmware->HoldState(0x20);
+    EXPECT_EQ(StartPicture(), -50);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), -31);
+}
+
+TEST_F(CaptureTest, FailedTriggerFailsTheCapture) {
+    ASSERT_EQ(Initialize(), 0);
+    simulated.firmware->FailControlTransfer(2);  // the state read passes, the trigger fails
+    EXPECT_EQ(StartPicture(), -50);
+    camera.WaitForCapture(0);
+    EXPECT_EQ(LastStatus().Get(), -34);
+}
+
+TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
+    ASSERT_EQ(Initialize(), 0);
+    camera.SetDesiredCameraState(0x20);
+    simulated.firmware->HoldState(0x01);
+    int64_t frequency = 1;
+    platform::PerformanceFrequency(frequency);
+    int64_t start = platform::PerformanceCounter();
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    double elapsedMs = double(platform::PerformanceCounter() - start) * 1000 / frequency;
+    EXPECT_EQ(LastStatus().Get(), 7);
+    EXPECT_EQ(camera.Timeout, 70u);  // exposure 20 + the software margin
+    EXPECT_GE(elapsedMs, 70.0);
+}
+
+TEST_F(CaptureTest, AStateOfBitSixNeverEndsTheWait) {
+    ASSERT_EQ(Initialize(), 0);
+    camera.SetDesiredCameraState(0x40);
+    simulated.firmware->HoldState(0x41);  // idle for the idle wait, then bit 6 only matters
+    EXPECT_EQ(StartPicture(), 0);
+    camera.WaitForCapture(0);
+    EXPECT_EQ(LastStatus().Get(), 7);
+}
+
+TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWait) {
+    ASSERT_EQ(Initialize(), 0);
+    camera.SoftwareTrigger = 0;
+    camera.SetTimeout(60000);
+    EXPECT_EQ(StartPicture(), 0);  // armed: the camera waits for its external trigger
+    // The reset's pause after its write keeps its own "success" status back
+    // until the aborted capture has reported.
+    camera.ControlWriteDelay = 300;
+    std::thread resetter([&] { camera.Reset(1); });
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), -45);
+    resetter.join();
+    EXPECT_EQ(LastStatus().Get(), 0);
+    camera.ControlWriteDelay = 0;
+}
+
+TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
+    ASSERT_EQ(Initialize(), 0);
+    camera.SoftwareTrigger = 0;
+    camera.SetTimeout(60000);
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.IsCaptureComplete(), 22);
+    simulated.firmware->FireExternalTrigger();
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    ExpectPicture();
+}
+
+TEST_F(CaptureTest, LostFrameFailsTheBulkRead) {
+    ASSERT_EQ(Initialize(), 0);
+    simulated.firmware->FailNextFrame();
+    EXPECT_EQ(StartPicture(), 0);
+    camera.WaitForCapture(0);
+    EXPECT_EQ(LastStatus().Get(), -35);
+}
+
+TEST_F(CaptureTest, UnpluggingDuringACaptureClosesTheCamera) {
+    settings["General Info"]["Create invisible window to receive USB device notifications?"] = "1";
+    ASSERT_EQ(Initialize(), 0);
+    simulated.firmware->StallFrames(true);
+    EXPECT_EQ(StartPicture(), 0);
+    session.driver().Unplug(simulated.device);
+    EXPECT_EQ(camera.IsInitialized(), 0);
+    EXPECT_EQ(LastStatus().Get(), -4);
+    camera.UseNotificationWindow = 0;
+}
+
+TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
+    std::string rawFile = dir + "frame.raw";
+    {
+        arrays::CArrayBase frame(kHeight, kQuadrants * kWidth, 0);
+        for (int r = 0; r < kHeight; ++r)
+            for (int c = 0; c < kQuadrants * kWidth; ++c)
+                frame.Put(r, c, sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth + c)));
+        frame.SaveImageFile(rawFile);
+    }
+    settings["General Info"]["Simulated Data"] = "1";
+    settings["General Info"]["Raw Image Filename"] = rawFile;
+    settings["General Info"]["Issue Soft Reset during Initialize?"] = "1";
+    simulated.device->ClearRequests();
+    ASSERT_EQ(Initialize(), 0);
+    EXPECT_TRUE(simulated.device->Requests().empty()) << "simulation sends nothing, not even a reset";
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    ExpectPicture();
+
+    camera.RawImageFilename.clear();
+    EXPECT_EQ(StartPicture(), -50);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    std::remove(rawFile.c_str());
+}
+
+TEST_F(CaptureTest, InitializationFailuresAndTheirStatus) {
+    EXPECT_EQ(camera.InitializeForMode(0, (dir + "no-such-modes.ini").c_str(), 0), -21);
+    EXPECT_EQ(LastStatus().Get(), -21);
+
+    WriteIni(dir + "Vela2Usb.ini", settings);
+    EXPECT_EQ(camera.InitializeForMode(7, (dir + "modes.ini").c_str(), 0), -22);
+    EXPECT_EQ(LastStatus().Get(), -22);
+
+    Process().ModulePath = dir + "elsewhere" + platform::kPathSeparator + "libVela2UsbCameraDll.so";
+    EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 0), -21);
+    EXPECT_EQ(LastStatus().Get(), -4) << "a missing settings file leaves the status at -4";
+    Process().ModulePath = dir + "libVela2UsbCameraDll.so";
+
+    // INI mode adds to the devices found before; start from none.
+    Process().VidPidList.clear();
+    settings["Device_04B4"] = {{"9999", "not our camera"}};
+    EXPECT_EQ(Initialize(), -4);
+    EXPECT_EQ(LastStatus().Get(), -33);
+
+    settings = DefaultSettings();
+    Process().VidPidList.clear();
+    settings["Usb Settings"].erase("Bulk IN endpoint number");
+    EXPECT_EQ(Initialize(), -4);
+    EXPECT_EQ(LastStatus().Get(), -33) << "every failed bring-up ends as an invalid device";
+
+    settings = DefaultSettings();
+    settings["Device_04B4"] = {{"7FFFFFFF", "bad"}};
+    EXPECT_EQ(Initialize(), -4);
+    EXPECT_EQ(LastStatus().Get(), -4);
+}
+
+TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
+    settings["General Info"]["Issue Soft Reset during Initialize?"] = "1";
+    ASSERT_EQ(Initialize(), 0);
+    platform::Thread* captureThread = Process().Capture.CaptureThread.get();
+    // Bytes 58-59 of the running camera's block survive the reload of the file.
+    std::vector<uint8_t> block(camera.EpalData.begin(), camera.EpalData.begin() + 64);
+    block[58] = 0x5A;
+    block[59] = 0xA5;
+    ASSERT_EQ(camera.WriteFpga(block.data(), 64, 0), 1);
+    simulated.device->ClearRequests();
+    auto resets = [&] {
+        int count = 0;
+        for (const auto& request : simulated.device->Requests())
+            if (request.code == 0x220020 && request.input.size() > 3 && request.input[1] == 0xAB &&
+                request.input[2] == 0x0C && !(request.input[0] & 0x80))
+                ++count;
+        return count;
+    };
+    ASSERT_EQ(Initialize(), 0);
+    EXPECT_EQ(Process().Capture.CaptureThread.get(), captureThread) << "no new worker threads";
+    EXPECT_EQ(camera.EpalData[58], 0x5A);
+    EXPECT_EQ(camera.EpalData[59], 0xA5);
+    EXPECT_EQ(resets(), 2);
+}
