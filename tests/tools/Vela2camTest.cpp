@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Mosaic.h"
+#include "PngPreview.h"
 #include "Vela2UsbCameraDll.h"
 #include "tools/FitsReader.h"
 #include "tools/ToolTestSupport.h"
@@ -169,7 +170,7 @@ TEST_F(Vela2camTest, MosaicPlacesEachQuadrantInItsCell) {
         TempDir dir;
         std::string before = UtcNow();
         Outcome run = Tool("capture --simulated --mosaic --mode " + std::to_string(mode) + " -o " +
-                           Quote(dir.path()));
+                           Quote(dir.path()) + (vela2cam::PngPreview::Available() ? " --png" : ""));
         std::string after = UtcNow();
         ASSERT_EQ(run.exitCode, 0) << run.err;
         Picture picture = LibraryPicture(mode);
@@ -185,7 +186,11 @@ TEST_F(Vela2camTest, MosaicPlacesEachQuadrantInItsCell) {
                                 (q % layout.columns) * picture.width);
         ExpectImageFile(FileEndingWith(dir, "-f001.fits"), expected, width, height, mode, 0, before,
                         after);
-        EXPECT_EQ(dir.Entries().size(), 1u);  // one file, no overscan unless asked
+        // One file (and its preview), no overscan unless asked.
+        EXPECT_EQ(dir.Entries().size(), vela2cam::PngPreview::Available() ? 2u : 1u);
+        if (vela2cam::PngPreview::Available()) {
+            EXPECT_NE(FileEndingWith(dir, "-f001.png"), "");
+        }
     }
 }
 

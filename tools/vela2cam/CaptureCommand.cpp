@@ -14,6 +14,7 @@
 #include "Interrupt.h"
 #include "ModeFile.h"
 #include "Mosaic.h"
+#include "PngPreview.h"
 #include "Progress.h"
 #include "Vela2UsbCameraDll.h"
 
@@ -161,6 +162,8 @@ class CaptureRun {
 
   private:
     Failure Prepare() {
+        if (options_.png && !PngPreview::Available())
+            return Failure::Plain(kExitUsage, "this build cannot write PNG previews (no libpng)");
         std::string error;
         if (!MakeDirectories(options_.outputDir, error)) return Failure::Plain(kExitFile, error);
         LD_SetEnableSoftwareTrigger(options_.trigger == Trigger::Software);
@@ -347,6 +350,13 @@ class CaptureRun {
         if (!FitsWriter::Write(path, view, HeaderCards(facts_, quadrant, overscan), error))
             return Failure::Plain(kExitFile, error);
         Wrote(path, files);
+        if (options_.png && !overscan) {
+            std::string preview =
+                path.substr(0, path.size() - std::string(".fits").size()) + ".png";
+            if (Exists(preview)) return Failure::Plain(kExitFile, preview + " exists already");
+            if (!PngPreview::Write(preview, view, error)) return Failure::Plain(kExitFile, error);
+            Wrote(preview, files);
+        }
         return {};
     }
 

@@ -16,11 +16,6 @@ constexpr uint32_t kMaxVendorData = 64;
 // The camera stores the exposure in 16 bits of milliseconds.
 constexpr uint32_t kMaxExposureMs = 65535;
 
-bool IsAllSpace(const char* text) {
-    while (*text && std::isspace(static_cast<unsigned char>(*text))) ++text;
-    return *text == '\0';
-}
-
 class Parser {
   public:
     explicit Parser(const std::vector<std::string>& arguments) : args_(arguments) {}
@@ -123,6 +118,7 @@ class Parser {
         if (option == "--mosaic") return Flag(options_.mosaic);
         if (option == "--overscan") return Flag(options_.overscan);
         if (option == "--raw") return Flag(options_.raw);
+        if (option == "--png") return Flag(options_.png);
         if (option == "--watch") return Flag(options_.watch);
         if (option == "--mode") {
             if (!UnsignedValue(option, 0, INT32_MAX, number)) return false;
@@ -231,18 +227,6 @@ bool ParseUnsigned(const std::string& text, uint64_t maximum, uint64_t& value) {
     return true;
 }
 
-bool ParseSigned(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value) {
-    if (text.empty() || IsAllSpace(text.c_str()) ||
-        std::isspace(static_cast<unsigned char>(text[0])))
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum) return false;
-    value = parsed;
-    return true;
-}
-
 bool ParseReal(const std::string& text, double& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
     errno = 0;
@@ -305,6 +289,7 @@ capture:
   --mosaic                     all quadrants in one image instead of one file each
   --overscan                   write the overscan images too
   --raw                        keep each raw frame as a raw image file
+  --png                        an 8-bit PNG preview beside each image
 
 temp:
   --watch                      read again every --interval MS (default 1000)

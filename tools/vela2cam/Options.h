@@ -42,6 +42,7 @@ struct Options {
     bool mosaic = false;
     bool overscan = false;
     bool raw = false;
+    bool png = false;
 
     // temp
     bool watch = false;
@@ -69,7 +70,6 @@ const char* UsageText();
 
 // Strict number parsing shared by the options and the data operand.
 bool ParseUnsigned(const std::string& text, uint64_t maximum, uint64_t& value);
-bool ParseSigned(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value);
 bool ParseReal(const std::string& text, double& value);
 // Hexadecimal bytes, with or without blanks between them: "01 ff", "01ff".
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes);
