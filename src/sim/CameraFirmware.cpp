@@ -75,6 +75,14 @@ CameraFirmware::~CameraFirmware() {
         stopping_ = true;
     }
     timerWake_.notify_all();
+    if (timer_.get_id() == std::this_thread::get_id()) {
+        // The timer's kick let go of the device's last owner, which let go of
+        // us: the timer cannot wait for itself, so it is told to touch
+        // nothing more and left to end on its own.
+        gone_->store(true);
+        timer_.detach();
+        return;
+    }
     timer_.join();
 }
 
@@ -107,10 +115,9 @@ ControlOutcome CameraFirmware::HandleControl(const SetupPacket& setup, uint8_t* 
         }
         changed = state_ != before;
     }
-    if (changed) {
-        timerWake_.notify_all();
-        KickDevice();
-    }
+    // The device looks for the frame after every control transfer by itself;
+    // only the timer, which may end an exposure later, needs to wake.
+    if (changed) timerWake_.notify_all();
     if (moved < 0) return ControlOutcome{true, 0};
     return ControlOutcome{false, static_cast<uint32_t>(moved)};
 }
@@ -414,6 +421,7 @@ void CameraFirmware::KickDevice() {
 }
 
 void CameraFirmware::TimerLoop() {
+    const std::shared_ptr<std::atomic<bool>> gone = gone_;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (state_ != kExposure || faults_.holding) {
@@ -429,6 +437,7 @@ void CameraFirmware::TimerLoop() {
         if (stopping_ || !Advance()) continue;
         lock.unlock();
         KickDevice();
+        if (gone->load()) return;
         lock.lock();
     }
 }

@@ -190,6 +190,8 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
 
     std::atomic<bool> busy_{false};
     std::atomic<uint32_t> violations_{0};
+    // Set when the firmware is destroyed from its own timer thread.
+    std::shared_ptr<std::atomic<bool>> gone_ = std::make_shared<std::atomic<bool>>(false);
     std::thread timer_;
 };
 
