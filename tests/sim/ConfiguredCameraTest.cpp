@@ -34,24 +34,8 @@ class ConfiguredCamera : public ::testing::Test {
         Process().ModulePath = kConfig + "/Vela2UsbCameraDll.so";
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
-        FirstInitialization();
     }
 
-    // The first initialization of the process, whichever test comes first;
-    // its result is examined by its own test below.
-    static int32_t& FirstResult() {
-        static int32_t result = 1;
-        return result;
-    }
-    void FirstInitialization() {
-        if (FirstResult() != 1) return;
-        FirstResult() = Initialize(1);
-        if (FirstResult() != 0) FirstStatus() = LastStatus().Get();
-    }
-    static int32_t& FirstStatus() {
-        static int32_t status = 0;
-        return status;
-    }
     ~ConfiguredCamera() override {
         TheCamera().Close(1);
         Process().ModulePath.clear();
@@ -79,15 +63,6 @@ class ConfiguredCamera : public ::testing::Test {
     sim::SimulatedCameraOptions options;
     sim::SimulatedCamera simulated;
 };
-
-TEST_F(ConfiguredCamera, TheFirstInitializationOfTheProcessSucceeds) {
-    if (FirstResult() != 0 && FirstStatus() == -33)
-        GTEST_SKIP() << "Known fault of the camera's initialization: it asks for the image size "
-                        "that \"Send FPGA data during initialize?\" requires before bring-up has "
-                        "loaded the EPAL file, so the first initialization of a process fails "
-                        "with -33 and only a second one succeeds.";
-    EXPECT_EQ(FirstResult(), 0) << FirstStatus();
-}
 
 TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryAndBlocks) {
     for (int mode = 0; mode < 4; ++mode) {
