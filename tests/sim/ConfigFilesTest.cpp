@@ -1,0 +1,74 @@
+// The bundled settings exist twice, as the INI file and as the registry file
+// for registry mode; they must say the same.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/Profile.h"
+#include "platform/RegFile.h"
+
+namespace {
+
+const std::string kSource = VELA2_SOURCE_CONFIG_DIR;
+const std::string kSettingsKey =
+    "HKEY_LOCAL_MACHINE\\Software\\Quintaris Riravir\\USB\\VELA2_USB\\Camera Settings";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string IniValue(const std::string& section, const std::string& key) {
+    char buffer[256] = {};
+    platform::ProfileReadString(section.c_str(), key.c_str(), "<absent>", buffer, sizeof buffer,
+                                (kSource + "/Vela2Usb.ini").c_str());
+    return buffer;
+}
+
+std::string Text(const std::vector<uint8_t>& data) {
+    std::string text(data.begin(), data.end());
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+}
+
+TEST(ConfigFiles, RegistryFileCarriesTheSettingsOfTheIniFile) {
+    std::vector<platform::RegFileKey> keys;
+    platform::RegFileError error;
+    ASSERT_TRUE(platform::ParseRegFile(ReadFile(kSource + "/Vela2Usb.reg"), keys, error))
+        << error.line << ": " << error.message;
+
+    size_t values = 0;
+    bool device = false;
+    for (const platform::RegFileKey& key : keys) {
+        ASSERT_EQ(key.path.compare(0, kSettingsKey.size(), kSettingsKey), 0) << key.path;
+        std::string section = key.path.substr(kSettingsKey.size());
+        if (section.empty()) continue;
+        section = section.substr(1);
+        for (const platform::RegFileValue& value : key.values) {
+            if (section == "Usb Settings\\Devices\\04B4") {
+                device = value.name == "1002";
+                continue;
+            }
+            EXPECT_EQ(Text(value.data), IniValue(section, value.name))
+                << section << " / " << value.name;
+            ++values;
+        }
+    }
+    EXPECT_TRUE(device) << "the simulated camera's product ID is listed";
+    EXPECT_GE(values, 35u);
+    EXPECT_EQ(IniValue("Device_04B4", "1002"), "Vela2 simulated camera");
+}
+
+TEST(ConfigFiles, EveryModeNamesABlockImageOfFourHundredBytes) {
+    for (int mode = 0; mode < 4; ++mode) {
+        char path[256] = {};
+        platform::ProfileReadString(("Mode" + std::to_string(mode)).c_str(), "Configuration File",
+                                    "", path, sizeof path, (kSource + "/modes.ini").c_str());
+        EXPECT_EQ(ReadFile(kSource + "/" + path).size(), 400u) << path;
+    }
+}
+
+}  // namespace
