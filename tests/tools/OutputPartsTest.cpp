@@ -30,12 +30,15 @@ TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
     root.Set("nan", std::numeric_limits<double>::quiet_NaN());
     root.Set("real", -19.5);
     root.Set("list", JsonValue::Array().Append(1).Append(JsonValue()).Append(true));
-    root.Set("real", 0.25);  // replaces, keeps the place
+    root.Set("real", 0.25);        // replaces, keeps the place
+    root.Set("short", 24.99);      // no trailing digits of the binary form
+    root.Set("exact", 0.1 + 0.2);  // but every digit a round trip needs
     std::string text = root.Serialize();
     EXPECT_TRUE(JsonSyntax::Valid(text)) << text;
     EXPECT_EQ(text,
               "{\"quote\":\"say \\\"hi\\\"\\\\ \\n\\t\\u0001\",\"bytes\":\"caf\\u00e9\","
-              "\"nan\":null,\"real\":0.25,\"list\":[1,null,true]}");
+              "\"nan\":null,\"real\":0.25,\"list\":[1,null,true],\"short\":24.99,"
+              "\"exact\":0.30000000000000004}");
 }
 
 TEST(JsonTest, TheSyntaxCheckRefusesWhatParsersRefuse) {

@@ -240,7 +240,8 @@ TEST_F(Vela2camTest, JsonOutputParsesForEveryCommand) {
          {std::string("info"), std::string("temp"),
           std::string("capture --mosaic -o ") + Quote(dir.path()),
           std::string("blocks download ") + Quote(dir.path() + "/blocks.bin"),
-          std::string("vendor read 0xAB 0x5 0x0 --length 16")}) {
+          std::string("vendor read 0xAB 0x5 0x0 --length 16"),
+          std::string("vendor write 0xAB 0xC 0x0")}) {
         Outcome run = Tool(arguments + " --simulated --json");
         EXPECT_EQ(run.exitCode, 0) << arguments << "\n" << run.err;
         EXPECT_TRUE(JsonSyntax::Valid(run.out)) << arguments << "\n" << run.out;

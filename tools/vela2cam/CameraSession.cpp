@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "Text.h"
 #include "Vela2UsbCameraDll.h"
 
 namespace vela2cam {
@@ -29,13 +30,6 @@ void Read(int32_t (*reading)(double*), std::optional<double>& into, int32_t& fir
     } else if (firstFailure == CAMERA_SUCCESS) {
         firstFailure = status;
     }
-}
-
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
 }
 
 }  // namespace

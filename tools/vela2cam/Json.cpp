@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace vela2cam {
 
@@ -44,8 +45,12 @@ void JsonValue::SerializeTo(std::string& out) const {
                 out += "null";
                 break;
             }
+            // The shortest text that reads back as the same double.
             char text[32];
-            std::snprintf(text, sizeof text, "%.17g", number_);
+            for (int precision = 15; precision <= 17; ++precision) {
+                std::snprintf(text, sizeof text, "%.*g", precision, number_);
+                if (std::strtod(text, nullptr) == number_) break;
+            }
             out += text;
             break;
         }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "AtomicFile.h"
+#include "Text.h"
 
 namespace vela2cam {
 
@@ -13,13 +14,6 @@ namespace {
 
 constexpr size_t kColumnBinningByte = 18;
 constexpr size_t kRowBinningByte = 21;
-
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 // Profile files compare section and key names without case.
 bool SameName(const std::string& a, const std::string& b) {

@@ -270,7 +270,8 @@ commands:
   blocks upload FILE           send the memory blocks in FILE to the camera
   vendor read REQ VALUE INDEX  raw vendor read (--length N bytes, default 64)
   vendor write REQ VALUE INDEX [DATA]
-                               raw vendor write; DATA in hexadecimal ("01 a0 ff")
+                               raw vendor write; DATA in hexadecimal ("01 a0 ff"),
+                               one zero byte when left out
   help                         this text
 
 options for every command:

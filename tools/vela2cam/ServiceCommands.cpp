@@ -71,13 +71,14 @@ int VendorRead(const Options& options, Report& report) {
 }
 
 int VendorWrite(const Options& options, Report& report) {
-    std::vector<uint8_t> data = options.data;
+    // Camera commands carry a data stage of at least one byte, and the
+    // library refuses an empty one: a plain command sends a single zero.
+    std::vector<uint8_t> data = options.data.empty() ? std::vector<uint8_t>{0} : options.data;
+    const int32_t length = static_cast<int32_t>(data.size());
     if (!WriteVendorRequest(options.request.c_str(), options.value.c_str(), options.index.c_str(),
-                            data.empty() ? nullptr : data.data(),
-                            static_cast<int32_t>(data.size())))
+                            data.data(), length))
         return report.Fail(FlagFailure("the vendor write failed"));
-    report.Field("sent", "sent", static_cast<int>(data.size()),
-                 std::to_string(data.size()) + " bytes");
+    report.Field("sent", "sent", length, std::to_string(length) + " bytes");
     return report.Succeed();
 }
 
