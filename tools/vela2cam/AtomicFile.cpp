@@ -114,6 +114,11 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
     }
 }
 
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";

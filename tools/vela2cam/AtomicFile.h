@@ -33,6 +33,8 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // The whole content of path; false with a message when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
+// Whether anything exists at path.
+bool FileExists(const std::string& path);
 // The directory part of a path ("." when there is none).
 std::string DirectoryOf(const std::string& path);
 // Creates the directory and its parents when missing.

@@ -1,7 +1,5 @@
 // vela2cam capture: pictures from the camera into FITS files.
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -11,9 +9,11 @@
 #include "CameraSession.h"
 #include "Commands.h"
 #include "FitsWriter.h"
-#include "Interrupt.h"
+#include "FrameHeader.h"
+#include "InterruptGuard.h"
 #include "ModeFile.h"
 #include "Mosaic.h"
+#include "PictureBuffers.h"
 #include "PngPreview.h"
 #include "Progress.h"
 #include "Vela2UsbCameraDll.h"
@@ -22,7 +22,6 @@ namespace vela2cam {
 
 namespace {
 
-constexpr int kBufferSlots = 4;  // LD_StartPicture always takes four images
 constexpr unsigned kPollMs = 20;
 // Beyond the library's own capture timeout and readout time: only a camera
 // that never reports completion runs into this.
@@ -31,23 +30,9 @@ constexpr uint32_t kWaitMarginMs = 5000;
 using WallClock = std::chrono::system_clock;
 using SteadyClock = std::chrono::steady_clock;
 
-// FITS dates: UTC, ISO 8601, milliseconds.
-std::string IsoUtc(WallClock::time_point when) {
-    auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    char full[48];
-    std::snprintf(full, sizeof full, "%s.%03d", text, static_cast<int>(ms % 1000));
-    return full;
-}
-
 // A file-name stamp from the same clock: 20261206-034512-123.
 std::string FileStamp(WallClock::time_point when) {
-    std::string iso = IsoUtc(when);
+    std::string iso = FrameHeader::IsoUtc(when);
     std::string stamp;
     for (char c : iso) {
         if (c == 'T' || c == '.') {
@@ -59,92 +44,14 @@ std::string FileStamp(WallClock::time_point when) {
     return stamp;
 }
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-
 uint32_t ElapsedMs(SteadyClock::time_point since) {
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - since).count());
 }
 
-// The caller's buffers for one picture: four quadrant images and, when the
-// mode has overscan, four overscan images.
-class PictureBuffers {
+class CaptureCommand {
   public:
-    explicit PictureBuffers(const Geometry& geometry) : geometry_(geometry) {
-        size_t imagePixels = static_cast<size_t>(geometry.width) * geometry.height;
-        size_t overscanPixels =
-            static_cast<size_t>(geometry.overscanWidth) * geometry.overscanHeight;
-        for (int i = 0; i < kBufferSlots; ++i) {
-            images_.emplace_back(imagePixels, 0);
-            if (overscanPixels) overscans_.emplace_back(overscanPixels, 0);
-        }
-    }
-
-    int32_t Start() {
-        return LD_StartPicture(Image(0), Image(1), Image(2), Image(3), geometry_.width,
-                               geometry_.height, Overscan(0), Overscan(1), Overscan(2), Overscan(3),
-                               geometry_.overscanWidth, geometry_.overscanHeight);
-    }
-
-    uint16_t* Image(int i) { return images_[i].data(); }
-    uint16_t* Overscan(int i) { return overscans_.empty() ? nullptr : overscans_[i].data(); }
-    bool hasOverscan() const { return !overscans_.empty(); }
-
-  private:
-    Geometry geometry_;
-    std::vector<std::vector<uint16_t>> images_;
-    std::vector<std::vector<uint16_t>> overscans_;
-};
-
-// What the headers of one frame's files say.
-struct FrameFacts {
-    uint32_t frame = 0;
-    std::string dateObs;
-    uint32_t exposureMs = 0;
-    std::optional<double> ccdTemperature;
-    std::optional<double> setpoint;
-    std::optional<Binning> binning;
-    Trigger trigger = Trigger::Software;
-    int32_t mode = 0;
-    uint32_t testPattern = 0;
-    std::string libraryVersion;
-    std::string firmware;
-};
-
-std::vector<FitsCard> HeaderCards(const FrameFacts& facts, int quadrant, bool overscan) {
-    std::vector<FitsCard> cards;
-    cards.push_back(FitsCard::Text("INSTRUME", "Vela2 USB CCD", "instrument"));
-    cards.push_back(FitsCard::Text("IMAGETYP", overscan ? "OVERSCAN" : "LIGHT", "image type"));
-    cards.push_back(FitsCard::Real("EXPTIME", facts.exposureMs / 1000.0, "[s] exposure time"));
-    cards.push_back(FitsCard::Text("DATE-OBS", facts.dateObs, "UTC start of the exposure"));
-    if (facts.ccdTemperature)
-        cards.push_back(
-            FitsCard::Real("CCD-TEMP", *facts.ccdTemperature, "[C] sensor, before exposure"));
-    if (facts.setpoint)
-        cards.push_back(FitsCard::Real("SET-TEMP", *facts.setpoint, "[C] cooler setpoint"));
-    if (facts.binning) {
-        cards.push_back(FitsCard::Integer("XBINNING", facts.binning->columns, "column binning"));
-        cards.push_back(FitsCard::Integer("YBINNING", facts.binning->rows, "row binning"));
-    }
-    cards.push_back(FitsCard::Integer("QUADRANT", quadrant,
-                                      quadrant ? "sensor quadrant" : "0: mosaic of all quadrants"));
-    cards.push_back(FitsCard::Text(
-        "TRIGGER", facts.trigger == Trigger::Software ? "SOFTWARE" : "HARDWARE", "trigger mode"));
-    cards.push_back(FitsCard::Integer("READMODE", facts.mode, "readout mode number"));
-    cards.push_back(FitsCard::Integer("TESTPAT", facts.testPattern, "sensor test pattern, 0 none"));
-    cards.push_back(FitsCard::Integer("FRAMENUM", facts.frame, "frame of this run"));
-    cards.push_back(FitsCard::Text("LIBVER", facts.libraryVersion, "camera library version"));
-    if (!facts.firmware.empty())
-        cards.push_back(FitsCard::Text("FIRMWARE", facts.firmware, "camera firmware"));
-    return cards;
-}
-
-class CaptureRun {
-  public:
-    CaptureRun(const Options& options, Report& report, CameraSession& session)
+    CaptureCommand(const Options& options, Report& report, CameraSession& session)
         : options_(options),
           report_(report),
           session_(session),
@@ -235,7 +142,7 @@ class CaptureRun {
             if (status == CAMERA_SUCCESS || status == CAMERA_BUSY) status = started;
             return Failure::WithStatus(kExitCapture, "the capture did not start", status);
         }
-        facts_.dateObs = IsoUtc(exposureStart);
+        facts_.dateObs = FrameHeader::IsoUtc(exposureStart);
         Failure failure = WaitForCompletion(frame, armed);
         if (failure.failed()) return failure;
         int32_t status = LD_GetStatus();
@@ -245,7 +152,7 @@ class CaptureRun {
         JsonValue files = JsonValue::Array();
         failure = WriteFrame(frame, buffers, files);
         if (!failure.failed() && options_.raw) {
-            if (!Exists(rawPath))
+            if (!FileExists(rawPath))
                 return Failure::Plain(kExitFile, "the library wrote no raw image file " + rawPath);
             Wrote(rawPath, files);
         }
@@ -270,6 +177,16 @@ class CaptureRun {
                               "interrupted: the capture was stopped and the camera reset");
     }
 
+    // The completion event is shared by every process of the user: another
+    // program's capture can set it while this one still runs. Ours is over
+    // only when the library's status is no longer busy.
+    static int32_t CompletionState() {
+        int32_t state = LD_IsCaptureComplete();
+        if (state == RECONSTRUCTION_COMPLETED && LD_GetStatus() == CAMERA_BUSY)
+            return RECONSTRUCTION_IN_PROGRESS;
+        return state;
+    }
+
     // The exposure is timed here from the moment the camera is armed; the
     // camera-status read would wait behind the capture, so only the
     // completion test is polled.
@@ -281,7 +198,7 @@ class CaptureRun {
         bool exposing = true;
         for (;;) {
             if (InterruptGuard::Requested()) return Interrupted();
-            int32_t state = LD_IsCaptureComplete();
+            int32_t state = CompletionState();
             uint32_t elapsed = ElapsedMs(armed);
             if (exposing && (elapsed >= exposure || state == RECONSTRUCTION_COMPLETED)) {
                 progress_.Finish(
@@ -311,7 +228,7 @@ class CaptureRun {
 
     Failure WriteFrame(uint32_t frame, PictureBuffers& buffers, JsonValue& files) {
         std::vector<const uint16_t*> images, overscans;
-        for (int i = 0; i < geometry_.quadrants && i < kBufferSlots; ++i) {
+        for (int i = 0; i < geometry_.quadrants && i < PictureBuffers::kSlots; ++i) {
             images.push_back(buffers.Image(i));
             overscans.push_back(buffers.Overscan(i));
         }
@@ -346,14 +263,14 @@ class CaptureRun {
                      JsonValue& files) {
         std::string error;
         // Files of earlier runs are never replaced.
-        if (Exists(path)) return Failure::Plain(kExitFile, path + " exists already");
-        if (!FitsWriter::Write(path, view, HeaderCards(facts_, quadrant, overscan), error))
+        if (FileExists(path)) return Failure::Plain(kExitFile, path + " exists already");
+        if (!FitsWriter::Write(path, view, FrameHeader::Cards(facts_, quadrant, overscan), error))
             return Failure::Plain(kExitFile, error);
         Wrote(path, files);
         if (options_.png && !overscan) {
             std::string preview =
                 path.substr(0, path.size() - std::string(".fits").size()) + ".png";
-            if (Exists(preview)) return Failure::Plain(kExitFile, preview + " exists already");
+            if (FileExists(preview)) return Failure::Plain(kExitFile, preview + " exists already");
             if (!PngPreview::Write(preview, view, error)) return Failure::Plain(kExitFile, error);
             Wrote(preview, files);
         }
@@ -382,7 +299,7 @@ int RunCapture(const Options& options, Report& report) {
     CameraSession session;
     Failure failure = session.Open(options);
     if (failure.failed()) return report.Fail(failure);
-    failure = CaptureRun(options, report, session).Run();
+    failure = CaptureCommand(options, report, session).Run();
     if (failure.failed()) return report.Fail(failure);
     report.Note("files are in " + options.outputDir);
     return report.Succeed();

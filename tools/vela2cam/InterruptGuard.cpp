@@ -1,4 +1,4 @@
-#include "Interrupt.h"
+#include "InterruptGuard.h"
 
 #include <signal.h>
 #include <time.h>

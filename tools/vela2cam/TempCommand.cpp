@@ -5,7 +5,7 @@
 
 #include "CameraSession.h"
 #include "Commands.h"
-#include "Interrupt.h"
+#include "InterruptGuard.h"
 #include "Vela2UsbCameraDll.h"
 
 namespace vela2cam {
