@@ -28,6 +28,10 @@ function(vela2_test name)
     if("camera" IN_LIST ARG_LABELS)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK vela2_named_events)
     endif()
+    # Named events of this program's processes stay among themselves, away
+    # from other test programs and other builds running at the same time.
+    string(MD5 _space "${CMAKE_BINARY_DIR}/${name}")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "VELA2_EVENT_NAMESPACE=${_space}")
 endfunction()
 
 # vela2_fuzzer(<name> SOURCES <files...> DEPS <targets...>)

@@ -307,7 +307,9 @@ VELA2_API int32_t VELA2_CALL LD_UpdateTemperature(uint8_t* buffer, int32_t lengt
  * user can open by name: "TESSEL_WAITING_FOR_TRIGGER_EVENT" (the camera is
  * armed) and "TESSEL_CAPTURE_COMPLETE_EVENT" (the capture has ended; it stays
  * set until the next request). On Windows they are system events (OpenEventA
- * works as well); elsewhere these functions are the way to reach them. */
+ * works as well); elsewhere these functions are the way to reach them, and
+ * the environment variable VELA2_EVENT_NAMESPACE, when set, confines them to
+ * the processes that share its value (as a session does on Windows). */
 typedef struct LD_NamedEvent LD_NamedEvent;
 /* NULL when no event of that name exists (no library instance created it). */
 VELA2_API LD_NamedEvent* VELA2_CALL LD_OpenNamedEvent(const char* name);

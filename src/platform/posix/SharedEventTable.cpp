@@ -11,7 +11,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -68,7 +70,14 @@ bool AnyOpenerAlive(Slot& slot) {
 
 Table* Attach() {
     static Table* table = []() -> Table* {
+        // One table per user, as Windows keeps named events per session;
+        // VELA2_EVENT_NAMESPACE separates groups of processes further (test
+        // runs that must not see each other's cameras).
         std::string name = "/vela2-events-v2." + std::to_string(getuid());
+        if (const char* space = std::getenv("VELA2_EVENT_NAMESPACE")) {
+            for (const char* c = space; *c && name.size() < 200; ++c)
+                name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        }
         int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) return nullptr;
         struct stat info {};
