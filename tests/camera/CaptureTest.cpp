@@ -17,6 +17,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
 #include "sim/FramePattern.h"
+#include "settings/CRegistryPropertyReader.h"
 #include "sim/SimulatedCamera.h"
 
 namespace {
@@ -338,3 +339,42 @@ TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
     EXPECT_EQ(camera.EpalData[59], 0xA5);
     EXPECT_EQ(resets(), 2);
 }
+
+#ifndef _WIN32
+// The same camera with its settings in the registry (the POSIX store in a
+// folder of the test's own).
+TEST_F(CaptureTest, RegistrySettingsTakeTheSamePicture) {
+    std::string store = dir + "registry";
+    setenv("VELA2_REGISTRY_DIR", store.c_str(), 1);
+    const std::string location = "Software\\Quintaris Riravir\\USB\\VELA2_USB\\Camera Settings";
+    {
+        CRegistryPropertyReader writer;
+        ASSERT_TRUE(writer.OpenAt(location, platform::kHkeyLocalMachine));
+        for (const auto& section : settings)
+            if (section.first.find("Device_") == std::string::npos)
+                for (const auto& entry : section.second)
+                    writer.WriteString(entry.first, entry.second, section.first);
+        CRegistryPropertyReader devices;
+        ASSERT_TRUE(devices.OpenAt(location + "\\Usb Settings\\Devices", platform::kHkeyLocalMachine));
+        devices.WriteString("1002", "", "04B4");
+    }
+    Process().VidPidList.clear();
+    EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 1), 0);
+    EXPECT_STREQ(Process().HardwareRegistryLocation.c_str(), "Software\\Quintaris Riravir\\USB\\VELA2_USB");
+    ASSERT_EQ(Process().VidPidList.size(), 1u);
+    EXPECT_EQ(Process().VidPidList[0].ProductId, 0x1002u);
+    EXPECT_EQ(StartPicture(), 0);
+    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    ExpectPicture();
+
+    // Reading left the keys it missed behind, empty: "Gain" among them.
+    CRegistryPropertyReader reader;
+    ASSERT_TRUE(reader.OpenAt(location, platform::kHkeyLocalMachine));
+    CAbsPropertyReader::StringMap general;
+    reader.ReadSection("General Info", general);
+    EXPECT_EQ(general.count("Raw Image Filename"), 1u);
+    EXPECT_EQ(camera.TemperatureScale, 0.0) << "an absent Gain reads as 0";
+    unsetenv("VELA2_REGISTRY_DIR");
+}
+#endif

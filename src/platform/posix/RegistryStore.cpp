@@ -262,7 +262,10 @@ uint32_t RegistryStore::Load(StoreRoot root, const std::string& directory) {
     std::unique_ptr<StoreKey> tree;
     std::string problem;
     if (text.empty()) {
+        // A new store looks like a fresh system: every root has its Software
+        // key, below which programs keep their settings.
         tree = std::make_unique<StoreKey>("");
+        tree->AddSubkey("Software");
     } else if (!ParseStore(root, text, tree, problem)) {
         std::fprintf(stderr, "registry store %s is corrupt: %s\n",
                      FilePath(directory, root, ".reg").c_str(), problem.c_str());
