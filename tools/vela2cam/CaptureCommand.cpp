@@ -125,6 +125,8 @@ class CaptureCommand {
     }
 
     Failure TakeFrame(uint32_t frame) {
+        // Ctrl-C while the camera was being set up: no picture is started.
+        if (InterruptGuard::Requested()) return Interrupted();
         facts_.frame = frame;
         // Read before the exposure: the reading waits while a capture runs.
         facts_.ccdTemperature = CameraSession::ReadTemperatures().ccd;
