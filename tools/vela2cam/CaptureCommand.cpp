@@ -73,20 +73,30 @@ class CaptureCommand {
             return Failure::Plain(kExitUsage, "this build cannot write PNG previews (no libpng)");
         std::string error;
         if (!MakeDirectories(options_.outputDir, error)) return Failure::Plain(kExitFile, error);
-        LD_SetEnableSoftwareTrigger(options_.trigger == Trigger::Software);
-        Failure failure = ApplyExposure();
+        Failure failure = SetUpCamera();
         if (failure.failed()) return failure;
-        if (options_.testPattern) {
-            int32_t status = LD_SetTestPatternMode(*options_.testPattern);
-            if (status != CAMERA_SUCCESS)
-                return Failure::WithStatus(kExitCameraCommand, "cannot set the test pattern",
-                                           status);
-        }
-        uint32_t pattern = 0;
-        if (LD_GetTestPatternMode(&pattern) == CAMERA_SUCCESS) facts_.testPattern = pattern;
         geometry_ = CameraSession::ReadGeometry();
         if (geometry_.width <= 0 || geometry_.height <= 0 || geometry_.quadrants <= 0)
             return Failure::Plain(kExitCapture, "the mode gives no image size");
+        GatherFacts();
+        prefix_ = options_.outputDir + "/vela2-" + FileStamp(WallClock::now());
+        return {};
+    }
+
+    Failure SetUpCamera() {
+        LD_SetEnableSoftwareTrigger(options_.trigger == Trigger::Software);
+        Failure failure = ApplyExposure();
+        if (failure.failed() || !options_.testPattern) return failure;
+        int32_t status = LD_SetTestPatternMode(*options_.testPattern);
+        if (status != CAMERA_SUCCESS)
+            return Failure::WithStatus(kExitCameraCommand, "cannot set the test pattern", status);
+        return {};
+    }
+
+    // What every frame's header repeats.
+    void GatherFacts() {
+        uint32_t pattern = 0;
+        if (LD_GetTestPatternMode(&pattern) == CAMERA_SUCCESS) facts_.testPattern = pattern;
         facts_.mode = options_.mode;
         facts_.trigger = options_.trigger;
         facts_.binning = ModeFile::BinningFor(options_.modeFile, options_.mode);
@@ -95,8 +105,6 @@ class CaptureCommand {
         facts_.libraryVersion = CameraSession::VersionField(version, "ProductVersion");
         if (facts_.libraryVersion.empty()) facts_.libraryVersion = VELA2_LIBRARY_VERSION;
         facts_.firmware = CameraSession::VersionField(version, "Firmware");
-        prefix_ = options_.outputDir + "/vela2-" + FileStamp(WallClock::now());
-        return {};
     }
 
     // The timeout margin depends on the trigger chosen, so the timeout is
@@ -203,8 +211,8 @@ class CaptureCommand {
             int32_t state = CompletionState();
             uint32_t elapsed = ElapsedMs(armed);
             if (exposing && (elapsed >= exposure || state == RECONSTRUCTION_COMPLETED)) {
-                progress_.Finish(
-                    Progress::RenderBar(Label(frame) + " exposing", exposure, exposure, 30));
+                progress_.Finish(Progress::RenderBar(Label(frame) + " exposing", exposure, exposure,
+                                                     Progress::kBarWidth));
                 exposing = false;
             }
             if (state == RECONSTRUCTION_COMPLETED) break;

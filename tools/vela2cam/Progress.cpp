@@ -6,10 +6,6 @@
 
 namespace vela2cam {
 
-namespace {
-constexpr int kBarWidth = 30;
-}
-
 bool Progress::IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 std::string Progress::RenderBar(const std::string& label, uint32_t elapsedMs, uint32_t exposureMs,

@@ -11,6 +11,8 @@ namespace vela2cam {
 
 class Progress {
   public:
+    static constexpr int kBarWidth = 30;
+
     Progress(std::FILE* out, bool enabled) : out_(out), enabled_(enabled) {}
 
     // Whether progress is worth drawing on this stream: only on a terminal.
