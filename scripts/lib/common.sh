@@ -6,7 +6,7 @@ JOBS=$(nproc)
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libblitz0-dev libcfitsio-dev fitsverify
+    libblitz0-dev libcfitsio-dev fitsverify libpng-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64
     binutils file
 )
