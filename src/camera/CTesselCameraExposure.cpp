@@ -2,6 +2,7 @@
 // bytes of the EPAL block): the operations edit those bytes and send them.
 
 #include <cstring>
+#include <vector>
 
 #include "camera/CTesselCamera.h"
 #include "camera/ProcessObjects.h"
@@ -18,6 +19,23 @@ constexpr int32_t kReadFailed = -43;
 constexpr int32_t kWriteFailed = -44;
 constexpr int32_t kNoBlock = 2;
 constexpr uint16_t kProductInfoCommand = 0x06;
+
+// The camera's own FPGA block, read into a scratch EPAL area: 0 with the
+// view, or the status of the failure.
+int32_t ReadCameraBlock(CTesselCamera& camera, uint8_t (&scratch)[EpalView::kSize], EpalView& view) {
+    if (!camera.ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) return kReadFailed;
+    view = EpalView::Convert(scratch);
+    if (view) return 0;
+    DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+    return kNoBlock;
+}
+
+// The library's copy of the block; an empty view when none is loaded.
+EpalView ImageView(std::vector<uint8_t>& image, const char* failure) {
+    EpalView view = EpalView::Convert(image.size() >= EpalView::kSize ? image.data() : nullptr);
+    if (!view) DebugTrace("%s", failure);
+    return view;
+}
 }  // namespace
 
 void CTesselCamera::ApplyExposureTimeout() {
@@ -29,12 +47,8 @@ int32_t CTesselCamera::GetExposureTime(uint32_t* exposure, uint32_t* length, uin
     if (!Initialized) return kNotInitialized;
     // The camera is asked, in simulation mode too: the block it holds is the truth.
     uint8_t scratch[EpalView::kSize] = {};
-    if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) return kReadFailed;
-    EpalView view = EpalView::Convert(scratch);
-    if (!view) {
-        DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
-        return kNoBlock;
-    }
+    EpalView view = EpalView::Convert(nullptr);
+    if (int32_t status = ReadCameraBlock(*this, scratch, view)) return status;
     reconstruction::ExposureSetting setting = reconstruction::ReadExposure(view);
     if (exposure) *exposure = setting.exposure;
     if (length) *length = setting.length;
@@ -45,12 +59,8 @@ int32_t CTesselCamera::GetExposureTime(uint32_t* exposure, uint32_t* length, uin
 int32_t CTesselCamera::SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start) {
     if (!Initialized) return kNotInitialized;
     uint8_t scratch[EpalView::kSize] = {};
-    if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) return kReadFailed;
-    EpalView view = EpalView::Convert(scratch);
-    if (!view) {
-        DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
-        return kNoBlock;
-    }
+    EpalView view = EpalView::Convert(nullptr);
+    if (int32_t status = ReadCameraBlock(*this, scratch, view)) return status;
     reconstruction::StoreExposure(view, {exposure, length, start});
     ExposureTime = static_cast<int32_t>(exposure & 0xFFFF);
     ApplyExposureTimeout();
@@ -59,33 +69,24 @@ int32_t CTesselCamera::SetExposureTime(uint32_t exposure, uint32_t length, uint3
 
 int32_t CTesselCamera::SetTestPatternMode(uint32_t mode) {
     if (!Initialized) return kNotInitialized;
-    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
-    if (!view) {
-        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_SetTestPatternMode().");
-        return kNoBlock;
-    }
+    EpalView view = ImageView(EpalData, "Failed EpalData.Convert() in CTesselCamera::LD_SetTestPatternMode().");
+    if (!view) return kNoBlock;
     view.SetTestPatternMode(static_cast<uint8_t>(mode & 0xFF));
     return WriteFpga(EpalData.data(), EpalView::kFpgaBlockSize, 0) ? 0 : kWriteFailed;
 }
 
 int32_t CTesselCamera::GetTestPatternMode(uint32_t* mode) {
     if (!Initialized) return kNotInitialized;
-    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
-    if (!view) {
-        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_GetTestPatternMode().");
-        return kNoBlock;
-    }
+    EpalView view = ImageView(EpalData, "Failed EpalData.Convert() in CTesselCamera::LD_GetTestPatternMode().");
+    if (!view) return kNoBlock;
     if (mode) *mode = view.TestPatternMode();
     return 0;
 }
 
 int32_t CTesselCamera::GetCameraType(uint32_t* type) {
     if (!Initialized) return kNotInitialized;
-    EpalView view = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
-    if (!view) {
-        DebugTrace("Failed EpalData.Convert() in CTesselCamera::LD_GetCameraType().=");
-        return kNoBlock;
-    }
+    EpalView view = ImageView(EpalData, "Failed EpalData.Convert() in CTesselCamera::LD_GetCameraType().=");
+    if (!view) return kNoBlock;
     uint8_t productInfo[kBlockSize];
     if (!ControlRead(kProductInfoCommand, productInfo, kBlockSize)) return kNoBlock;
     int32_t count = CameraTypeLastByte - CameraTypeFirstByte + 1;
