@@ -33,12 +33,6 @@ constexpr int32_t kFileError = 18;
 constexpr uint8_t kBulkAttributes = 2;
 constexpr int32_t kRequiredEndpoints = 4;
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -48,7 +42,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // The mode file beside the library, named after it. Where paths ignore case
 // the library's name is taken in lower case, as it always has been there.
 std::string DefaultModeFile(const std::string& modulePath) {
-    if (platform::kCaseInsensitivePaths) return ReplaceAll(Lower(modulePath), ".dll", ".ini");
+    if (platform::kCaseInsensitivePaths) return ReplaceAll(LowerCase(modulePath), ".dll", ".ini");
     size_t slash = modulePath.rfind(platform::kPathSeparator);
     size_t dot = modulePath.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))

@@ -151,9 +151,7 @@ namespace {
 // the request code also "0X"), its hexadecimal value instead.
 bool RequestNumber(const char* text, bool anyCasePrefix, int32_t& number) {
     std::string searched = text ? text : "";
-    if (anyCasePrefix)
-        std::transform(searched.begin(), searched.end(), searched.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (anyCasePrefix) searched = LowerCase(searched);
     number = DecimalValue(text);
     if (searched.find("0x") == std::string::npos) return true;
     if (HexToDecimal(text, number)) return true;

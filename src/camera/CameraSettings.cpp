@@ -28,12 +28,6 @@ constexpr char kTemperature[] = "Temperature Settings";
 constexpr const char* kBinningKeys[] = {"1x1", "2x2", "4x4", "8x8"};
 constexpr int32_t kBinningFactors[] = {1, 2, 4, 8};
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool Fail(int32_t status) {
     LastStatus().Set(status);
     return false;
@@ -71,7 +65,7 @@ void ReadBinningTable(CAbsPropertyReader& reader, const char* section,
 
 // A device ID as the settings write it: hexadecimal, with or without "0x".
 bool DeviceId(const std::string& text, uint32_t& id) {
-    std::string hex = Lower(text);
+    std::string hex = LowerCase(text);
     if (hex.find("0x") == std::string::npos) hex = "0x" + hex;
     int32_t value = 0;
     if (!HexToDecimal(hex.c_str(), value)) return false;
@@ -121,7 +115,7 @@ bool OpenRegistryReader(CTesselCamera& camera, std::string path, std::string& no
 
 std::string NormalizeRegistryPath(const std::string& path, const char* defaultPath) {
     std::string normalized = path.empty() ? defaultPath : path;
-    if (Lower(normalized).find("\\camera settings") == std::string::npos) {
+    if (LowerCase(normalized).find("\\camera settings") == std::string::npos) {
         if (normalized.empty() || normalized.back() != '\\') normalized += '\\';
         normalized += "Camera Settings";
     }
@@ -130,7 +124,7 @@ std::string NormalizeRegistryPath(const std::string& path, const char* defaultPa
 
 uint8_t StateMaskFromText(const std::string& text) {
     int32_t mask = DecimalValue(text.c_str());
-    if (Lower(text).find("0x") != std::string::npos) HexToDecimal(text.c_str(), mask);
+    if (LowerCase(text).find("0x") != std::string::npos) HexToDecimal(text.c_str(), mask);
     return mask >= 1 && mask <= 128 ? static_cast<uint8_t>(mask) : kDefaultStateMask;
 }
 

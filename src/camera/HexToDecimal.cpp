@@ -1,5 +1,7 @@
 #include "camera/HexToDecimal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -19,3 +21,9 @@ bool HexToDecimal(const char* text, int32_t& value) {
 }
 
 int32_t DecimalValue(const char* text) { return text ? Saturate(std::strtoll(text, nullptr, 10)) : 0; }
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
