@@ -340,12 +340,18 @@ int32_t CTesselCamera::FinishCapture(const uint16_t* frame, int32_t pictureBytes
     if (frame == nullptr) return 2;
     CaptureContext& capture = Process().Capture;
     if (!capture.PictureMode) return 0;
-    for (uint16_t* image : capture.PictureRequest.Images)
-        if (pictureBytes < 0 || image == nullptr ||
-            !platform::IsWritable(image, static_cast<size_t>(pictureBytes)))
-            return 3;
-    if (EpalData.size() < reconstruction::EpalData::kSize ||
-        !platform::IsReadable(EpalData.data(), reconstruction::EpalData::kSize)) {
+    // All four images in one look at the address space: each look is costly
+    // and this runs for every picture.
+    if (pictureBytes < 0) return 3;
+    platform::AccessRange images[4];
+    for (int q = 0; q < 4; ++q) {
+        uint16_t* image = capture.PictureRequest.Images[q];
+        if (image == nullptr) return 3;
+        images[q] = {image, static_cast<size_t>(pictureBytes), true};
+    }
+    if (!platform::AllAccessible(images, 4)) return 3;
+    // The block image is the camera's own memory: only its size can be wrong.
+    if (EpalData.size() < reconstruction::EpalData::kSize) {
         DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
         return 2;
     }

@@ -192,13 +192,10 @@ int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame) {
     input.picture.height = request.ImageHeight;
     input.picture.overscanWidth = request.OverscanWidth;
     input.picture.overscanHeight = &process.Capture.PictureRequest.OverscanHeight;
-    input.epalConverted =
-        static_cast<bool>(EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr));
+    EpalView epal = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    input.epalConverted = static_cast<bool>(epal);
     // The fixed pre-scan follows the current binning (or the block's own count).
-    if (input.epalConverted) {
-        EpalView epal = EpalView::Convert(EpalData.data());
-        FixedPrescanColumns = PrescanCountsFor(*this, epal).fixedColumns;
-    }
+    if (epal) FixedPrescanColumns = PrescanCountsFor(*this, epal).fixedColumns;
     input.geometry.numberOfQuadrants = NumberOfQuadrants;
     input.geometry.rawQuadrantWidth = RawQuadrantWidth;
     input.geometry.rawQuadrantHeight = RawQuadrantHeight;
