@@ -61,8 +61,8 @@ bool FitsKernel(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers&
     return BuffersApart(plan, raw, p);
 }
 
-// The overscan strips are narrow; a plain loop keeps up with them. Copies
-// the overscan row that comes from raw row rawRow, if there is one.
+// Copies the overscan row that comes from raw row rawRow, if there is one,
+// a pixel at a time.
 void CopyOverscanRow(const uint16_t* raw, const CopyPlan& plan, const PictureBuffers& p, int32_t k,
                      int32_t rawRow) {
     const AxisCopy& rows = plan.copies[k].overscanRows;
@@ -74,6 +74,73 @@ void CopyOverscanRow(const uint16_t* raw, const CopyPlan& plan, const PictureBuf
                     static_cast<int64_t>(rows.dstFirst + step * rows.dstStride) * p.overscanWidth +
                     cols.dstFirst;
     for (int32_t j = 0; j < cols.count; ++j) dst[j * cols.dstStride] = src[j * cols.srcStride];
+}
+
+// The overscan columns of the quadrants usually lie interleaved just like
+// their image columns, so the kernel copies them too: then every quadrant's
+// overscan starts within one group of n raw columns at groupStart, and all
+// take the same raw rows. Pixels beyond the common whole groups are left to
+// CopyOverscanRow.
+struct OverscanGroups {
+    bool usable = false;
+    int32_t groupStart = 0;  // raw column of the group holding every first column
+    int32_t common = 0;      // overscan columns every quadrant has, in whole groups
+};
+
+OverscanGroups FindOverscanGroups(const CopyPlan& plan) {
+    OverscanGroups groups;
+    const int32_t n = plan.copyCount;
+    if (!plan.overscanOn) return groups;
+    const AxisCopy& rows0 = plan.copies[0].overscanRows;
+    int32_t lowest = plan.copies[0].overscanColumns.srcFirst;
+    for (int32_t k = 0; k < n; ++k) {
+        const QuadrantCopy& c = plan.copies[k];
+        if (c.overscanColumns.srcStride != n || !IsUnitStep(c.overscanColumns.dstStride) ||
+            c.overscanRows.srcStride != 1 || !IsUnitStep(c.overscanRows.dstStride) ||
+            c.overscanRows.srcFirst != rows0.srcFirst || c.overscanRows.count != rows0.count)
+            return groups;
+        lowest = std::min(lowest, c.overscanColumns.srcFirst);
+    }
+    groups.common = (plan.rawColumns - lowest) / n;
+    for (int32_t k = 0; k < n; ++k) {
+        const AxisCopy& cols = plan.copies[k].overscanColumns;
+        if (cols.srcFirst - lowest >= n) return groups;
+        groups.common = std::min(groups.common, cols.count);
+    }
+    groups.groupStart = lowest;
+    groups.usable = true;
+    return groups;
+}
+
+// The overscan of raw row rawRow for every quadrant that has one.
+void CopyOverscanRows(const uint16_t* raw, const CopyPlan& plan, const PictureBuffers& p,
+                      const OverscanGroups& groups, KernelLevel level, int32_t rawRow) {
+    const int32_t n = plan.copyCount;
+    if (groups.usable) {
+        const AxisCopy& rows = plan.copies[0].overscanRows;
+        const int32_t step = rawRow - rows.srcFirst;
+        if (step < 0 || step >= rows.count) return;  // alike for every quadrant
+        LaneTarget targets[4];
+        for (int32_t k = 0; k < n; ++k) {
+            const QuadrantCopy& c = plan.copies[k];
+            uint16_t* outRow =
+                p.overscans[k] +
+                static_cast<int64_t>(c.overscanRows.dstFirst + step * c.overscanRows.dstStride) *
+                    p.overscanWidth;
+            targets[k] = {outRow + c.overscanColumns.dstFirst, c.overscanColumns.dstStride,
+                          c.overscanColumns.srcFirst - groups.groupStart};
+        }
+        const uint16_t* group =
+            raw + static_cast<int64_t>(rawRow) * plan.rawColumns + groups.groupStart;
+        DeinterleaveRow(level, group, n, targets, groups.common, false, false);
+        for (int32_t k = 0; k < n; ++k) {
+            const AxisCopy& cols = plan.copies[k].overscanColumns;
+            for (int32_t j = groups.common; j < cols.count; ++j)
+                targets[k].first[j * cols.dstStride] = group[targets[k].lane + j * n];
+        }
+        return;
+    }
+    for (int32_t k = 0; k < n; ++k) CopyOverscanRow(raw, plan, p, k, rawRow);
 }
 
 // Overscan rows beyond the image rows (an image lower than its overscan).
@@ -89,14 +156,23 @@ void CopyRemainingOverscan(const uint16_t* raw, const CopyPlan& plan, const Pict
     }
 }
 
-// The direction to read each raw row in. Streamed stores do not care where
-// they go, so the reads keep one direction through the whole frame. Cached
-// stores want to climb, so mirrored outputs take the row from its end.
-bool ReadRowsBackwards(const CopyPlan& plan, bool stream, bool upwards) {
-    if (stream) return upwards;
-    for (int32_t k = 0; k < plan.copyCount; ++k)
-        if (plan.copies[k].columns.dstStride > 0) return false;
-    return true;
+// Cached stores want to climb through memory, where the processor's
+// prefetching follows them: a frame mirrored top to bottom is walked from its
+// last raw row, and rows whose outputs are all mirrored are read from their
+// end. Streamed stores do not care where they go, so then the frame is read
+// straight through from its start.
+struct WalkOrder {
+    bool upwards = false;
+    bool rowsBackwards = false;
+};
+
+WalkOrder CachedWalk(const CopyPlan& plan) {
+    WalkOrder walk{true, true};
+    for (int32_t k = 0; k < plan.copyCount; ++k) {
+        walk.upwards = walk.upwards && plan.copies[k].rows.dstStride < 0;
+        walk.rowsBackwards = walk.rowsBackwards && plan.copies[k].columns.dstStride < 0;
+    }
+    return walk;
 }
 
 }  // namespace
@@ -111,14 +187,11 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
     const bool stream = int64_t{rows.count} * common * n * 2 >= kStreamingBytes;
     const KernelLevel level = BestKernelLevel();
 
-    // A frame mirrored top to bottom is walked from its last raw row, so the
-    // writes climb through every image.
-    bool upwards = true;
-    for (int32_t k = 0; k < n; ++k) upwards = upwards && plan.copies[k].rows.dstStride < 0;
-    const bool backwards = ReadRowsBackwards(plan, stream, upwards);
+    const WalkOrder walk = stream ? WalkOrder{} : CachedWalk(plan);
+    const OverscanGroups overscanGroups = FindOverscanGroups(plan);
     LaneTarget targets[4];
     for (int32_t step = 0; step < rows.count; ++step) {
-        const int32_t i = upwards ? rows.count - 1 - step : step;
+        const int32_t i = walk.upwards ? rows.count - 1 - step : step;
         const int32_t rawRowIndex = rows.srcFirst + i;
         const uint16_t* rawRow = raw + static_cast<int64_t>(rawRowIndex) * plan.rawColumns;
         for (int32_t k = 0; k < n; ++k) {
@@ -128,15 +201,15 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
                 static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p.width;
             targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
         }
-        DeinterleaveRow(level, rawRow, n, targets, common, stream, backwards);
+        DeinterleaveRow(level, rawRow, n, targets, common, stream, walk.rowsBackwards);
         for (int32_t k = 0; k < n; ++k) {
             // A quadrant with more columns than the common part finishes alone.
             const AxisCopy& cols = plan.copies[k].columns;
             for (int32_t j = common; j < cols.count; ++j)
                 targets[k].first[j * cols.dstStride] = rawRow[cols.srcFirst + j * n];
-            // The overscan while its raw row is still in the cache.
-            if (plan.overscanOn) CopyOverscanRow(raw, plan, p, k, rawRowIndex);
         }
+        // The overscan while its raw row is still in the cache.
+        if (plan.overscanOn) CopyOverscanRows(raw, plan, p, overscanGroups, level, rawRowIndex);
     }
     if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
     return true;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/Memory.h"
 
@@ -9,6 +10,8 @@
 #else
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include "posix/MemoryMaps.h"
 #endif
 
 using namespace platform;
@@ -98,3 +101,28 @@ TEST(MemoryTest, NullAndEmptyRanges) {
     EXPECT_TRUE(IsWritable(&local, sizeof local));
     EXPECT_FALSE(IsReadable(reinterpret_cast<void*>(~uintptr_t(0) - 2), 16));
 }
+
+#ifndef _WIN32
+// Kernels without the binary mapping query leave the text of the mapping
+// list; both readings must agree on every kind of page.
+TEST(MemoryTest, TextMappingListDecidesAsTheQueryDoes) {
+    ThreePages pages;
+    Protect(pages.middle(), pages.page, Protection::ReadOnly);
+    char* freed = static_cast<char*>(PageAllocate(pages.page));
+    PageFree(freed, pages.page);
+    const auto answers = [&] {
+        return std::vector<bool>{IsReadable(pages.base, 3 * pages.page),
+                                 IsWritable(pages.base, 3 * pages.page),
+                                 IsWritable(pages.middle() + pages.page, pages.page),
+                                 IsReadable(pages.base + pages.page - 8, 16),
+                                 IsWritable(pages.base + pages.page - 8, 16),
+                                 IsReadable(freed, 1)};
+    };
+    const std::vector<bool> queried = answers();
+    EXPECT_EQ(queried, (std::vector<bool>{true, false, true, true, false, false}));
+    platform::posix::SetMappingQueryAllowed(false);
+    const std::vector<bool> text = answers();
+    platform::posix::SetMappingQueryAllowed(true);
+    EXPECT_EQ(text, queried);
+}
+#endif

@@ -14,15 +14,24 @@ std::vector<KernelLevel> AvailableLevels() {
     return levels;
 }
 
-// Every length around the vector widths, every start alignment of the
-// outputs, forwards and mirrored, streamed or not: each output position gets
-// its lane's pixel and nothing around the outputs is written.
+std::vector<int> Counts() {
+    std::vector<int> counts;
+    for (int count = 0; count <= 70; ++count) counts.push_back(count);
+    // Around the runs the streamed stores gather.
+    for (int count : {511, 512, 513, 1043, 1551}) counts.push_back(count);
+    return counts;
+}
+
+// Every length around the vector widths and staging runs, every start
+// alignment of the outputs (alike, and different per output), forwards and
+// mirrored, streamed or not: each output position gets its lane's pixel and
+// nothing around the outputs is written.
 TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
     constexpr int kGuard = 40;
     for (KernelLevel level : AvailableLevels())
         for (int n : {2, 4})
-            for (int count = 0; count <= 70; ++count)
-                for (int offset = 0; offset < 16; offset += 3)
+            for (int count : Counts())
+                for (int offset = 0; offset < 19; offset += 3)
                     for (int pattern = 0; pattern < 3;
                          ++pattern)  // mixed, all forwards, all mirrored
                         for (bool stream : {false, true}) {
@@ -32,12 +41,14 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                             std::vector<uint16_t> out[4];
                             LaneTarget targets[4];
                             for (int t = 0; t < n; ++t) {
-                                out[t].assign(count + 2 * kGuard + 16, 0);
+                                out[t].assign(count + 2 * kGuard + 24, 0);
                                 const int direction = pattern == 1       ? 1
                                                       : pattern == 2     ? -1
                                                       : (t + offset) % 2 ? -1
                                                                          : 1;
-                                uint16_t* base = out[t].data() + kGuard + offset;
+                                // Offsets from 16 on give each output its own alignment.
+                                const int shift = offset < 16 ? offset : offset + t;
+                                uint16_t* base = out[t].data() + kGuard + shift;
                                 targets[t] = {direction > 0 ? base : base + count - 1, direction,
                                               (t * 3 + offset) % n};
                             }
@@ -45,7 +56,8 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                                             pattern == 2);
                             for (int t = 0; t < n; ++t)
                                 for (size_t p = 0; p < out[t].size(); ++p) {
-                                    const int position = static_cast<int>(p) - kGuard - offset;
+                                    const int shift = offset < 16 ? offset : offset + t;
+                                    const int position = static_cast<int>(p) - kGuard - shift;
                                     uint16_t want = 0;
                                     if (position >= 0 && position < count) {
                                         const int j = targets[t].direction > 0

@@ -209,7 +209,9 @@ TEST(ReconstructFrame, RandomLayoutsMatchTheReference) {
         s.geometry.numberOfQuadrants = n;
         s.geometry.rawQuadrantWidth = pick(1, 70);
         s.geometry.rawQuadrantHeight = pick(1, 12);
-        s.geometry.overscanColumns = pick(0, 6);
+        // Now and then an overscan wide enough for the vector kernel.
+        const bool wideOverscan = pick(0, 3) == 0;
+        s.geometry.overscanColumns = wideOverscan ? pick(16, 40) : pick(0, 6);
         s.geometry.fixedPrescanColumns = pick(0, 4);
         std::vector<int> quadrants = {0, 1, 2, 3};
         std::shuffle(quadrants.begin(), quadrants.end(), rng);
@@ -245,7 +247,7 @@ TEST(ReconstructFrame, RandomLayoutsMatchTheReference) {
         }
         s.width = pick(1, 80);
         s.height = pick(1, 14);
-        s.overscanWidth = pick(0, 8);
+        s.overscanWidth = wideOverscan ? pick(14, 44) : pick(0, 8);
         s.overscanHeight = pick(0, 14);
         s.Allocate();
 

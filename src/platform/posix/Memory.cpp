@@ -2,14 +2,17 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/SystemError.h"
 #include "posix/ErrnoMapping.h"
+#include "posix/MemoryMaps.h"
 
 namespace platform {
 namespace {
@@ -76,14 +79,8 @@ bool Prepare(Range& range, const void* address, size_t size, Access access) {
     return address != nullptr && size <= UINTPTR_MAX - begin;
 }
 
-// One pass over the address space decides every range.
-bool AllInMaps(Range* ranges, size_t count) {
-    size_t open_ranges = 0;
-    for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
-    if (open_ranges == 0) return true;
-
-    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+// One pass over the text of /proc/self/maps decides every range.
+bool AllInMapsText(int fd, Range* ranges, size_t count, size_t open_ranges) {
     char buffer[16384];
     size_t held = 0;
     while (open_ranges != 0) {
@@ -105,10 +102,94 @@ bool AllInMaps(Range* ranges, size_t count) {
         if (held == sizeof buffer) held = 0;  // an absurdly long line: drop it
         memmove(buffer, line, held);
     }
-    close(fd);
     for (size_t i = 0; i < count; ++i)
         if (!ranges[i].ok) return false;
     return true;
+}
+
+// The binary query of one mapping that kernels since 6.11 answer on a
+// /proc/<pid>/maps descriptor. Declared here because older system headers
+// lack it; the layout is fixed by the kernel's interface.
+struct MappingQuery {
+    uint64_t size;
+    uint64_t queryFlags;
+    uint64_t queryAddress;
+    uint64_t start;
+    uint64_t end;
+    uint64_t flags;
+    uint64_t pageSize;
+    uint64_t offset;
+    uint64_t inode;
+    uint32_t deviceMajor;
+    uint32_t deviceMinor;
+    uint32_t nameSize;
+    uint32_t buildIdSize;
+    uint64_t nameAddress;
+    uint64_t buildIdAddress;
+};
+static_assert(sizeof(MappingQuery) == 104, "the kernel's query layout");
+constexpr unsigned long kMappingQueryRequest = 0xC0686611;  // _IOWR('f', 17, 104 bytes)
+constexpr uint64_t kMappingReadable = 0x01;
+constexpr uint64_t kMappingWritable = 0x02;
+
+enum class QueryOutcome { Decided, Unsupported };
+
+// Asks the kernel for the mapping under each range's cursor until the range
+// is covered or a gap or a protection stops it: a few microseconds where
+// generating the whole text takes tens.
+QueryOutcome AllInMapsQuery(int fd, Range* ranges, size_t count, bool& all_ok) {
+    all_ok = true;
+    for (size_t i = 0; i < count; ++i) {
+        Range& range = ranges[i];
+        while (!range.done) {
+            MappingQuery query{};
+            query.size = sizeof query;
+            query.queryAddress = range.cursor;
+            if (ioctl(fd, kMappingQueryRequest, &query) != 0) {
+                if (errno == EINTR) continue;
+                if (errno != ENOENT) return QueryOutcome::Unsupported;
+                range.done = true;  // nothing mapped at the cursor
+                break;
+            }
+            const uint64_t wanted =
+                range.access == Access::Read ? kMappingReadable : kMappingWritable;
+            if ((query.flags & wanted) == 0 || query.end <= range.cursor) {
+                range.done = true;
+                break;
+            }
+            range.cursor = static_cast<uintptr_t>(query.end);
+            if (query.end >= range.end) range.done = range.ok = true;
+        }
+        all_ok = all_ok && range.ok;
+    }
+    return QueryOutcome::Decided;
+}
+
+// Whether this kernel answers the binary query; learned on first use.
+std::atomic<bool> g_queryUnsupported{false};
+std::atomic<bool> g_queryAllowed{true};
+
+// Decides every range with one look at the address space.
+bool AllInMaps(Range* ranges, size_t count) {
+    size_t open_ranges = 0;
+    for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
+    if (open_ranges == 0) return true;
+
+    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool all_ok = false;
+    const bool query = g_queryAllowed.load(std::memory_order_relaxed) &&
+                       !g_queryUnsupported.load(std::memory_order_relaxed);
+    if (!query || AllInMapsQuery(fd, ranges, count, all_ok) == QueryOutcome::Unsupported) {
+        if (query) g_queryUnsupported.store(true, std::memory_order_relaxed);
+        // A query may have decided some ranges and advanced the cursors of
+        // others; the text pass goes on from there.
+        open_ranges = 0;
+        for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
+        all_ok = AllInMapsText(fd, ranges, count, open_ranges);
+    }
+    close(fd);
+    return all_ok;
 }
 
 bool Accessible(const void* address, size_t size, Access access) {
@@ -118,6 +199,12 @@ bool Accessible(const void* address, size_t size, Access access) {
 }
 
 }  // namespace
+
+namespace posix {
+void SetMappingQueryAllowed(bool allowed) {
+    g_queryAllowed.store(allowed, std::memory_order_relaxed);
+}
+}  // namespace posix
 
 bool IsReadable(const void* address, size_t size) {
     return Accessible(address, size, Access::Read);
