@@ -24,6 +24,10 @@ void ScalarRange(const uint16_t* row, int32_t n, const LaneTarget* targets, int3
 
 #ifdef VELA2_X86
 
+// Whether the outputs of a loop all go one way, so that Finish knows at
+// compile time what each part needs.
+enum class Directions { Mixed, Forwards, Mirrored };
+
 // The operations of Avx2Ops (see there) for 8 pixels at a time.
 struct Sse2Ops {
     using Vector = __m128i;
@@ -63,7 +67,10 @@ struct Sse2Ops {
     static Shape MakeShape(bool mirrored) {
         return mirrored;
     }
+    template <Directions kDirections>
     __attribute__((target("sse2"))) static inline __m128i Finish(__m128i lane, Shape mirrored) {
+        if constexpr (kDirections == Directions::Forwards) return lane;
+        if constexpr (kDirections == Directions::Mirrored) return Reverse(lane);
         return mirrored ? Reverse(lane) : lane;
     }
     __attribute__((target("sse2"))) static inline __m128i Reverse(__m128i v) {
@@ -91,7 +98,8 @@ struct Sse2Ops {
 //                        pixels in parts[l], in an order only Finish knows
 //   Shape, MakeShape<N>(m)  how Finish orders a part of an N-lane split,
 //                        mirrored when m
-//   Finish(part, shape)  puts a part in pixel order
+//   Finish<D>(part, shape)  puts a part in pixel order; D, when not Mixed,
+//                        promises the shape's direction
 //   Reverse(v)           a finished block mirrored
 //   StoreUnaligned       a cached store anywhere
 //   LoadUnaligned        a load from anywhere
@@ -157,9 +165,16 @@ struct Avx2Ops {
                                    : _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
         return shape;
     }
+    template <Directions kDirections>
     __attribute__((target("avx2"))) static inline __m256i Finish(__m256i part, const Shape& shape) {
-        const __m256i swapped =
-            _mm256_or_si256(_mm256_sll_epi32(part, shape.swap), _mm256_srl_epi32(part, shape.swap));
+        if constexpr (kDirections == Directions::Forwards)
+            return _mm256_permutevar8x32_epi32(part, shape.order);
+        __m256i swapped;
+        if constexpr (kDirections == Directions::Mirrored)
+            swapped = _mm256_or_si256(_mm256_slli_epi32(part, 16), _mm256_srli_epi32(part, 16));
+        else
+            swapped = _mm256_or_si256(_mm256_sll_epi32(part, shape.swap),
+                                      _mm256_srl_epi32(part, shape.swap));
         return _mm256_permutevar8x32_epi32(swapped, shape.order);
     }
     __attribute__((target("avx2"))) static inline void StoreUnaligned(uint16_t* p, __m256i v) {
