@@ -225,17 +225,16 @@ KernelLevel BestKernelLevel() {
 }
 
 void DeinterleaveRow(KernelLevel level, const uint16_t* row, int32_t n, const LaneTarget* targets,
-                     int32_t count, bool stream, bool backwards) {
+                     int32_t count, bool stream) {
 #ifdef VELA2_X86
     if (level == KernelLevel::Avx2)
-        return n == 4 ? avx2::Row<4>(row, targets, count, stream, backwards)
-                      : avx2::Row<2>(row, targets, count, stream, backwards);
+        return n == 4 ? avx2::Row<4>(row, targets, count, stream)
+                      : avx2::Row<2>(row, targets, count, stream);
     if (level == KernelLevel::Sse2)
-        return n == 4 ? sse2::Row<4>(row, targets, count, stream, backwards)
-                      : sse2::Row<2>(row, targets, count, stream, backwards);
+        return n == 4 ? sse2::Row<4>(row, targets, count, stream)
+                      : sse2::Row<2>(row, targets, count, stream);
 #endif
     (void)stream;
-    (void)backwards;
     ScalarRange(row, n, targets, 0, count);
 }
 

@@ -19,14 +19,12 @@ enum class KernelLevel { Scalar, Sse2, Avx2 };
 // The best level this processor and build can run.
 KernelLevel BestKernelLevel();
 
-// Reads row[0 .. count * n - 1]; n is 2 or 4; writes count pixels for each of
-// the n targets. stream asks for non-temporal stores, for outputs too large
-// to stay in the cache; each target streams from its first aligned address,
-// and a target at an odd address makes the row use cached stores. backwards
-// reads the row from its end when the stores are cached, for outputs that
-// are all mirrored: their stores then climb, which the processor's
-// prefetching follows.
+// Reads row[0 .. count * n - 1], always forwards; n is 2 or 4; writes count
+// pixels for each of the n targets. stream asks for non-temporal stores, for
+// outputs too large to stay in the cache; each target streams from its first
+// aligned address, and a target at an odd address makes the row use cached
+// stores.
 void DeinterleaveRow(KernelLevel level, const uint16_t* row, int32_t n, const LaneTarget* targets,
-                     int32_t count, bool stream, bool backwards);
+                     int32_t count, bool stream);
 
 }  // namespace reconstruction

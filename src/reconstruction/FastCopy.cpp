@@ -132,7 +132,7 @@ void CopyOverscanRows(const uint16_t* raw, const CopyPlan& plan, const PictureBu
         }
         const uint16_t* group =
             raw + static_cast<int64_t>(rawRow) * plan.rawColumns + groups.groupStart;
-        DeinterleaveRow(level, group, n, targets, groups.common, false, false);
+        DeinterleaveRow(level, group, n, targets, groups.common, false);
         for (int32_t k = 0; k < n; ++k) {
             const AxisCopy& cols = plan.copies[k].overscanColumns;
             for (int32_t j = groups.common; j < cols.count; ++j)
@@ -156,23 +156,16 @@ void CopyRemainingOverscan(const uint16_t* raw, const CopyPlan& plan, const Pict
     }
 }
 
-// Cached stores want to climb through memory, where the processor's
-// prefetching follows them: a frame mirrored top to bottom is walked from its
-// last raw row, and rows whose outputs are all mirrored are read from their
-// end. Streamed stores do not care where they go, so then the frame is read
-// straight through from its start.
-struct WalkOrder {
-    bool upwards = false;
-    bool rowsBackwards = false;
-};
-
-WalkOrder CachedWalk(const CopyPlan& plan) {
-    WalkOrder walk{true, true};
-    for (int32_t k = 0; k < plan.copyCount; ++k) {
-        walk.upwards = walk.upwards && plan.copies[k].rows.dstStride < 0;
-        walk.rowsBackwards = walk.rowsBackwards && plan.copies[k].columns.dstStride < 0;
-    }
-    return walk;
+// Whether to walk the frame from its last raw row. Rows are always read
+// forwards: memory delivers a row read backwards at half the speed. Streamed
+// frames are read straight through from the first row, since walking them
+// the other way costs as much again. Cached stores instead want each
+// output's stores one stream through memory: a mirrored output's stores fall
+// through each row, so its rows are walked in the order that continues them.
+// Outputs that disagree follow the first.
+bool WalkUpwards(const CopyPlan& plan, bool stream) {
+    const QuadrantCopy& first = plan.copies[0];
+    return !stream && (first.rows.dstStride < 0) != (first.columns.dstStride < 0);
 }
 
 }  // namespace
@@ -187,11 +180,11 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
     const bool stream = int64_t{rows.count} * common * n * 2 >= kStreamingBytes;
     const KernelLevel level = BestKernelLevel();
 
-    const WalkOrder walk = stream ? WalkOrder{} : CachedWalk(plan);
+    const bool upwards = WalkUpwards(plan, stream);
     const OverscanGroups overscanGroups = FindOverscanGroups(plan);
     LaneTarget targets[4];
     for (int32_t step = 0; step < rows.count; ++step) {
-        const int32_t i = walk.upwards ? rows.count - 1 - step : step;
+        const int32_t i = upwards ? rows.count - 1 - step : step;
         const int32_t rawRowIndex = rows.srcFirst + i;
         const uint16_t* rawRow = raw + static_cast<int64_t>(rawRowIndex) * plan.rawColumns;
         for (int32_t k = 0; k < n; ++k) {
@@ -201,7 +194,7 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
                 static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p.width;
             targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
         }
-        DeinterleaveRow(level, rawRow, n, targets, common, stream, walk.rowsBackwards);
+        DeinterleaveRow(level, rawRow, n, targets, common, stream);
         for (int32_t k = 0; k < n; ++k) {
             // A quadrant with more columns than the common part finishes alone.
             const AxisCopy& cols = plan.copies[k].columns;

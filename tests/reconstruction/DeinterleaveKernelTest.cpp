@@ -52,8 +52,7 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                                 targets[t] = {direction > 0 ? base : base + count - 1, direction,
                                               (t * 3 + offset) % n};
                             }
-                            DeinterleaveRow(level, row.data(), n, targets, count, stream,
-                                            pattern == 2);
+                            DeinterleaveRow(level, row.data(), n, targets, count, stream);
                             for (int t = 0; t < n; ++t)
                                 for (size_t p = 0; p < out[t].size(); ++p) {
                                     const int shift = offset < 16 ? offset : offset + t;
