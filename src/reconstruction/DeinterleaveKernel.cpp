@@ -119,8 +119,8 @@ struct Avx2Ops {
         return _mm256_packus_epi32(_mm256_srli_epi32(x, 16), _mm256_srli_epi32(y, 16));
     }
     // Halving the pixels by even and odd position once splits two lanes,
-    // twice four. The packs take half the shuffle work of byte shuffles and
-    // unpacks, which bounds the speed on data in the cache. Leaves the last
+    // twice four: 8 packs where byte shuffles and unpacks take 12, and
+    // shuffles bound the speed on data already in the cache. Leaves the last
     // permute to Finish, where mirroring is only another order.
     template <int32_t N>
     __attribute__((target("avx2"))) static inline void Split(const uint16_t* p, __m256i* parts) {
@@ -145,8 +145,8 @@ struct Avx2Ops {
         return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, words), 0x4E);
     }
     // How Finish orders a part: each dword's two pixels swapped or not, then
-    // the dwords permuted. Mirroring a lane is only other values here, so it
-    // costs nothing in the loops and needs no branch.
+    // the dwords permuted. Mirroring a lane is only other values here: no
+    // extra shuffle, and no branch in the loops.
     struct Shape {
         __m128i swap;   // shift count: 16 swaps the pixels of each dword, 0 keeps them
         __m256i order;  // the dword permutation
