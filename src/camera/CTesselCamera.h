@@ -95,9 +95,10 @@ public:
     int32_t Download(uint8_t* buffer, int32_t length);
 
     // --- EPAL parameters and frame geometry ---
-    // Loads the geometry and the reconstruction plan from the block image.
-    // FALSE, with LastStatus set where the failure has a code, when the
-    // block is unreadable, enables no quadrant, or has impossible sizes.
+    // Loads the geometry and the reconstruction plan from the block image of
+    // length bytes; bytes the plan needs past its end read as zero. FALSE,
+    // with LastStatus set where the failure has a code, when the block is
+    // unreadable, enables no quadrant, or has impossible sizes.
     int32_t ConfigureFromHexfile(uint8_t* image, int32_t length);
     int32_t ComputeFrameGeometry();
     // Writes the computed sizes back into the block (and the camera). Status.

@@ -21,7 +21,8 @@ using EpalView = reconstruction::EpalData;
 using ReconstructionView = reconstruction::Reconstruction;
 
 namespace {
-constexpr char kConvertFailed[] = "Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.";
+constexpr char kConvertFailed[] =
+    "Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.";
 constexpr int32_t kReconstructionValue = -41;
 
 // The settings tables are read as a map lookup that adds a missing entry.
@@ -41,7 +42,7 @@ reconstruction::PrescanCounts PrescanCountsFor(CTesselCamera& camera, const Epal
 }
 }  // namespace
 
-int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
+int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) {
     NumberOfQuadrants = 0;
     QuadrantWidth = 0;
     QuadrantHeight = 0;
@@ -62,9 +63,19 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
     ExposureTime = epal.ExposureTime();
     ApplyExposureTimeout();
 
-    ReconstructionView block = ReconstructionView::Convert(image + ReconstructionView::kOffsetInEpalBlock);
+    // The block starts at byte 256 of the image, whose 400 bytes hold only its
+    // first 144 of the 272 its view spans; the view goes over a zero-filled
+    // copy, so that nothing past the image is read or has to be mapped.
+    uint8_t blockBytes[ReconstructionView::kSize] = {};
+    const int64_t blockBytesInImage =
+        std::clamp<int64_t>(int64_t{length} - int64_t{ReconstructionView::kOffsetInEpalBlock}, 0,
+                            ReconstructionView::kSize);
+    std::memcpy(blockBytes, image + ReconstructionView::kOffsetInEpalBlock,
+                static_cast<size_t>(blockBytesInImage));
+    ReconstructionView block = ReconstructionView::Convert(blockBytes);
     if (!block) {
-        DebugTrace("Failed Reconstruction.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
+        DebugTrace(
+            "Failed Reconstruction.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
         LastStatus().Set(kReconstructionValue);
         return 0;
     }
@@ -75,7 +86,9 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
     // (the geometry would divide by the count); refuse it here, as a failed
     // plan, rather than fail every picture later.
     if (!plan.Configure(Reconstruction.data()) || !plan.IsReconstructible()) {
-        DebugTrace("Failed CReconstructionController::Configure in CTesselCamera::Initialize(). Returning FALSE.");
+        DebugTrace(
+            "Failed CReconstructionController::Configure in CTesselCamera::Initialize(). Returning "
+            "FALSE.");
         LastStatus().Set(kReconstructionValue);
         return 0;
     }
@@ -84,8 +97,10 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
     if (!ComputeFrameGeometry()) return 0;
     WriteFrameGeometry();
     if (EpalQuadrantWidth < 1 || EpalQuadrantHeight < 1) {
-        DebugTrace("Invalid EPAL image dimensions in CTesselCamera::Initialize(). Returning FALSE.");
-        DebugTrace("\t\tActivePixelsPerLine=%d  LinesPerFrame=%d", EpalQuadrantWidth, EpalQuadrantHeight);
+        DebugTrace(
+            "Invalid EPAL image dimensions in CTesselCamera::Initialize(). Returning FALSE.");
+        DebugTrace("\t\tActivePixelsPerLine=%d  LinesPerFrame=%d", EpalQuadrantWidth,
+                   EpalQuadrantHeight);
         LastStatus().Set(-3);
         return 0;
     }
@@ -93,7 +108,8 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t) {
 }
 
 int32_t CTesselCamera::ComputeFrameGeometry() {
-    EpalView epal = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    EpalView epal =
+        EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
     if (!epal) {
         DebugTrace(kConvertFailed);
         return 0;
@@ -192,7 +208,8 @@ int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame) {
     input.picture.height = request.ImageHeight;
     input.picture.overscanWidth = request.OverscanWidth;
     input.picture.overscanHeight = &process.Capture.PictureRequest.OverscanHeight;
-    EpalView epal = EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+    EpalView epal =
+        EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
     input.epalConverted = static_cast<bool>(epal);
     // The fixed pre-scan follows the current binning (or the block's own count).
     if (epal) FixedPrescanColumns = PrescanCountsFor(*this, epal).fixedColumns;

@@ -4,6 +4,12 @@
 #include "EpalImage.h"
 #include "platform/DebugTrace.h"
 
+#ifndef _WIN32
+#include <cstring>
+
+#include "reconstruction/GuardedBuffer.h"
+#endif
+
 using cameratest::EpalGeometry;
 using cameratest::MakeEpalImage;
 using cameratest::MapPropertyReader;
@@ -11,7 +17,7 @@ using cameratest::SimulatedCamera;
 
 namespace {
 class EpalTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto settings = std::make_unique<MapPropertyReader>();
         settings->sections["General Info"]["Compare FPGA data during initialize?"] = "0";
@@ -21,7 +27,8 @@ protected:
     // Loads an image the way bring-up does.
     int32_t Load(const EpalGeometry& geometry) {
         camera.EpalData = MakeEpalImage(geometry);
-        sim.firmware->SetBlock(0x01, std::vector<uint8_t>(camera.EpalData.begin(), camera.EpalData.begin() + 64));
+        sim.firmware->SetBlock(
+            0x01, std::vector<uint8_t>(camera.EpalData.begin(), camera.EpalData.begin() + 64));
         return camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
     }
 
@@ -83,6 +90,24 @@ TEST_F(EpalTest, BlocksThatCannotBeReconstructedAreRefused) {
     EXPECT_EQ(camera.ConfigureFromHexfile(camera.EpalData.data(), 400), 0);
     EXPECT_EQ(LastStatus().Get(), -41);
 }
+
+#ifndef _WIN32
+// The block's view reaches past the 400 bytes of the image; an image that
+// ends where the address space does must load all the same.
+TEST_F(EpalTest, AnImageEndingAtAnUnmappedPageLoads) {
+    EpalGeometry geometry;
+    geometry.quadrantWidth = 100;
+    const std::vector<uint8_t> image = MakeEpalImage(geometry);
+    reconstruction::testing::GuardedBuffer pages(image.size() / 2);
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(pages.Data());
+    std::memcpy(bytes, image.data(), image.size());
+    camera.EpalData = image;
+    sim.firmware->SetBlock(0x01, std::vector<uint8_t>(image.begin(), image.begin() + 64));
+    ASSERT_EQ(camera.ConfigureFromHexfile(bytes, static_cast<int32_t>(image.size())), 1);
+    EXPECT_EQ(camera.NumberOfQuadrants, 4);
+    EXPECT_EQ(camera.QuadrantWidth, 100);
+}
+#endif
 
 TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
     EpalGeometry empty;
