@@ -61,6 +61,14 @@ bool FitsKernel(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers&
     return BuffersApart(plan, raw, p);
 }
 
+// Positions [from, to) of one kernel target, a pixel at a time: a quadrant
+// with more columns than the part all quadrants share finishes alone.
+void FinishLane(const uint16_t* group, int32_t n, const LaneTarget& target, int32_t from,
+                int32_t to) {
+    for (int32_t j = from; j < to; ++j)
+        target.first[j * target.direction] = group[target.lane + j * n];
+}
+
 // Copies the overscan row that comes from raw row rawRow, if there is one,
 // a pixel at a time.
 void CopyOverscanRow(const uint16_t* raw, const CopyPlan& plan, const PictureBuffers& p, int32_t k,
@@ -133,11 +141,8 @@ void CopyOverscanRows(const uint16_t* raw, const CopyPlan& plan, const PictureBu
         const uint16_t* group =
             raw + static_cast<int64_t>(rawRow) * plan.rawColumns + groups.groupStart;
         DeinterleaveRow(level, group, n, targets, groups.common, false);
-        for (int32_t k = 0; k < n; ++k) {
-            const AxisCopy& cols = plan.copies[k].overscanColumns;
-            for (int32_t j = groups.common; j < cols.count; ++j)
-                targets[k].first[j * cols.dstStride] = group[targets[k].lane + j * n];
-        }
+        for (int32_t k = 0; k < n; ++k)
+            FinishLane(group, n, targets[k], groups.common, plan.copies[k].overscanColumns.count);
         return;
     }
     for (int32_t k = 0; k < n; ++k) CopyOverscanRow(raw, plan, p, k, rawRow);
@@ -209,12 +214,8 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
         if (upwards && step + 1 < rows.count)
             PrefetchRow(rawRow - plan.rawColumns, int64_t{common} * n);
         DeinterleaveRow(level, rawRow, n, targets, common, stream);
-        for (int32_t k = 0; k < n; ++k) {
-            // A quadrant with more columns than the common part finishes alone.
-            const AxisCopy& cols = plan.copies[k].columns;
-            for (int32_t j = common; j < cols.count; ++j)
-                targets[k].first[j * cols.dstStride] = rawRow[cols.srcFirst + j * n];
-        }
+        for (int32_t k = 0; k < n; ++k)
+            FinishLane(rawRow, n, targets[k], common, plan.copies[k].columns.count);
         // The overscan while its raw row is still in the cache.
         if (plan.overscanOn) CopyOverscanRows(raw, plan, p, overscanGroups, level, rawRowIndex);
     }

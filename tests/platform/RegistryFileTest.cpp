@@ -9,10 +9,7 @@
 
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
-
-#ifndef _WIN32
-#include <stdlib.h>
-#endif
+#include "support/PrivateRegistryStore.h"
 
 using namespace platform;
 
@@ -149,12 +146,6 @@ TEST(RegFileParseTest, FormattedValuesReadBackToTheSameBytes) {
 class RegistryImportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifndef _WIN32
-        char pattern[] = "/tmp/vela2-import-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("VELA2_REGISTRY_DIR", pattern, 1);
-#endif
         DeleteRegistryTree(kHkeyCurrentUser, kBase);
         file_ = (std::filesystem::temp_directory_path() /
                  ("vela2-import-" +
@@ -165,10 +156,6 @@ class RegistryImportTest : public ::testing::Test {
     void TearDown() override {
         DeleteRegistryTree(kHkeyCurrentUser, kBase);
         std::filesystem::remove(file_);
-#ifndef _WIN32
-        std::filesystem::remove_all(dir_);
-        unsetenv("VELA2_REGISTRY_DIR");
-#endif
     }
     bool Import(const std::string& content, std::string& firstKey) {
         std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
@@ -196,7 +183,7 @@ class RegistryImportTest : public ::testing::Test {
 
     static constexpr const char* kBase = "Software\\Vela2ImportTest";
     static constexpr const char* kKeys = "Software\\Vela2ImportTest\\Keys";
-    std::string dir_;
+    PrivateRegistryStore store_;
     std::string file_;
 };
 

@@ -14,6 +14,7 @@
 
 #include "platform/Registry.h"
 #include "platform/posix/AtomicFile.h"
+#include "support/PrivateRegistryStore.h"
 
 using namespace platform;
 
@@ -29,20 +30,12 @@ std::string ReadText(const std::string& path) {
 class RegistryStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vela2-store-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("VELA2_REGISTRY_DIR", pattern, 1);
         ASSERT_EQ(CreateRegistryKey(kHkeyCurrentUser, "Software\\Store", "", 0, kKeyAllAccess,
                                     &key_, nullptr),
                   0u);
     }
-    void TearDown() override {
-        CloseRegistryKey(key_);
-        std::filesystem::remove_all(dir_);
-        unsetenv("VELA2_REGISTRY_DIR");
-    }
-    std::string StoreFile() const { return dir_ + "/HKEY_CURRENT_USER.reg"; }
+    void TearDown() override { CloseRegistryKey(key_); }
+    std::string StoreFile() const { return store_.Directory() + "/HKEY_CURRENT_USER.reg"; }
 
     uint32_t SetDword(const std::string& name, uint32_t value) {
         return SetRegistryValue(key_, name.c_str(), kRegDword,
@@ -54,7 +47,7 @@ class RegistryStoreTest : public ::testing::Test {
                                   &size);
     }
 
-    std::string dir_;
+    PrivateRegistryStore store_;
     RegKey key_ = 0;
 };
 

@@ -10,6 +10,7 @@
 
 #include "platform/Registry.h"
 #include "platform/SystemError.h"
+#include "support/RegistrySandbox.h"
 
 #ifndef _WIN32
 #include <stdlib.h>
@@ -22,31 +23,11 @@ namespace {
 
 std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> bytes) { return bytes; }
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public RegistrySandbox {
   protected:
     void SetUp() override {
-#ifndef _WIN32
-        char pattern[] = "/tmp/vela2-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("VELA2_REGISTRY_DIR", pattern, 1);
-#endif
-        base_ = std::string("Software\\Vela2RegistryTest\\") +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        DeleteRegistryTree(kHkeyCurrentUser, base_.c_str());
-        uint32_t disposition = 0;
-        ASSERT_EQ(CreateRegistryKey(kHkeyCurrentUser, base_.c_str(), "", 0, kKeyAllAccess, &key_,
-                                    &disposition),
-                  0u);
-        EXPECT_EQ(disposition, kRegCreatedNewKey);
-    }
-    void TearDown() override {
-        CloseRegistryKey(key_);
-        DeleteRegistryTree(kHkeyCurrentUser, base_.c_str());
-#ifndef _WIN32
-        std::filesystem::remove_all(dir_);
-        unsetenv("VELA2_REGISTRY_DIR");
-#endif
+        RegistrySandbox::SetUp();
+        EXPECT_EQ(disposition_, kRegCreatedNewKey);
     }
 
     void Set(const char* name, uint32_t type, const std::vector<uint8_t>& data) {
@@ -60,10 +41,6 @@ class RegistryTest : public ::testing::Test {
         data.resize(size);
         return data;
     }
-
-    std::string dir_;
-    std::string base_;
-    RegKey key_ = 0;
 };
 
 TEST_F(RegistryTest, EveryValueTypeKeepsItsBytesExactly) {

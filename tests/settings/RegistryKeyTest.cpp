@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "RegistrySandbox.h"
+#include "support/RegistrySandbox.h"
 #include "platform/MessageSink.h"
 #include "platform/SystemError.h"
 #include "settings/CCountedRegKey.h"

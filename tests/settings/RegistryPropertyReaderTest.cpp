@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "RegistrySandbox.h"
+#include "support/RegistrySandbox.h"
 #include "platform/DebugTrace.h"
 #include "platform/MessageSink.h"
 #include "platform/SystemError.h"

@@ -1,41 +1,28 @@
 #pragma once
-// A registry key of its own for each test, below HKEY_CURRENT_USER, removed
-// afterwards; natively the whole store lives in a fresh directory.
+// A registry key of its own for each test, below HKEY_CURRENT_USER, open in
+// key_ and removed afterwards; natively the whole store lives in a fresh
+// directory.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "platform/Registry.h"
-
-#ifndef _WIN32
-#include <stdlib.h>
-#endif
+#include "support/PrivateRegistryStore.h"
 
 class RegistrySandbox : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifndef _WIN32
-        char pattern[] = "/tmp/vela2-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("VELA2_REGISTRY_DIR", pattern, 1);
-#endif
-        base_ = std::string("Software\\Vela2SettingsTest\\") +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        base_ =
+            std::string("Software\\Vela2Test\\") + test->test_suite_name() + "\\" + test->name();
         platform::DeleteRegistryTree(platform::kHkeyCurrentUser, base_.c_str());
-        platform::RegKey key = 0;
         ASSERT_EQ(platform::CreateRegistryKey(platform::kHkeyCurrentUser, base_.c_str(), "", 0,
-                                              platform::kKeyAllAccess, &key, nullptr),
+                                              platform::kKeyAllAccess, &key_, &disposition_),
                   0u);
-        platform::CloseRegistryKey(key);
     }
     void TearDown() override {
+        platform::CloseRegistryKey(key_);
         platform::DeleteRegistryTree(platform::kHkeyCurrentUser, base_.c_str());
-#ifndef _WIN32
-        std::filesystem::remove_all(dir_);
-        unsetenv("VELA2_REGISTRY_DIR");
-#endif
     }
 
     // Whether base\path exists.
@@ -48,6 +35,8 @@ class RegistrySandbox : public ::testing::Test {
         return true;
     }
 
-    std::string dir_;
+    PrivateRegistryStore store_;
     std::string base_;
+    platform::RegKey key_ = 0;
+    uint32_t disposition_ = 0;
 };
