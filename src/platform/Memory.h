@@ -18,8 +18,9 @@ struct AccessRange {
     bool write;  // false: readable is enough
 };
 // True when every range passes IsReadable or IsWritable. Decides them all in
-// one look at the address space, where each look is costly (POSIX reads the
-// process's mapping list). Allocates nothing; never touches the memory.
+// one look at the address space, where each look is costly (POSIX asks the
+// process's mapping list, through a descriptor it keeps open from the first
+// check on). Allocates nothing; never touches the memory; thread-safe.
 bool AllAccessible(const AccessRange* ranges, size_t count);
 
 // Zero-filled read-write pages of at least size bytes straight from the

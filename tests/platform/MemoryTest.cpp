@@ -8,8 +8,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "posix/MemoryMaps.h"
 #endif
@@ -124,5 +128,48 @@ TEST(MemoryTest, TextMappingListDecidesAsTheQueryDoes) {
     const std::vector<bool> text = answers();
     platform::posix::SetMappingQueryAllowed(true);
     EXPECT_EQ(text, queried);
+}
+
+// The answers come from a descriptor on the mapping list that stays open
+// between checks; it must describe the process that asks.
+TEST(MemoryTest, ForkedChildIsAnsweredForItsOwnAddressSpace) {
+    const size_t page = PageSize();
+    char* shared = static_cast<char*>(PageAllocate(page));
+    ASSERT_TRUE(IsWritable(shared, page));
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        char* own = static_cast<char*>(PageAllocate(page));
+        PageFree(shared, page);
+        const bool right = !IsReadable(shared, 1) && IsWritable(own, page);
+        _exit(right ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(IsWritable(shared, page));
+    PageFree(shared, page);
+}
+
+// Programs that close every descriptor they did not open themselves close
+// ours too; the checks must go on answering rightly.
+TEST(MemoryTest, DescriptorClosedBehindOurBackIsReplaced) {
+    ThreePages pages;
+    ASSERT_TRUE(IsWritable(pages.base, 3 * pages.page));
+    const std::string maps = "/proc/" + std::to_string(getpid()) + "/maps";
+    DIR* fds = opendir("/proc/self/fd");
+    ASSERT_NE(fds, nullptr);
+    int closed = 0;
+    while (dirent* entry = readdir(fds)) {
+        char target[256] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && maps == target)
+            closed += close(std::stoi(entry->d_name)) == 0 ? 1 : 0;
+    }
+    closedir(fds);
+    EXPECT_GE(closed, 1);
+    Protect(pages.middle(), pages.page, Protection::ReadOnly);
+    EXPECT_FALSE(IsWritable(pages.base, 3 * pages.page));
+    EXPECT_TRUE(IsReadable(pages.base, 3 * pages.page));
 }
 #endif

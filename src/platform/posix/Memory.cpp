@@ -132,64 +132,178 @@ constexpr unsigned long kMappingQueryRequest = 0xC0686611;  // _IOWR('f', 17, 10
 constexpr uint64_t kMappingReadable = 0x01;
 constexpr uint64_t kMappingWritable = 0x02;
 
-enum class QueryOutcome { Decided, Unsupported };
+// One mapping the kernel described: [start, end) with its protection.
+struct Mapping {
+    uint64_t start;
+    uint64_t end;
+    uint64_t flags;
+};
+
+// The mappings described so far in one check. Buffers handed to one call
+// often lie in one mapping (the kernel merges neighbouring anonymous
+// mappings), so most ranges are decided without asking again.
+struct Described {
+    static constexpr size_t kCapacity = 8;
+    Mapping seen[kCapacity];
+    size_t count = 0;
+    size_t oldest = 0;
+
+    const Mapping* Find(uint64_t address) const {
+        for (size_t i = 0; i < count; ++i)
+            if (seen[i].start <= address && address < seen[i].end) return &seen[i];
+        return nullptr;
+    }
+    void Add(const Mapping& mapping) {
+        if (count < kCapacity) {
+            seen[count++] = mapping;
+            return;
+        }
+        seen[oldest] = mapping;
+        oldest = (oldest + 1) % kCapacity;
+    }
+};
+
+enum class QueryOutcome { Found, Nothing, Unsupported };
+
+QueryOutcome QueryMapping(int fd, uint64_t address, Mapping& mapping) {
+    for (;;) {
+        MappingQuery query{};
+        query.size = sizeof query;
+        query.queryAddress = address;
+        if (ioctl(fd, kMappingQueryRequest, &query) == 0) {
+            mapping = {query.start, query.end, query.flags};
+            return QueryOutcome::Found;
+        }
+        if (errno == EINTR) continue;
+        return errno == ENOENT ? QueryOutcome::Nothing : QueryOutcome::Unsupported;
+    }
+}
 
 // Asks the kernel for the mapping under each range's cursor until the range
 // is covered or a gap or a protection stops it: a few microseconds where
-// generating the whole text takes tens.
-QueryOutcome AllInMapsQuery(int fd, Range* ranges, size_t count, bool& all_ok) {
+// generating the whole text takes tens. False, with errno set, when the
+// query fails; the ranges decided so far stay decided.
+bool AllInMapsQuery(int fd, Range* ranges, size_t count, bool& all_ok) {
     all_ok = true;
+    Described described;
     for (size_t i = 0; i < count; ++i) {
         Range& range = ranges[i];
         while (!range.done) {
-            MappingQuery query{};
-            query.size = sizeof query;
-            query.queryAddress = range.cursor;
-            if (ioctl(fd, kMappingQueryRequest, &query) != 0) {
-                if (errno == EINTR) continue;
-                if (errno != ENOENT) return QueryOutcome::Unsupported;
-                range.done = true;  // nothing mapped at the cursor
-                break;
+            Mapping mapping;
+            if (const Mapping* known = described.Find(range.cursor)) {
+                mapping = *known;
+            } else {
+                const QueryOutcome outcome = QueryMapping(fd, range.cursor, mapping);
+                if (outcome == QueryOutcome::Unsupported) return false;
+                if (outcome == QueryOutcome::Nothing) {
+                    range.done = true;  // nothing mapped at the cursor
+                    break;
+                }
+                described.Add(mapping);
             }
             const uint64_t wanted =
                 range.access == Access::Read ? kMappingReadable : kMappingWritable;
-            if ((query.flags & wanted) == 0 || query.end <= range.cursor) {
+            if ((mapping.flags & wanted) == 0 || mapping.start > range.cursor ||
+                mapping.end <= range.cursor) {
                 range.done = true;
                 break;
             }
-            range.cursor = static_cast<uintptr_t>(query.end);
-            if (query.end >= range.end) range.done = range.ok = true;
+            range.cursor = static_cast<uintptr_t>(mapping.end);
+            if (mapping.end >= range.end) range.done = range.ok = true;
         }
         all_ok = all_ok && range.ok;
     }
-    return QueryOutcome::Decided;
+    return true;
 }
 
 // Whether this kernel answers the binary query; learned on first use.
 std::atomic<bool> g_queryUnsupported{false};
 std::atomic<bool> g_queryAllowed{true};
 
-// Decides every range with one look at the address space.
-bool AllInMaps(Range* ranges, size_t count) {
+// The mapping list descriptor the queries go to, kept open for the life of
+// the process: opening it costs more than the queries of a whole frame's
+// buffers. It names the process that opened it, so a child made by fork
+// opens its own. Held as one word (descriptor, owner) so that no lock can
+// be left held across a fork. The queries share it safely: each is one
+// stateless ioctl.
+class QueryDescriptor {
+  public:
+    ~QueryDescriptor() {
+        const uint64_t held = packed_.exchange(0);
+        if (held != 0 && Owner(held) == getpid()) close(Fd(held));
+    }
+
+    // A descriptor on this process's mapping list; -1 when none opens.
+    int Get() {
+        const pid_t self = getpid();
+        uint64_t held = packed_.load(std::memory_order_acquire);
+        if (held != 0 && Owner(held) == self) return Fd(held);
+        const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return -1;
+        // A descriptor inherited from the parent is dropped, not closed: the
+        // child may have closed it and reused its number already.
+        if (packed_.compare_exchange_strong(held, Pack(fd, self), std::memory_order_acq_rel))
+            return fd;
+        close(fd);  // another thread opened one first
+        return Owner(held) == self ? Fd(held) : -1;
+    }
+
+    // Forgets fd, which the caller closed behind our back; its number may
+    // name one of the caller's files by now, so it is never closed here.
+    void Forget(int fd) {
+        uint64_t held = Pack(fd, getpid());
+        packed_.compare_exchange_strong(held, 0, std::memory_order_acq_rel);
+    }
+
+  private:
+    static uint64_t Pack(int fd, pid_t owner) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(owner)) << 32 |
+               static_cast<uint32_t>(fd);
+    }
+    static int Fd(uint64_t packed) { return static_cast<int>(static_cast<uint32_t>(packed)); }
+    static pid_t Owner(uint64_t packed) { return static_cast<pid_t>(packed >> 32); }
+
+    std::atomic<uint64_t> packed_{0};
+};
+
+QueryDescriptor g_queryDescriptor;
+
+// Reads the text of the mapping list from a descriptor of its own: the
+// text is read sequentially and cannot share a file position.
+bool AllInMapsTextFile(Range* ranges, size_t count) {
     size_t open_ranges = 0;
     for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
-    if (open_ranges == 0) return true;
-
-    int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool all_ok = false;
-    const bool query = g_queryAllowed.load(std::memory_order_relaxed) &&
-                       !g_queryUnsupported.load(std::memory_order_relaxed);
-    if (!query || AllInMapsQuery(fd, ranges, count, all_ok) == QueryOutcome::Unsupported) {
-        if (query) g_queryUnsupported.store(true, std::memory_order_relaxed);
-        // A query may have decided some ranges and advanced the cursors of
-        // others; the text pass goes on from there.
-        open_ranges = 0;
-        for (size_t i = 0; i < count; ++i) open_ranges += ranges[i].done ? 0 : 1;
-        all_ok = AllInMapsText(fd, ranges, count, open_ranges);
-    }
+    const bool all_ok = AllInMapsText(fd, ranges, count, open_ranges);
     close(fd);
     return all_ok;
+}
+
+// Decides every range with one look at the address space.
+bool AllInMaps(Range* ranges, size_t count) {
+    bool any_open = false;
+    for (size_t i = 0; i < count; ++i) any_open = any_open || !ranges[i].done;
+    if (!any_open) return true;
+
+    const bool query = g_queryAllowed.load(std::memory_order_relaxed) &&
+                       !g_queryUnsupported.load(std::memory_order_relaxed);
+    // A descriptor closed behind our back is replaced once; any other
+    // failure means this kernel does not answer the query.
+    for (int attempt = 0; query && attempt < 2; ++attempt) {
+        const int fd = g_queryDescriptor.Get();
+        if (fd < 0) break;
+        bool all_ok = false;
+        if (AllInMapsQuery(fd, ranges, count, all_ok)) return all_ok;
+        if (errno != EBADF) {
+            g_queryUnsupported.store(true, std::memory_order_relaxed);
+            break;
+        }
+        g_queryDescriptor.Forget(fd);
+    }
+    // A query may have decided some ranges and advanced the cursors of
+    // others; the text pass goes on from there.
+    return AllInMapsTextFile(ranges, count);
 }
 
 bool Accessible(const void* address, size_t size, Access access) {
