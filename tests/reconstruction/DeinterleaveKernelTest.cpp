@@ -23,8 +23,9 @@ std::vector<int> Counts() {
 }
 
 // Every length around the vector widths and staging runs, every start
-// alignment of the outputs (alike, and different per output), forwards and
-// mirrored, streamed or not: each output position gets its lane's pixel and
+// alignment of the outputs (alike, and different per output), every mix of
+// forwards and mirrored outputs, lanes taken once or shared, streamed or
+// not: each output position gets its lane's pixel and
 // nothing around the outputs is written.
 TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
     constexpr int kGuard = 40;
@@ -32,8 +33,8 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
         for (int n : {2, 4})
             for (int count : Counts())
                 for (int offset = 0; offset < 19; offset += 3)
-                    for (int pattern = 0; pattern < 3;
-                         ++pattern)  // mixed, all forwards, all mirrored
+                    // Bit t of mirrors: target t is mirrored; every mix.
+                    for (int mirrors = 0; mirrors < 1 << n; ++mirrors)
                         for (bool stream : {false, true}) {
                             std::vector<uint16_t> row(count * n + 1);
                             for (size_t i = 0; i < row.size(); ++i)
@@ -42,15 +43,15 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                             LaneTarget targets[4];
                             for (int t = 0; t < n; ++t) {
                                 out[t].assign(count + 2 * kGuard + 24, 0);
-                                const int direction = pattern == 1       ? 1
-                                                      : pattern == 2     ? -1
-                                                      : (t + offset) % 2 ? -1
-                                                                         : 1;
+                                const int direction = (mirrors >> t) & 1 ? -1 : 1;
                                 // Offsets from 16 on give each output its own alignment.
                                 const int shift = offset < 16 ? offset : offset + t;
                                 uint16_t* base = out[t].data() + kGuard + shift;
+                                // Each lane once, in changing orders; or lanes
+                                // shared by two targets and one left out.
+                                const int lane = offset % 2 ? (t * 3 + offset) % n : t / 2;
                                 targets[t] = {direction > 0 ? base : base + count - 1, direction,
-                                              (t * 3 + offset) % n};
+                                              lane};
                             }
                             DeinterleaveRow(level, row.data(), n, targets, count, stream);
                             for (int t = 0; t < n; ++t)
