@@ -1,8 +1,8 @@
 #pragma once
 // De-interleaves one raw row of column-interleaved quadrants in a single
 // pass: column j * n + lane of the row goes to position j of that lane's
-// output, forwards or mirrored. Vector versions for AVX2 and SSE2 are chosen
-// by what the processor offers when the library runs.
+// output, forwards or mirrored. Vector versions for AVX-512, AVX2 and SSE2
+// are chosen by what the processor offers when the library runs.
 
 #include <cstdint>
 
@@ -14,7 +14,7 @@ struct LaneTarget {
     int32_t lane;       // 0 .. n - 1
 };
 
-enum class KernelLevel { Scalar, Sse2, Avx2 };
+enum class KernelLevel { Scalar, Sse2, Avx2, Avx512 };
 
 // The best level this processor and build can run.
 KernelLevel BestKernelLevel();

@@ -10,7 +10,9 @@ namespace {
 std::vector<KernelLevel> AvailableLevels() {
     std::vector<KernelLevel> levels = {KernelLevel::Scalar};
     if (BestKernelLevel() != KernelLevel::Scalar) levels.push_back(KernelLevel::Sse2);
-    if (BestKernelLevel() == KernelLevel::Avx2) levels.push_back(KernelLevel::Avx2);
+    // The levels are ordered: a processor that runs one runs those below.
+    for (KernelLevel level : {KernelLevel::Avx2, KernelLevel::Avx512})
+        if (BestKernelLevel() >= level) levels.push_back(level);
     return levels;
 }
 
@@ -36,9 +38,12 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                     // Bit t of mirrors: target t is mirrored; every mix.
                     for (int mirrors = 0; mirrors < 1 << n; ++mirrors)
                         for (bool stream : {false, true}) {
-                            std::vector<uint16_t> row(count * n + 1);
-                            for (size_t i = 0; i < row.size(); ++i)
-                                row[i] = static_cast<uint16_t>(i + 1);
+                            // The row starts at every alignment too.
+                            const int rowShift = offset % 8;
+                            std::vector<uint16_t> storage(count * n + 1 + rowShift);
+                            for (size_t i = 0; i < storage.size(); ++i)
+                                storage[i] = static_cast<uint16_t>(i + 1);
+                            const uint16_t* row = storage.data() + rowShift;
                             std::vector<uint16_t> out[4];
                             LaneTarget targets[4];
                             for (int t = 0; t < n; ++t) {
@@ -53,7 +58,7 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                                 targets[t] = {direction > 0 ? base : base + count - 1, direction,
                                               lane};
                             }
-                            DeinterleaveRow(level, row.data(), n, targets, count, stream);
+                            DeinterleaveRow(level, row, n, targets, count, stream);
                             for (int t = 0; t < n; ++t)
                                 for (size_t p = 0; p < out[t].size(); ++p) {
                                     const int shift = offset < 16 ? offset : offset + t;
