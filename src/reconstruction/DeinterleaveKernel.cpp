@@ -205,8 +205,8 @@ struct Avx2Ops {
 // Avx2Ops on 512-bit vectors, 32 pixels at a time, for processors with
 // AVX-512 (F and BW): the same packs and permutes each do twice the work,
 // and in the cache the loops are bound by how many instructions they issue
-// (twice the speed of Avx2Ops on rows in the first-level cache). Used for
-// cached rows only (see DeinterleaveRow).
+// (twice the speed of Avx2Ops on rows in the first-level cache). Cached
+// rows only (see DeinterleaveRow), so without the streaming operations.
 #define VELA2_AVX512_TARGET __attribute__((target("avx2,avx512f,avx512bw")))
 struct Avx512Ops {
     using Vector = __m512i;
@@ -234,12 +234,6 @@ struct Avx512Ops {
             parts[0] = Evens(a, b);
             parts[1] = Odds(a, b);
         }
-    }
-    VELA2_AVX512_TARGET static inline __m512i Reverse(__m512i v) {
-        const __m512i words =
-            _mm512_set_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
-                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-        return _mm512_permutexvar_epi16(words, v);
     }
     struct Shape {
         __m128i swap;
@@ -278,37 +272,36 @@ struct Avx512Ops {
     VELA2_AVX512_TARGET static inline void StoreUnaligned(uint16_t* p, __m512i v) {
         _mm512_storeu_si512(p, v);
     }
-    VELA2_AVX512_TARGET static inline void StoreStaging(uint16_t* p, __m512i v) {
-        _mm512_store_si512(p, v);
-    }
     VELA2_AVX512_TARGET static inline __m512i LoadUnaligned(const uint16_t* p) {
         return _mm512_loadu_si512(p);
     }
-    VELA2_AVX512_TARGET static inline void StoreStreaming(uint16_t* p, __m512i v) {
-        _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
-    }
-    VELA2_AVX512_TARGET static inline void Fence() { _mm_sfence(); }
 };
 
 namespace sse2 {
 using Ops = Sse2Ops;
 #define VELA2_KERNEL_TARGET __attribute__((target("sse2")))
+#define VELA2_KERNEL_STREAMS 1
 #include "reconstruction/DeinterleaveRowBody.inc"
 #undef VELA2_KERNEL_TARGET
+#undef VELA2_KERNEL_STREAMS
 }  // namespace sse2
 
 namespace avx2 {
 using Ops = Avx2Ops;
 #define VELA2_KERNEL_TARGET __attribute__((target("avx2")))
+#define VELA2_KERNEL_STREAMS 1
 #include "reconstruction/DeinterleaveRowBody.inc"
 #undef VELA2_KERNEL_TARGET
+#undef VELA2_KERNEL_STREAMS
 }  // namespace avx2
 
 namespace avx512 {
 using Ops = Avx512Ops;
 #define VELA2_KERNEL_TARGET VELA2_AVX512_TARGET
+#define VELA2_KERNEL_STREAMS 0
 #include "reconstruction/DeinterleaveRowBody.inc"
 #undef VELA2_KERNEL_TARGET
+#undef VELA2_KERNEL_STREAMS
 }  // namespace avx512
 
 #endif  // VELA2_X86
