@@ -3,11 +3,6 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 #define VELA2_X86 1
-// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge
-// source of their masked builtins, and the optimizer then warns about it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #endif
 
 namespace reconstruction {
@@ -202,6 +197,12 @@ struct Avx2Ops {
     __attribute__((target("avx2"))) static inline void Fence() { _mm_sfence(); }
 };
 
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge
+// source of their masked builtins, and the optimizer then warns about it.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // Avx2Ops on 512-bit vectors, 32 pixels at a time, for processors with
 // AVX-512 (F and BW): the same packs and permutes each do twice the work,
 // and in the cache the loops are bound by how many instructions they issue
@@ -303,6 +304,9 @@ using Ops = Avx512Ops;
 #undef VELA2_KERNEL_TARGET
 #undef VELA2_KERNEL_STREAMS
 }  // namespace avx512
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #endif  // VELA2_X86
 

@@ -139,14 +139,14 @@ struct Mapping {
     uint64_t flags;
 };
 
-// The mappings described so far in one check. Buffers handed to one call
+// The first mappings described in one check. Buffers handed to one call
 // often lie in one mapping (the kernel merges neighbouring anonymous
-// mappings), so most ranges are decided without asking again.
+// mappings), so most ranges are decided without asking again; beyond the
+// first few, mappings are simply asked for again.
 struct Described {
     static constexpr size_t kCapacity = 8;
     Mapping seen[kCapacity];
     size_t count = 0;
-    size_t oldest = 0;
 
     const Mapping* Find(uint64_t address) const {
         for (size_t i = 0; i < count; ++i)
@@ -154,12 +154,7 @@ struct Described {
         return nullptr;
     }
     void Add(const Mapping& mapping) {
-        if (count < kCapacity) {
-            seen[count++] = mapping;
-            return;
-        }
-        seen[oldest] = mapping;
-        oldest = (oldest + 1) % kCapacity;
+        if (count < kCapacity) seen[count++] = mapping;
     }
 };
 
