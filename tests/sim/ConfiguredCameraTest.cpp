@@ -46,8 +46,8 @@ class ConfiguredCamera : public ::testing::Test {
     }
 
     // A picture of the current mode into fresh buffers, with a stamp in
-    // every pixel so untouched ones show.
-    std::vector<std::vector<uint16_t>> Picture(int width, int height) {
+    // every pixel so untouched ones show; `status` is how it should end.
+    std::vector<std::vector<uint16_t>> Picture(int width, int height, int32_t status = 0) {
         std::vector<std::vector<uint16_t>> images(
             4, std::vector<uint16_t>(static_cast<size_t>(width) * height, 0xDEAD));
         uint16_t* buffers[4];
@@ -55,8 +55,14 @@ class ConfiguredCamera : public ::testing::Test {
         for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
         EXPECT_EQ(TheCamera().StartPicture(buffers, width, height, overscans, 0, 0), 0);
         EXPECT_EQ(TheCamera().WaitForCapture(10000), 23);
-        EXPECT_EQ(LastStatus().Get(), 0);
+        EXPECT_EQ(LastStatus().Get(), status);
         return images;
+    }
+
+    // The firmware's pattern pixel at a row and column of the raw frame.
+    static uint16_t Raw(int row, int column) {
+        return sim::FramePixel(
+            static_cast<uint32_t>(row * TheCamera().GetRawImageWidth() + column));
     }
 
     sim::SimUsbSession session;
@@ -98,22 +104,17 @@ TEST_F(ConfiguredCamera, TemperaturesAndCameraTypeComeFromTheFirmware) {
 
 TEST_F(ConfiguredCamera, BinnedFourQuadrantPictureDeinterleavesAndMirrorsThePattern) {
     ASSERT_EQ(Initialize(1), 0);
-    CTesselCamera& camera = TheCamera();
-    const int rawColumns = camera.GetRawImageWidth();
-    auto raw = [rawColumns](int row, int column) {
-        return sim::FramePixel(static_cast<uint32_t>(row * rawColumns + column));
-    };
     const int width = 1024, height = 1024, interleave = 4, first = 3 * interleave;
     for (int shot = 0; shot < 2; ++shot) {
         auto images = Picture(width, height);
         for (int r : {0, 1, 517, height - 1}) {
             for (int c : {0, 1, 300, width - 1}) {
                 const int mirroredR = height - 1 - r, mirroredC = width - 1 - c;
-                EXPECT_EQ(images[0][r * width + c], raw(r, first + interleave * c));
-                EXPECT_EQ(images[1][r * width + mirroredC], raw(r, first + 1 + interleave * c));
-                EXPECT_EQ(images[2][mirroredR * width + c], raw(r, first + 2 + interleave * c));
+                EXPECT_EQ(images[0][r * width + c], Raw(r, first + interleave * c));
+                EXPECT_EQ(images[1][r * width + mirroredC], Raw(r, first + 1 + interleave * c));
+                EXPECT_EQ(images[2][mirroredR * width + c], Raw(r, first + 2 + interleave * c));
                 EXPECT_EQ(images[3][mirroredR * width + mirroredC],
-                          raw(r, first + 3 + interleave * c));
+                          Raw(r, first + 3 + interleave * c));
             }
         }
     }
@@ -123,13 +124,11 @@ TEST_F(ConfiguredCamera, BinnedFourQuadrantPictureDeinterleavesAndMirrorsThePatt
 
 TEST_F(ConfiguredCamera, SingleQuadrantModeIsMirroredLeftToRight) {
     ASSERT_EQ(Initialize(3), 0);
-    const int rawColumns = TheCamera().GetRawImageWidth();
     const int width = 4096, height = 4096;
     auto images = Picture(width, height);
     for (int r : {0, 2049, height - 1})
         for (int c : {0, 17, width - 1})
-            EXPECT_EQ(images[0][r * width + (width - 1 - c)],
-                      sim::FramePixel(static_cast<uint32_t>(r * rawColumns + 3 + c)));
+            EXPECT_EQ(images[0][r * width + (width - 1 - c)], Raw(r, 3 + c));
     EXPECT_EQ(images[1][0], 0xDEAD) << "other quadrants untouched";
 }
 
@@ -137,12 +136,7 @@ TEST_F(ConfiguredCamera, APictureThatNeverReachesReadoutTimesOut) {
     ASSERT_EQ(Initialize(1), 0);
     // Armed as far as the idle wait can tell, but never exposing.
     simulated.firmware->HoldState(CameraFirmware::kWaitForTrigger);
-    std::vector<uint16_t> image(1024 * 1024);
-    uint16_t* buffers[4] = {image.data(), image.data(), image.data(), image.data()};
-    uint16_t* overscans[4] = {};
-    EXPECT_EQ(TheCamera().StartPicture(buffers, 1024, 1024, overscans, 0, 0), 0);
-    EXPECT_EQ(TheCamera().WaitForCapture(10000), 23);
-    EXPECT_EQ(LastStatus().Get(), 7) << "the exposure plus the software trigger's margin";
+    Picture(1024, 1024, 7);  // 7: the exposure plus the software trigger's margin ran out
     EXPECT_EQ(simulated.firmware->FramesRead(), 0u);
 }
 

@@ -44,20 +44,37 @@ class SimDriver : public ::testing::Test {
     }
     void TearDown() override { platform::CloseUsbDevice(handle); }
 
+    // The request in place: the answer overwrites what was sent.
+    bool Request(uint32_t code, void* data, uint32_t size, uint32_t* returned = nullptr,
+                 platform::UsbOverlapped* overlapped = nullptr) {
+        return platform::UsbDeviceRequest(handle, code, data, size, data, size, returned,
+                                          overlapped);
+    }
+    bool Request(uint32_t code, std::vector<uint8_t>& record) {
+        return Request(code, record.data(), static_cast<uint32_t>(record.size()));
+    }
     // A direct bulk IN request on 0x82 into `buffer`, overlapped.
-    bool BeginBulkIn(uint8_t* record, std::vector<uint8_t>& buffer,
-                     platform::UsbOverlapped& overlapped) {
-        std::memset(record, 0, kRecord);
+    bool BeginBulkIn() {
         record[13] = 0x82;
-        return platform::UsbDeviceRequest(handle, 0x22004B, record, kRecord, buffer.data(),
-                                          static_cast<uint32_t>(buffer.size()), nullptr,
-                                          &overlapped);
+        return platform::UsbDeviceRequest(handle, 0x22004B, record, kRecord, buffer, sizeof buffer,
+                                          nullptr, &overlapped);
+    }
+    // The pending request, once complete, has failed with `error`.
+    void ExpectFailedWith(uint32_t error) {
+        ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
+        uint32_t count = 0;
+        EXPECT_FALSE(platform::UsbOverlappedResult(handle, overlapped, count));
+        EXPECT_EQ(platform::LastSystemError(), error);
     }
 
     sim::SimUsbSession session;
     std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();
     std::string path;
     platform::UsbHandle handle = platform::kInvalidUsbHandle;
+    uint8_t record[kRecord] = {};
+    uint8_t buffer[64] = {};
+    platform::Event done{platform::EventReset::Auto};
+    platform::UsbOverlapped overlapped{done};
 };
 
 TEST_F(SimDriver, InterfaceListEndsWithNoMoreItems) {
@@ -76,42 +93,33 @@ TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBuffer) {
     device->SetDriverVersion(0x01020304);
     uint8_t version[4] = {};
     uint32_t returned = 0;
-    ASSERT_TRUE(
-        platform::UsbDeviceRequest(handle, 0x220000, version, 4, version, 4, &returned, nullptr));
+    ASSERT_TRUE(Request(0x220000, version, 4, &returned));
     EXPECT_EQ(returned, 4u);
     EXPECT_EQ(Get32(version), 0x01020304u);
 
     char name[8];
     device->SetNameTexts("a long driver name", "b");
-    ASSERT_TRUE(platform::UsbDeviceRequest(handle, 0x22003C, name, 8, name, 8, &returned, nullptr));
+    ASSERT_TRUE(Request(0x22003C, name, 8, &returned));
     EXPECT_STREQ(name, "a long ") << "cut to the buffer, still terminated";
 
-    uint8_t tooSmall[2];
-    EXPECT_FALSE(
-        platform::UsbDeviceRequest(handle, 0x220000, tooSmall, 2, tooSmall, 2, &returned, nullptr));
-    EXPECT_FALSE(
-        platform::UsbDeviceRequest(handle, 0x220123, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_FALSE(Request(0x220000, version, 2, &returned)) << "too small";
+    EXPECT_FALSE(Request(0x220123, nullptr, 0, &returned)) << "unknown code";
     EXPECT_FALSE(platform::UsbDeviceRequest(handle + 1, 0x220000, version, 4, version, 4, &returned,
                                             nullptr));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidHandle);
 }
 
 TEST_F(SimDriver, MalformedRecordsAreRefusedNotFollowed) {
-    auto record = ControlRecord(0xC0, 1, 16);
-    Put32(&record[34], 1000);  // data length past the record
-    EXPECT_FALSE(platform::UsbDeviceRequest(
-        handle, 0x220020, record.data(), static_cast<uint32_t>(record.size()), record.data(),
-        static_cast<uint32_t>(record.size()), nullptr, nullptr));
+    auto control = ControlRecord(0xC0, 1, 16);
+    Put32(&control[34], 1000);  // data length past the record
+    EXPECT_FALSE(Request(0x220020, control));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidParameter);
 
-    record = ControlRecord(0xC0, 1, 16);
-    Put32(&record[30], 4);  // data inside the header
-    EXPECT_FALSE(platform::UsbDeviceRequest(
-        handle, 0x220020, record.data(), static_cast<uint32_t>(record.size()), record.data(),
-        static_cast<uint32_t>(record.size()), nullptr, nullptr));
-    uint8_t shortRecord[20] = {};
-    EXPECT_FALSE(platform::UsbDeviceRequest(handle, 0x22004B, shortRecord, 20, shortRecord, 20,
-                                            nullptr, nullptr));
+    control = ControlRecord(0xC0, 1, 16);
+    Put32(&control[30], 4);  // data inside the header
+    EXPECT_FALSE(Request(0x220020, control));
+    std::vector<uint8_t> shortRecord(20);
+    EXPECT_FALSE(Request(0x22004B, shortRecord));
 }
 
 TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
@@ -133,10 +141,7 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
 
     auto write = ControlRecord(0x40, 0xAB, 1);
     write[kRecord] = 42;
-    platform::Event done(platform::EventReset::Auto);
-    platform::UsbOverlapped overlapped(done);
-    EXPECT_FALSE(platform::UsbDeviceRequest(handle, 0x220020, write.data(), 39, write.data(), 39,
-                                            nullptr, &overlapped));
+    EXPECT_FALSE(Request(0x220020, write.data(), 39, nullptr, &overlapped));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
     ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
     EXPECT_EQ(handler->state.load(), 42) << "in place once the write is seen complete";
@@ -146,8 +151,7 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
 
     auto read = ControlRecord(0xC0, 0xAB, 1);
     uint32_t returned = 0;
-    ASSERT_TRUE(platform::UsbDeviceRequest(handle, 0x220020, read.data(), 39, read.data(), 39,
-                                           &returned, nullptr));
+    ASSERT_TRUE(Request(0x220020, read.data(), 39, &returned));
     EXPECT_EQ(returned, 39u);
     EXPECT_EQ(read[kRecord], 42);
     EXPECT_EQ(Get32(&read[14]), 0u);
@@ -155,11 +159,7 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
 }
 
 TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
-    std::vector<uint8_t> buffer(64);
-    uint8_t record[kRecord];
-    platform::Event done(platform::EventReset::Auto);
-    platform::UsbOverlapped overlapped(done);
-    EXPECT_FALSE(BeginBulkIn(record, buffer, overlapped));
+    EXPECT_FALSE(BeginBulkIn());
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
     uint32_t count = 99;
     EXPECT_FALSE(platform::UsbOverlappedResult(handle, overlapped, count));
@@ -173,44 +173,27 @@ TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
 }
 
 TEST_F(SimDriver, AbortCancelsOnlyThatEndpointsTransfers) {
-    std::vector<uint8_t> buffer(64);
-    uint8_t record[kRecord];
-    platform::Event done(platform::EventReset::Auto);
-    platform::UsbOverlapped overlapped(done);
-    BeginBulkIn(record, buffer, overlapped);
-
-    uint8_t otherEndpoint = 0x81;
-    ASSERT_TRUE(platform::UsbDeviceRequest(handle, 0x220044, &otherEndpoint, 1, nullptr, 0, nullptr,
-                                           nullptr));
-    EXPECT_EQ(done.Wait(50), platform::WaitStatus::Timeout);
-
-    uint8_t endpoint = 0x82;
+    BeginBulkIn();
+    uint8_t endpoint = 0x81;
     ASSERT_TRUE(
         platform::UsbDeviceRequest(handle, 0x220044, &endpoint, 1, nullptr, 0, nullptr, nullptr));
-    ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
-    uint32_t count = 0;
-    EXPECT_FALSE(platform::UsbOverlappedResult(handle, overlapped, count));
-    EXPECT_EQ(platform::LastSystemError(), platform::kErrorOperationAborted);
+    EXPECT_EQ(done.Wait(50), platform::WaitStatus::Timeout);
+
+    endpoint = 0x82;
+    ASSERT_TRUE(
+        platform::UsbDeviceRequest(handle, 0x220044, &endpoint, 1, nullptr, 0, nullptr, nullptr));
+    ExpectFailedWith(platform::kErrorOperationAborted);
     EXPECT_EQ(Get32(record + 18), sim::kUsbStatusCanceled);
     EXPECT_EQ(device->PendingTransfers(), 0u);
 }
 
 TEST_F(SimDriver, UnplugCancelsTransfersAndFailsWhatFollows) {
-    std::vector<uint8_t> buffer(64);
-    uint8_t record[kRecord];
-    platform::Event done(platform::EventReset::Auto);
-    platform::UsbOverlapped overlapped(done);
-    BeginBulkIn(record, buffer, overlapped);
-
+    BeginBulkIn();
     session.driver().Unplug(device);
-    ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
-    uint32_t count = 0;
-    EXPECT_FALSE(platform::UsbOverlappedResult(handle, overlapped, count));
-    EXPECT_EQ(platform::LastSystemError(), platform::kErrorDeviceNotConnected);
+    ExpectFailedWith(platform::kErrorDeviceNotConnected);
 
     uint8_t version[4];
-    EXPECT_FALSE(
-        platform::UsbDeviceRequest(handle, 0x220000, version, 4, version, 4, nullptr, nullptr));
+    EXPECT_FALSE(Request(0x220000, version, 4));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorDeviceNotConnected);
     auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
     EXPECT_FALSE(list->Enumerate(0)) << "no longer present";
@@ -224,37 +207,12 @@ TEST_F(SimDriver, ResetLeavesNoDeviceOrHandle) {
 }
 
 TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
-    class Dummy : public platform::UsbDriverBackend {
-      public:
-        std::unique_ptr<platform::DeviceInterfaceList> OpenInterfaceList(
-            const platform::Guid&) override {
-            return nullptr;
-        }
-        platform::UsbHandle Open(const std::string&) override { return 1; }
-        bool Close(platform::UsbHandle) override { return true; }
-        bool Request(platform::UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t,
-                     uint32_t*, platform::UsbOverlapped*) override {
-            return true;
-        }
-        bool OverlappedResult(platform::UsbHandle, platform::UsbOverlapped&, uint32_t&) override {
-            return true;
-        }
-        platform::NotificationHandle RegisterInterfaceNotification(platform::WindowHandle,
-                                                                   const platform::Guid&) override {
-            return nullptr;
-        }
-        platform::NotificationHandle RegisterHandleNotification(platform::WindowHandle,
-                                                                platform::UsbHandle) override {
-            return nullptr;
-        }
-        bool UnregisterNotification(platform::NotificationHandle) override { return true; }
-    };
     sim::RegisterSimUsbBackend();
-    auto dummy = std::make_shared<Dummy>();
-    platform::RegisterUsbDriverBackend("dummy", dummy);
+    auto other = std::make_shared<sim::SimUsbDriver>();  // any second backend
+    platform::RegisterUsbDriverBackend("other", other);
 
-    platform::SelectUsbDriverBackend("dummy");
-    EXPECT_EQ(platform::ActiveUsbDriverBackend(), dummy);
+    platform::SelectUsbDriverBackend("other");
+    EXPECT_EQ(platform::ActiveUsbDriverBackend(), other);
     platform::SelectUsbDriverBackend("");
 
 #ifdef _WIN32
@@ -272,7 +230,7 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), nullptr)
         << "two in-process backends and no OS driver: nobody guesses";
 #endif
-    platform::RegisterUsbDriverBackend("dummy", nullptr);
+    platform::RegisterUsbDriverBackend("other", nullptr);
 }
 
 TEST(InterfaceClassText, ParsesTheRegistryFormOnly) {
