@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "support/RegistrySandbox.h"
 #include "platform/MessageSink.h"
 #include "platform/SystemError.h"
 #include "settings/CCountedRegKey.h"
 #include "settings/CRegistryKey.h"
+#include "support/RegistrySandbox.h"
 
 #ifndef _WIN32
 #include "platform/posix/RegistryStore.h"
@@ -186,9 +186,8 @@ TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperation) {
     EXPECT_EQ(messages[0].caption, "CRegistryKey::QueryValue()");
     EXPECT_EQ(messages[0].icon, platform::MessageIcon::Error);
     EXPECT_LT(std::strlen(CWin32Exception("x", 0xDEAD).GetMessage()), 512u);
-}
 
-TEST(Win32ExceptionTest, EveryCodeTheRegistryGivesHasAText) {
+    // Every code the registry gives has a text of its own.
     for (uint32_t code : {2u, 5u, 6u, 8u, 53u, 87u, 183u, 234u, 259u, 1004u, 1009u, 1016u, 1018u}) {
         std::string text = CWin32Exception("x", code).GetMessage();
         EXPECT_FALSE(text.empty()) << code;

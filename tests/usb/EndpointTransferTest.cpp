@@ -35,6 +35,20 @@ class EchoHandler : public sim::VendorRequestHandler {
     std::vector<uint8_t> written;
 };
 
+// Has nothing to send until the model says readout began.
+class GatedSource : public sim::FrameSource {
+  public:
+    explicit GatedSource(uint8_t fill) : fill(fill) {}
+    bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
+        if (!open.load()) return false;
+        std::memset(buffer, fill, length);
+        produced = length;
+        return true;
+    }
+    const uint8_t fill;
+    std::atomic<bool> open{false};
+};
+
 class ControlTransfer : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -50,6 +64,10 @@ class ControlTransfer : public ::testing::Test {
         camera.device->ClearRequests();
     }
 
+    bool Read(int32_t size) {
+        length = size;
+        return control->Read(buffer, length);
+    }
     std::vector<uint8_t> LastRecord() {
         auto records = camera.Requests(usb::kIoctlControlTransfer);
         return records.empty() ? std::vector<uint8_t>{} : records.back().input;
@@ -59,13 +77,13 @@ class ControlTransfer : public ::testing::Test {
     std::shared_ptr<EchoHandler> handler = std::make_shared<EchoHandler>();
     std::unique_ptr<usb::CCyUSBDevice> device;
     usb::CCyUSBControlEndpoint* control = nullptr;
+    uint8_t buffer[64] = {};
+    int32_t length = 0;
 };
 
 TEST_F(ControlTransfer, VendorReadSendsSetupInRecordAndCopiesAnswerOut) {
     control->TimeOut = 500;
-    uint8_t buffer[64] = {};
-    int32_t length = 64;
-    ASSERT_TRUE(control->Read(buffer, length));
+    ASSERT_TRUE(Read(64));
 
     auto records = camera.Requests(usb::kIoctlControlTransfer);
     ASSERT_EQ(records.size(), 1u);
@@ -89,7 +107,7 @@ TEST_F(ControlTransfer, VendorReadSendsSetupInRecordAndCopiesAnswerOut) {
 
 TEST_F(ControlTransfer, VendorWriteSendsDirectionOutAndItsData) {
     uint8_t data[4] = {9, 8, 7, 6};
-    int32_t length = 4;
+    length = 4;
     ASSERT_TRUE(control->Write(data, length));
     auto record = LastRecord();
     ASSERT_EQ(record.size(), 42u);
@@ -101,73 +119,77 @@ TEST_F(ControlTransfer, VendorWriteSendsDirectionOutAndItsData) {
 }
 
 TEST_F(ControlTransfer, RequestTypeByteCombinesDirectionTypeAndTarget) {
-    uint8_t data[1] = {0};
-    int32_t length = 1;
     control->Target = 0x23;  // only 5 bits count
     control->ReqType = 5;    // only 2 bits count
-    ASSERT_TRUE(control->Read(data, length));
+    ASSERT_TRUE(Read(1));
     EXPECT_EQ(LastRecord()[0], 0x80 | 0x20 | 0x03);
 }
 
 TEST_F(ControlTransfer, TimeoutFieldCountsWholeSecondsWithAtLeastOneBelowASecond) {
-    EXPECT_EQ(usb::ControlTimeoutSeconds(0), 0u);
-    EXPECT_EQ(usb::ControlTimeoutSeconds(1), 1u);
-    EXPECT_EQ(usb::ControlTimeoutSeconds(999), 1u);
-    EXPECT_EQ(usb::ControlTimeoutSeconds(1000), 1u);
-    EXPECT_EQ(usb::ControlTimeoutSeconds(2500), 2u);
+    const std::pair<uint32_t, uint32_t> cases[] = {{0, 0}, {1, 1}, {999, 1}, {1000, 1}, {2500, 2}};
+    for (const auto& [ms, seconds] : cases)
+        EXPECT_EQ(usb::ControlTimeoutSeconds(ms), seconds) << ms;
 
     // And the field carries it: 0 stays 0 (the endpoint then waits 0 ms for a
     // transfer the device has not finished, so give it a generous one here).
-    uint8_t data[1] = {0};
     for (uint32_t timeout : {0u, 2500u}) {
-        int32_t length = 1;
         control->TimeOut = timeout;
-        control->Write(data, length);
+        length = 1;
+        control->Write(buffer, length);
         EXPECT_EQ(Read32(LastRecord(), 8), timeout / 1000);
     }
 }
 
-TEST_F(ControlTransfer, ShortAnswerGivesTheLengthTheDeviceSent) {
-    camera.device->ShortenNextTransfer(60);
-    uint8_t buffer[64] = {};
-    int32_t length = 64;
-    ASSERT_TRUE(control->Read(buffer, length));
-    EXPECT_EQ(length, 60);
-    EXPECT_EQ(control->BytesTransferred, 60u);
+TEST_F(ControlTransfer, ShortOrEmptyAnswerGivesTheLengthTheDeviceSent) {
+    // An empty answer is a count equal to the data offset: success, nothing copied.
+    for (uint32_t sent : {60u, 0u}) {
+        buffer[0] = 0xEE;
+        camera.device->ShortenNextTransfer(sent);
+        ASSERT_TRUE(Read(64)) << sent;
+        EXPECT_EQ(length, static_cast<int32_t>(sent));
+        EXPECT_EQ(control->BytesTransferred, sent);
+        EXPECT_EQ(buffer[0], sent ? 1 : 0xEE);
+    }
 }
 
-TEST_F(ControlTransfer, CountEqualToDataOffsetIsAnEmptySuccess) {
-    camera.device->ShortenNextTransfer(0);
-    uint8_t buffer[8] = {0xEE};
-    int32_t length = 8;
-    EXPECT_TRUE(control->Read(buffer, length));
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(buffer[0], 0xEE);
-}
-
-TEST_F(ControlTransfer, NonZeroStatusFailsAndIsKeptForTheCaller) {
+TEST_F(ControlTransfer, NonZeroStatusOrStallFailsAndIsKeptForTheCaller) {
     camera.device->FailNextTransfer(0xC0000004, 0);
-    uint8_t buffer[8] = {};
-    int32_t length = 8;
-    EXPECT_FALSE(control->Read(buffer, length));
+    EXPECT_FALSE(Read(8));
     EXPECT_EQ(control->UsbStatus, 0xC0000004u);
 
     camera.device->FailNextTransfer(0, 0xC0000001);
-    length = 8;
-    EXPECT_FALSE(control->Read(buffer, length));
+    EXPECT_FALSE(Read(8));
     EXPECT_EQ(control->UsbStatus, 0u);
     EXPECT_EQ(control->NtStatus, 0xC0000001u);
+    EXPECT_TRUE(Read(8)) << "the status words describe one transfer only";
 
-    length = 8;
-    EXPECT_TRUE(control->Read(buffer, length)) << "the status words describe one transfer only";
+    camera.device->SetVendorRequestHandler(nullptr);
+    EXPECT_FALSE(Read(8));
+    EXPECT_EQ(control->UsbStatus, sim::kUsbStatusStall) << "a request nobody handles stalls";
 }
 
-TEST_F(ControlTransfer, RequestWithoutHandlerStalls) {
-    camera.device->SetVendorRequestHandler(nullptr);
-    uint8_t buffer[8] = {};
-    int32_t length = 8;
-    EXPECT_FALSE(control->Read(buffer, length));
-    EXPECT_EQ(control->UsbStatus, sim::kUsbStatusStall);
+// The capture thread waits in a bulk transfer for the frame while other
+// threads go on reading the camera's state over endpoint 0.
+TEST_F(ControlTransfer, PendingBulkTransferDoesNotHoldUpControlTransfers) {
+    auto source = std::make_shared<GatedSource>(0x22);
+    camera.device->SetFrameSource(source);
+    std::vector<uint8_t> frame(8192);
+    std::atomic<bool> captured{false};
+    std::thread capture([&] {
+        int32_t size = static_cast<int32_t>(frame.size());
+        captured = device->BulkInEndPt->Transfer(frame.data(), size) && size == 8192;
+    });
+    for (int i = 0; i < 20; ++i) {
+        buffer[63] = 0;
+        ASSERT_TRUE(Read(64));
+        EXPECT_EQ(buffer[63], 64);
+    }
+    EXPECT_FALSE(captured.load());
+    source->open = true;
+    camera.device->Kick();
+    capture.join();
+    EXPECT_TRUE(captured.load());
+    EXPECT_EQ(frame[8191], 0x22);
 }
 
 class BulkTransfer : public ::testing::Test {
@@ -243,18 +265,7 @@ TEST_F(BulkTransfer, StalledTransferIsAbortedAtTimeoutAndFails) {
 }
 
 TEST_F(BulkTransfer, TransferHeldUntilReadoutBeginsCompletesOnKick) {
-    // A source that has nothing until the model says readout began.
-    class GatedSource : public sim::FrameSource {
-      public:
-        bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
-            if (!open.load()) return false;
-            std::memset(buffer, 0x11, length);
-            produced = length;
-            return true;
-        }
-        std::atomic<bool> open{false};
-    };
-    auto source = std::make_shared<GatedSource>();
+    auto source = std::make_shared<GatedSource>(0x11);
     camera.device->SetFrameSource(source);
     bulkIn->TimeOut = 5000;
 
@@ -344,58 +355,6 @@ TEST(IsocTransfer, ZeroLengthIssuesNothingAndOtherLengthsCarryAPacketTable) {
     EXPECT_EQ(Read32(direct[0].input, 22), 38u);
     EXPECT_EQ(Read32(direct[0].input, 26), 24u);
     EXPECT_EQ(table[0], 0) << "the table is cleared, then the driver's copied in";
-}
-
-}  // namespace
-
-namespace {
-
-// The capture thread waits in a bulk transfer for the frame while other
-// threads go on reading the camera's state over endpoint 0.
-TEST(ConcurrentTransfers, PendingBulkTransferDoesNotHoldUpControlTransfers) {
-    class GatedSource : public sim::FrameSource {
-      public:
-        bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
-            if (!open.load()) return false;
-            std::memset(buffer, 0x22, length);
-            produced = length;
-            return true;
-        }
-        std::atomic<bool> open{false};
-    };
-    class Answer : public sim::VendorRequestHandler {
-      public:
-        sim::ControlOutcome HandleControl(const sim::SetupPacket&, uint8_t* data,
-                                          uint32_t length) override {
-            std::memset(data, 0x33, length);
-            return {false, length};
-        }
-    };
-    SimCamera camera;
-    auto source = std::make_shared<GatedSource>();
-    camera.device->SetFrameSource(source);
-    camera.device->SetVendorRequestHandler(std::make_shared<Answer>());
-    auto device = camera.Open();
-    ASSERT_TRUE(device->IsOpen());
-
-    std::vector<uint8_t> frame(8192);
-    std::atomic<bool> captured{false};
-    std::thread capture([&] {
-        int32_t length = static_cast<int32_t>(frame.size());
-        captured = device->BulkInEndPt->Transfer(frame.data(), length) && length == 8192;
-    });
-    for (int i = 0; i < 20; ++i) {
-        uint8_t state[64] = {};
-        int32_t length = 64;
-        ASSERT_TRUE(device->ControlEndPt->Read(state, length));
-        EXPECT_EQ(state[63], 0x33);
-    }
-    EXPECT_FALSE(captured.load());
-    source->open = true;
-    camera.device->Kick();
-    capture.join();
-    EXPECT_TRUE(captured.load());
-    EXPECT_EQ(frame[8191], 0x22);
 }
 
 }  // namespace
