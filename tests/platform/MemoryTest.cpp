@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "platform/Memory.h"
@@ -35,16 +34,12 @@ enum class Protection { None, ReadOnly, ReadWrite };
 
 void Protect(void* page, size_t size, Protection protection) {
 #ifdef _WIN32
-    DWORD flags = protection == Protection::None       ? PAGE_NOACCESS
-                  : protection == Protection::ReadOnly ? PAGE_READONLY
-                                                       : PAGE_READWRITE;
+    const DWORD flags[] = {PAGE_NOACCESS, PAGE_READONLY, PAGE_READWRITE};
     DWORD old = 0;
-    ASSERT_TRUE(VirtualProtect(page, size, flags, &old));
+    ASSERT_TRUE(VirtualProtect(page, size, flags[int(protection)], &old));
 #else
-    int flags = protection == Protection::None       ? PROT_NONE
-                : protection == Protection::ReadOnly ? PROT_READ
-                                                     : PROT_READ | PROT_WRITE;
-    ASSERT_EQ(mprotect(page, size, flags), 0);
+    const int flags[] = {PROT_NONE, PROT_READ, PROT_READ | PROT_WRITE};
+    ASSERT_EQ(mprotect(page, size, flags[int(protection)]), 0);
 #endif
 }
 
@@ -60,50 +55,66 @@ struct ThreePages {
 };
 }  // namespace
 
-TEST(MemoryTest, PageAllocateGivesZeroedWritablePages) {
-    ThreePages pages;
-    ASSERT_NE(pages.base, nullptr);
-    for (size_t i = 0; i < 3 * pages.page; ++i) ASSERT_EQ(pages.base[i], 0);
-    EXPECT_TRUE(IsReadable(pages.base, 3 * pages.page));
-    EXPECT_TRUE(IsWritable(pages.base, 3 * pages.page));
+TEST(MemoryTest, AccessFollowsTheProtectionOfEveryPageARangeTouches) {
+    struct Case {
+        Protection protection;
+        bool readable, writable;
+    };
+    for (const Case& c :
+         {Case{Protection::ReadWrite, true, true}, Case{Protection::ReadOnly, true, false},
+          Case{Protection::None, false, false}}) {
+        SCOPED_TRACE(int(c.protection));
+        ThreePages pages;
+        ASSERT_NE(pages.base, nullptr);
+        for (size_t i = 0; i < 3 * pages.page; ++i) ASSERT_EQ(pages.base[i], 0);
+        Protect(pages.middle(), pages.page, c.protection);
+        EXPECT_EQ(IsReadable(pages.middle(), 1), c.readable);
+        EXPECT_EQ(IsReadable(pages.middle(), pages.page), c.readable);
+        EXPECT_EQ(IsWritable(pages.middle(), 1), c.writable);
+        EXPECT_EQ(IsWritable(pages.middle(), pages.page), c.writable);
+        // Ranges that only cross into the page are decided by it as well.
+        EXPECT_EQ(IsReadable(pages.base + pages.page - 8, 16), c.readable);
+        EXPECT_EQ(IsWritable(pages.base, 2 * pages.page), c.writable);
+        EXPECT_EQ(IsReadable(pages.base, 3 * pages.page), c.readable);
+        EXPECT_TRUE(IsReadable(pages.base, pages.page));
+        EXPECT_TRUE(IsWritable(pages.middle() + pages.page, pages.page));
+    }
 }
 
-TEST(MemoryTest, NoAccessPageIsNeitherReadableNorWritable) {
-    ThreePages pages;
-    Protect(pages.middle(), pages.page, Protection::None);
-    EXPECT_FALSE(IsReadable(pages.middle(), 1));
-    EXPECT_FALSE(IsWritable(pages.middle(), 1));
-    // A range that only crosses into the page is refused as well.
-    EXPECT_FALSE(IsReadable(pages.base + pages.page - 8, 16));
-    EXPECT_TRUE(IsReadable(pages.base, pages.page));
-    EXPECT_TRUE(IsWritable(pages.middle() + pages.page, pages.page));
-}
-
-TEST(MemoryTest, ReadOnlyPageIsReadableButNotWritable) {
-    ThreePages pages;
-    Protect(pages.middle(), pages.page, Protection::ReadOnly);
-    EXPECT_TRUE(IsReadable(pages.middle(), pages.page));
-    EXPECT_FALSE(IsWritable(pages.middle(), pages.page));
-    EXPECT_FALSE(IsWritable(pages.base, 2 * pages.page));
-    EXPECT_TRUE(IsReadable(pages.base, 3 * pages.page));
-}
-
-TEST(MemoryTest, UnmappedMemoryIsRefused) {
+TEST(MemoryTest, UnmappedNullAndWrappingRangesAreRefused) {
     size_t page = PageSize();
-    char* base = static_cast<char*>(PageAllocate(page));
-    ASSERT_NE(base, nullptr);
-    PageFree(base, page);
-    EXPECT_FALSE(IsReadable(base, 1));
-    EXPECT_FALSE(IsWritable(base, 1));
-}
-
-TEST(MemoryTest, NullAndEmptyRanges) {
+    char* freed = static_cast<char*>(PageAllocate(page));
+    ASSERT_NE(freed, nullptr);
+    PageFree(freed, page);
+    EXPECT_FALSE(IsReadable(freed, 1));
+    EXPECT_FALSE(IsWritable(freed, 1));
     EXPECT_FALSE(IsReadable(nullptr, 1));
     EXPECT_FALSE(IsWritable(nullptr, 4));
     EXPECT_TRUE(IsReadable(nullptr, 0));
     int local = 0;
     EXPECT_TRUE(IsWritable(&local, sizeof local));
     EXPECT_FALSE(IsReadable(reinterpret_cast<void*>(~uintptr_t(0) - 2), 16));
+}
+
+TEST(MemoryTest, AllAccessibleDecidesEveryRangeAsTheSingleChecksDo) {
+    ThreePages pages;
+    const size_t bytes = 3 * pages.page;
+    static const char kConstant[] = "read-only data";
+    const AccessRange good[] = {
+        {pages.base, bytes, true}, {kConstant, sizeof kConstant, false}, {nullptr, 0, true}};
+    EXPECT_TRUE(AllAccessible(good, 3));
+    EXPECT_TRUE(AllAccessible(nullptr, 0));
+    const AccessRange readOnlyWrite[] = {{pages.base, bytes, true},
+                                         {kConstant, sizeof kConstant, true}};
+    EXPECT_FALSE(AllAccessible(readOnlyWrite, 2));
+    const AccessRange null[] = {{pages.base, 16, false}, {nullptr, 1, false}};
+    EXPECT_FALSE(AllAccessible(null, 2));
+
+    // More ranges than one pass takes, the failing one last.
+    std::vector<AccessRange> many(40, AccessRange{pages.base, bytes, true});
+    EXPECT_TRUE(AllAccessible(many.data(), many.size()));
+    many.back() = {kConstant, sizeof kConstant, true};
+    EXPECT_FALSE(AllAccessible(many.data(), many.size()));
 }
 
 #ifndef _WIN32

@@ -59,18 +59,15 @@ class ProfileTest : public ::testing::Test {
     }
     static std::vector<std::string> Split(const std::vector<char>& buffer, uint32_t length) {
         std::vector<std::string> items;
-        for (uint32_t start = 0; start < length;) {
-            std::string item(&buffer[start]);
-            items.push_back(item);
-            start += uint32_t(item.size()) + 1;
-        }
+        for (uint32_t start = 0; start < length; start += uint32_t(items.back().size()) + 1)
+            items.emplace_back(&buffer[start]);
         return items;
     }
 
     std::string path_;
 };
 
-TEST_F(ProfileTest, ValuesAreTrimmedUnquotedAndFoundWithoutRegardToCase) {
+TEST_F(ProfileTest, ValuesAreTrimmedUnquotedCutToTheBufferAndFoundWithoutRegardToCase) {
     Write(kSettings);
     EXPECT_EQ(Read("general info", "KEY ONE"), "value one");
     EXPECT_EQ(Read("General Info", "Quoted"), "  spaced  ");
@@ -79,20 +76,13 @@ TEST_F(ProfileTest, ValuesAreTrimmedUnquotedAndFoundWithoutRegardToCase) {
     EXPECT_EQ(Read("General Info", "Empty", "default"), "");
     EXPECT_EQ(Read("General Info", "list"), "a;b");
     EXPECT_EQ(Read("Device_04B4", "1002", "default"), "");
-}
-
-TEST_F(ProfileTest, MissingEntriesGiveTheDefaultWithoutTrailingBlanks) {
-    Write(kSettings);
+    EXPECT_EQ(Read("General Info", "Key One", "", 4), "val");
+    EXPECT_EQ(Read("General Info", "Key One", "", 1), "");
+    // Missing entries give the default without its trailing blanks.
     EXPECT_EQ(Read("General Info", "absent", "fallback  "), "fallback");
     EXPECT_EQ(Read("No Section", "Key One", nullptr), "");
     std::filesystem::remove(path_);
     EXPECT_EQ(Read("General Info", "Key One", "none"), "none");
-}
-
-TEST_F(ProfileTest, ValuesAreCutToTheBuffer) {
-    Write(kSettings);
-    EXPECT_EQ(Read("General Info", "Key One", "", 4), "val");
-    EXPECT_EQ(Read("General Info", "Key One", "", 1), "");
 }
 
 TEST_F(ProfileTest, SectionNamesComeInFileOrderForLfFilesToo) {
@@ -109,7 +99,7 @@ TEST_F(ProfileTest, SectionNamesComeInFileOrderForLfFilesToo) {
     }
 }
 
-TEST_F(ProfileTest, SectionListsEntriesWithoutComments) {
+TEST_F(ProfileTest, SectionListsEntriesWithoutCommentsAndCutsWhatDoesNotFit) {
     Write(kSettings);
     std::vector<char> buffer(1024);
     uint32_t length = ProfileSection("GENERAL INFO", buffer.data(), 1024, path_.c_str());
@@ -118,18 +108,14 @@ TEST_F(ProfileTest, SectionListsEntriesWithoutComments) {
         (std::vector<std::string>{"Key One=value one", "Quoted=\"  spaced  \"", "Single='x'",
                                   "Mismatch=\"x'", "Empty=", "=nameless", "novalue", "list=a;b"}));
     EXPECT_EQ(ProfileSection("absent", buffer.data(), 1024, path_.c_str()), 0u);
-}
-
-TEST_F(ProfileTest, ListsThatDoNotFitAreCutAndDoublyTerminated) {
-    Write(kSettings);
-    std::vector<char> buffer(8, '#');
-    EXPECT_EQ(ProfileSectionNames(buffer.data(), 8, path_.c_str()), 6u);
-    EXPECT_EQ(std::string(buffer.data()), "Genera");
-    EXPECT_EQ(buffer[6], '\0');
+    std::vector<char> small(8, '#');
+    EXPECT_EQ(ProfileSectionNames(small.data(), 8, path_.c_str()), 6u);
+    EXPECT_EQ(std::string(small.data()), "Genera");
+    EXPECT_EQ(small[6], '\0');
 #ifndef _WIN32
     // Windows closes the cut list with a second zero; Wine's ANSI entry
     // point leaves that byte alone.
-    EXPECT_EQ(buffer[7], '\0');
+    EXPECT_EQ(small[7], '\0');
 #endif
 }
 

@@ -70,35 +70,6 @@ std::vector<Expected> ExpectedValues() {
     };
 }
 
-TEST(RegFileParseTest, ReadsEveryValueFormInBothVersions) {
-    std::vector<std::string> files = {
-        Utf16(std::string(kRegFileHeader5) + "\r\n" + "[HKEY_CURRENT_USER\\X]\r\n" +
-              kUnicodeStrings),
-        std::string(kRegFileHeader4) + "\n[HKEY_CURRENT_USER\\X]\n" + kAnsiStrings,
-    };
-    for (const std::string& file : files) {
-        std::vector<RegFileKey> keys;
-        RegFileError error;
-        ASSERT_TRUE(ParseRegFile(file, keys, error)) << error.line << ": " << error.message;
-        ASSERT_EQ(keys.size(), 1u);
-        ASSERT_EQ(keys[0].values.size(), 2u);
-        EXPECT_EQ(keys[0].values[0].data, Bytes(std::string("%P%") + '\0'));
-        EXPECT_EQ(keys[0].values[1].data, Bytes(std::string("a\0b\0\0", 5)));
-    }
-}
-
-TEST(RegFileParseTest, DeletionsAreMarked) {
-    std::vector<RegFileKey> keys;
-    RegFileError error;
-    ASSERT_TRUE(ParseRegFile("REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\B]\n\"v\"=-\n",
-                             keys, error));
-    ASSERT_EQ(keys.size(), 2u);
-    EXPECT_TRUE(keys[0].remove);
-    EXPECT_EQ(keys[0].path, "HKEY_CURRENT_USER\\A");
-    ASSERT_EQ(keys[1].values.size(), 1u);
-    EXPECT_TRUE(keys[1].values[0].remove);
-}
-
 TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
     const char* bad[] = {
         "\"v\"=hex:zz",     "\"v\"=dword:123456789", "\"v\"=\"open",  "\"v\"=\"a\\q\"",
@@ -187,26 +158,23 @@ class RegistryImportTest : public ::testing::Test {
     std::string file_;
 };
 
-TEST_F(RegistryImportTest, UnicodeFileWithEveryTypeRoundTrips) {
-    std::string firstKey;
-    ASSERT_TRUE(Import(
-        Utf16(std::string(kRegFileHeader5) + kFileBody +
-              "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n" + kUnicodeStrings),
-        firstKey));
-    EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys");
-    ExpectImportedValues();
-    EXPECT_TRUE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
-}
-
-TEST_F(RegistryImportTest, AnsiFileWithEveryTypeRoundTrips) {
-    std::string firstKey;
-    std::string body = kFileBody;
-    for (char& c : body)
+TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTrip) {
+    std::string ansiBody = kFileBody;
+    for (char& c : ansiBody)
         if (c == '\r') c = ' ';
-    ASSERT_TRUE(Import(std::string(kRegFileHeader4) + "\n" + body +
-                           "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n" + kAnsiStrings,
-                       firstKey));
-    ExpectImportedValues();
+    for (const std::string& file :
+         {Utf16(std::string(kRegFileHeader5) + kFileBody +
+                "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n" + kUnicodeStrings),
+          std::string(kRegFileHeader4) + "\n" + ansiBody +
+              "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n" + kAnsiStrings}) {
+        SCOPED_TRACE(file[0] == 'R' ? "ANSI" : "UTF-16");
+        DeleteRegistryTree(kHkeyCurrentUser, kBase);
+        std::string firstKey;
+        ASSERT_TRUE(Import(file, firstKey));
+        EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys");
+        ExpectImportedValues();
+        EXPECT_TRUE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
+    }
 }
 
 TEST_F(RegistryImportTest, DeletionsRemoveKeysAndValues) {

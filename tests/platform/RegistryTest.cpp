@@ -2,8 +2,6 @@
 // natively and against the system's registry under Wine, so both must agree.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,11 +9,6 @@
 #include "platform/Registry.h"
 #include "platform/SystemError.h"
 #include "support/RegistrySandbox.h"
-
-#ifndef _WIN32
-#include <stdlib.h>
-#include <unistd.h>
-#endif
 
 using namespace platform;
 
@@ -40,6 +33,12 @@ class RegistryTest : public RegistrySandbox {
         EXPECT_EQ(QueryRegistryValue(key_, name, type, data.data(), &size), 0u);
         data.resize(size);
         return data;
+    }
+    uint32_t CreateSub(const char* path, uint32_t* disposition = nullptr) {
+        RegKey sub = 0;
+        uint32_t result = CreateRegistryKey(key_, path, "", 0, kKeyAllAccess, &sub, disposition);
+        if (result == 0) CloseRegistryKey(sub);
+        return result;
     }
 };
 
@@ -67,7 +66,7 @@ TEST_F(RegistryTest, EveryValueTypeKeepsItsBytesExactly) {
     }
 }
 
-TEST_F(RegistryTest, NamesIgnoreCaseButKeepTheirFirstSpelling) {
+TEST_F(RegistryTest, NamesIgnoreCaseKeepTheirFirstSpellingAndTheDefaultIsEmpty) {
     Set("MixedCase", kRegBinary, Bytes({1}));
     Set("MIXEDCASE", kRegBinary, Bytes({2}));
     EXPECT_EQ(Query("mixedcase"), Bytes({2}));
@@ -77,30 +76,28 @@ TEST_F(RegistryTest, NamesIgnoreCaseButKeepTheirFirstSpelling) {
     EXPECT_STREQ(name, "MixedCase");
     EXPECT_EQ(length, 9u);
 
-    RegKey sub = 0;
-    ASSERT_EQ(CreateRegistryKey(key_, "SubKey", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
-    CloseRegistryKey(sub);
+    ASSERT_EQ(CreateSub("SubKey"), 0u);
     uint32_t disposition = 0;
-    ASSERT_EQ(CreateRegistryKey(key_, "SUBKEY", "", 0, kKeyAllAccess, &sub, &disposition), 0u);
+    ASSERT_EQ(CreateSub("SUBKEY", &disposition), 0u);
     EXPECT_EQ(disposition, kRegOpenedExistingKey);
-    CloseRegistryKey(sub);
     length = sizeof name;
     ASSERT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), 0u);
     EXPECT_STREQ(name, "SubKey");
+
+    Set(nullptr, kRegSz, Bytes({'d', 0}));
+    EXPECT_EQ(Query(""), Bytes({'d', 0}));
 }
 
-TEST_F(RegistryTest, MissingKeysAndValuesGiveFileNotFound) {
+TEST_F(RegistryTest, MissingEntriesGiveFileNotFoundAndSmallBuffersMoreData) {
     RegKey sub = 0;
     EXPECT_EQ(OpenRegistryKey(key_, "absent", kKeyAllAccess, &sub), kErrorFileNotFound);
     uint32_t size = 0;
     EXPECT_EQ(QueryRegistryValue(key_, "absent", nullptr, nullptr, &size), kErrorFileNotFound);
     EXPECT_EQ(DeleteRegistryValue(key_, "absent"), kErrorFileNotFound);
-}
 
-TEST_F(RegistryTest, SmallBuffersGiveMoreDataAndTheNeededSize) {
     Set("value", kRegBinary, Bytes({1, 2, 3, 4}));
     uint8_t data[2];
-    uint32_t size = sizeof data;
+    size = sizeof data;
     EXPECT_EQ(QueryRegistryValue(key_, "value", nullptr, data, &size), kErrorMoreData);
     EXPECT_EQ(size, 4u);
 
@@ -110,9 +107,7 @@ TEST_F(RegistryTest, SmallBuffersGiveMoreDataAndTheNeededSize) {
     uint8_t big[8];
     EXPECT_EQ(EnumRegistryValue(key_, 0, name, &length, nullptr, big, &size), kErrorMoreData);
 
-    RegKey sub = 0;
-    ASSERT_EQ(CreateRegistryKey(key_, "longer name", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
-    CloseRegistryKey(sub);
+    ASSERT_EQ(CreateSub("longer name"), 0u);
     length = sizeof name;
     EXPECT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), kErrorMoreData);
     char enough[12];
@@ -122,12 +117,10 @@ TEST_F(RegistryTest, SmallBuffersGiveMoreDataAndTheNeededSize) {
     EXPECT_EQ(EnumRegistryKey(key_, 1, enough, &length, nullptr, nullptr), kErrorNoMoreItems);
 }
 
-TEST_F(RegistryTest, SubkeysEnumerateInNameOrderValuesInCreationOrder) {
-    for (const char* name : {"charlie", "Alpha", "bravo"}) {
-        RegKey sub = 0;
-        ASSERT_EQ(CreateRegistryKey(key_, name, "", 0, kKeyAllAccess, &sub, nullptr), 0u);
-        CloseRegistryKey(sub);
-    }
+// A nested key counts neither as a subkey nor with its whole path.
+TEST_F(RegistryTest, SubkeysEnumerateInNameOrderAndKeyInfoCountsOnlyDirectOnes) {
+    for (const char* name : {"charlie", "Alpha", "bravo", "Alpha\\deeper"})
+        ASSERT_EQ(CreateSub(name), 0u);
     std::vector<std::string> names;
     for (uint32_t i = 0;; ++i) {
         char name[32];
@@ -138,39 +131,27 @@ TEST_F(RegistryTest, SubkeysEnumerateInNameOrderValuesInCreationOrder) {
         names.push_back(name);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "bravo", "charlie"}));
-}
 
-TEST_F(RegistryTest, KeyInfoReportsCountsAndLongestLengths) {
     Set("ab", kRegBinary, Bytes({1, 2, 3}));
     Set("abcde", kRegBinary, Bytes({1}));
-    RegKey sub = 0;
-    ASSERT_EQ(CreateRegistryKey(key_, "a\\deeper", "", 0, kKeyAllAccess, &sub, nullptr), 0u);
-    CloseRegistryKey(sub);
     RegKeyInfo info;
     ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
-    EXPECT_EQ(info.subkeys, 1u);
-    EXPECT_EQ(info.maxSubkeyLength, 1u);
+    EXPECT_EQ(info.subkeys, 3u);
+    EXPECT_EQ(info.maxSubkeyLength, 7u);
     EXPECT_EQ(info.values, 2u);
     EXPECT_EQ(info.maxValueNameLength, 5u);
     EXPECT_EQ(info.maxValueDataSize, 3u);
 }
 
 TEST_F(RegistryTest, CreateMakesEveryLevelAndDeleteTreeRemovesThem) {
-    RegKey sub = 0;
     uint32_t disposition = 0;
-    ASSERT_EQ(CreateRegistryKey(key_, "one\\two\\three", "", 0, kKeyAllAccess, &sub, &disposition),
-              0u);
+    ASSERT_EQ(CreateSub("one\\two\\three", &disposition), 0u);
     EXPECT_EQ(disposition, kRegCreatedNewKey);
-    CloseRegistryKey(sub);
+    RegKey sub = 0;
     ASSERT_EQ(OpenRegistryKey(key_, "one\\two", kKeyRead, &sub), 0u);
     CloseRegistryKey(sub);
     EXPECT_EQ(DeleteRegistryTree(key_, "one"), 0u);
     EXPECT_EQ(OpenRegistryKey(key_, "one", kKeyRead, &sub), kErrorFileNotFound);
-}
-
-TEST_F(RegistryTest, DefaultValueHasTheEmptyName) {
-    Set(nullptr, kRegSz, Bytes({'d', 0}));
-    EXPECT_EQ(Query(""), Bytes({'d', 0}));
 }
 
 TEST_F(RegistryTest, ConnectingToThisMachineGivesAUsableRoot) {

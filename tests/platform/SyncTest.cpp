@@ -10,23 +10,21 @@
 
 using namespace platform;
 
-TEST(EventTest, AutoResetReleasesOneWaitAndResets) {
-    Event event(EventReset::Auto);
-    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
-    event.Set();
-    EXPECT_EQ(event.Wait(0), WaitStatus::Signaled);
-    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
+TEST(EventTest, AutoResetReleasesOneWaitManualResetStaysSetUntilReset) {
+    Event autoReset(EventReset::Auto);
+    EXPECT_EQ(autoReset.Wait(0), WaitStatus::Timeout);
+    autoReset.Set();
+    EXPECT_EQ(autoReset.Wait(0), WaitStatus::Signaled);
+    EXPECT_EQ(autoReset.Wait(0), WaitStatus::Timeout);
+
+    Event manual(EventReset::Manual, true);
+    EXPECT_EQ(manual.Wait(0), WaitStatus::Signaled);
+    EXPECT_EQ(manual.Wait(10), WaitStatus::Signaled);
+    manual.Reset();
+    EXPECT_EQ(manual.Wait(0), WaitStatus::Timeout);
 }
 
-TEST(EventTest, ManualResetStaysSetUntilReset) {
-    Event event(EventReset::Manual, true);
-    EXPECT_EQ(event.Wait(0), WaitStatus::Signaled);
-    EXPECT_EQ(event.Wait(10), WaitStatus::Signaled);
-    event.Reset();
-    EXPECT_EQ(event.Wait(0), WaitStatus::Timeout);
-}
-
-TEST(EventTest, WaitForAnyPrefersEarliestInListAndConsumesOnlyIt) {
+TEST(EventTest, WaitForAnyPrefersEarliestInListAndConsumesOnlyAnAutoResetOne) {
     Event stop(EventReset::Auto), capture(EventReset::Auto), picture(EventReset::Auto);
     Event* list[] = {&stop, &capture, &picture};
     picture.Set();
@@ -42,16 +40,14 @@ TEST(EventTest, WaitForAnyPrefersEarliestInListAndConsumesOnlyIt) {
     capture.Set();
     EXPECT_EQ(WaitForAny(list, 3, 0).index, 0u);
     EXPECT_EQ(WaitForAny(list, 3, 0).index, 1u);
-}
 
-TEST(EventTest, WaitForAnyWithManualEventDoesNotConsumeIt) {
     Event trigger(EventReset::Manual), complete(EventReset::Manual);
-    Event* list[] = {&trigger, &complete};
+    Event* manual[] = {&trigger, &complete};
     complete.Set();
-    EXPECT_EQ(WaitForAny(list, 2, 0).index, 1u);
-    EXPECT_EQ(WaitForAny(list, 2, 0).index, 1u);
+    EXPECT_EQ(WaitForAny(manual, 2, 0).index, 1u);
+    EXPECT_EQ(WaitForAny(manual, 2, 0).index, 1u) << "a manual-reset event is not consumed";
     trigger.Set();
-    EXPECT_EQ(WaitForAny(list, 2, 0).index, 0u);
+    EXPECT_EQ(WaitForAny(manual, 2, 0).index, 0u);
 }
 
 TEST(EventTest, WaitForAnyRejectsBadLists) {
@@ -107,7 +103,14 @@ TEST(ThreadTest, RunsOnlyAfterResumeAndReportsExitCode) {
     EXPECT_TRUE(ran);
 }
 
-TEST(ThreadTest, ReleasingTheObjectLetsARunningThreadFinish) {
+TEST(ThreadTest, ReleasingTheObjectLetsARunningThreadFinishAndANeverResumedOneNeverRun) {
+    std::atomic<bool> ran{false};
+    {
+        auto thread = Thread::CreateSuspended([&] {
+            ran = true;
+            return 0u;
+        });
+    }
     Event release(EventReset::Manual), finished(EventReset::Manual);
     {
         auto thread = Thread::CreateSuspended([&] {
@@ -120,27 +123,20 @@ TEST(ThreadTest, ReleasingTheObjectLetsARunningThreadFinish) {
     }
     release.Set();
     EXPECT_EQ(finished.Wait(5000), WaitStatus::Signaled);
-}
-
-TEST(ThreadTest, NeverResumedThreadDoesNotRunItsBody) {
-    std::atomic<bool> ran{false};
-    { auto thread = Thread::CreateSuspended([&] { ran = true; return 0u; }); }
     SleepMs(20);
     EXPECT_FALSE(ran);
 }
 
-TEST(CriticalSectionTest, IsRecursiveAndExcludesOtherThreads) {
+TEST(CriticalSectionTest, IsRecursiveExcludesOtherThreadsAndSerialisesIncrements) {
     CriticalSection section;
-    ScopedLock outer(section);
-    ScopedLock inner(section);
-    bool otherGotIt = true;
-    std::thread other([&] { otherGotIt = section.TryEnter(); });
-    other.join();
-    EXPECT_FALSE(otherGotIt);
-}
-
-TEST(CriticalSectionTest, SerialisesIncrements) {
-    CriticalSection section;
+    {
+        ScopedLock outer(section);
+        ScopedLock inner(section);
+        bool otherGotIt = true;
+        std::thread other([&] { otherGotIt = section.TryEnter(); });
+        other.join();
+        EXPECT_FALSE(otherGotIt);
+    }
     int counter = 0;
     auto work = [&] {
         for (int i = 0; i < 10000; ++i) {
