@@ -2,12 +2,15 @@
 // A camera object wired to a simulated device whose firmware is a script:
 // it records every vendor request and answers reads from per-command blocks.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "camera/CTesselCamera.h"
@@ -28,15 +31,15 @@ struct SentRequest {
 };
 
 class ScriptedFirmware : public sim::VendorRequestHandler {
-public:
+  public:
     sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
                                       uint32_t length) override {
         // The camera handles one request at a time; two at once is a fault of
         // the host's serialisation.
         if (busy_.exchange(true)) overlapped_ = true;
         std::lock_guard<std::mutex> lock(mutex_);
-        SentRequest sent{setup.Request, setup.Value, setup.Index, setup.DeviceToHost(), {},
-                         std::chrono::steady_clock::now()};
+        SentRequest sent{setup.Request,        setup.Value, setup.Index,
+                         setup.DeviceToHost(), {},          std::chrono::steady_clock::now()};
         if (!setup.DeviceToHost()) sent.data.assign(data, data + length);
         log_.push_back(sent);
         if (setup.DeviceToHost()) {
@@ -63,13 +66,20 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return log_;
     }
+    // The command of each write, in order.
+    std::vector<uint16_t> WrittenCommands() {
+        std::vector<uint16_t> commands;
+        for (auto& sent : Log())
+            if (!sent.read) commands.push_back(sent.value);
+        return commands;
+    }
     void ClearLog() {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.clear();
     }
     bool SawOverlap() const { return overlapped_; }
 
-private:
+  private:
     std::mutex mutex_;
     std::map<uint16_t, std::vector<uint8_t>> blocks_;
     std::vector<SentRequest> log_;
@@ -77,10 +87,14 @@ private:
     std::atomic<bool> overlapped_{false};
 };
 
+// A call's result beside the status it left, so that one line checks both.
+using Outcome = std::pair<int32_t, int32_t>;
+inline Outcome WithStatus(int32_t result) { return {result, LastStatus().Get()}; }
+
 // Settings from a map; a key that is not in it cannot be read (the reader
 // reports failure), which is how a store without the key behaves.
 class MapPropertyReader : public CAbsPropertyReader {
-public:
+  public:
     std::map<std::string, StringMap> sections;
 
     void GetSections(StringList& names) override {
@@ -98,7 +112,8 @@ public:
                      const std::string& section) override {
         sections[section][key] = value;
     }
-    bool ReadString(const std::string& key, std::string& value, const std::string& section) override {
+    bool ReadString(const std::string& key, std::string& value,
+                    const std::string& section) override {
         value.clear();
         auto found = sections.find(section);
         if (found == sections.end() || !found->second.count(key)) return false;
@@ -132,6 +147,13 @@ struct SimulatedCamera {
     sim::SimUsbSession session;
     std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();
     std::shared_ptr<ScriptedFirmware> firmware = std::make_shared<ScriptedFirmware>();
+};
+
+// A test's own camera on a scripted simulated device.
+class CameraTest : public ::testing::Test {
+  protected:
+    CTesselCamera camera;
+    SimulatedCamera sim{camera};
 };
 
 }  // namespace cameratest

@@ -16,21 +16,17 @@
 #include "platform/Clock.h"
 #include "platform/DebugTrace.h"
 #include "platform/FileSystem.h"
-#include "sim/FramePattern.h"
 #include "settings/CRegistryPropertyReader.h"
+#include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
+
+using namespace cameratest;
 
 namespace {
 
 constexpr int kWidth = 8;
 constexpr int kHeight = 4;
 constexpr int kQuadrants = 4;
-
-std::string TempDir() {
-    std::string dir = ::testing::TempDir();
-    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += platform::kPathSeparator;
-    return dir;
-}
 
 using Settings = std::map<std::string, std::map<std::string, std::string>>;
 
@@ -65,17 +61,23 @@ void WriteIni(const std::string& path, const Settings& settings) {
 }
 
 class CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir = TempDir();
+        dir = ::testing::TempDir();
+        if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+            dir += platform::kPathSeparator;
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
         settings = DefaultSettings();
-        cameratest::EpalGeometry geometry;
+        EpalGeometry geometry;
         geometry.quadrantWidth = kWidth;
         geometry.quadrantHeight = kHeight;
         geometry.exposure = 20;
-        WriteEpal(geometry);
-        WriteModes();
+        std::vector<uint8_t> image = MakeEpalImage(geometry);
+        std::ofstream(dir + "mode0.hex", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        std::ofstream(dir + "modes.ini", std::ios::trunc)
+            << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
         camera.IdleStateTimeoutMs = 200;
@@ -88,18 +90,9 @@ protected:
         Process().ModulePath.clear();
     }
 
-    void WriteEpal(const cameratest::EpalGeometry& geometry) {
-        std::vector<uint8_t> image = cameratest::MakeEpalImage(geometry);
-        std::ofstream(dir + "mode0.hex", std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    }
-    void WriteModes() {
-        std::ofstream(dir + "modes.ini", std::ios::trunc)
-            << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
-    }
-    int32_t Initialize(int mode = 0) {
+    int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
         WriteIni(dir + "Vela2Usb.ini", settings);
-        return camera.InitializeForMode(mode, (dir + "modes.ini").c_str(), 0);
+        return camera.InitializeForMode(mode, (dir + modes).c_str(), 0);
     }
 
     // A picture into fresh buffers; returns StartPicture's result.
@@ -110,15 +103,22 @@ protected:
         for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
         return camera.StartPicture(buffers, kWidth, kHeight, overscans, 0, 0);
     }
-    // Pixel (r, c) of quadrant q as the column-interleaved readout sends it.
-    static uint16_t Expected(int q, int r, int c) {
-        return sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth + c * kQuadrants + q));
+    // StartPicture's result and the status the capture ended with.
+    Outcome TakePicture() {
+        int32_t started = StartPicture();
+        EXPECT_EQ(camera.WaitForCapture(0), 23);
+        return WithStatus(started);
     }
+    // Pixel (r, c) of quadrant q is the one the column-interleaved readout
+    // sends at column c * 4 + q of row r.
     void ExpectPicture() {
         for (int q = 0; q < 4; ++q)
             for (int r = 0; r < kHeight; ++r)
                 for (int c = 0; c < kWidth; ++c)
-                    ASSERT_EQ(images[q][r * kWidth + c], Expected(q, r, c)) << q << "," << r << "," << c;
+                    ASSERT_EQ(images[q][r * kWidth + c],
+                              sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth +
+                                                                    c * kQuadrants + q)))
+                        << q << "," << r << "," << c;
     }
 
     CTesselCamera& camera = TheCamera();
@@ -136,17 +136,13 @@ TEST_F(CaptureTest, PictureFromTheCameraLandsInTheQuadrantImages) {
     ASSERT_EQ(Initialize(), 0);
     EXPECT_EQ(camera.IsInitialized(), 1);
     EXPECT_EQ(camera.GetNumberOfQuadrants(), 4);
-    EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
     ExpectPicture();
     EXPECT_EQ(camera.IsCaptureComplete(), 23) << "stays complete until the next request";
     EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
 
     // And again: the second picture allocates nothing new and is as good.
-    EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
     ExpectPicture();
 }
 
@@ -155,9 +151,9 @@ TEST_F(CaptureTest, RawCaptureHandsOverTheWholeTransfer) {
     const size_t pixels = kQuadrants * kWidth * kHeight;  // 256 bytes: rounded up to 512
     std::vector<uint16_t> raw(256, 0xDEAD);
     EXPECT_EQ(camera.Capture(raw.data()), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
-    for (size_t i = 0; i < pixels; ++i) ASSERT_EQ(raw[i], sim::FramePixel(static_cast<uint32_t>(i))) << i;
+    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{23, 0}));
+    for (size_t i = 0; i < pixels; ++i)
+        ASSERT_EQ(raw[i], sim::FramePixel(static_cast<uint32_t>(i))) << i;
 }
 
 TEST_F(CaptureTest, RequestsBeforeInitializationLeaveTheEventsAlone) {
@@ -174,41 +170,36 @@ TEST_F(CaptureTest, RequestsBeforeInitializationLeaveTheEventsAlone) {
 TEST_F(CaptureTest, CameraThatNeverGetsIdleFailsTheCapture) {
     ASSERT_EQ(Initialize(), 0);
     simulated.firmware->HoldState(0x20);
-    EXPECT_EQ(StartPicture(), -50);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), -31);
+    EXPECT_EQ(TakePicture(), (Outcome{-50, -31}));
 }
 
 TEST_F(CaptureTest, FailedTriggerFailsTheCapture) {
     ASSERT_EQ(Initialize(), 0);
     simulated.firmware->FailControlTransfer(2);  // the state read passes, the trigger fails
-    EXPECT_EQ(StartPicture(), -50);
-    camera.WaitForCapture(0);
-    EXPECT_EQ(LastStatus().Get(), -34);
+    EXPECT_EQ(TakePicture(), (Outcome{-50, -34}));
+}
+
+TEST_F(CaptureTest, LostFrameFailsTheBulkRead) {
+    ASSERT_EQ(Initialize(), 0);
+    simulated.firmware->FailNextFrame();
+    EXPECT_EQ(TakePicture(), (Outcome{0, -35}));
 }
 
 TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
     ASSERT_EQ(Initialize(), 0);
-    camera.SetDesiredCameraState(0x20);
-    simulated.firmware->HoldState(0x01);
+    EXPECT_EQ(camera.Timeout, 70u);  // exposure 20 + the software margin
     int64_t frequency = 1;
     platform::PerformanceFrequency(frequency);
-    int64_t start = platform::PerformanceCounter();
-    EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    double elapsedMs = double(platform::PerformanceCounter() - start) * 1000 / frequency;
-    EXPECT_EQ(LastStatus().Get(), 7);
-    EXPECT_EQ(camera.Timeout, 70u);  // exposure 20 + the software margin
-    EXPECT_GE(elapsedMs, 70.0);
-}
-
-TEST_F(CaptureTest, AStateOfBitSixNeverEndsTheWait) {
-    ASSERT_EQ(Initialize(), 0);
-    camera.SetDesiredCameraState(0x40);
-    simulated.firmware->HoldState(0x41);  // idle for the idle wait, then bit 6 only matters
-    EXPECT_EQ(StartPicture(), 0);
-    camera.WaitForCapture(0);
-    EXPECT_EQ(LastStatus().Get(), 7);
+    // {desired, held}: 0x41 is idle for the idle wait, then bit 6 alone never
+    // ends the wait.
+    for (auto states : {std::pair<uint8_t, uint8_t>{0x20, 0x01}, {0x40, 0x41}}) {
+        SCOPED_TRACE(states.first);
+        camera.SetDesiredCameraState(states.first);
+        simulated.firmware->HoldState(states.second);
+        int64_t start = platform::PerformanceCounter();
+        EXPECT_EQ(TakePicture(), (Outcome{0, 7}));
+        EXPECT_GE(double(platform::PerformanceCounter() - start) * 1000 / frequency, 70.0);
+    }
 }
 
 TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWait) {
@@ -234,17 +225,8 @@ TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
     EXPECT_EQ(StartPicture(), 0);
     EXPECT_EQ(camera.IsCaptureComplete(), 22);
     simulated.firmware->FireExternalTrigger();
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{23, 0}));
     ExpectPicture();
-}
-
-TEST_F(CaptureTest, LostFrameFailsTheBulkRead) {
-    ASSERT_EQ(Initialize(), 0);
-    simulated.firmware->FailNextFrame();
-    EXPECT_EQ(StartPicture(), 0);
-    camera.WaitForCapture(0);
-    EXPECT_EQ(LastStatus().Get(), -35);
 }
 
 TEST_F(CaptureTest, UnpluggingDuringACaptureClosesTheCamera) {
@@ -264,7 +246,8 @@ TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
         arrays::CArrayBase frame(kHeight, kQuadrants * kWidth, 0);
         for (int r = 0; r < kHeight; ++r)
             for (int c = 0; c < kQuadrants * kWidth; ++c)
-                frame.Put(r, c, sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth + c)));
+                frame.Put(r, c,
+                          sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth + c)));
         frame.SaveImageFile(rawFile);
     }
     settings["General Info"]["Simulated Data"] = "1";
@@ -272,47 +255,39 @@ TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
     settings["General Info"]["Issue Soft Reset during Initialize?"] = "1";
     simulated.device->ClearRequests();
     ASSERT_EQ(Initialize(), 0);
-    EXPECT_TRUE(simulated.device->Requests().empty()) << "simulation sends nothing, not even a reset";
-    EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_TRUE(simulated.device->Requests().empty())
+        << "simulation sends nothing, not even a reset";
+    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
     ExpectPicture();
 
     camera.RawImageFilename.clear();
-    EXPECT_EQ(StartPicture(), -50);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(WithStatus(StartPicture()), (Outcome{-50, 0}));
     std::remove(rawFile.c_str());
 }
 
 TEST_F(CaptureTest, InitializationFailuresAndTheirStatus) {
-    EXPECT_EQ(camera.InitializeForMode(0, (dir + "no-such-modes.ini").c_str(), 0), -21);
-    EXPECT_EQ(LastStatus().Get(), -21);
-
-    WriteIni(dir + "Vela2Usb.ini", settings);
-    EXPECT_EQ(camera.InitializeForMode(7, (dir + "modes.ini").c_str(), 0), -22);
-    EXPECT_EQ(LastStatus().Get(), -22);
+    EXPECT_EQ(WithStatus(Initialize(0, "no-such-modes.ini")), (Outcome{-21, -21}));
+    EXPECT_EQ(WithStatus(Initialize(7)), (Outcome{-22, -22}));
 
     Process().ModulePath = dir + "elsewhere" + platform::kPathSeparator + "libVela2UsbCameraDll.so";
-    EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 0), -21);
-    EXPECT_EQ(LastStatus().Get(), -4) << "a missing settings file leaves the status at -4";
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-21, -4}))
+        << "a missing settings file leaves the status at -4";
     Process().ModulePath = dir + "libVela2UsbCameraDll.so";
 
     // INI mode adds to the devices found before; start from none.
     Process().VidPidList.clear();
     settings["Device_04B4"] = {{"9999", "not our camera"}};
-    EXPECT_EQ(Initialize(), -4);
-    EXPECT_EQ(LastStatus().Get(), -33);
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -33}));
 
     settings = DefaultSettings();
     Process().VidPidList.clear();
     settings["Usb Settings"].erase("Bulk IN endpoint number");
-    EXPECT_EQ(Initialize(), -4);
-    EXPECT_EQ(LastStatus().Get(), -33) << "every failed bring-up ends as an invalid device";
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -33}))
+        << "every failed bring-up ends as an invalid device";
 
     settings = DefaultSettings();
     settings["Device_04B4"] = {{"7FFFFFFF", "bad"}};
-    EXPECT_EQ(Initialize(), -4);
-    EXPECT_EQ(LastStatus().Get(), -4);
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -4}));
 }
 
 TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
@@ -355,17 +330,17 @@ TEST_F(CaptureTest, RegistrySettingsTakeTheSamePicture) {
                 for (const auto& entry : section.second)
                     writer.WriteString(entry.first, entry.second, section.first);
         CRegistryPropertyReader devices;
-        ASSERT_TRUE(devices.OpenAt(location + "\\Usb Settings\\Devices", platform::kHkeyLocalMachine));
+        ASSERT_TRUE(
+            devices.OpenAt(location + "\\Usb Settings\\Devices", platform::kHkeyLocalMachine));
         devices.WriteString("1002", "", "04B4");
     }
     Process().VidPidList.clear();
     EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 1), 0);
-    EXPECT_STREQ(Process().HardwareRegistryLocation.c_str(), "Software\\Quintaris Riravir\\USB\\VELA2_USB");
+    EXPECT_STREQ(Process().HardwareRegistryLocation.c_str(),
+                 "Software\\Quintaris Riravir\\USB\\VELA2_USB");
     ASSERT_EQ(Process().VidPidList.size(), 1u);
     EXPECT_EQ(Process().VidPidList[0].ProductId, 0x1002u);
-    EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
     ExpectPicture();
 
     // Reading left the keys it missed behind, empty: "Gain" among them.

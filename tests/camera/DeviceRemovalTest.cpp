@@ -23,14 +23,15 @@ void DispatchMessages() {
 // The camera as bring-up leaves it with the notification window asked for:
 // the device registered its open handle with the window.
 class DeviceRemovalTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         device->SetVendorRequestHandler(std::make_shared<cameratest::ScriptedFirmware>());
         session.driver().Publish(device);
         camera.UseNotificationWindow = 1;
         ASSERT_TRUE(camera.PrepareNotificationWindow());
         camera.UsbDevice = std::make_unique<usb::CCyUSBDevice>(
-            reinterpret_cast<void*>(camera.NotificationWindowHandle), sim::CameraInterfaceClass(), true);
+            reinterpret_cast<void*>(camera.NotificationWindowHandle), sim::CameraInterfaceClass(),
+            true);
         camera.Initialized = 1;
         ASSERT_EQ(camera.IsInitialized(), 1);
     }
@@ -60,7 +61,7 @@ TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
     EXPECT_FALSE(Process().NotificationWindow->IsAlive()) << "closing the camera closes the window";
 }
 
-TEST_F(DeviceRemovalTest, NoticesForOtherHandlesOrTheInterfaceClassLeaveItOpen) {
+TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesItAndOnlyOnce) {
     platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
     platform::DeliverUsbRemoval(Notice(true, open + 1));
     EXPECT_EQ(camera.IsInitialized(), 1);
@@ -68,11 +69,7 @@ TEST_F(DeviceRemovalTest, NoticesForOtherHandlesOrTheInterfaceClassLeaveItOpen) 
     EXPECT_EQ(camera.IsInitialized(), 1);
     platform::DeliverUsbRemoval(Notice(true, open));
     EXPECT_EQ(camera.IsInitialized(), 0);
-}
-
-TEST_F(DeviceRemovalTest, ANoticeAfterCloseDoesNothing) {
-    platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
-    camera.Close(1);
+    // Once closed, a notice for the old handle does nothing.
     LastStatus().Set(7);
     platform::DeliverUsbRemoval(Notice(true, open));
     EXPECT_EQ(LastStatus().Get(), 7);

@@ -10,13 +10,10 @@
 #include "reconstruction/GuardedBuffer.h"
 #endif
 
-using cameratest::EpalGeometry;
-using cameratest::MakeEpalImage;
-using cameratest::MapPropertyReader;
-using cameratest::SimulatedCamera;
+using namespace cameratest;
 
 namespace {
-class EpalTest : public ::testing::Test {
+class EpalTest : public CameraTest {
   protected:
     void SetUp() override {
         auto settings = std::make_unique<MapPropertyReader>();
@@ -31,9 +28,6 @@ class EpalTest : public ::testing::Test {
             0x01, std::vector<uint8_t>(camera.EpalData.begin(), camera.EpalData.begin() + 64));
         return camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
     }
-
-    CTesselCamera camera;
-    SimulatedCamera sim{camera};
 };
 }  // namespace
 
@@ -43,6 +37,8 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthToTheQuadrantCount) {
     geometry.quadrantHeight = 10;
     geometry.overscanColumns = 20;
     geometry.fixedPrescan = 3;
+    geometry.exposure = 1000;
+    camera.SoftwareTrigger = 1;
     ASSERT_EQ(Load(geometry), 1);
     EXPECT_EQ(camera.NumberOfQuadrants, 4);
     EXPECT_EQ(camera.RawQuadrantWidth, 1024);
@@ -55,19 +51,12 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthToTheQuadrantCount) {
     // The geometry went back to the camera in its FPGA block.
     std::vector<uint8_t> fpga = sim.firmware->Block(0x01);
     EXPECT_EQ(fpga[33] | (fpga[34] << 8), 1024);
-}
-
-TEST_F(EpalTest, LoadSetsTheTimeoutFromTheBlocksExposure) {
-    EpalGeometry geometry;
-    geometry.exposure = 1000;
-    camera.SoftwareTrigger = 1;
-    ASSERT_EQ(Load(geometry), 1);
+    // The timeout follows the block's exposure.
     EXPECT_EQ(camera.ExposureTime, 1000);
     EXPECT_EQ(camera.Timeout, 1050u);
-}
 
-TEST_F(EpalTest, TransferSizeOfAFullFrame) {
-    EpalGeometry geometry;
+    // A full frame: 8 MiB in 128 blocks.
+    geometry = EpalGeometry{};
     geometry.quadrantWidth = 1024;
     geometry.quadrantHeight = 1024;
     ASSERT_EQ(Load(geometry), 1);
@@ -79,16 +68,25 @@ TEST_F(EpalTest, BlocksThatCannotBeReconstructedAreRefused) {
     EpalGeometry none;
     none.quadrants = 0;
     platform::ScopedTraceCapture trace;
-    EXPECT_EQ(Load(none), 0);
-    EXPECT_EQ(LastStatus().Get(), -41);
+    EXPECT_EQ(WithStatus(Load(none)), (Outcome{0, -41}));
     EXPECT_TRUE(trace.Contains("Failed CReconstructionController::Configure"));
     EXPECT_EQ(camera.NumberOfQuadrants, 0);
 
     camera.EpalData = MakeEpalImage(EpalGeometry{});
     camera.EpalData[256 + 16 + 4] = 0;  // quadrant 0: column stride 0
     camera.EpalData[256 + 16 + 5] = 0;
-    EXPECT_EQ(camera.ConfigureFromHexfile(camera.EpalData.data(), 400), 0);
-    EXPECT_EQ(LastStatus().Get(), -41);
+    EXPECT_EQ(WithStatus(camera.ConfigureFromHexfile(camera.EpalData.data(), 400)),
+              (Outcome{0, -41}));
+}
+
+TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
+    EpalGeometry empty;
+    empty.quadrantWidth = 0;
+    empty.quadrantHeight = 0;
+    platform::ScopedTraceCapture trace;
+    EXPECT_EQ(WithStatus(Load(empty)), (Outcome{0, -3}));
+    EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
+    EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
 }
 
 #ifndef _WIN32
@@ -108,17 +106,6 @@ TEST_F(EpalTest, AnImageEndingAtAnUnmappedPageLoads) {
     EXPECT_EQ(camera.QuadrantWidth, 100);
 }
 #endif
-
-TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
-    EpalGeometry empty;
-    empty.quadrantWidth = 0;
-    empty.quadrantHeight = 0;
-    platform::ScopedTraceCapture trace;
-    EXPECT_EQ(Load(empty), 0);
-    EXPECT_EQ(LastStatus().Get(), -3);
-    EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
-    EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
-}
 
 TEST_F(EpalTest, PrescanFromTheSettingsTablesWhenTheBlockDoesNotGiveIt) {
     EpalGeometry geometry;
@@ -141,10 +128,7 @@ TEST_F(EpalTest, SimulationWritesTheGeometryIntoTheImageOnly) {
 }
 
 TEST_F(EpalTest, ReconstructFramePutsEachQuadrantInItsImage) {
-    EpalGeometry geometry;
-    geometry.quadrantWidth = 8;
-    geometry.quadrantHeight = 4;
-    ASSERT_EQ(Load(geometry), 1);
+    ASSERT_EQ(Load(EpalGeometry{}), 1);  // 4 quadrants of 8 x 4
     std::vector<uint16_t> raw(4 * 8 * 4);
     for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(i);
     std::vector<std::vector<uint16_t>> images(4, std::vector<uint16_t>(8 * 4, 0xFFFF));
@@ -153,15 +137,13 @@ TEST_F(EpalTest, ReconstructFramePutsEachQuadrantInItsImage) {
     for (int q = 0; q < 4; ++q) request.Images[q] = images[q].data();
     request.ImageWidth = 8;
     request.ImageHeight = 4;
-    EXPECT_EQ(camera.ReconstructFrame(raw.data()), 1);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data())), (Outcome{1, 0}));
     // Quadrant q holds every fourth raw column from column q.
     EXPECT_EQ(images[2][0], 2);
     EXPECT_EQ(images[3][1 * 8 + 5], 1 * 32 + 5 * 4 + 3);
 
     request.ImageHeight = 0;
-    EXPECT_EQ(camera.ReconstructFrame(raw.data()), 0);
-    EXPECT_EQ(LastStatus().Get(), 0);
+    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data())), (Outcome{0, 0}));
 }
 
 namespace {
@@ -175,11 +157,8 @@ TEST_F(EpalTest, ExposureIsStoredBigEndianAndReadBackFromTheCamera) {
     camera.SoftwareTrigger = 0;
     EXPECT_EQ(camera.SetExposureTime(1000, 200, 50), 0);
     std::vector<uint8_t> fpga = sim.firmware->Block(0x01);
-    EXPECT_EQ(BigEndianAt(fpga, 48), 50);
-    EXPECT_EQ(BigEndianAt(fpga, 50), 250);
-    EXPECT_EQ(BigEndianAt(fpga, 52), 250);
-    EXPECT_EQ(BigEndianAt(fpga, 54), 250);
-    EXPECT_EQ(BigEndianAt(fpga, 56), 1000);
+    const uint16_t words[] = {50, 250, 250, 250, 1000};  // from byte 48 on
+    for (size_t w = 0; w < 5; ++w) EXPECT_EQ(BigEndianAt(fpga, 48 + 2 * w), words[w]) << w;
     EXPECT_EQ(camera.Timeout, 4000u);
     uint32_t exposure = 0, length = 0, start = 0;
     EXPECT_EQ(camera.GetExposureTime(&exposure, &length, &start), 0);

@@ -4,7 +4,8 @@
 
 #include "CameraTestSupport.h"
 
-using cameratest::SimulatedCamera;
+using namespace cameratest;
+using TemperatureTest = CameraTest;
 
 namespace {
 std::vector<uint8_t> Record(uint16_t heatSink, uint16_t sensor, uint16_t top, uint16_t bottom) {
@@ -17,37 +18,30 @@ std::vector<uint8_t> Record(uint16_t heatSink, uint16_t sensor, uint16_t top, ui
     for (int i = 8; i < 64; ++i) record[i] = static_cast<uint8_t>(i);
     return record;
 }
-
-class TemperatureTest : public ::testing::Test {
-protected:
-    CTesselCamera camera;
-    SimulatedCamera sim{camera};
-};
 }  // namespace
 
 TEST_F(TemperatureTest, CountsConvertWithGainAndOffset) {
     sim.firmware->SetBlock(0x07, Record(29815, 27315, 150, 75));
-    double value = 0;
-    EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
-    EXPECT_NEAR(value, 25.0, 1e-9);
-    EXPECT_EQ(camera.GetCcdTemperature(&value), 0);
-    EXPECT_NEAR(value, 0.0, 1e-9);
-    EXPECT_EQ(camera.GetTopTecCurrent(&value), 0);
-    EXPECT_NEAR(value, 1.5, 1e-12);
-    EXPECT_EQ(camera.GetBottomTecCurrent(&value), 0);
-    EXPECT_NEAR(value, 0.75, 1e-12);
+    auto read = [&](int32_t (CTesselCamera::*get)(double*)) {
+        double value = 0;
+        EXPECT_EQ((camera.*get)(&value), 0);
+        return value;
+    };
+    EXPECT_NEAR(read(&CTesselCamera::GetHeatSinkTemperature), 25.0, 1e-9);
+    EXPECT_NEAR(read(&CTesselCamera::GetCcdTemperature), 0.0, 1e-9);
+    EXPECT_NEAR(read(&CTesselCamera::GetTopTecCurrent), 1.5, 1e-12);
+    EXPECT_NEAR(read(&CTesselCamera::GetBottomTecCurrent), 0.75, 1e-12);
 
     camera.TemperatureScale = 0.0;
-    EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
-    EXPECT_NEAR(value, -273.15, 1e-9);
-}
+    EXPECT_NEAR(read(&CTesselCamera::GetHeatSinkTemperature), -273.15, 1e-9);
 
-TEST_F(TemperatureTest, NullDestinationStillReads) {
+    // Without a destination the record is still read.
+    sim.firmware->ClearLog();
     EXPECT_EQ(camera.GetCcdTemperature(nullptr), 87);
     EXPECT_EQ(sim.firmware->Log().size(), 1u);
 }
 
-TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPause) {
+TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPauseTwoAreAnError) {
     sim.firmware->SetBlock(0x07, Record(29815, 0, 0, 0));
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
     double value = 0;
@@ -56,11 +50,10 @@ TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPause) {
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_NEAR(value, 25.0, 1e-9);
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 9);
-}
 
-TEST_F(TemperatureTest, TwoFailedReadsGiveMinus49AndLeaveTheValue) {
+    // Two failures give -49 and leave the value.
     camera.UsbDevice.reset();
-    double value = 42;
+    value = 42;
     EXPECT_EQ(camera.GetCcdTemperature(&value), -49);
     EXPECT_EQ(value, 42);
 }
@@ -79,11 +72,10 @@ TEST_F(TemperatureTest, RawRecordCopyIsCappedAt64Bytes) {
     EXPECT_EQ(camera.UpdateTemperature(nullptr, 100), 1);
 
     camera.UsbDevice.reset();
-    EXPECT_EQ(camera.UpdateTemperature(buffer, 100), 0);
-    EXPECT_EQ(LastStatus().Get(), -49);
+    EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)), (Outcome{0, -49}));
 }
 
-TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnly) {
+TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnlyOrFails) {
     std::vector<uint8_t> calibration(64, 0x5A);
     sim.firmware->SetBlock(0x04, calibration);
     EXPECT_EQ(camera.SetTemperatureSetpoint(70000), 0);
@@ -96,9 +88,7 @@ TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnly) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_TRUE(log[0].read);
     EXPECT_FALSE(log[1].read);
-}
 
-TEST_F(TemperatureTest, SetpointReadOrWriteFailure) {
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
     EXPECT_EQ(camera.SetTemperatureSetpoint(100), -49);
 }

@@ -6,27 +6,14 @@
 #include "CameraTestSupport.h"
 #include "platform/DebugTrace.h"
 
-using cameratest::SimulatedCamera;
+using namespace cameratest;
+using VendorRequestTest = CameraTest;
 
-namespace {
-class VendorRequestTest : public ::testing::Test {
-protected:
-    CTesselCamera camera;
-    SimulatedCamera sim{camera};
-};
-}  // namespace
-
-TEST_F(VendorRequestTest, WriteOfNothingFailsWithoutTraffic) {
-    uint8_t byte = 0;
-    EXPECT_EQ(camera.ControlWrite(0x0B, &byte, 0), 0);
-    EXPECT_EQ(LastStatus().Get(), 2);
-    EXPECT_EQ(camera.ControlWrite(0x0B, nullptr, 1), 0);
-    EXPECT_EQ(LastStatus().Get(), 2);
-    EXPECT_TRUE(sim.firmware->Log().empty());
-}
-
-TEST_F(VendorRequestTest, WriteCarriesCommandInValueField) {
+TEST_F(VendorRequestTest, WriteCarriesCommandInValueFieldAndAWriteOfNothingFails) {
     const uint8_t zero = 0;
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, &zero, 0)), (Outcome{0, 2}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)), (Outcome{0, 2}));
+    EXPECT_TRUE(sim.firmware->Log().empty()) << "a write of nothing sends nothing";
     ASSERT_EQ(camera.ControlWrite(0x0B, &zero, 1), 1);
     auto log = sim.firmware->Log();
     ASSERT_EQ(log.size(), 1u);
@@ -45,33 +32,25 @@ TEST_F(VendorRequestTest, ShortAnswerFailsAndKeepsWhatArrived) {
     uint8_t buffer[64];
     std::memset(buffer, 0xEE, sizeof buffer);
     platform::ScopedTraceCapture trace;
-    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
-    EXPECT_EQ(LastStatus().Get(), -43);
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -43}));
     EXPECT_TRUE(trace.Contains("Error reading from control endpoint - invalid length."));
     for (int i = 0; i < 60; ++i) ASSERT_EQ(buffer[i], i + 1) << i;
     for (int i = 60; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
 }
 
-TEST_F(VendorRequestTest, FailedTransfersGiveTheirStatus) {
+TEST_F(VendorRequestTest, FailedTransfersAndAMissingDeviceGiveTheirStatus) {
     uint8_t buffer[64];
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
-    EXPECT_EQ(LastStatus().Get(), -43);
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -43}));
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(camera.ControlWrite(0x0B, buffer, 1), 0);
-    EXPECT_EQ(LastStatus().Get(), -44);
-}
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, -44}));
 
-TEST_F(VendorRequestTest, NoDeviceGivesInvalidUsbDevice) {
     camera.UsbDevice.reset();
-    uint8_t buffer[64];
-    EXPECT_EQ(camera.ControlRead(0x05, buffer, 64), 0);
-    EXPECT_EQ(LastStatus().Get(), -33);
-    EXPECT_EQ(camera.ControlWrite(0x0B, buffer, 1), 0);
-    EXPECT_EQ(LastStatus().Get(), -33);
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -33}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, -33}));
 }
 
-TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRules) {
+TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRulesAndReadsAnswer) {
     uint8_t data[1] = {0};
     EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 1);
     EXPECT_EQ(camera.WriteVendorRequest("171", "0X0B", "0", data, 1), 1);
@@ -85,6 +64,11 @@ TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRules) {
     EXPECT_EQ(log[2].request, 0xAB) << "it is in the request code";
     EXPECT_EQ(log[2].value, 12);
     EXPECT_EQ(log[2].index, 0x10);
+
+    sim.firmware->SetBlock(0x06, {1, 2, 3, 4});
+    uint8_t answer[64] = {};
+    EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x06", "0", answer, 64), 1);
+    EXPECT_EQ(answer[3], 4);
 }
 
 TEST_F(VendorRequestTest, OverflowingHexTextSendsNothing) {
@@ -94,13 +78,6 @@ TEST_F(VendorRequestTest, OverflowingHexTextSendsNothing) {
     EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0xffffffffff", "0", data, 1), 0);
     EXPECT_TRUE(trace.Contains("Error with HexToDecimal."));
     EXPECT_TRUE(sim.firmware->Log().empty());
-}
-
-TEST_F(VendorRequestTest, RawReadReturnsTheAnswer) {
-    sim.firmware->SetBlock(0x06, {1, 2, 3, 4});
-    uint8_t data[64] = {};
-    EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x06", "0", data, 64), 1);
-    EXPECT_EQ(data[3], 4);
 }
 
 TEST_F(VendorRequestTest, RawRequestsNeedAnInitializedCameraAndSkipTrafficInSimulation) {
@@ -116,50 +93,36 @@ TEST_F(VendorRequestTest, RawRequestsNeedAnInitializedCameraAndSkipTrafficInSimu
 TEST_F(VendorRequestTest, ResetSendsItsCommandAndRequestsAbortEvenWhenItFails) {
     camera.AbortRequested = 0;
     LastStatus().Set(-1);
-    EXPECT_EQ(camera.Reset(1), 1);
+    EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{1, 0}));
     EXPECT_EQ(camera.AbortRequested.load(), 1);
-    EXPECT_EQ(LastStatus().Get(), 0);
     EXPECT_EQ(camera.Reset(0), 1);
-    auto log = sim.firmware->Log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].value, 0x09);
-    EXPECT_EQ(log[1].value, 0x0C);
+    EXPECT_EQ(sim.firmware->WrittenCommands(), (std::vector<uint16_t>{0x09, 0x0C}));
 
     camera.AbortRequested = 0;
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(camera.Reset(1), 0);
+    EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{0, -44}));
     EXPECT_EQ(camera.AbortRequested.load(), 1);
-    EXPECT_EQ(LastStatus().Get(), -44);
 }
 
-TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32Bytes) {
+TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32BytesAndItsStateIsByteTen) {
     std::vector<uint8_t> record(64);
     for (int i = 0; i < 64; ++i) record[i] = static_cast<uint8_t>(100 + i);
+    record[10] = 0x21;
     sim.firmware->SetBlock(0x05, record);
-    uint8_t buffer[64];
-    std::memset(buffer, 0, sizeof buffer);
+    uint8_t buffer[64] = {};
     EXPECT_EQ(camera.GetCameraStatus(buffer, 64), 1);
     EXPECT_EQ(buffer[31], 131);
     EXPECT_EQ(buffer[32], 0);
-}
-
-TEST_F(VendorRequestTest, CameraStatusWithoutBufferStillReadsThenFails) {
-    EXPECT_EQ(camera.GetCameraStatus(nullptr, 64), 0);
-    EXPECT_EQ(LastStatus().Get(), -3);
-    ASSERT_EQ(sim.firmware->Log().size(), 1u);
-    EXPECT_EQ(sim.firmware->Log()[0].value, 0x05);
-}
-
-TEST_F(VendorRequestTest, CameraStateIsByteTen) {
-    std::vector<uint8_t> record(64);
-    record[10] = 0x21;
-    sim.firmware->SetBlock(0x05, record);
-    uint8_t buffer[64];
     uint8_t state = 0;
     EXPECT_EQ(camera.ReadCameraState(buffer, state), 1);
     EXPECT_EQ(state, 0x21);
-    EXPECT_EQ(camera.ReadCameraState(nullptr, state), 0);
-    EXPECT_EQ(LastStatus().Get(), 2);
+    EXPECT_EQ(WithStatus(camera.ReadCameraState(nullptr, state)), (Outcome{0, 2}));
+
+    // Without a buffer the status is still read, then the call fails.
+    sim.firmware->ClearLog();
+    EXPECT_EQ(WithStatus(camera.GetCameraStatus(nullptr, 64)), (Outcome{0, -3}));
+    ASSERT_EQ(sim.firmware->Log().size(), 1u);
+    EXPECT_EQ(sim.firmware->Log()[0].value, 0x05);
 }
 
 TEST_F(VendorRequestTest, ControlLockSerialisesRequestsFromManyThreads) {
@@ -170,10 +133,8 @@ TEST_F(VendorRequestTest, ControlLockSerialisesRequestsFromManyThreads) {
             camera.ControlWrite(0x04, buffer, 64);
         }
     };
-    std::thread a(hammer), b(hammer), c(hammer);
-    a.join();
-    b.join();
-    c.join();
+    std::thread threads[] = {std::thread(hammer), std::thread(hammer), std::thread(hammer)};
+    for (auto& thread : threads) thread.join();
     EXPECT_EQ(sim.firmware->Log().size(), 300u);
     EXPECT_FALSE(sim.firmware->SawOverlap());
 }
@@ -188,6 +149,7 @@ TEST_F(VendorRequestTest, WriteDelayIsHeldInsideTheLock) {
     writer.join();
     auto log = sim.firmware->Log();
     ASSERT_EQ(log.size(), 2u);
-    auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(log[1].arrival - log[0].arrival);
+    auto gap =
+        std::chrono::duration_cast<std::chrono::milliseconds>(log[1].arrival - log[0].arrival);
     EXPECT_GE(gap.count(), 100);
 }
