@@ -11,91 +11,96 @@
 
 #ifdef _WIN32
 #include <windows.h>
-using LibraryHandle = HMODULE;
-static LibraryHandle Load(const std::string& path) { return LoadLibraryA(path.c_str()); }
-static void* Find(LibraryHandle library, const char* name) {
+using Handle = HMODULE;
+static Handle OpenFile(const std::string& path) { return LoadLibraryA(path.c_str()); }
+static void* Symbol(Handle library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(library, name));
 }
-static void Unload(LibraryHandle library) { FreeLibrary(library); }
+static void Unload(Handle library) { FreeLibrary(library); }
 #else
 #include <dlfcn.h>
-using LibraryHandle = void*;
-static LibraryHandle Load(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
-static void* Find(LibraryHandle library, const char* name) { return dlsym(library, name); }
-static void Unload(LibraryHandle library) { dlclose(library); }
+using Handle = void*;
+static Handle OpenFile(const std::string& path) {
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+static void* Symbol(Handle library, const char* name) { return dlsym(library, name); }
+static void Unload(Handle library) { dlclose(library); }
 #endif
 
 namespace {
 std::string LibraryPath() { return std::string(VELA2_LIBRARY_DIR) + "/" + VELA2_LIBRARY_PATH; }
 
-using GetStatusFn = int32_t(VELA2_CALL*)(void);
-using GetErrorFn = void(VELA2_CALL*)(int32_t, char*);
-using GetCameraStateFn = uint8_t(VELA2_CALL*)(void);
+// The library loaded by file name for as long as this object lives.
+struct Library {
+    explicit Library(const std::string& path = LibraryPath()) : handle(OpenFile(path)) {}
+    ~Library() {
+        if (handle) Unload(handle);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    bool loaded() const { return handle != nullptr; }
+    void* Find(const char* name) const { return Symbol(handle, name); }
+    template <typename Function>
+    Function* Get(const char* name) const {
+        return reinterpret_cast<Function*>(Find(name));
+    }
+    const Handle handle;
+};
+
+// The loaded file's export, typed like the header's declaration; decltype
+// keeps this program from linking the function itself.
+#define EXPORT(library, function) (library).Get<decltype(function)>(#function)
 }  // namespace
 
-TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsRightAfterLoad) {
-    LibraryHandle library = Load(LibraryPath());
-    ASSERT_NE(library, nullptr) << LibraryPath();
+// Each load starts from the defaults again, however the previous one left them.
+TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("load " + std::to_string(round + 1));
+        Library library;
+        ASSERT_TRUE(library.loaded()) << LibraryPath();
+        auto getStatus = EXPORT(library, LD_GetStatus);
+        auto getError = EXPORT(library, LD_GetError);
+        auto getCameraState = EXPORT(library, GetCameraState);
+        auto reset = EXPORT(library, LD_Reset);
+        auto temperature = EXPORT(library, LD_GetCcdTemperature);
+        ASSERT_TRUE(getStatus && getError && getCameraState && reset && temperature);
 
-    auto getStatus = reinterpret_cast<GetStatusFn>(Find(library, "LD_GetStatus"));
-    auto getError = reinterpret_cast<GetErrorFn>(Find(library, "LD_GetError"));
-    auto getCameraState = reinterpret_cast<GetCameraStateFn>(Find(library, "GetCameraState"));
-    ASSERT_NE(getStatus, nullptr);
-    ASSERT_NE(getError, nullptr);
-    ASSERT_NE(getCameraState, nullptr);
+        EXPECT_EQ(getStatus(), -4);
+        char name[VELA2_STATUS_NAME_SIZE] = "x";
+        getError(-38, name);
+        EXPECT_STREQ(name, "ERROR_CAMER_RESET");
+        EXPECT_EQ(getCameraState(), 0x21);
+        // Internal classes stay internal.
+        EXPECT_EQ(library.Find("_ZN13CTesselCamera5CloseEi"), nullptr);
 
-    EXPECT_EQ(getStatus(), -4);
-    char name[VELA2_STATUS_NAME_SIZE] = "x";
-    getError(-38, name);
-    EXPECT_STREQ(name, "ERROR_CAMER_RESET");
-    EXPECT_EQ(getCameraState(), 0x21);
-
-    // Internal classes stay internal.
-    EXPECT_EQ(Find(library, "_ZN13CTesselCamera5CloseEi"), nullptr);
-    Unload(library);
+        // Commands without a camera fail cleanly, and leave a status behind.
+        EXPECT_EQ(reset(1), 0);
+        EXPECT_EQ(getStatus(), -33);
+        double value = 7;
+        EXPECT_EQ(temperature(&value), -49);
+        EXPECT_EQ(value, 7);
+    }
 }
 
 TEST(LibraryLoadTest, SharedEntryPointsAreOneFunction) {
-    LibraryHandle library = Load(LibraryPath());
-    ASSERT_NE(library, nullptr);
-    void* temperature = Find(library, "LD_GetTemperature");
+    Library library;
+    ASSERT_TRUE(library.loaded());
+    void* temperature = library.Find("LD_GetTemperature");
     ASSERT_NE(temperature, nullptr);
-    EXPECT_EQ(Find(library, "LD_GetCameraTemperature"), temperature);
-    EXPECT_EQ(Find(library, "LD_GetCcdTemperature"), temperature);
-    void* update = Find(library, "LD_UpdateTempVolts");
+    EXPECT_EQ(library.Find("LD_GetCameraTemperature"), temperature);
+    EXPECT_EQ(library.Find("LD_GetCcdTemperature"), temperature);
+    void* update = library.Find("LD_UpdateTempVolts");
     ASSERT_NE(update, nullptr);
-    EXPECT_EQ(Find(library, "LD_UpdateTemperature"), update);
-    EXPECT_NE(Find(library, "LD_GetHeatSinkTemperature"), temperature);
-    Unload(library);
-}
-
-TEST(LibraryLoadTest, CommandsWithoutACameraFailCleanly) {
-    LibraryHandle library = Load(LibraryPath());
-    ASSERT_NE(library, nullptr);
-    using ResetFn = int32_t(VELA2_CALL*)(int32_t);
-    using TemperatureFn = int32_t(VELA2_CALL*)(double*);
-    auto reset = reinterpret_cast<ResetFn>(Find(library, "LD_Reset"));
-    auto temperature = reinterpret_cast<TemperatureFn>(Find(library, "LD_GetCcdTemperature"));
-    auto getStatus = reinterpret_cast<GetStatusFn>(Find(library, "LD_GetStatus"));
-    ASSERT_TRUE(reset && temperature && getStatus);
-    EXPECT_EQ(reset(1), 0);
-    EXPECT_EQ(getStatus(), -33);
-    double value = 7;
-    EXPECT_EQ(temperature(&value), -49);
-    EXPECT_EQ(value, 7);
-    Unload(library);
+    EXPECT_EQ(library.Find("LD_UpdateTemperature"), update);
+    EXPECT_NE(library.Find("LD_GetHeatSinkTemperature"), temperature);
 }
 
 namespace {
-using GetVersionFn = int32_t(VELA2_CALL*)(char*, int32_t);
-
 std::string VersionOf(const std::string& path, int32_t size, int32_t& result) {
-    LibraryHandle library = Load(path);
-    if (library == nullptr) return "<not loaded>";
-    auto getVersion = reinterpret_cast<GetVersionFn>(Find(library, "LD_GetVersion"));
+    Library library(path);
+    if (!library.loaded()) return "<not loaded>";
     std::string text(static_cast<size_t>(size), '#');
-    result = getVersion(&text[0], size);
-    Unload(library);
+    result = EXPORT(library, LD_GetVersion)(&text[0], size);
     return text;
 }
 }  // namespace
@@ -105,7 +110,9 @@ TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
     std::string text = VersionOf(LibraryPath(), 1024, result);
     EXPECT_EQ(result, 0);
     std::string report = text.c_str();
-    EXPECT_EQ(report.find("Dll Version Info:\nProductName \t = Vela2UsbCameraDll Dynamic Link Library\n"), 0u)
+    EXPECT_EQ(
+        report.find("Dll Version Info:\nProductName \t = Vela2UsbCameraDll Dynamic Link Library\n"),
+        0u)
         << report;
     EXPECT_NE(report.find("ProductVersion \t = 4, 6, 0, 1\n"), std::string::npos);
     // The firmware fields are empty, and the report's final newline is cut.
@@ -114,19 +121,17 @@ TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
     EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
     EXPECT_EQ(text[report.size()], '\0');
     EXPECT_EQ(text[1023], '\0') << "the whole buffer is cleared first";
-}
 
-TEST(LibraryLoadTest, VersionReportIsCutToTheBuffer) {
-    int32_t result = -1;
-    std::string text = VersionOf(LibraryPath(), 10, result);
+    // A short buffer gets the report's start and a terminator.
+    EXPECT_EQ(VersionOf(LibraryPath(), 10, result), std::string("Dll Versi") + '\0');
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(text, std::string("Dll Versi") + '\0');
 }
 
 #ifndef _WIN32
 TEST(LibraryLoadTest, ACopyWithoutVersionDataReportsTheError) {
     std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped.so";
-    std::string command = "objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'";
+    std::string command =
+        "objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     int32_t result = 0;
     std::string text = VersionOf(copy, 64, result);
@@ -136,42 +141,30 @@ TEST(LibraryLoadTest, ACopyWithoutVersionDataReportsTheError) {
 }
 #endif
 
-TEST(LibraryLoadTest, ReloadingStartsFromDefaultsAgain) {
-    for (int round = 0; round < 2; ++round) {
-        LibraryHandle library = Load(LibraryPath());
-        ASSERT_NE(library, nullptr);
-        auto getStatus = reinterpret_cast<GetStatusFn>(Find(library, "LD_GetStatus"));
-        ASSERT_NE(getStatus, nullptr);
-        EXPECT_EQ(getStatus(), -4);
-        Unload(library);
-    }
-}
-
 namespace {
 // A client process: loads the library only to wait for the capture-complete
 // event by name. Exit code 0 when it saw the event set, 2 when not, 3 when
 // the event could not be opened.
 testsupport::ChildMode g_eventClient("VELA2_EVENT_CLIENT", [](const std::string& name) {
-    LibraryHandle library = Load(LibraryPath());
-    if (library == nullptr) return 4;
-    using OpenFn = LD_NamedEvent*(VELA2_CALL*)(const char*);
-    using WaitFn = int32_t(VELA2_CALL*)(LD_NamedEvent*, uint32_t);
-    using CloseFn = void(VELA2_CALL*)(LD_NamedEvent*);
-    auto open = reinterpret_cast<OpenFn>(Find(library, "LD_OpenNamedEvent"));
-    auto wait = reinterpret_cast<WaitFn>(Find(library, "LD_WaitNamedEvent"));
-    auto close = reinterpret_cast<CloseFn>(Find(library, "LD_CloseNamedEvent"));
-    LD_NamedEvent* event = open(name.c_str());
+    Library library;
+    if (!library.loaded()) return 4;
+    LD_NamedEvent* event = EXPORT(library, LD_OpenNamedEvent)(name.c_str());
     if (event == nullptr) return 3;
-    int32_t seen = wait(event, 20000);
-    close(event);
+    int32_t seen = EXPORT(library, LD_WaitNamedEvent)(event, 20000);
+    EXPORT(library, LD_CloseNamedEvent)(event);
     return seen == 1 ? 0 : 2;
 });
 }  // namespace
 
-TEST(LibraryLoadTest, AnotherProcessWaitsForTheCaptureCompleteEventByName) {
-    LibraryHandle library = Load(LibraryPath());  // creates the library's named events
-    ASSERT_NE(library, nullptr);
-    std::unique_ptr<platform::Event> complete = platform::Event::OpenNamed("TESSEL_CAPTURE_COMPLETE_EVENT");
+TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
+    Library library;  // creates the library's named events
+    ASSERT_TRUE(library.loaded());
+    EXPECT_EQ(EXPORT(library, LD_OpenNamedEvent)(nullptr), nullptr);
+    EXPECT_EQ(EXPORT(library, LD_OpenNamedEvent)("VELA2_NO_SUCH_EVENT_ANYWHERE"), nullptr);
+    EXPECT_EQ(EXPORT(library, LD_WaitNamedEvent)(nullptr, 0), -1);
+
+    std::unique_ptr<platform::Event> complete =
+        platform::Event::OpenNamed("TESSEL_CAPTURE_COMPLETE_EVENT");
     ASSERT_NE(complete, nullptr);
     complete->Reset();
     int code = testsupport::RunChild("VELA2_EVENT_CLIENT", "TESSEL_CAPTURE_COMPLETE_EVENT", [&] {
@@ -180,18 +173,4 @@ TEST(LibraryLoadTest, AnotherProcessWaitsForTheCaptureCompleteEventByName) {
     });
     EXPECT_EQ(code, 0);
     complete->Reset();
-    Unload(library);
-}
-
-TEST(LibraryLoadTest, NamedEventFunctionsRefuseBadArguments) {
-    LibraryHandle library = Load(LibraryPath());
-    ASSERT_NE(library, nullptr);
-    using OpenFn = LD_NamedEvent*(VELA2_CALL*)(const char*);
-    using WaitFn = int32_t(VELA2_CALL*)(LD_NamedEvent*, uint32_t);
-    auto open = reinterpret_cast<OpenFn>(Find(library, "LD_OpenNamedEvent"));
-    auto wait = reinterpret_cast<WaitFn>(Find(library, "LD_WaitNamedEvent"));
-    EXPECT_EQ(open(nullptr), nullptr);
-    EXPECT_EQ(open("VELA2_NO_SUCH_EVENT_ANYWHERE"), nullptr);
-    EXPECT_EQ(wait(nullptr, 0), -1);
-    Unload(library);
 }

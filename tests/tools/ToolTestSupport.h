@@ -2,8 +2,6 @@
 // What the vela2cam tests share: scratch directories, running a program and
 // capturing its output, fitsverify, and a strict JSON syntax check.
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -26,7 +25,8 @@ class TempDir {
         path_ = mkdtemp(pattern) ? pattern : "";
     }
     ~TempDir() {
-        if (!path_.empty()) Remove(path_);
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -36,35 +36,14 @@ class TempDir {
     // The names in the directory (or a subdirectory), sorted.
     std::vector<std::string> Entries(const std::string& sub = "") const {
         std::vector<std::string> names;
-        DIR* dir = opendir((sub.empty() ? path_ : path_ + "/" + sub).c_str());
-        if (!dir) return names;
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(path_ + "/" + sub, error))
+            names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 
   private:
-    static void Remove(const std::string& path) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0) return;
-        if (S_ISDIR(info.st_mode)) {
-            if (DIR* dir = opendir(path.c_str())) {
-                while (dirent* entry = readdir(dir)) {
-                    std::string name = entry->d_name;
-                    if (name != "." && name != "..") Remove(path + "/" + name);
-                }
-                closedir(dir);
-            }
-            rmdir(path.c_str());
-        } else {
-            unlink(path.c_str());
-        }
-    }
-
     std::string path_;
 };
 
@@ -110,97 +89,72 @@ class JsonSyntax {
   public:
     static bool Valid(const std::string& text) {
         JsonSyntax parser(text);
-        parser.Space();
-        if (!parser.Value()) return false;
-        parser.Space();
-        return parser.at_ == text.size();
+        return parser.Value() && (parser.Space(), parser.at_ == text.size());
     }
 
   private:
     explicit JsonSyntax(const std::string& text) : text_(text) {}
 
+    // Values skip the white space before them.
     bool Value() {
-        if (at_ >= text_.size()) return false;
-        char c = text_[at_];
-        if (c == '{') return Container('}', true);
-        if (c == '[') return Container(']', false);
-        if (c == '"') return String();
-        if (c == '-' || std::isdigit(static_cast<unsigned char>(c))) return Number();
+        Space();
+        if (Take('{')) return Container('}', true);
+        if (Take('[')) return Container(']', false);
+        if (Peek('"')) return String();
+        if (Peek('-') || Digit()) return Number();
         return Word("true") || Word("false") || Word("null");
     }
     bool Container(char close, bool object) {
-        ++at_;
         Space();
-        if (Peek(close)) return ++at_, true;
-        for (;;) {
-            Space();
-            if (object) {
-                if (!String()) return false;
-                Space();
-                if (!Peek(':')) return false;
-                ++at_;
-                Space();
-            }
+        if (Take(close)) return true;
+        do {
+            if (object && !(Space(), String() && (Space(), Take(':')))) return false;
             if (!Value()) return false;
             Space();
-            if (Peek(close)) return ++at_, true;
-            if (!Peek(',')) return false;
-            ++at_;
-        }
+        } while (Take(','));
+        return Take(close);
     }
     bool String() {
-        if (!Peek('"')) return false;
-        for (++at_; at_ < text_.size(); ++at_) {
-            unsigned char c = text_[at_];
-            if (c == '"') return ++at_, true;
+        if (!Take('"')) return false;
+        while (at_ < text_.size()) {
+            unsigned char c = text_[at_++];
+            if (c == '"') return true;
             if (c < 0x20) return false;
-            if (c == '\\') {
-                if (++at_ >= text_.size()) return false;
-                char e = text_[at_];
-                if (e == 'u') {
-                    for (int i = 0; i < 4; ++i)
-                        if (++at_ >= text_.size() ||
-                            !std::isxdigit(static_cast<unsigned char>(text_[at_])))
-                            return false;
-                } else if (std::string("\"\\/bfnrt").find(e) == std::string::npos) {
-                    return false;
-                }
+            if (c != '\\') continue;
+            if (Take('u')) {
+                for (int i = 0; i < 4; ++i, ++at_)
+                    if (!std::isxdigit(static_cast<unsigned char>(Next()))) return false;
+            } else if (std::string("\"\\/bfnrt").find(Next()) == std::string::npos) {
+                return false;
+            } else {
+                ++at_;
             }
         }
         return false;
     }
     bool Number() {
-        if (Peek('-')) ++at_;
-        if (Peek('0')) {
-            ++at_;  // no leading zeros
-            if (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_])))
-                return false;
-        } else if (!Digits()) {
-            return false;
-        }
-        if (Peek('.') && (++at_, !Digits())) return false;
-        if (Peek('e') || Peek('E')) {
-            ++at_;
-            if (Peek('+') || Peek('-')) ++at_;
-            if (!Digits()) return false;
-        }
+        Take('-');
+        if (Take('0') ? Digit() : !Digits()) return false;  // no leading zeros
+        if (Take('.') && !Digits()) return false;
+        if (Take('e') || Take('E')) return (Take('+') || Take('-'), Digits());
         return true;
     }
     bool Digits() {
         size_t start = at_;
-        while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_]))) ++at_;
+        while (Digit()) ++at_;
         return at_ > start;
     }
-    bool Word(const char* word) {
-        std::string w = word;
-        if (text_.compare(at_, w.size(), w) != 0) return false;
-        at_ += w.size();
-        return true;
+    bool Word(const std::string& word) {
+        return text_.compare(at_, word.size(), word) == 0 && (at_ += word.size(), true);
     }
+    // The next character, or a NUL past the end (never valid where it is asked for).
+    char Next() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+    bool Digit() const { return std::isdigit(static_cast<unsigned char>(Next())); }
     bool Peek(char c) const { return at_ < text_.size() && text_[at_] == c; }
+    bool Take(char c) { return Peek(c) && (++at_, true); }
     void Space() {
-        while (at_ < text_.size() && std::string(" \t\r\n").find(text_[at_]) != std::string::npos)
-            ++at_;
+        while (Take(' ') || Take('\t') || Take('\r') || Take('\n')) {
+        }
     }
 
     const std::string& text_;

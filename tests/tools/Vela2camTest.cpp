@@ -247,8 +247,6 @@ TEST_F(Vela2camTest, JsonOutputParsesForEveryCommand) {
         EXPECT_TRUE(JsonSyntax::Valid(run.out)) << arguments << "\n" << run.out;
         EXPECT_NE(run.out.find("\"ok\":true"), std::string::npos) << run.out;
     }
-    std::vector<uint8_t> blocks;
-    std::string error;
     EXPECT_EQ(vela2cam_test::ReadText(dir.path() + "/blocks.bin").size(), 192u);
     Outcome upload = Tool("blocks upload " + Quote(dir.path() + "/blocks.bin") + " --simulated");
     EXPECT_EQ(upload.exitCode, 0) << upload.err;
