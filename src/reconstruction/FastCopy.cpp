@@ -165,24 +165,49 @@ void CopyRemainingOverscan(const uint16_t* raw, const CopyPlan& plan, const Pict
 // forwards: memory delivers a row read backwards at half the speed. Streamed
 // frames are read straight through from the first row, since walking them
 // the other way costs as much again. Cached stores instead want each
-// output's stores one stream through memory: a mirrored output's stores fall
-// through each row, so its rows are walked in the order that continues them.
-// Outputs that disagree follow the first.
+// output's stores one stream through memory: outputs with mirrored rows but
+// not columns become one rising stream when walked upwards. Mirrored
+// columns are walked downwards all the same, their next rows prefetched
+// (see NextRowsAhead): walking them upwards leaves both the reads and the
+// stores falling, which measured slower. Outputs that disagree follow the
+// first.
 bool WalkUpwards(const CopyPlan& plan, bool stream) {
     const QuadrantCopy& first = plan.copies[0];
-    return !stream && (first.rows.dstStride < 0) != (first.columns.dstStride < 0);
+    return !stream && first.rows.dstStride < 0 && first.columns.dstStride > 0;
+}
+
+// Asks for [begin, begin + bytes) a cache line at a time; kForWriting and
+// kLocality as __builtin_prefetch takes them.
+template <int kForWriting, int kLocality>
+void PrefetchBytes(const void* begin, int64_t bytes) {
+    const char* p = static_cast<const char*>(begin);
+    for (int64_t offset = 0; offset < bytes; offset += 64)
+        __builtin_prefetch(p + offset, kForWriting, kLocality);
 }
 
 // A frame walked upwards is read a row at a time from the bottom, which the
 // processor's prefetching does not foresee: it fetches the row below, not the
 // one above. The next row is asked for explicitly, into the second-level
-// cache, while this one is copied: here that took column-mirrored 8 MiB
-// frames from about 0.7 to 0.8 of memcpy in the cache, and from 0.55 to 0.8
-// from memory.
-void PrefetchRow(const uint16_t* row, int64_t pixels) {
-    const char* bytes = reinterpret_cast<const char*>(row);
-    for (int64_t offset = 0; offset < pixels * 2; offset += 64)
-        __builtin_prefetch(bytes + offset, 0, 2);
+// cache, while this one is copied: 8 MiB frames walked upwards went from
+// about 0.7 to 0.8 of memcpy in the cache, and from 0.55 to 0.8 from memory.
+void PrefetchRawRow(const uint16_t* row, int64_t pixels) { PrefetchBytes<0, 2>(row, pixels * 2); }
+
+// Outputs smaller than this are found in the second-level cache anyway:
+// prefetching their rows only costs instructions (512 KiB frames lost 3-5%).
+constexpr int64_t kPrefetchOutputBytes = int64_t{1} << 20;
+
+// Which outputs get their next row prefetched for writing: those whose
+// stores fall through each row while the walk takes their rows rising, or
+// the other way round. The processor's prefetching follows the stores
+// within a row but does not jump to where the next row begins. Column-
+// mirrored 8 MiB frames, walked downwards with this, went from 0.64-0.82 to
+// 0.72-0.90 of memcpy here (3-20% faster, paired runs).
+void NextRowsAhead(const CopyPlan& plan, bool upwards, bool* ahead) {
+    for (int32_t k = 0; k < plan.copyCount; ++k) {
+        const QuadrantCopy& c = plan.copies[k];
+        const bool rowsRise = (c.rows.dstStride > 0) != upwards;
+        ahead[k] = rowsRise != (c.columns.dstStride > 0);
+    }
 }
 
 }  // namespace
@@ -194,10 +219,14 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
     // Whole groups only: the kernel reads all n columns of each group.
     int32_t common = plan.rawColumns / n;
     for (int32_t k = 0; k < n; ++k) common = std::min(common, plan.copies[k].columns.count);
-    const bool stream = int64_t{rows.count} * common * n * 2 >= kStreamingBytes;
+    const int64_t outputBytes = int64_t{rows.count} * common * n * 2;
+    const bool stream = outputBytes >= kStreamingBytes;
     const KernelLevel level = BestKernelLevel();
 
     const bool upwards = WalkUpwards(plan, stream);
+    bool ahead[4] = {};
+    if (!stream && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards, ahead);
+    const int32_t walkStep = upwards ? -1 : 1;
     const OverscanGroups overscanGroups = FindOverscanGroups(plan);
     LaneTarget targets[4];
     for (int32_t step = 0; step < rows.count; ++step) {
@@ -210,9 +239,12 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
                 p.images[k] +
                 static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p.width;
             targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
+            if (ahead[k] && step + 1 < rows.count)
+                PrefetchBytes<1, 3>(outRow + int64_t{walkStep} * c.rows.dstStride * p.width,
+                                    int64_t{p.width} * 2);
         }
         if (upwards && step + 1 < rows.count)
-            PrefetchRow(rawRow - plan.rawColumns, int64_t{common} * n);
+            PrefetchRawRow(rawRow - plan.rawColumns, int64_t{common} * n);
         DeinterleaveRow(level, rawRow, n, targets, common, stream);
         for (int32_t k = 0; k < n; ++k)
             FinishLane(rawRow, n, targets[k], common, plan.copies[k].columns.count);
