@@ -194,6 +194,35 @@ TEST(ReconstructFrame, ErrorsWhileCopyingKeepWhatWasCopied) {
     EXPECT_EQ(zero.images[2][0], kUntouched);
 }
 
+// Frames large enough for the fast path's streamed stores (from 12 MiB of
+// outputs) and for its prefetched walks (from 1 MiB), which the small random
+// frames below never reach: every mirror, odd row widths, with overscan.
+TEST(ReconstructFrame, LargeFramesMatchTheGeneralPath) {
+    for (int32_t rawRows : {300, 1600})
+        for (int32_t mirrors = 0; mirrors < 4; ++mirrors) {
+            SCOPED_TRACE(::testing::Message() << rawRows << " rows, mirrors " << mirrors);
+            FrameScenario general;
+            general.geometry = {4, 1037, rawRows, 29, 0};
+            for (int q = 0; q < 4; ++q)
+                general.block.Enable(q).Quadrant(
+                    q, Interleaved(static_cast<uint16_t>(q), 4, mirrors & 1 ? -1 : 1,
+                                   mirrors & 2 ? -1 : 1));
+            general.active = {0, 1, 2, 3};
+            general.width = 1037 - 29, general.height = rawRows;
+            general.overscanWidth = 29, general.overscanHeight = rawRows;
+            general.Allocate();
+            FrameScenario fast = general;
+            ASSERT_TRUE(general.Run(false).reconstructed);
+            int32_t cell = fast.overscanHeight;
+            const ReconstructionInput in = fast.Input(true, &cell);
+            ASSERT_TRUE(TryExecuteFastCopy(PlanFrame(in, true), in.rawFrame, in.picture));
+            for (int k = 0; k < 4; ++k) {
+                ASSERT_EQ(fast.images[k], general.images[k]) << "image " << k;
+                ASSERT_EQ(fast.overscans[k], general.overscans[k]) << "overscan " << k;
+            }
+        }
+}
+
 // Random blocks, geometries and requests: the general path must match the
 // reference pixel for pixel, and the fast path the general one, whenever it
 // takes the plan.
