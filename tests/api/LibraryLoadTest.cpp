@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "Vela2UsbCameraDll.h"
@@ -129,7 +130,9 @@ TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
 
 #ifndef _WIN32
 TEST(LibraryLoadTest, ACopyWithoutVersionDataReportsTheError) {
-    std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped.so";
+    // A name of its own: test programs run side by side.
+    std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped-" +
+                       std::to_string(std::random_device{}()) + ".so";
     std::string command =
         "objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);

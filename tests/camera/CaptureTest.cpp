@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "CameraTestSupport.h"
@@ -66,6 +68,10 @@ class CaptureTest : public ::testing::Test {
         dir = ::testing::TempDir();
         if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
             dir += platform::kPathSeparator;
+        // A folder of its own: test programs run side by side, and the
+        // settings and mode files have fixed names.
+        dir += "vela2-capture-" + std::to_string(std::random_device{}()) + platform::kPathSeparator;
+        std::filesystem::create_directories(dir);
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
         settings = DefaultSettings();
         EpalGeometry geometry;
@@ -88,6 +94,8 @@ class CaptureTest : public ::testing::Test {
         camera.SimulationMode = 0;
         camera.SetDesiredCameraState(0x21);
         Process().ModulePath.clear();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
 
     int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
