@@ -34,4 +34,4 @@ configure_and_build() {
     cmake --build "$ROOT/$dir" -j"$JOBS"
 }
 
-step() { echo; echo "== $*"; }
+step() { echo; echo "== $* (at ${SECONDS}s)"; }
