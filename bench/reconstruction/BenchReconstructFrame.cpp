@@ -5,9 +5,11 @@
 // ratio_best. The machine is shared and its memory bandwidth drifts with
 // what else runs, so ratio is the median over iterations of the two sides
 // timed one right after the other; the GB/s figures and ratio_best use each
-// side's fastest iteration, the run least disturbed by others. The copy_only rows leave out the buffer
-// accessibility checks, to show the copy itself apart from what the
-// platform's checks cost. The cold rows empty the caches before each
+// side's fastest iteration, the run least disturbed by others. The fast rows
+// of the 32 MiB frame take the stores the process chose after trying both
+// (streamed = 1 when it chose streamed ones); the stores_cached and
+// stores_streamed rows force one kind each, to show what the choice chose
+// between. The cold rows empty the caches before each
 // measured step, as a frame fresh from the device finds them; the warm rows
 // repeat each side back to back, as a stream of frames of one size does.
 
@@ -25,6 +27,7 @@
 #include "reconstruction/FastCopy.h"
 #include "reconstruction/FrameReconstruction.h"
 #include "reconstruction/GeneralCopy.h"
+#include "reconstruction/StoreChoice.h"
 
 namespace {
 
@@ -107,23 +110,26 @@ struct Frame {
     double BytesMoved() const { return 2.0 * double(raw.size()) * 2; }
 };
 
-reconstruction::ReconstructionResult CopyOnly(const reconstruction::ReconstructionInput& in) {
+// The fast copy alone, with the given stores for large outputs.
+reconstruction::ReconstructionResult ForcedStores(const reconstruction::ReconstructionInput& in,
+                                                  reconstruction::StoreKind kind) {
     const reconstruction::CopyPlan plan = reconstruction::PlanFrame(
         in, in.picture.overscanWidth > 0 && *in.picture.overscanHeight > 0);
-    if (!in.allowFastPath || !reconstruction::TryExecuteFastCopy(plan, in.rawFrame, in.picture))
-        reconstruction::ExecuteGeneralCopy(plan, in.rawFrame, in.picture);
-    return {!plan.failed, 0};
+    const bool copied = reconstruction::TryExecuteFastCopy(plan, in.rawFrame, in.picture, kind);
+    return {copied && !plan.failed, 0};
 }
 
+enum class Path { Fast, General, StoresCached, StoresStreamed };
+
 void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t cs, int32_t rs,
-                 bool fast, bool checked, bool cold) {
+                 Path path, bool cold) {
     Frame frame;
     frame.side = side;
     frame.overscan = overscan;
     frame.columnStride = cs;
     frame.rowStride = rs;
     reconstruction::ReconstructionInput in = frame.Prepare();
-    in.allowFastPath = fast;
+    in.allowFastPath = path != Path::General;
     double reconSeconds = 1e9, copySeconds = 1e9;
     std::vector<double> pairedRatios;
     pairedRatios.reserve(100000);
@@ -136,7 +142,9 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
         frame.overscanHeight = overscan ? side : 0;
         const long before = g_allocations.load();
         const reconstruction::ReconstructionResult result =
-            checked ? reconstruction::ReconstructFrame(in) : CopyOnly(in);
+            path == Path::StoresCached     ? ForcedStores(in, reconstruction::StoreKind::Cached)
+            : path == Path::StoresStreamed ? ForcedStores(in, reconstruction::StoreKind::Streamed)
+                                           : reconstruction::ReconstructFrame(in);
         allocations += g_allocations.load() - before;
         ++frames;
         benchmark::ClobberMemory();
@@ -170,6 +178,9 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
     state.counters["ratio"] = pairedRatios[pairedRatios.size() / 2];
     state.counters["ratio_best"] = copySeconds / reconSeconds;
     state.counters["allocations"] = double(allocations) / double(frames);
+    reconstruction::StoreChoice& choice = reconstruction::ProcessStoreChoice();
+    if (path == Path::Fast && side == 2048 && choice.Decided())
+        state.counters["streamed"] = choice.Next() == reconstruction::StoreKind::Streamed;
 }
 
 void Register() {
@@ -178,22 +189,29 @@ void Register() {
         int32_t cs, rs;
     };
     const Mirror mirrors[] = {{"plain", 1, 1}, {"mirror_columns", -1, 1}, {"mirror_both", -1, -1}};
-    for (int path = 0; path < 3; ++path)
+    struct Way {
+        const char* prefix;
+        Path path;
+        bool largeOnly;  // only the frame large enough for streamed stores
+    };
+    const Way ways[] = {{"fast/", Path::Fast, false},
+                        {"stores_cached/", Path::StoresCached, true},
+                        {"stores_streamed/", Path::StoresStreamed, true},
+                        {"general/", Path::General, false}};
+    for (const Way& way : ways)
         for (int32_t side : {2048, 1024})
             for (const Mirror& m : mirrors)
                 for (bool overscan : {false, true})
                     for (bool cold : {false, true}) {
-                        const bool fast = path != 2, checked = path != 1;
-                        const char* prefix[] = {"fast/", "fast_copy_only/", "general/"};
-                        const std::string name = std::string(prefix[path]) +
-                                                 (side == 2048 ? "32MiB/" : "8MiB/") + m.name +
-                                                 (overscan ? "/overscan" : "/no_overscan") +
-                                                 (cold ? "/cold" : "/warm");
+                        if (way.largeOnly && side != 2048) continue;
+                        const std::string name =
+                            std::string(way.prefix) + (side == 2048 ? "32MiB/" : "8MiB/") + m.name +
+                            (overscan ? "/overscan" : "/no_overscan") + (cold ? "/cold" : "/warm");
                         benchmark::RegisterBenchmark(name.c_str(), Reconstruct, side, overscan,
-                                                     m.cs, m.rs, fast, checked, cold)
+                                                     m.cs, m.rs, way.path, cold)
                             ->UseManualTime()
                             ->Unit(benchmark::kMillisecond)
-                            ->MinTime(fast ? 0.4 : 0.2);
+                            ->MinTime(way.path == Path::General ? 0.2 : 0.4);
                     }
 }
 

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/Clock.h"
 #include "reconstruction/DeinterleaveKernel.h"
 
 namespace reconstruction {
 namespace {
 
-// Outputs this large would only push the raw frame out of the cache on
-// their way to memory, so they bypass it.
+// Outputs this large may bypass the cache on their way to memory, where
+// they would only push the raw frame out of it; whether that is faster
+// depends on the processor (see StoreChoice).
 constexpr int64_t kStreamingBytes = int64_t{12} << 20;
 
 struct ByteSpan {
@@ -194,6 +196,9 @@ void PrefetchRawRow(const uint16_t* row, int64_t pixels) { PrefetchBytes<0, 2>(r
 
 // Outputs smaller than this are found in the second-level cache anyway:
 // prefetching their rows only costs instructions (512 KiB frames lost 3-5%).
+// Outputs large enough to stream are left to the processor's own
+// prefetching even when their stores are cached: asking for the next rows
+// as well measured a quarter slower on 32 MiB frames.
 constexpr int64_t kPrefetchOutputBytes = int64_t{1} << 20;
 
 // Which outputs get their next row prefetched for writing: those whose
@@ -210,22 +215,32 @@ void NextRowsAhead(const CopyPlan& plan, bool upwards, bool* ahead) {
     }
 }
 
-}  // namespace
+// Pixels of every output the kernel writes in whole groups: it reads all n
+// columns of each group.
+int32_t CommonColumns(const CopyPlan& plan) {
+    int32_t common = plan.rawColumns / plan.copyCount;
+    for (int32_t k = 0; k < plan.copyCount; ++k)
+        common = std::min(common, plan.copies[k].columns.count);
+    return common;
+}
 
-bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p) {
-    if (!FitsKernel(plan, raw, p)) return false;
+int64_t KernelOutputBytes(const CopyPlan& plan) {
+    return int64_t{plan.copies[0].rows.count} * CommonColumns(plan) * plan.copyCount * 2;
+}
+
+void ExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
+                     StoreKind largeOutputs) {
     const int32_t n = plan.copyCount;
     const AxisCopy& rows = plan.copies[0].rows;
-    // Whole groups only: the kernel reads all n columns of each group.
-    int32_t common = plan.rawColumns / n;
-    for (int32_t k = 0; k < n; ++k) common = std::min(common, plan.copies[k].columns.count);
-    const int64_t outputBytes = int64_t{rows.count} * common * n * 2;
-    const bool stream = outputBytes >= kStreamingBytes;
+    const int32_t common = CommonColumns(plan);
+    const int64_t outputBytes = KernelOutputBytes(plan);
+    const bool large = outputBytes >= kStreamingBytes;
+    const bool stream = large && largeOutputs == StoreKind::Streamed;
     const KernelLevel level = BestKernelLevel();
 
     const bool upwards = WalkUpwards(plan, stream);
     bool ahead[4] = {};
-    if (!stream && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards, ahead);
+    if (!large && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards, ahead);
     const int32_t walkStep = upwards ? -1 : 1;
     const OverscanGroups overscanGroups = FindOverscanGroups(plan);
     LaneTarget targets[4];
@@ -252,6 +267,30 @@ bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const Picture
         if (plan.overscanOn) CopyOverscanRows(raw, plan, p, overscanGroups, level, rawRowIndex);
     }
     if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
+}
+
+}  // namespace
+
+bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
+                        StoreKind largeOutputs) {
+    if (!FitsKernel(plan, raw, p)) return false;
+    ExecuteFastCopy(plan, raw, p, largeOutputs);
+    return true;
+}
+
+bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p) {
+    if (!FitsKernel(plan, raw, p)) return false;
+    if (KernelOutputBytes(plan) < kStreamingBytes) {
+        ExecuteFastCopy(plan, raw, p, StoreKind::Cached);
+        return true;
+    }
+    // Timed always: two reads of the counter cost nothing beside such a
+    // frame, and the choice ignores them once made.
+    StoreChoice& choice = ProcessStoreChoice();
+    const StoreKind kind = choice.Next();
+    const int64_t start = platform::PerformanceCounter();
+    ExecuteFastCopy(plan, raw, p, kind);
+    choice.Record(kind, platform::PerformanceCounter() - start);
     return true;
 }
 
