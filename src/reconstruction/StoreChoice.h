@@ -1,9 +1,9 @@
 #pragma once
 // Which stores copy the frames too large for the cache faster on this
 // machine: streamed ones, which bypass the cache on their way to memory, or
-// ordinary cached ones. Processors disagree by a wide margin (streamed
-// stores ran a quarter faster on one machine and a quarter slower on
-// another, on the same frame), so no fixed rule serves them all: the first
+// ordinary cached ones. Processors disagree by a wide margin (on 32 MiB
+// frames streamed stores ran half again as fast on one machine and a fifth
+// to a half slower on another), so no fixed rule serves them all: the first
 // such frames try both kinds in turn, and the rest take the faster.
 
 #include <atomic>
