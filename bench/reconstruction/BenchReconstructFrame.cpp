@@ -8,10 +8,10 @@
 // side's fastest iteration, the run least disturbed by others. The fast rows
 // of the 32 MiB frame take the stores the process chose after trying both
 // (streamed = 1 when it chose streamed ones); the stores_cached and
-// stores_streamed rows force one kind each, to show what the choice chose
-// between. The cold rows empty the caches before each
-// measured step, as a frame fresh from the device finds them; the warm rows
-// repeat each side back to back, as a stream of frames of one size does.
+// stores_streamed rows force one kind each, to show what it chose between.
+// The cold rows empty the caches before each measured step, as a frame fresh
+// from the device finds them; the warm rows repeat each side back to back,
+// as a stream of frames of one size does.
 
 #include <benchmark/benchmark.h>
 
