@@ -38,8 +38,19 @@ void CTesselCamera::Close(int32_t) {
     }
     // A capture that was stopped above has left its own result.
     LastStatus().Set(-4);
-    if (UseNotificationWindow && process.NotificationWindow && process.NotificationWindow->IsAlive())
+    if (UseNotificationWindow && process.NotificationWindow &&
+        process.NotificationWindow->IsAlive()) {
         process.NotificationWindow->PostClose();
+        // Forgotten at once, so that a bring-up before the close is handled
+        // makes a window of its own instead of taking over the closing one.
+        // Not destroyed here: this may run inside that window's procedure.
+        try {
+            process.ClosingNotificationWindows.push_back(std::move(process.NotificationWindow));
+        } catch (...) {
+            // Out of memory: the object stays the process's and is used again
+            // once its window is gone.
+        }
+    }
 }
 
 void CTesselCamera::AbortBulkTransfer() {

@@ -65,15 +65,17 @@ bool Fail(int32_t status) {
 }
 }  // namespace
 
-int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFileArgument, int32_t registry) {
+int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFileArgument,
+                                         int32_t registry) {
     LastStatus().Set(kNotInitialized);
     ProcessObjects& process = Process();
     std::string hexFile;
     try {
         if (process.ModulePath.empty())
             process.ModulePath = platform::ModuleFilePath().substr(0, kMaxPath);
-        std::string modeFile = modeFileArgument && *modeFileArgument ? modeFileArgument
-                                                                     : DefaultModeFile(process.ModulePath);
+        std::string modeFile = modeFileArgument && *modeFileArgument
+                                   ? modeFileArgument
+                                   : DefaultModeFile(process.ModulePath);
         if (!platform::FileExists(modeFile)) {
             LastStatus().Set(kIniFilename);
             return kIniFilename;
@@ -92,7 +94,8 @@ int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFileArgum
     } else {
         size_t separator = process.ModulePath.rfind(platform::kPathSeparator);
         if (separator == std::string::npos || separator == 0) return kIniFilename;
-        process.HardwareRegistryLocation = process.ModulePath.substr(0, separator) + process.IniFileName;
+        process.HardwareRegistryLocation =
+            process.ModulePath.substr(0, separator) + process.IniFileName;
         if (!platform::FileExists(process.HardwareRegistryLocation)) return kIniFilename;
     }
     return Initialize(hexFile, process.HardwareRegistryLocation, registry) ? 0 : kNotInitialized;
@@ -118,7 +121,8 @@ int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string&
             DebugTrace("Error initializing hardware.");
             return Fail(kInvalidUsbDevice);
         }
-        DebugTrace("Delaying after initialization for %ld ms...", static_cast<long>(values.settleDelayMs));
+        DebugTrace("Delaying after initialization for %ld ms...",
+                   static_cast<long>(values.settleDelayMs));
         platform::SleepMs(values.settleDelayMs);
         if (!StartWorkerThreads()) return Fail(kThreadStart);
         if (!SimulationMode && SoftResetOnInitialize && !Reset(0)) return Fail(kNotInitialized);
@@ -155,8 +159,9 @@ int32_t CTesselCamera::InitializeDevice() {
     if (!SimulationMode) {
         platform::Guid interfaceClass{};
         if (!platform::ParseGuid(DriverInterfaceGuid, interfaceClass)) return Fail(-3);
-        void* window = NotificationWindowHandle == -1 ? nullptr
-                                                      : reinterpret_cast<void*>(NotificationWindowHandle);
+        void* window = NotificationWindowHandle == -1
+                           ? nullptr
+                           : reinterpret_cast<void*>(NotificationWindowHandle);
         if (!UsbDevice) {
             try {
                 UsbDevice = std::make_unique<usb::CCyUSBDevice>(window, interfaceClass, true);
@@ -166,7 +171,8 @@ int32_t CTesselCamera::InitializeDevice() {
             }
         }
         if (!FindListedDevice()) return 0;
-        if (!FindBulkInEndpoint(endpointNumber, static_cast<uint32_t>(DecimalValue(bufferSize.c_str()))))
+        if (!FindBulkInEndpoint(endpointNumber,
+                                static_cast<uint32_t>(DecimalValue(bufferSize.c_str()))))
             return 0;
     }
     if (!LoadHexFile()) return 0;
@@ -190,6 +196,12 @@ int32_t CTesselCamera::InitializeDevice() {
 bool CTesselCamera::PrepareNotificationWindow() {
     ProcessObjects& process = Process();
     try {
+        // Bring-up never runs inside a window's procedure: closed windows'
+        // objects can go.
+        auto& closing = process.ClosingNotificationWindows;
+        closing.erase(std::remove_if(closing.begin(), closing.end(),
+                                     [](const auto& window) { return !window->IsAlive(); }),
+                      closing.end());
         if (!process.NotificationWindow) {
             process.NotificationWindow = std::make_unique<usb::CSubclassedWnd>(
                 [this] { return static_cast<platform::UsbHandle>(GetDeviceHandle()); },

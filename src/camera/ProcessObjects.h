@@ -22,6 +22,10 @@ struct ProcessObjects {
     CTesselCamera Camera;
     // The device-notification window, made by the first bring-up that wants it.
     std::unique_ptr<usb::CSubclassedWnd> NotificationWindow;
+    // Windows that Close asked to close. A posted close is handled only when
+    // the application next dispatches messages, so each object stays until
+    // its window is gone: its procedure still runs until then.
+    std::vector<std::unique_ptr<usb::CSubclassedWnd>> ClosingNotificationWindows;
     std::string ModulePath;
     CaptureContext Capture;
     CInterlockedScalar<int32_t> LastStatus{-4};

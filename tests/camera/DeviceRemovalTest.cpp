@@ -52,13 +52,27 @@ class DeviceRemovalTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
+    const platform::WindowHandle window = Process().NotificationWindow->Handle();
     LastStatus().Set(0);
     session.driver().Unplug(device);
     EXPECT_EQ(camera.IsInitialized(), 0);
     EXPECT_EQ(camera.UsbDevice, nullptr);
     EXPECT_EQ(LastStatus().Get(), -4);
     DispatchMessages();
-    EXPECT_FALSE(Process().NotificationWindow->IsAlive()) << "closing the camera closes the window";
+    EXPECT_FALSE(platform::IsNotificationWindow(window)) << "closing the camera closes the window";
+}
+
+// Windows closes the window only when the application next dispatches
+// messages; a bring-up before that must not take over the closing window.
+TEST_F(DeviceRemovalTest, ABringUpRightAfterCloseMakesAWindowOfItsOwn) {
+    const platform::WindowHandle closing = Process().NotificationWindow->Handle();
+    camera.Close(1);
+    EXPECT_EQ(Process().NotificationWindow, nullptr);
+    ASSERT_TRUE(camera.PrepareNotificationWindow());
+    EXPECT_NE(Process().NotificationWindow->Handle(), closing);
+    DispatchMessages();
+    EXPECT_FALSE(platform::IsNotificationWindow(closing));
+    EXPECT_TRUE(Process().NotificationWindow->IsAlive());
 }
 
 TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesItAndOnlyOnce) {
