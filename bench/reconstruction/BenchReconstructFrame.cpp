@@ -2,16 +2,20 @@
 // side in the same iterations: bytes = raw frame read + pixels written.
 // Counters: ratio (memcpy time / reconstruction time, above 1 when
 // reconstruction is faster), allocations per frame, recon_GBps, memcpy_GBps,
-// ratio_best. The machine is shared and its memory bandwidth drifts with
-// what else runs, so ratio is the median over iterations of the two sides
-// timed one right after the other; the GB/s figures and ratio_best use each
-// side's fastest iteration, the run least disturbed by others. The fast rows
-// of the 32 MiB frame take the stores the process chose after trying both
-// (streamed = 1 when it chose streamed ones); the stores_cached and
-// stores_streamed rows force one kind each, to show what it chose between.
-// The cold rows empty the caches before each measured step, as a frame fresh
-// from the device finds them; the warm rows repeat each side back to back,
-// as a stream of frames of one size does.
+// ratio_best, helper (1 when a second thread shared the frame). As in the
+// library once a camera is initialized, frames are shared between the
+// calling thread and the row band helper; the one_thread rows stop the
+// helper, to show what one thread does beside memcpy's one. The machine is
+// shared and its memory bandwidth drifts with what else runs, so ratio is
+// the median over iterations of the two sides timed one right after the
+// other; the GB/s figures and ratio_best use each side's fastest iteration,
+// the run least disturbed by others. The fast rows of the 32 MiB frame take
+// the stores the process chose after trying both (streamed = 1 when it
+// chose streamed ones); the stores_cached and stores_streamed rows force one
+// kind each, to show what it chose between. The cold rows empty the caches
+// before each measured step, as a frame fresh from the device finds them;
+// the warm rows repeat each side back to back, as a stream of frames of one
+// size does.
 
 #include <benchmark/benchmark.h>
 
@@ -27,6 +31,7 @@
 #include "reconstruction/FastCopy.h"
 #include "reconstruction/FrameReconstruction.h"
 #include "reconstruction/GeneralCopy.h"
+#include "reconstruction/RowBandWorker.h"
 #include "reconstruction/StoreChoice.h"
 
 namespace {
@@ -119,7 +124,23 @@ reconstruction::ReconstructionResult ForcedStores(const reconstruction::Reconstr
     return {copied && !plan.failed, 0};
 }
 
-enum class Path { Fast, General, StoresCached, StoresStreamed };
+enum class Path { Fast, OneThread, General, StoresCached, StoresStreamed };
+
+// Keeps the row band helper stopped for the scope, when asked to.
+class HelperStopped {
+  public:
+    explicit HelperStopped(bool stop) : stopped_(stop) {
+        if (stopped_) reconstruction::ProcessRowBandWorker().Stop();
+    }
+    ~HelperStopped() {
+        if (stopped_) reconstruction::ProcessRowBandWorker().Start();
+    }
+    HelperStopped(const HelperStopped&) = delete;
+    HelperStopped& operator=(const HelperStopped&) = delete;
+
+  private:
+    bool stopped_;
+};
 
 void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t cs, int32_t rs,
                  Path path, bool cold) {
@@ -130,6 +151,7 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
     frame.rowStride = rs;
     reconstruction::ReconstructionInput in = frame.Prepare();
     in.allowFastPath = path != Path::General;
+    const HelperStopped helperStopped(path == Path::OneThread);
     double reconSeconds = 1e9, copySeconds = 1e9;
     std::vector<double> pairedRatios;
     pairedRatios.reserve(100000);
@@ -178,6 +200,8 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
     state.counters["ratio"] = pairedRatios[pairedRatios.size() / 2];
     state.counters["ratio_best"] = copySeconds / reconSeconds;
     state.counters["allocations"] = double(allocations) / double(frames);
+    state.counters["helper"] = reconstruction::ProcessRowBandWorker().Running() &&
+                               path != Path::OneThread && path != Path::General;
     reconstruction::StoreChoice& choice = reconstruction::ProcessStoreChoice();
     if (path == Path::Fast && side == 2048 && choice.Decided())
         state.counters["streamed"] = choice.Next() == reconstruction::StoreKind::Streamed;
@@ -195,6 +219,7 @@ void Register() {
         bool largeOnly;  // only the frame large enough for streamed stores
     };
     const Way ways[] = {{"fast/", Path::Fast, false},
+                        {"one_thread/", Path::OneThread, false},
                         {"stores_cached/", Path::StoresCached, true},
                         {"stores_streamed/", Path::StoresStreamed, true},
                         {"general/", Path::General, false}};
@@ -218,6 +243,7 @@ void Register() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    reconstruction::ProcessRowBandWorker().Start();
     Register();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

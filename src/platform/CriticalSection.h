@@ -7,7 +7,7 @@
 namespace platform {
 
 class CriticalSection {
-public:
+  public:
     CriticalSection();
     ~CriticalSection();
     CriticalSection(const CriticalSection&) = delete;
@@ -20,21 +20,40 @@ public:
     // Precondition: the calling thread owns the section.
     void Leave();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 // Holds a critical section for the lifetime of the scope, on every way out.
 class ScopedLock {
-public:
+  public:
     explicit ScopedLock(CriticalSection& section) : section_(section) { section_.Enter(); }
     ~ScopedLock() { section_.Leave(); }
     ScopedLock(const ScopedLock&) = delete;
     ScopedLock& operator=(const ScopedLock&) = delete;
 
-private:
+  private:
     CriticalSection& section_;
+};
+
+// Owns a critical section for the lifetime of the scope if it was free on
+// entry; never blocks.
+class ScopedTryLock {
+  public:
+    explicit ScopedTryLock(CriticalSection& section)
+        : section_(section), owns_(section.TryEnter()) {}
+    ~ScopedTryLock() {
+        if (owns_) section_.Leave();
+    }
+    ScopedTryLock(const ScopedTryLock&) = delete;
+    ScopedTryLock& operator=(const ScopedTryLock&) = delete;
+
+    bool Owns() const { return owns_; }
+
+  private:
+    CriticalSection& section_;
+    bool owns_;
 };
 
 }  // namespace platform

@@ -12,7 +12,7 @@ namespace platform {
 constexpr uint32_t kStillActive = 259;
 
 class Thread {
-public:
+  public:
     using Body = std::function<uint32_t()>;
 
     // Creates the thread without running it. Null when the system refuses.
@@ -34,9 +34,12 @@ public:
 
     struct Impl;
 
-private:
+  private:
     explicit Thread(std::shared_ptr<Impl> impl);
     std::shared_ptr<Impl> impl_;
 };
+
+// Processors the calling process may run its threads on, at least 1.
+uint32_t AvailableProcessors();
 
 }  // namespace platform

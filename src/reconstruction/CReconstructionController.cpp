@@ -2,6 +2,7 @@
 
 #include "platform/Memory.h"
 #include "reconstruction/Reconstruction.h"
+#include "reconstruction/RowBandWorker.h"
 
 namespace reconstruction {
 
@@ -46,6 +47,9 @@ int CReconstructionController::Configure(const void* block) {
         out.outputColumnStride = record.OutputColumnStride();
         out.outputRowStride = record.OutputRowStride();
     }
+    // Frames come once a plan exists; a machine that refuses the thread
+    // copies them on one.
+    ProcessRowBandWorker().Start();
     return 1;
 }
 
@@ -61,6 +65,7 @@ bool CReconstructionController::IsReconstructible() const {
 void CReconstructionController::Release() {
     inputs_.clear();
     outputs_.clear();
+    ProcessRowBandWorker().Stop();
 }
 
 }  // namespace reconstruction

@@ -17,7 +17,8 @@ class CReconstructionController {
 
     // Rebuilds the plan from a 272-byte reconstruction block. FALSE (0), with
     // the plan untouched, when block is null or cannot be read; TRUE (1)
-    // otherwise, also when no quadrant is enabled.
+    // otherwise, also when no quadrant is enabled. Also starts the process's
+    // row band helper, which shares large frames with the capture thread.
     int Configure(const void* block);
 
     // True when frames can be reconstructed with this plan: at least one
@@ -25,7 +26,8 @@ class CReconstructionController {
     // The loader refuses other blocks as it refuses a failed Configure.
     bool IsReconstructible() const;
 
-    // Empties both record arrays; the camera does this when it closes.
+    // Empties both record arrays and stops the row band helper; the camera
+    // does this when it closes, with no frame in flight.
     void Release();
 
     const std::vector<int32_t>& ActiveQuadrants() const { return activeQuadrants_; }

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "reconstruction/DeinterleaveKernel.h"
+#include "reconstruction/RowBandWorker.h"
 
 namespace reconstruction {
 namespace {
@@ -13,6 +14,11 @@ namespace {
 // they would only push the raw frame out of it; whether that is faster
 // depends on the processor (see StoreChoice).
 constexpr int64_t kStreamingBytes = int64_t{12} << 20;
+
+// Raw bytes in one band of rows handed to a thread at a time: large enough
+// that each thread reads and writes long runs the processor's prefetching
+// follows, small enough that a helper that starts late still finds bands.
+constexpr int64_t kBandBytes = int64_t{256} << 10;
 
 struct ByteSpan {
     uintptr_t begin;
@@ -228,44 +234,83 @@ int64_t KernelOutputBytes(const CopyPlan& plan) {
     return int64_t{plan.copies[0].rows.count} * CommonColumns(plan) * plan.copyCount * 2;
 }
 
+// One frame's copy in bands of consecutive walk steps, which the calling
+// thread and the row band helper may take in any order: every step writes
+// its own output rows and overscan rows.
+class BandedCopy {
+  public:
+    BandedCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
+               StoreKind largeOutputs)
+        : plan_(plan), raw_(raw), p_(p), level_(BestKernelLevel()) {
+        common_ = CommonColumns(plan);
+        const int64_t outputBytes = KernelOutputBytes(plan);
+        const bool large = outputBytes >= kStreamingBytes;
+        stream_ = large && largeOutputs == StoreKind::Streamed;
+        upwards_ = WalkUpwards(plan, stream_);
+        if (!large && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards_, ahead_);
+        overscanGroups_ = FindOverscanGroups(plan);
+        const int64_t rawRowBytes = int64_t{plan.rawColumns} * 2;
+        stepsPerBand_ = static_cast<int32_t>(
+            std::max<int64_t>(1, std::min<int64_t>(kBandBytes / rawRowBytes, Steps())));
+    }
+
+    int32_t Bands() const { return (Steps() + stepsPerBand_ - 1) / stepsPerBand_; }
+
+    void operator()(int32_t band) const {
+        const int32_t from = band * stepsPerBand_;
+        CopySteps(from, std::min(Steps(), from + stepsPerBand_));
+    }
+
+  private:
+    int32_t Steps() const { return plan_.copies[0].rows.count; }
+    void CopySteps(int32_t from, int32_t to) const;
+
+    const CopyPlan& plan_;
+    const uint16_t* raw_;
+    const PictureBuffers& p_;
+    KernelLevel level_;
+    int32_t common_ = 0;
+    bool stream_ = false;
+    bool upwards_ = false;
+    bool ahead_[4] = {};
+    OverscanGroups overscanGroups_;
+    int32_t stepsPerBand_ = 1;
+};
+
+void BandedCopy::CopySteps(int32_t from, int32_t to) const {
+    const int32_t n = plan_.copyCount;
+    const AxisCopy& rows = plan_.copies[0].rows;
+    const int32_t walkStep = upwards_ ? -1 : 1;
+    LaneTarget targets[4];
+    for (int32_t step = from; step < to; ++step) {
+        const int32_t i = upwards_ ? rows.count - 1 - step : step;
+        const int32_t rawRowIndex = rows.srcFirst + i;
+        const uint16_t* rawRow = raw_ + static_cast<int64_t>(rawRowIndex) * plan_.rawColumns;
+        const bool more = step + 1 < to;
+        for (int32_t k = 0; k < n; ++k) {
+            const QuadrantCopy& c = plan_.copies[k];
+            uint16_t* outRow =
+                p_.images[k] +
+                static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p_.width;
+            targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
+            if (ahead_[k] && more)
+                PrefetchBytes<1, 3>(outRow + int64_t{walkStep} * c.rows.dstStride * p_.width,
+                                    int64_t{p_.width} * 2);
+        }
+        if (upwards_ && more) PrefetchRawRow(rawRow - plan_.rawColumns, int64_t{common_} * n);
+        DeinterleaveRow(level_, rawRow, n, targets, common_, stream_);
+        for (int32_t k = 0; k < n; ++k)
+            FinishLane(rawRow, n, targets[k], common_, plan_.copies[k].columns.count);
+        // The overscan while its raw row is still in the cache.
+        if (plan_.overscanOn)
+            CopyOverscanRows(raw_, plan_, p_, overscanGroups_, level_, rawRowIndex);
+    }
+}
+
 void ExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
                      StoreKind largeOutputs) {
-    const int32_t n = plan.copyCount;
-    const AxisCopy& rows = plan.copies[0].rows;
-    const int32_t common = CommonColumns(plan);
-    const int64_t outputBytes = KernelOutputBytes(plan);
-    const bool large = outputBytes >= kStreamingBytes;
-    const bool stream = large && largeOutputs == StoreKind::Streamed;
-    const KernelLevel level = BestKernelLevel();
-
-    const bool upwards = WalkUpwards(plan, stream);
-    bool ahead[4] = {};
-    if (!large && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards, ahead);
-    const int32_t walkStep = upwards ? -1 : 1;
-    const OverscanGroups overscanGroups = FindOverscanGroups(plan);
-    LaneTarget targets[4];
-    for (int32_t step = 0; step < rows.count; ++step) {
-        const int32_t i = upwards ? rows.count - 1 - step : step;
-        const int32_t rawRowIndex = rows.srcFirst + i;
-        const uint16_t* rawRow = raw + static_cast<int64_t>(rawRowIndex) * plan.rawColumns;
-        for (int32_t k = 0; k < n; ++k) {
-            const QuadrantCopy& c = plan.copies[k];
-            uint16_t* outRow =
-                p.images[k] +
-                static_cast<int64_t>(c.rows.dstFirst + i * c.rows.dstStride) * p.width;
-            targets[k] = {outRow + c.columns.dstFirst, c.columns.dstStride, c.columns.srcFirst};
-            if (ahead[k] && step + 1 < rows.count)
-                PrefetchBytes<1, 3>(outRow + int64_t{walkStep} * c.rows.dstStride * p.width,
-                                    int64_t{p.width} * 2);
-        }
-        if (upwards && step + 1 < rows.count)
-            PrefetchRawRow(rawRow - plan.rawColumns, int64_t{common} * n);
-        DeinterleaveRow(level, rawRow, n, targets, common, stream);
-        for (int32_t k = 0; k < n; ++k)
-            FinishLane(rawRow, n, targets[k], common, plan.copies[k].columns.count);
-        // The overscan while its raw row is still in the cache.
-        if (plan.overscanOn) CopyOverscanRows(raw, plan, p, overscanGroups, level, rawRowIndex);
-    }
+    BandedCopy copy(plan, raw, p, largeOutputs);
+    ProcessRowBandWorker().RunPieces(copy.Bands(), copy);
     if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
 }
 

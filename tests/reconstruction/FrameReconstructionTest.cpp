@@ -6,6 +6,7 @@
 #include "reconstruction/CopyPlan.h"
 #include "reconstruction/FastCopy.h"
 #include "reconstruction/FrameScenario.h"
+#include "reconstruction/RowBandWorker.h"
 
 namespace reconstruction {
 namespace {
@@ -198,8 +199,9 @@ TEST(ReconstructFrame, ErrorsWhileCopyingKeepWhatWasCopied) {
 // Frames large enough for the fast path's streamed or cached stores (from
 // 12 MiB of outputs) and for its prefetched walks (from 1 MiB), which the
 // small random frames below never reach: every mirror, odd row widths, with
-// overscan.
+// overscan, in bands shared with the helper thread as the camera has them.
 TEST(ReconstructFrame, LargeFramesMatchTheGeneralPath) {
+    ProcessRowBandWorker().Start();
     const std::pair<int32_t, StoreKind> frames[] = {
         {300, StoreKind::Cached}, {1600, StoreKind::Streamed}, {1600, StoreKind::Cached}};
     for (const auto& [rawRows, stores] : frames)

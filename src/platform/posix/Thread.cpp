@@ -1,5 +1,8 @@
 #include "platform/Thread.h"
 
+#include <sched.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -76,6 +79,17 @@ bool Thread::Join(uint32_t timeoutMs) {
         return true;
     }
     return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+}
+
+// The affinity mask, not the machine's count: a process pinned to one core
+// (taskset, a container's cpuset) gains nothing from a second thread.
+uint32_t AvailableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<uint32_t>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
 
 }  // namespace platform

@@ -61,4 +61,18 @@ bool Thread::Join(uint32_t timeoutMs) {
     return WaitForSingleObject(impl_->handle, timeoutMs) == WAIT_OBJECT_0;
 }
 
+// The process affinity mask, not the machine's count: a process limited to
+// one processor gains nothing from a second thread.
+uint32_t AvailableProcessors() {
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        uint32_t count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
 }  // namespace platform

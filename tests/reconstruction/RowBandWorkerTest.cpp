@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "reconstruction/RowBandWorker.h"
+
+namespace reconstruction {
+namespace {
+
+// Work whose pieces note how often they ran and on which thread. Plain
+// (non-atomic) cells: a piece the caller reads back without the helper's
+// writes having happened before shows up under ThreadSanitizer.
+struct CountedPieces {
+    explicit CountedPieces(int32_t count) : runs(count, 0), threads(count) {}
+    void operator()(int32_t piece) {
+        ++runs.at(piece);
+        threads.at(piece) = std::this_thread::get_id();
+    }
+    bool EachRanOnce() const {
+        for (int r : runs)
+            if (r != 1) return false;
+        return true;
+    }
+    int RunElsewhere() const {
+        int count = 0;
+        for (const std::thread::id& id : threads) count += id != std::this_thread::get_id();
+        return count;
+    }
+    std::vector<int> runs;
+    std::vector<std::thread::id> threads;
+};
+
+// A worker that makes a helper on any machine, so that these tests mean the
+// same on one processor as on many.
+struct StartedWorker {
+    StartedWorker() { EXPECT_TRUE(worker.Start()); }
+    RowBandWorker worker{1};
+};
+
+TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
+    RowBandWorker neverStarted{1};
+    CountedPieces work(7);
+    neverStarted.RunPieces(7, work);
+    EXPECT_TRUE(work.EachRanOnce());
+    EXPECT_EQ(work.RunElsewhere(), 0);
+
+    StartedWorker stopped;
+    stopped.worker.Stop();
+    EXPECT_FALSE(stopped.worker.Running());
+    CountedPieces after(7);
+    stopped.worker.RunPieces(7, after);
+    EXPECT_TRUE(after.EachRanOnce());
+    EXPECT_EQ(after.RunElsewhere(), 0);
+
+    // Nothing to do, or one piece: no hand-over at all.
+    CountedPieces single(1);
+    StartedWorker started;
+    started.worker.RunPieces(0, single);
+    EXPECT_EQ(single.runs[0], 0);
+    started.worker.RunPieces(1, single);
+    EXPECT_TRUE(single.EachRanOnce());
+    EXPECT_EQ(single.RunElsewhere(), 0);
+}
+
+// Waits, up to a limit that only a broken worker reaches, until ready().
+template <class Ready>
+void AwaitOtherThread(Ready ready) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ready() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+}
+
+// The caller's first piece waits until the helper has run one, and the
+// helper's wait until the caller has begun: the helper must take pieces
+// from the other end while the caller is busy, and the call must not return
+// before the helper's pieces are done.
+TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEnd) {
+    StartedWorker started;
+    constexpr int32_t kPieces = 16;
+    CountedPieces counted(kPieces);
+    std::atomic<bool> callerBegun{false};
+    std::atomic<int> helped{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    auto work = [&](int32_t piece) {
+        counted(piece);
+        if (std::this_thread::get_id() == caller) {
+            callerBegun = true;
+            if (piece == 0) AwaitOtherThread([&] { return helped > 0; });
+        } else {
+            AwaitOtherThread([&] { return callerBegun.load(); });
+            ++helped;
+        }
+    };
+    started.worker.RunPieces(kPieces, work);
+    ASSERT_TRUE(counted.EachRanOnce());
+    ASSERT_GT(helped.load(), 0);
+    EXPECT_EQ(counted.threads[0], caller);
+    EXPECT_NE(counted.threads[kPieces - 1], caller) << "the helper starts at the back";
+}
+
+// Frames from several threads at once: one shares the helper, the others go
+// alone; every piece of every call runs exactly once, whether the helper
+// joined, came too late and was taken back, or was busy elsewhere.
+TEST(RowBandWorker, ConcurrentCallersEachGetEveryPieceOnce) {
+    StartedWorker started;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&, t] {
+            for (int round = 0; round < 300; ++round) {
+                const int32_t count = 1 + (round * 7 + t) % 23;
+                CountedPieces work(count);
+                started.worker.RunPieces(count, work);
+                if (!work.EachRanOnce()) ++failures;
+            }
+        });
+    for (std::thread& caller : callers) caller.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+// Stop waits for the frame in flight and a new Start brings a helper back.
+TEST(RowBandWorker, StopsDuringFramesAndStartsAgain) {
+    StartedWorker started;
+    std::atomic<bool> done{false};
+    std::atomic<int> failures{0};
+    std::thread frames([&] {
+        while (!done) {
+            CountedPieces work(9);
+            started.worker.RunPieces(9, work);
+            if (!work.EachRanOnce()) ++failures;
+        }
+    });
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        started.worker.Stop();
+        EXPECT_TRUE(started.worker.Start());
+    }
+    done = true;
+    frames.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_TRUE(started.worker.Running());
+}
+
+}  // namespace
+}  // namespace reconstruction
