@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -177,3 +178,105 @@ TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
     EXPECT_EQ(code, 0);
     complete->Reset();
 }
+
+#ifdef _WIN32
+namespace {
+// Windows delivers the close a camera posts to its notification window only
+// while the window's thread dispatches messages.
+void DispatchMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string text;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, n);
+        std::fclose(file);
+    }
+    return text;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// A folder of two copies of the library, two modules at two addresses, with
+// the simulated camera's settings asking for the notification window.
+struct TwoCopies {
+    TwoCopies() {
+        folder = ::testing::TempDir() + "vela2-two-copies-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder.c_str(), nullptr);
+        std::string settings = ReadFile(std::string(VELA2_SOURCE_CONFIG_DIR) + "/Vela2Usb.ini");
+        const std::string off = "USB device notifications?=0";
+        const size_t at = settings.find(off);
+        ready = at != std::string::npos;
+        if (!ready) return;
+        settings.replace(at, off.size(), "USB device notifications?=1");
+        ready = WriteFile(folder + "\\Vela2Usb.ini", settings) &&
+                WriteFile(modes(), std::string("[Mode1]\nConfiguration File=") +
+                                       VELA2_SOURCE_CONFIG_DIR + "/epal/mode1.hex\n") &&
+                CopyFileA(LibraryPath().c_str(), copy(1).c_str(), FALSE) &&
+                CopyFileA(LibraryPath().c_str(), copy(2).c_str(), FALSE);
+    }
+    ~TwoCopies() {
+        for (const std::string& file : {copy(1), copy(2), modes(), folder + "\\Vela2Usb.ini"})
+            DeleteFileA(file.c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+    std::string copy(int n) const { return folder + "\\copy" + std::to_string(n) + ".dll"; }
+    std::string modes() const { return folder + "\\modes.ini"; }
+
+    std::string folder;
+    bool ready = false;
+};
+
+// The simulated camera, at once, for every copy of the library loaded while
+// this lives. The library reads these through the C runtime, which _putenv
+// updates.
+struct SimulatedCameraEnvironment {
+    SimulatedCameraEnvironment() {
+        _putenv("VELA2_USB_BACKEND=sim");
+        _putenv("VELA2_SIM_TIME_SCALE=0");
+    }
+    ~SimulatedCameraEnvironment() {
+        _putenv("VELA2_USB_BACKEND=");
+        _putenv("VELA2_SIM_TIME_SCALE=");
+    }
+};
+
+// Brings the camera up through this copy's exports, with its notification
+// window, and closes it again; false when it did not come up.
+bool BringUpAndClose(const Library& library, const std::string& modes) {
+    const bool up = EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
+                    EXPORT(library, IsInitialized)() == 1;
+    EXPORT(library, Close)();
+    DispatchMessages();
+    return up;
+}
+}  // namespace
+
+// Window classes outlive the library that registered them. A copy loaded
+// beside another, so at another address, and brought up after the other was
+// unloaded must make its window with its own procedure, not the unloaded
+// copy's (which took the process down).
+TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
+    const SimulatedCameraEnvironment simulated;
+    TwoCopies copies;
+    ASSERT_TRUE(copies.ready) << copies.folder;
+    auto first = std::make_unique<Library>(copies.copy(1));
+    Library second(copies.copy(2));
+    ASSERT_TRUE(first->loaded() && second.loaded());
+    ASSERT_TRUE(BringUpAndClose(*first, copies.modes()));
+    first.reset();
+    EXPECT_TRUE(BringUpAndClose(second, copies.modes()));
+}
+#endif

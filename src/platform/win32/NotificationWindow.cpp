@@ -4,6 +4,7 @@
 #include <dbt.h>
 
 #include <memory>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -26,15 +27,40 @@ LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-bool RegisterClassOnce() {
-    static const bool registered = [] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = Dispatch;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kClassName;
-        return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
-    return registered;
+// The module that holds this code: the library itself when it is a DLL.
+// Window classes belong to the module that registers them and outlive a
+// DLL's unloading, so one registered under the program's handle would send a
+// later load of the library (another copy, or the same file at another
+// address) to the procedure of an unloaded one.
+HINSTANCE OwnModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&Dispatch), &module))
+        return GetModuleHandleA(nullptr);
+    return module;
+}
+
+// Registers the class once per load; a failure is tried again next time.
+bool EnsureClassRegistered() {
+    static std::mutex mutex;
+    static bool registered = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (registered) return true;
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = Dispatch;
+    windowClass.hInstance = OwnModule();
+    windowClass.lpszClassName = kClassName;
+    if (!RegisterClassA(&windowClass)) {
+        if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+        // Left by an earlier load at this same address, whose procedure this
+        // load's replaces; with windows of it still open it cannot be
+        // replaced, but then its procedure is this very code.
+        if (UnregisterClassA(kClassName, windowClass.hInstance) && !RegisterClassA(&windowClass))
+            return false;
+    }
+    registered = true;
+    return true;
 }
 
 // An in-process driver backend (the simulated device) cannot make the system
@@ -58,11 +84,11 @@ void DeliverToWindow(const UsbRemovalNotice& notice) {
 WindowHandle CreateNotificationWindow(const std::string& title, WindowProcedure procedure) {
     static const bool receiverInstalled = (SetUsbRemovalReceiver(DeliverToWindow), true);
     (void)receiverInstalled;
-    if (!RegisterClassOnce()) return nullptr;
+    if (!EnsureClassRegistered()) return nullptr;
     auto* held = new WindowProcedure(std::move(procedure));
     HWND window = CreateWindowExA(0x308, kClassName, title.c_str(), 0xCF0000 & ~WS_VISIBLE,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), held);
+                                  nullptr, OwnModule(), held);
     if (!window) delete held;
     return window;
 }
