@@ -1,5 +1,7 @@
 #include "reconstruction/RowBandWorker.h"
 
+#include "platform/Priority.h"
+
 namespace reconstruction {
 
 RowBandWorker::RowBandWorker(uint32_t minimumProcessors) : minimumProcessors_(minimumProcessors) {}
@@ -51,6 +53,16 @@ void RowBandWorker::RunClaimedPieces(End end) {
     while (Claim(end, piece)) run_(context_, piece);
 }
 
+// The caller may be a capture thread raised so that no frame is lost; it
+// waits for the band the helper holds, so the helper runs at its priority.
+// A raise the process is not granted leaves the helper as it was.
+void RowBandWorker::FollowCallerPriority() {
+    const platform::ThreadRef self = platform::CurrentThreadPseudoHandle();
+    if (callerPriority_ != platform::kThreadPriorityErrorReturn &&
+        callerPriority_ != platform::ThreadPriority(self))
+        platform::SetThreadPriority(self, callerPriority_);
+}
+
 uint32_t RowBandWorker::HelperBody() {
     for (;;) {
         if (work_.Wait(platform::kInfinite) != platform::WaitStatus::Signaled) return 1;
@@ -60,6 +72,7 @@ uint32_t RowBandWorker::HelperBody() {
         int expected = kPosted;
         if (!state_.compare_exchange_strong(expected, kRunning, std::memory_order_acq_rel))
             continue;
+        FollowCallerPriority();
         RunClaimedPieces(End::kBack);
         state_.store(kIdle, std::memory_order_release);
         done_.Set();
@@ -86,6 +99,7 @@ void RowBandWorker::ShareWithHelper(int32_t count, PieceFunction run, void* cont
     run_ = run;
     context_ = context;
     count_ = count;
+    callerPriority_ = platform::ThreadPriority(platform::CurrentThreadPseudoHandle());
     taken_.store(0, std::memory_order_relaxed);
     state_.store(kPosted, std::memory_order_release);
     work_.Set();

@@ -8,6 +8,7 @@
 // pieces from one counter, so a helper that wakes late, or is preempted,
 // only leaves more pieces to the caller; the caller never waits for a
 // helper that has not begun, only for the piece a begun helper is copying.
+// While it helps, the helper takes the caller's thread priority.
 
 #include <atomic>
 #include <cstdint>
@@ -73,6 +74,7 @@ class RowBandWorker {
     bool Claim(End end, int32_t& piece);
     // Claims and runs pieces from one end until none is left.
     void RunClaimedPieces(End end);
+    void FollowCallerPriority();
     uint32_t HelperBody();
 
     enum State { kIdle, kPosted, kRunning };
@@ -90,6 +92,7 @@ class RowBandWorker {
     PieceFunction run_ = nullptr;
     void* context_ = nullptr;
     int32_t count_ = 0;
+    int32_t callerPriority_ = 0;
     std::atomic<uint64_t> taken_{0};  // pieces claimed: from the front (low half), from the back
 };
 

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Priority.h"
 #include "reconstruction/RowBandWorker.h"
 
 namespace reconstruction {
@@ -72,16 +73,35 @@ void AwaitOtherThread(Ready ready) {
     while (!ready() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
 }
 
+// Lowers the calling thread's priority for the scope: a change every
+// process may make.
+class LoweredPriority {
+  public:
+    LoweredPriority() : before_(platform::ThreadPriority(Self())) {
+        lowered_ = platform::SetThreadPriority(Self(), platform::kThreadPriorityLowest);
+    }
+    ~LoweredPriority() { platform::SetThreadPriority(Self(), before_); }
+    bool Lowered() const { return lowered_; }
+
+  private:
+    static platform::ThreadRef Self() { return platform::CurrentThreadPseudoHandle(); }
+    int32_t before_;
+    bool lowered_ = false;
+};
+
 // The caller's first piece waits until the helper has run one, and the
 // helper's wait until the caller has begun: the helper must take pieces
-// from the other end while the caller is busy, and the call must not return
-// before the helper's pieces are done.
-TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEnd) {
+// from the other end while the caller is busy, at the caller's priority,
+// and the call must not return before the helper's pieces are done.
+TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEndAtTheCallersPriority) {
     StartedWorker started;
+    const LoweredPriority lowered;
+    ASSERT_TRUE(lowered.Lowered());
     constexpr int32_t kPieces = 16;
     CountedPieces counted(kPieces);
     std::atomic<bool> callerBegun{false};
     std::atomic<int> helped{0};
+    std::atomic<int32_t> helperPriority{platform::kThreadPriorityNormal};
     const std::thread::id caller = std::this_thread::get_id();
     auto work = [&](int32_t piece) {
         counted(piece);
@@ -90,6 +110,7 @@ TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEnd) {
             if (piece == 0) AwaitOtherThread([&] { return helped > 0; });
         } else {
             AwaitOtherThread([&] { return callerBegun.load(); });
+            helperPriority = platform::ThreadPriority(platform::CurrentThreadPseudoHandle());
             ++helped;
         }
     };
@@ -98,6 +119,7 @@ TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEnd) {
     ASSERT_GT(helped.load(), 0);
     EXPECT_EQ(counted.threads[0], caller);
     EXPECT_NE(counted.threads[kPieces - 1], caller) << "the helper starts at the back";
+    EXPECT_EQ(helperPriority.load(), platform::kThreadPriorityLowest);
 }
 
 // Frames from several threads at once: one shares the helper, the others go
