@@ -23,7 +23,18 @@ enum : uint32_t {
 uint32_t LastSystemError();
 void SetLastSystemError(uint32_t code);
 
-// The system's text for an error code, without a trailing newline.
+// The code the system gives when it has no text for a message number
+// (ERROR_MR_MID_NOT_FOUND).
+constexpr uint32_t kErrorMessageNotFound = 317;
+
+// The system's message-table text for an error code, without a trailing
+// newline, inserts left as written. False when the system has none:
+// LastSystemError() then holds the code of that failure, usually
+// kErrorMessageNotFound.
+bool LookUpSystemErrorText(uint32_t code, std::string& text);
+
+// The system's text for an error code, without a trailing newline;
+// "Unknown error <code>." when it has none.
 std::string SystemErrorText(uint32_t code);
 
 }  // namespace platform

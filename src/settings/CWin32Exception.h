@@ -8,8 +8,10 @@ class CWin32Exception {
     CWin32Exception(const char* where, uint32_t error) : where_(where), error_(error) {}
     virtual ~CWin32Exception() = default;
 
-    // The system's text for the error. The text lives in one buffer shared by
-    // all exceptions, valid until the next call from any thread.
+    // The system's text for the error; for a code it has no text for, the
+    // text of the failure that lookup reports ("cannot find message text").
+    // The text lives in one buffer shared by all exceptions, valid until the
+    // next call from any thread.
     virtual const char* GetMessage() const;
 
     // Shows the text in an error box captioned with the failing operation.

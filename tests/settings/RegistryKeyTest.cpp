@@ -185,7 +185,11 @@ TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperation) {
     EXPECT_EQ(messages[0].text, platform::SystemErrorText(2));
     EXPECT_EQ(messages[0].caption, "CRegistryKey::QueryValue()");
     EXPECT_EQ(messages[0].icon, platform::MessageIcon::Error);
-    EXPECT_LT(std::strlen(CWin32Exception("x", 0xDEAD).GetMessage()), 512u);
+    // A code without a text of its own gets the text of the failed lookup.
+    std::string notFound;
+    ASSERT_TRUE(platform::LookUpSystemErrorText(platform::kErrorMessageNotFound, notFound));
+    EXPECT_EQ(CWin32Exception("x", 0xDEAD).GetMessage(), notFound);
+    EXPECT_LT(notFound.size(), 512u);
 
     // Every code the registry gives has a text of its own.
     for (uint32_t code : {2u, 5u, 6u, 8u, 53u, 87u, 183u, 234u, 259u, 1004u, 1009u, 1016u, 1018u}) {

@@ -42,6 +42,7 @@ constexpr ErrorText kTexts[] = {
     {206, "The filename or extension is too long."},
     {234, "More data is available."},
     {259, "No more data is available."},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
     {995, "The I/O operation has been aborted because of either a thread exit or an application request."},
     {997, "Overlapped I/O operation is in progress."},
     {1004, "Invalid flags."},
@@ -59,9 +60,19 @@ constexpr ErrorText kTexts[] = {
 uint32_t LastSystemError() { return t_lastError; }
 void SetLastSystemError(uint32_t code) { t_lastError = code; }
 
-std::string SystemErrorText(uint32_t code) {
+bool LookUpSystemErrorText(uint32_t code, std::string& text) {
     for (const ErrorText& entry : kTexts)
-        if (entry.code == code) return entry.text;
+        if (entry.code == code) {
+            text = entry.text;
+            return true;
+        }
+    SetLastSystemError(kErrorMessageNotFound);
+    return false;
+}
+
+std::string SystemErrorText(uint32_t code) {
+    std::string found;
+    if (LookUpSystemErrorText(code, found)) return found;
     char text[64];
     std::snprintf(text, sizeof text, "Unknown error %u.", static_cast<unsigned>(code));
     return text;
