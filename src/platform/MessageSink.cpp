@@ -7,9 +7,10 @@ namespace {
 std::atomic<MessageSink*> g_sink{nullptr};
 }
 
-void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                 void* owner) {
     MessageSink* sink = g_sink.load();
-    (sink ? *sink : DefaultMessageSink()).Show(Message{text, caption, icon});
+    (sink ? *sink : DefaultMessageSink()).Show(Message{text, caption, icon, owner});
 }
 
 MessageSink* SetMessageSink(MessageSink* sink) { return g_sink.exchange(sink); }

@@ -15,6 +15,8 @@ struct Message {
     std::string text;
     std::string caption;
     MessageIcon icon = MessageIcon::None;
+    // The window the box belongs to (a WindowHandle), or null for none.
+    void* owner = nullptr;
 };
 
 class MessageSink {
@@ -26,7 +28,9 @@ public:
 };
 
 // Routes a message to the installed sink (the platform default when none).
-void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon);
+// owner: the window the message belongs to, or null.
+void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                 void* owner = nullptr);
 
 // Installs a sink and returns the previous one; null restores the default.
 // The sink must outlive its installation.

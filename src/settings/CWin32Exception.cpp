@@ -39,6 +39,6 @@ const char* CWin32Exception::GetMessage() const {
     return g_messageBuffer;
 }
 
-void CWin32Exception::ShowMessage(void* /*owner*/) const {
-    platform::ShowMessage(GetMessage(), where_, platform::MessageIcon::Error);
+void CWin32Exception::ShowMessage(void* owner) const {
+    platform::ShowMessage(GetMessage(), where_, platform::MessageIcon::Error, owner);
 }

@@ -175,13 +175,15 @@ TEST_F(RegistryKeyTest, ItemsThatGrewAfterTheIteratorWasMadeAreStillFetched) {
     EXPECT_TRUE(subkey == base.EndSubkeys());
 }
 
-TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperation) {
+TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperationOwnedByTheWindow) {
     platform::ScopedMessageCapture capture;
     CRegistryKey::Exception failure("CRegistryKey::QueryValue()", 2);
     EXPECT_EQ(std::string(failure.GetMessage()), platform::SystemErrorText(2));
-    failure.ShowMessage(nullptr);
+    int ownerWindow = 0;  // stands for a window handle; only the sink sees it
+    failure.ShowMessage(&ownerWindow);
     auto messages = capture.Messages();
     ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].owner, &ownerWindow);
     EXPECT_EQ(messages[0].text, platform::SystemErrorText(2));
     EXPECT_EQ(messages[0].caption, "CRegistryKey::QueryValue()");
     EXPECT_EQ(messages[0].icon, platform::MessageIcon::Error);

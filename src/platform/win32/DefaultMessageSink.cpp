@@ -11,7 +11,7 @@ public:
                     : message.icon == MessageIcon::Warning     ? MB_ICONWARNING
                     : message.icon == MessageIcon::Information ? MB_ICONINFORMATION
                                                                : 0;
-        MessageBoxA(nullptr, message.text.c_str(), message.caption.c_str(), MB_OK | icon);
+        MessageBoxA(static_cast<HWND>(message.owner), message.text.c_str(), message.caption.c_str(), MB_OK | icon);
     }
 };
 }  // namespace
