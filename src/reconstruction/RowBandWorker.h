@@ -4,9 +4,9 @@
 // keep the memory busy on its own: two threads copying halves of a 32 MiB
 // frame moved about twice as many bytes per second as one.
 //
-// The work comes as numbered pieces (bands of rows). Both threads claim
-// pieces from one counter, so a helper that wakes late, or is preempted,
-// only leaves more pieces to the caller; the caller never waits for a
+// The work comes as numbered pieces (bands of rows). The two threads claim
+// pieces from the two ends of one list, so a helper that wakes late, or is
+// preempted, only leaves more pieces to the caller; the caller never waits for a
 // helper that has not begun, only for the piece a begun helper is copying.
 // While it helps, the helper takes the caller's thread priority.
 
@@ -35,8 +35,9 @@ class RowBandWorker {
     RowBandWorker& operator=(const RowBandWorker&) = delete;
 
     // Starts the helper thread unless it runs already or the process may run
-    // on fewer processors than the minimum. Allocates and may block briefly: callers start
-    // it with the camera, not per frame. True when a helper runs afterwards.
+    // on fewer processors than the minimum. Allocates and may block briefly:
+    // callers start it with the camera, not per frame. True when a helper
+    // runs afterwards.
     bool Start();
 
     // Stops the helper and waits for it to end, after the frame it helps
@@ -93,7 +94,8 @@ class RowBandWorker {
     void* context_ = nullptr;
     int32_t count_ = 0;
     int32_t callerPriority_ = 0;
-    std::atomic<uint64_t> taken_{0};  // pieces claimed: from the front (low half), from the back
+    // Pieces claimed: from the front in the low half, from the back in the high.
+    std::atomic<uint64_t> taken_{0};
 };
 
 // The worker every frame of this process shares: its helper is a second
