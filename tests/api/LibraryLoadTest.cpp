@@ -10,6 +10,8 @@
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "support/ChildProcess.h"
+#include "support/TextFiles.h"
+#include "support/WindowMessages.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -181,51 +183,25 @@ TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
 
 #ifdef _WIN32
 namespace {
-// Windows delivers the close a camera posts to its notification window only
-// while the window's thread dispatches messages.
-void DispatchMessages() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-std::string ReadFile(const std::string& path) {
-    std::string text;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-            text.append(buffer, n);
-        std::fclose(file);
-    }
-    return text;
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
-}
-
 // A folder of two copies of the library, two modules at two addresses, with
 // the simulated camera's settings asking for the notification window.
 struct TwoCopies {
     TwoCopies() {
         folder = ::testing::TempDir() + "vela2-two-copies-" + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(folder.c_str(), nullptr);
-        std::string settings = ReadFile(std::string(VELA2_SOURCE_CONFIG_DIR) + "/Vela2Usb.ini");
+        std::string settings =
+            testsupport::ReadText(std::string(VELA2_SOURCE_CONFIG_DIR) + "/Vela2Usb.ini");
         const std::string off = "USB device notifications?=0";
         const size_t at = settings.find(off);
         ready = at != std::string::npos;
         if (!ready) return;
         settings.replace(at, off.size(), "USB device notifications?=1");
-        ready = WriteFile(folder + "\\Vela2Usb.ini", settings) &&
-                WriteFile(modes(), std::string("[Mode1]\nConfiguration File=") +
-                                       VELA2_SOURCE_CONFIG_DIR + "/epal/mode1.hex\n") &&
-                CopyFileA(LibraryPath().c_str(), copy(1).c_str(), FALSE) &&
-                CopyFileA(LibraryPath().c_str(), copy(2).c_str(), FALSE);
+        ready =
+            testsupport::WriteText(folder + "\\Vela2Usb.ini", settings) &&
+            testsupport::WriteText(modes(), std::string("[Mode1]\nConfiguration File=") +
+                                                VELA2_SOURCE_CONFIG_DIR + "/epal/mode1.hex\n") &&
+            CopyFileA(LibraryPath().c_str(), copy(1).c_str(), FALSE) &&
+            CopyFileA(LibraryPath().c_str(), copy(2).c_str(), FALSE);
     }
     ~TwoCopies() {
         for (const std::string& file : {copy(1), copy(2), modes(), folder + "\\Vela2Usb.ini"})
@@ -259,7 +235,7 @@ bool BringUpAndClose(const Library& library, const std::string& modes) {
     const bool up = EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
                     EXPORT(library, IsInitialized)() == 1;
     EXPORT(library, Close)();
-    DispatchMessages();
+    testsupport::DispatchMessages();
     return up;
 }
 }  // namespace

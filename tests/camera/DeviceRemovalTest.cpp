@@ -2,24 +2,9 @@
 
 #include "CameraTestSupport.h"
 #include "platform/NotificationWindow.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "support/WindowMessages.h"
 
 namespace {
-// Windows delivers posted messages only while the window's thread
-// dispatches them, as the application's message loop does.
-void DispatchMessages() {
-#ifdef _WIN32
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-#endif
-}
-
 // The camera as bring-up leaves it with the notification window asked for:
 // the device registered its open handle with the window.
 class DeviceRemovalTest : public ::testing::Test {
@@ -58,7 +43,7 @@ TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
     EXPECT_EQ(camera.IsInitialized(), 0);
     EXPECT_EQ(camera.UsbDevice, nullptr);
     EXPECT_EQ(LastStatus().Get(), -4);
-    DispatchMessages();
+    testsupport::DispatchMessages();
     EXPECT_FALSE(platform::IsNotificationWindow(window)) << "closing the camera closes the window";
 }
 
@@ -70,7 +55,7 @@ TEST_F(DeviceRemovalTest, ABringUpRightAfterCloseMakesAWindowOfItsOwn) {
     EXPECT_EQ(Process().NotificationWindow, nullptr);
     ASSERT_TRUE(camera.PrepareNotificationWindow());
     EXPECT_NE(Process().NotificationWindow->Handle(), closing);
-    DispatchMessages();
+    testsupport::DispatchMessages();
     EXPECT_FALSE(platform::IsNotificationWindow(closing));
     EXPECT_TRUE(Process().NotificationWindow->IsAlive());
 }
@@ -91,7 +76,7 @@ TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesItAndOnlyOnce) {
 
 TEST_F(DeviceRemovalTest, AClosedWindowMakesTheCameraUninitializedAndIsMadeAgain) {
     Process().NotificationWindow->PostClose();
-    DispatchMessages();
+    testsupport::DispatchMessages();
     EXPECT_EQ(camera.IsInitialized(), 0);
     ASSERT_TRUE(camera.PrepareNotificationWindow());
     EXPECT_TRUE(Process().NotificationWindow->IsAlive());

@@ -14,17 +14,11 @@
 #include "platform/Registry.h"
 #include "platform/posix/AtomicFile.h"
 #include "support/PrivateRegistryStore.h"
+#include "support/TextFiles.h"
 
 using namespace platform;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs body in a forked child that ends with body's result.
 template <typename Body>
@@ -99,7 +93,7 @@ void StopBeforeRename(const std::string&) {
 
 TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) {
     ASSERT_EQ(SetDword("value", 1), 0u);
-    std::string before = ReadText(StoreFile());
+    std::string before = testsupport::ReadText(StoreFile());
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     pid_t child = Spawn([&] {
@@ -116,7 +110,7 @@ TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) 
     close(fds[0]);
     close(fds[1]);
 
-    EXPECT_EQ(ReadText(StoreFile()), before);
+    EXPECT_EQ(testsupport::ReadText(StoreFile()), before);
     uint32_t value = 0;
     ASSERT_EQ(GetDword("value", value), 0u);
     EXPECT_EQ(value, 1u);
@@ -128,7 +122,7 @@ TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) 
 
 TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
     ASSERT_EQ(SetDword("value", 1), 0u);
-    std::string whole = ReadText(StoreFile());
+    std::string whole = testsupport::ReadText(StoreFile());
     for (const std::string& damaged :
          {whole.substr(0, whole.size() - 12), whole.substr(0, whole.size() / 2),
           std::string("garbage\n"), whole + "\"late\"=dword:00000001\n"}) {
@@ -139,7 +133,7 @@ TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
         RegKey sub = 0;
         EXPECT_EQ(CreateRegistryKey(key_, "new", "", 0, kKeyAllAccess, &sub, nullptr),
                   kErrorBadDatabase);
-        EXPECT_EQ(ReadText(StoreFile()), damaged);
+        EXPECT_EQ(testsupport::ReadText(StoreFile()), damaged);
     }
 }
 
@@ -149,7 +143,7 @@ TEST_F(RegistryStoreTest, TheStoreFileIsReadableText) {
         SetRegistryValue(key_, "Text", kRegSz, reinterpret_cast<const uint8_t*>(text), sizeof text),
         0u);
     ASSERT_EQ(SetDword("Number", 5), 0u);
-    std::string file = ReadText(StoreFile());
+    std::string file = testsupport::ReadText(StoreFile());
     EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Store]"), std::string::npos) << file;
     EXPECT_NE(file.find("\"Text\"=\"C:\\\\path \\\"quoted\\\"\""), std::string::npos) << file;
     EXPECT_NE(file.find("\"Number\"=dword:00000005"), std::string::npos) << file;

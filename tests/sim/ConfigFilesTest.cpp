@@ -9,17 +9,13 @@
 
 #include "platform/Profile.h"
 #include "platform/RegFile.h"
+#include "support/TextFiles.h"
 
 namespace {
 
 const std::string kSource = VELA2_SOURCE_CONFIG_DIR;
 const std::string kSettingsKey =
     "HKEY_LOCAL_MACHINE\\Software\\Quintaris Riravir\\USB\\VELA2_USB\\Camera Settings";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 std::string IniValue(const std::string& section, const std::string& key) {
     char buffer[256] = {};
@@ -37,7 +33,8 @@ std::string Text(const std::vector<uint8_t>& data) {
 TEST(ConfigFiles, RegistryFileCarriesTheSettingsOfTheIniFile) {
     std::vector<platform::RegFileKey> keys;
     platform::RegFileError error;
-    ASSERT_TRUE(platform::ParseRegFile(ReadFile(kSource + "/Vela2Usb.reg"), keys, error))
+    ASSERT_TRUE(
+        platform::ParseRegFile(testsupport::ReadText(kSource + "/Vela2Usb.reg"), keys, error))
         << error.line << ": " << error.message;
 
     size_t values = 0;
@@ -67,7 +64,7 @@ TEST(ConfigFiles, EveryModeNamesABlockImageOfFourHundredBytes) {
         char path[256] = {};
         platform::ProfileReadString(("Mode" + std::to_string(mode)).c_str(), "Configuration File",
                                     "", path, sizeof path, (kSource + "/modes.ini").c_str());
-        EXPECT_EQ(ReadFile(kSource + "/" + path).size(), 400u) << path;
+        EXPECT_EQ(testsupport::ReadText(kSource + "/" + path).size(), 400u) << path;
     }
 }
 

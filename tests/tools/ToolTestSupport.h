@@ -15,7 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "support/TextFiles.h"
+
 namespace vela2cam_test {
+
+using testsupport::ReadText;
 
 // A fresh directory, removed with everything in it at the end.
 class TempDir {
@@ -46,11 +50,6 @@ class TempDir {
   private:
     std::string path_;
 };
-
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Single quotes for the shell.
 inline std::string Quote(const std::string& text) {
