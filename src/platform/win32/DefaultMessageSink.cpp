@@ -5,13 +5,14 @@
 namespace platform {
 namespace {
 class MessageBoxSink : public MessageSink {
-public:
+  public:
     void Show(const Message& message) override {
         UINT icon = message.icon == MessageIcon::Error         ? MB_ICONERROR
                     : message.icon == MessageIcon::Warning     ? MB_ICONWARNING
                     : message.icon == MessageIcon::Information ? MB_ICONINFORMATION
                                                                : 0;
-        MessageBoxA(static_cast<HWND>(message.owner), message.text.c_str(), message.caption.c_str(), MB_OK | icon);
+        MessageBoxA(static_cast<HWND>(message.owner), message.text.c_str(), message.caption.c_str(),
+                    MB_OK | icon);
     }
 };
 }  // namespace

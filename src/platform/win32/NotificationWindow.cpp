@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "win32/LibraryModule.h"
+
 namespace platform {
 namespace {
 
@@ -27,18 +29,13 @@ LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The module that holds this code: the library itself when it is a DLL.
 // Window classes belong to the module that registers them and outlive a
 // DLL's unloading, so one registered under the program's handle would send a
 // later load of the library (another copy, or the same file at another
 // address) to the procedure of an unloaded one.
 HINSTANCE OwnModule() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCSTR>(&Dispatch), &module))
-        return GetModuleHandleA(nullptr);
-    return module;
+    HMODULE module = LibraryModule();
+    return module ? module : GetModuleHandleA(nullptr);
 }
 
 // Registers the class once per load; a failure is tried again next time.
