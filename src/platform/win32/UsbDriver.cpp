@@ -6,11 +6,13 @@
 #include <setupapi.h>
 // clang-format on
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "platform/SystemError.h"
 #include "win32/EventImpl.h"
+#include "win32/UsbIoControl.h"
 
 namespace platform {
 
@@ -31,6 +33,19 @@ UsbOverlapped::OsState& UsbOverlapped::os() {
 }
 
 namespace {
+
+std::atomic<IoControlCall> ioControlCall{&DeviceIoControl};
+
+// A request that finished at once says so itself: the system leaves the last
+// error undefined on success, and callers tell completion from a pending
+// request by it.
+BOOL IssueIoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out,
+                    DWORD outSize, DWORD* returned, OVERLAPPED* overlapped) {
+    const BOOL ok = ioControlCall.load()(device, code, const_cast<void*>(in), inSize, out, outSize,
+                                         returned, overlapped);
+    if (ok) SetLastError(ERROR_SUCCESS);
+    return ok;
+}
 
 GUID ToSystem(const Guid& guid) {
     GUID system;
@@ -105,8 +120,8 @@ class Win32UsbDriver : public UsbDriverBackend {
         if (overlapped == nullptr)
             return RequestAndWait(handle, code, in, inSize, out, outSize, bytesReturned);
         DWORD returned = 0;
-        BOOL ok = DeviceIoControl(ToSystem(handle), code, const_cast<void*>(in), inSize, out,
-                                  outSize, &returned, &overlapped->os().overlapped);
+        BOOL ok = IssueIoControl(ToSystem(handle), code, in, inSize, out, outSize, &returned,
+                                 &overlapped->os().overlapped);
         if (bytesReturned) *bytesReturned = returned;
         return ok != FALSE;
     }
@@ -154,11 +169,11 @@ class Win32UsbDriver : public UsbDriverBackend {
         overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (overlapped.hEvent == nullptr) return false;
         DWORD returned = 0;
-        BOOL ok = DeviceIoControl(ToSystem(handle), code, const_cast<void*>(in), inSize, out,
-                                  outSize, &returned, &overlapped);
+        BOOL ok = IssueIoControl(ToSystem(handle), code, in, inSize, out, outSize, &returned,
+                                 &overlapped);
         if (!ok && GetLastError() == ERROR_IO_PENDING)
             ok = GetOverlappedResult(ToSystem(handle), &overlapped, &returned, TRUE);
-        const DWORD error = GetLastError();
+        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
         CloseHandle(overlapped.hEvent);
         SetLastError(error);
         if (bytesReturned) *bytesReturned = returned;
@@ -167,6 +182,10 @@ class Win32UsbDriver : public UsbDriverBackend {
 };
 
 }  // namespace
+
+IoControlCall ReplaceIoControlCall(IoControlCall call) {
+    return ioControlCall.exchange(call != nullptr ? call : &DeviceIoControl);
+}
 
 std::shared_ptr<UsbDriverBackend> OsUsbDriverBackend() {
     static std::shared_ptr<UsbDriverBackend> backend = std::make_shared<Win32UsbDriver>();
