@@ -1,0 +1,243 @@
+// Endpoint transfers through the Windows driver backend's own overlapped
+// path. Only the driver call itself is replaced: each request lands on a
+// named pipe whose other end a test thread drives as the driver would.
+#ifdef _WIN32
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/UsbDriver.h"
+#include "platform/win32/UsbIoControl.h"
+#include "usb/CCyUSBBulkEndpoint.h"
+#include "usb/CCyUSBControlEndpoint.h"
+#include "usb/SUsbTransferRecord.h"
+#include "usb/UsbRequestCodes.h"
+
+namespace {
+
+constexpr DWORD kBoundMs = 10000;  // every wait of the test, and the endpoint's own
+constexpr DWORD kShortTimeoutMs = 20;
+constexpr DWORD kStaleError = ERROR_FILE_NOT_FOUND;
+constexpr uint32_t kStatusCancelled = 0xC0000120;
+constexpr uint32_t kUsbStatusCancelled = 0xC0010000;
+constexpr uint8_t kBulkInAddress = 0x82;
+constexpr int32_t kBulkReadLength = 4096;
+constexpr int32_t kControlReadLength = 64;
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+// Set by the replacement call once a request is on the pipe, so the driver's
+// end can answer one that is certain to be pending.
+HANDLE requestIssued = nullptr;
+
+// A transfer reads the driver's answer into its output buffer; the abort goes
+// to the driver as a message of its own.
+BOOL WINAPI OverPipe(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                     DWORD* returned, OVERLAPPED* overlapped) {
+    const BOOL ok = code == usb::kIoctlAbortEndpoint
+                        ? WriteFile(device, in, inSize, returned, overlapped)
+                        : ReadFile(device, out, outSize, returned, overlapped);
+    // Success leaves the last error undefined: a stale one must not reach the caller.
+    const DWORD error = ok ? kStaleError : GetLastError();
+    SetEvent(requestIssued);
+    SetLastError(error);
+    return ok;
+}
+
+// --- The driver's end of the pipe -------------------------------------------
+
+struct PipeIo {
+    PipeIo() : event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        overlapped.hEvent = event.get();
+    }
+    Handle event;
+    OVERLAPPED overlapped{};
+};
+
+bool Await(HANDLE pipe, BOOL started, PipeIo& io, DWORD& count) {
+    if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+    if (WaitForSingleObject(io.event.get(), kBoundMs) != WAIT_OBJECT_0)
+        CancelIoEx(pipe, &io.overlapped);
+    return GetOverlappedResult(pipe, &io.overlapped, &count, TRUE) != FALSE;
+}
+
+bool Send(HANDLE pipe, const std::vector<uint8_t>& message) {
+    PipeIo io;
+    DWORD count = 0;
+    const BOOL started = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()),
+                                   nullptr, &io.overlapped);
+    return Await(pipe, started, io, count) && count == message.size();
+}
+
+std::vector<uint8_t> Receive(HANDLE pipe) {
+    std::vector<uint8_t> message(64);
+    PipeIo io;
+    DWORD count = 0;
+    const BOOL started =
+        ReadFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &io.overlapped);
+    message.resize(Await(pipe, started, io, count) ? count : 0);
+    return message;
+}
+
+std::vector<uint8_t> Pattern(uint32_t length) {
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    return bytes;
+}
+
+// --- The cases --------------------------------------------------------------
+
+enum class Driver {
+    AnswersWhenIssued,  // the request pends; the answer follows from the driver's thread
+    AnsweredBefore,     // the answer waits in the pipe: the request completes at once
+    Gone,               // the pipe is disconnected: the request fails at once
+    AnswersAfterAbort,  // nothing until the endpoint's abort arrives
+};
+
+struct Case {
+    const char* name;
+    bool control;  // a vendor read on endpoint 0, else a bulk IN read
+    Driver driver;
+    uint32_t payload;       // bytes the answer carries
+    uint32_t driverStatus;  // in the answer's record (control transfers carry one)
+    uint32_t usbStatus;
+    bool ok;
+    uint32_t lastError;  // as the endpoint keeps it: a request that pended leaves 997
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+const Case kCases[] = {
+    {"BulkReadPendsThenCompletes", false, Driver::AnswersWhenIssued, 4096, 0, 0, true,
+     ERROR_IO_PENDING},
+    {"ControlReadCompletesAtOnce", true, Driver::AnsweredBefore, 64, 0, 0, true, ERROR_SUCCESS},
+    {"BulkReadFailsWithTheSystemError", false, Driver::Gone, 0, 0, 0, false,
+     ERROR_PIPE_NOT_CONNECTED},
+    {"ControlReadTimesOutIsAbortedAndCancelled", true, Driver::AnswersAfterAbort, 0,
+     kStatusCancelled, kUsbStatusCancelled, false, ERROR_IO_PENDING},
+    {"BulkReadTimesOutIsAbortedAndKeepsWhatArrived", false, Driver::AnswersAfterAbort, 512, 0, 0,
+     false, ERROR_IO_PENDING},
+};
+
+// A direct transfer's data go straight into the caller's buffer; a control
+// transfer's answer is its record with the data behind it.
+std::vector<uint8_t> Answer(const Case& c) {
+    std::vector<uint8_t> data = Pattern(c.payload);
+    if (!c.control) return data;
+    usb::SUsbTransferRecord header{};
+    header.DriverStatus = c.driverStatus;
+    header.UsbStatus = c.usbStatus;
+    header.DataOffset = usb::kTransferRecordSize;
+    header.DataLength = c.payload;
+    std::vector<uint8_t> message(usb::kTransferRecordSize);
+    std::memcpy(message.data(), &header, sizeof header);
+    message.insert(message.end(), data.begin(), data.end());
+    return message;
+}
+
+class Win32DriverTransfer : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        static std::atomic<int> serial{0};
+        const std::string name = "\\\\.\\pipe\\vela2-usb-" + std::to_string(GetCurrentProcessId()) +
+                                 "-" + std::to_string(serial++);
+        driver_.reset(CreateNamedPipeA(
+            name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1 << 16, 1 << 16, 0,
+            nullptr));
+        ASSERT_NE(driver_.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        device_.reset(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        ASSERT_NE(device_.get(), INVALID_HANDLE_VALUE) << GetLastError();
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        ASSERT_TRUE(SetNamedPipeHandleState(device_.get(), &mode, nullptr, nullptr));
+
+        requestIssued = issued_.get();
+        platform::RegisterUsbDriverBackend("win32", platform::OsUsbDriverBackend());
+        platform::SelectUsbDriverBackend("win32");
+    }
+
+    void TearDown() override {
+        platform::SelectUsbDriverBackend("");
+        requestIssued = nullptr;
+    }
+
+    // The driver's side while the endpoint waits. If the endpoint has not
+    // returned within the bound, the pipe is disconnected, which ends any wait
+    // of the endpoint's, the unbounded one after an abort included.
+    void PlayDriver(const Case& c) {
+        if (c.driver == Driver::AnswersWhenIssued &&
+            WaitForSingleObject(issued_.get(), kBoundMs) == WAIT_OBJECT_0)
+            Send(driver_.get(), Answer(c));
+        if (c.driver == Driver::AnswersAfterAbort) {
+            abortSeen_ = Receive(driver_.get());
+            if (!abortSeen_.empty()) Send(driver_.get(), Answer(c));
+        }
+        endpointHung_ = WaitForSingleObject(returned_.get(), kBoundMs) != WAIT_OBJECT_0;
+        if (endpointHung_) DisconnectNamedPipe(driver_.get());
+    }
+
+    Handle driver_;
+    Handle device_;
+    Handle issued_{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    Handle returned_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    platform::ScopedIoControlCall overPipe_{&OverPipe};
+    std::vector<uint8_t> abortSeen_;
+    bool endpointHung_ = false;
+};
+
+TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
+    const Case& c = GetParam();
+    const auto handle = reinterpret_cast<platform::UsbHandle>(device_.get());
+    const uint8_t bulkDescriptor[7] = {7, 5, kBulkInAddress, 2, 0x00, 0x02, 0};
+    usb::CCyUSBControlEndpoint control(handle);
+    usb::CCyUSBBulkEndpoint bulk(handle, bulkDescriptor);
+    usb::CCyUSBEndpoint& endpoint = c.control ? static_cast<usb::CCyUSBEndpoint&>(control) : bulk;
+    const bool timesOut = c.driver == Driver::AnswersAfterAbort;
+    endpoint.TimeOut = timesOut ? kShortTimeoutMs : kBoundMs;
+
+    if (c.driver == Driver::AnsweredBefore) {
+        ASSERT_TRUE(Send(driver_.get(), Answer(c)));
+    }
+    if (c.driver == Driver::Gone) {
+        ASSERT_TRUE(DisconnectNamedPipe(driver_.get()));
+    }
+    std::thread driverThread([&] { PlayDriver(c); });
+    std::vector<uint8_t> buffer(c.control ? kControlReadLength : kBulkReadLength, 0);
+    int32_t length = static_cast<int32_t>(buffer.size());
+    const bool ok =
+        c.control ? control.Read(buffer.data(), length) : bulk.Transfer(buffer.data(), length);
+    SetEvent(returned_.get());
+    driverThread.join();
+
+    ASSERT_FALSE(endpointHung_) << "the endpoint returned only once the pipe was disconnected";
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(endpoint.LastError, c.lastError);
+    EXPECT_EQ(length, static_cast<int32_t>(c.payload));
+    EXPECT_EQ(endpoint.BytesTransferred, c.payload);
+    EXPECT_EQ(endpoint.NtStatus, c.driverStatus);
+    EXPECT_EQ(endpoint.UsbStatus, c.usbStatus);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + c.payload), Pattern(c.payload));
+    if (timesOut) {
+        EXPECT_EQ(abortSeen_, std::vector<uint8_t>{endpoint.Address});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Win32DriverTransfer, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+#endif  // _WIN32
