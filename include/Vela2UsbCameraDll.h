@@ -302,14 +302,17 @@ VELA2_API int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint);
 VELA2_API int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length);
 VELA2_API int32_t VELA2_CALL LD_UpdateTemperature(uint8_t* buffer, int32_t length);
 
-/* ---- Named events for other processes ------------------------------------ */
+/* ---- Named events for other processes (not on Windows) ------------------ */
 /* The library signals two manual-reset events that any process of the same
  * user can open by name: "TESSEL_WAITING_FOR_TRIGGER_EVENT" (the camera is
  * armed) and "TESSEL_CAPTURE_COMPLETE_EVENT" (the capture has ended; it stays
- * set until the next request). On Windows they are system events (OpenEventA
- * works as well); elsewhere these functions are the way to reach them, and
- * the environment variable VELA2_EVENT_NAMESPACE, when set, confines them to
- * the processes that share its value (as a session does on Windows). */
+ * set until the next request). On Windows they are system events that other
+ * processes open with OpenEventA, and the DLL exports only its 71 names.
+ * Elsewhere the library exports these four functions as well, the way to
+ * reach the events, and the environment variable VELA2_EVENT_NAMESPACE, when
+ * set, confines them to the processes that share its value (as a session
+ * does on Windows). */
+#ifndef _WIN32
 typedef struct LD_NamedEvent LD_NamedEvent;
 /* NULL when no event of that name exists (no library instance created it). */
 VELA2_API LD_NamedEvent* VELA2_CALL LD_OpenNamedEvent(const char* name);
@@ -318,6 +321,7 @@ VELA2_API int32_t VELA2_CALL LD_WaitNamedEvent(LD_NamedEvent* event, uint32_t ti
 /* 1 set, 0 not set, -1 failed. Does not wait. */
 VELA2_API int32_t VELA2_CALL LD_IsNamedEventSet(LD_NamedEvent* event);
 VELA2_API void VELA2_CALL LD_CloseNamedEvent(LD_NamedEvent* event);
+#endif
 
 #ifdef __cplusplus
 }
