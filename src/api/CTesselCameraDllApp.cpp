@@ -19,6 +19,10 @@ struct ModuleLifetime {
         g_app.InitInstance();
     }
     ~ModuleLifetime() {
+        // The system has ended the library's threads, perhaps inside its
+        // locks: closing the camera could wait for ever, and the process's
+        // end frees everything anyway.
+        if (platform::ProcessIsExiting()) return;
         g_app.ExitInstance();
         DestroyProcessObjects();
     }
@@ -31,7 +35,8 @@ bool CTesselCameraDllApp::InitInstance() {
     ProcessObjects& process = Process();
     FillStatusNames(process.StatusNames);
     process.Camera.FillBinningTables();
-    if (process.ModulePath.empty()) process.ModulePath = platform::ModuleFilePath().substr(0, kMaxPath);
+    if (process.ModulePath.empty())
+        process.ModulePath = platform::ModuleFilePath().substr(0, kMaxPath);
     return true;
 }
 

@@ -17,6 +17,10 @@ void CaptureContext::Stop(std::unique_ptr<platform::Thread>& thread, platform::E
     if (code != platform::kStillActive) return;
     stop.Set();
     stopped.Wait(kStopWaitMs);
+    // The stopped event comes just before the body returns; the join makes
+    // sure the thread runs none of the library's code once it is forgotten,
+    // so that the library may be unloaded.
+    thread->Join(kStopWaitMs);
     thread.reset();
 }
 

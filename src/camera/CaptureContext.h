@@ -49,9 +49,9 @@ struct CaptureContext {
     // True while the capture thread exists and has not ended.
     bool IsCaptureThreadRunning() const { return IsRunning(CaptureThread); }
 
-    // Stops both workers: each running one is told to stop and given up to
-    // 2000 ms to say it has; its slot is then emptied. A thread that already
-    // ended keeps its slot.
+    // Stops both workers: each running one is told to stop, given up to
+    // 2000 ms to say it has and as long again to leave; its slot is then
+    // emptied. A thread that already ended keeps its slot.
     void StopThreads();
 
     static bool IsRunning(const std::unique_ptr<platform::Thread>& thread);

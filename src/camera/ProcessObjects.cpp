@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "reconstruction/CReconstructionController.h"
+
 namespace {
 std::unique_ptr<ProcessObjects>& Holder() {
     static std::unique_ptr<ProcessObjects> holder;
@@ -13,7 +15,12 @@ ProcessObjects& Process() {
     // The shared library creates the objects from its load hook, before any
     // export can run and before any thread of ours exists.
     std::unique_ptr<ProcessObjects>& holder = Holder();
-    if (!holder) holder = std::make_unique<ProcessObjects>();
+    if (!holder) {
+        // Made first, so that the plan outlives the shut-down that closes
+        // the camera and empties it.
+        reconstruction::CReconstructionController::Instance();
+        holder = std::make_unique<ProcessObjects>();
+    }
     return *holder;
 }
 

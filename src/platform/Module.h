@@ -8,4 +8,11 @@ namespace platform {
 // system cannot tell.
 std::string ModuleFilePath();
 
+// True while the process exits with the library still loaded, in a way that
+// has already ended the library's other threads wherever they were, perhaps
+// inside its locks (Windows ends them before it detaches a DLL at exit).
+// Shut-down then leaves the library's objects to the system. POSIX processes
+// run the library's destructors with their threads still alive: false.
+bool ProcessIsExiting();
+
 }  // namespace platform

@@ -28,6 +28,13 @@ using WindowProcedure = std::function<intptr_t(uint32_t message, uintptr_t wPara
 // Null on failure, with the reason in LastSystemError().
 WindowHandle CreateNotificationWindow(const std::string& title, WindowProcedure procedure);
 
+// Destroys the window now when called on the thread that created it; from
+// another thread, hands the window to the system's own procedure, which
+// closes it when that thread next dispatches its messages. Either way the
+// procedure given at creation is released and never called again, so the
+// window may outlive the library. Nothing happens for a window that is gone.
+void DestroyNotificationWindow(WindowHandle window);
+
 // True while the window exists.
 bool IsNotificationWindow(WindowHandle window);
 

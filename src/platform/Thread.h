@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/WaitResult.h"
+
 namespace platform {
 
 // The exit code a thread reports while it is still running (STILL_ACTIVE).
@@ -18,6 +20,9 @@ class Thread {
     // Creates the thread without running it. Null when the system refuses.
     static std::unique_ptr<Thread> CreateSuspended(Body body);
 
+    // Creates the thread and lets it run. Null when the system refuses.
+    static std::unique_ptr<Thread> Start(Body body);
+
     // Lets a suspended thread run. False when it was not suspended.
     bool Resume();
 
@@ -25,7 +30,12 @@ class Thread {
     // when the system cannot answer.
     bool GetExitCode(uint32_t& code) const;
 
-    // Blocks up to timeoutMs for the body to return.
+    // Blocks up to timeoutMs for the body to return and the thread to run
+    // none of this library's code any more, so that the library may then be
+    // unloaded. Safe while the library is being unloaded, where the system
+    // lets no thread finish exiting: then it waits for the thread to have
+    // left this library, not for its exit. False on timeout, and when called
+    // from the thread itself.
     bool Join(uint32_t timeoutMs);
 
     // Releasing the object neither stops nor waits for the thread: a running
@@ -35,8 +45,8 @@ class Thread {
     struct Impl;
 
   private:
-    explicit Thread(std::shared_ptr<Impl> impl);
-    std::shared_ptr<Impl> impl_;
+    explicit Thread(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
 };
 
 // Processors the calling process may run its threads on, at least 1.

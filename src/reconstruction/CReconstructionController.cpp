@@ -7,6 +7,10 @@
 namespace reconstruction {
 
 CReconstructionController& CReconstructionController::Instance() {
+    // Statics go in the reverse order they were made: the helper that
+    // Release stops must outlive the plan.
+    static RowBandWorker& helper = ProcessRowBandWorker();
+    (void)helper;
     static CReconstructionController plan;
     return plan;
 }

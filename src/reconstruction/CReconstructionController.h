@@ -13,6 +13,9 @@ namespace reconstruction {
 
 class CReconstructionController {
   public:
+    // The process's plan. Made on first use; whoever calls Release while the
+    // library shuts down must have called this first, so that the plan
+    // outlives it.
     static CReconstructionController& Instance();
 
     // Rebuilds the plan from a 272-byte reconstruction block. FALSE (0), with

@@ -1,12 +1,17 @@
 #include "reconstruction/RowBandWorker.h"
 
+#include "platform/Module.h"
 #include "platform/Priority.h"
 
 namespace reconstruction {
 
 RowBandWorker::RowBandWorker(uint32_t minimumProcessors) : minimumProcessors_(minimumProcessors) {}
 
-RowBandWorker::~RowBandWorker() { Stop(); }
+RowBandWorker::~RowBandWorker() {
+    // A process that exits has ended the helper already, perhaps while it
+    // held use_.
+    if (!platform::ProcessIsExiting()) Stop();
+}
 
 bool RowBandWorker::Start() {
     platform::ScopedLock lock(use_);
@@ -112,8 +117,8 @@ void RowBandWorker::ShareWithHelper(int32_t count, PieceFunction run, void* cont
 }
 
 RowBandWorker& ProcessRowBandWorker() {
-    static RowBandWorker* worker = new RowBandWorker;
-    return *worker;
+    static RowBandWorker worker;
+    return worker;
 }
 
 }  // namespace reconstruction

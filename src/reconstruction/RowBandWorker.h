@@ -99,8 +99,8 @@ class RowBandWorker {
 };
 
 // The worker every frame of this process shares: its helper is a second
-// processor, a property of the machine, not of a camera. Never destroyed, so
-// that no exit path has to wait for its thread.
+// processor, a property of the machine, not of a camera. The camera stops it
+// when it closes, so that no thread of the library outlives the camera.
 RowBandWorker& ProcessRowBandWorker();
 
 }  // namespace reconstruction

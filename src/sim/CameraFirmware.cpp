@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 #include "sim/SimUsbDevice.h"
 #include "sim/UsbDescriptorSet.h"
@@ -66,7 +67,11 @@ CameraFirmware::CameraFirmware(std::shared_ptr<SimClock> clock)
     // Until the host sends its calibration the cooler holds ambient: idle.
     PutBig16(&calibration_[2], Counts(kAmbientKelvin));
     SetProductInfo(kDefaultSensorSuffix);
-    timer_ = std::thread([this] { TimerLoop(); });
+    timer_ = platform::Thread::Start([this] {
+        TimerLoop();
+        return 0u;
+    });
+    if (!timer_) throw std::runtime_error("the system refused the simulated firmware's timer");
 }
 
 CameraFirmware::~CameraFirmware() {
@@ -75,15 +80,10 @@ CameraFirmware::~CameraFirmware() {
         stopping_ = true;
     }
     timerWake_.notify_all();
-    if (timer_.get_id() == std::this_thread::get_id()) {
-        // The timer's kick let go of the device's last owner, which let go of
-        // us: the timer cannot wait for itself, so it is told to touch
-        // nothing more and left to end on its own.
-        gone_->store(true);
-        timer_.detach();
-        return;
-    }
-    timer_.join();
+    // A join fails only on the timer itself: its kick let go of the device's
+    // last owner, which let go of us. It cannot wait for itself, so it is
+    // told to touch nothing more and left to end on its own.
+    if (!timer_->Join(platform::kInfinite)) gone_->store(true);
 }
 
 void CameraFirmware::AttachDevice(std::weak_ptr<SimUsbDevice> device) {

@@ -29,9 +29,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/Thread.h"
 #include "sim/FramePattern.h"
 #include "sim/FrameSource.h"
 #include "sim/SimClock.h"
@@ -192,7 +192,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     std::atomic<uint32_t> violations_{0};
     // Set when the firmware is destroyed from its own timer thread.
     std::shared_ptr<std::atomic<bool>> gone_ = std::make_shared<std::atomic<bool>>(false);
-    std::thread timer_;
+    std::unique_ptr<platform::Thread> timer_;
 };
 
 }  // namespace sim

@@ -6,10 +6,12 @@
 // simulated camera without anyone publishing it: the first enumeration of the
 // process publishes a default camera when none is there. Publishing waits for
 // that first enumeration so that merely loading the library starts no device
-// threads. Tests that take the driver with SimUsbSession register the plain
-// driver again and publish their own devices.
-#include <atomic>
+// threads, and the camera is switched off again (its threads stopped) when
+// its last handle closes, so that no thread of the library outlives Close.
+// Tests that take the driver with SimUsbSession register the plain driver
+// again and publish their own devices.
 #include <memory>
+#include <mutex>
 
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedCamera.h"
@@ -23,13 +25,24 @@ class DefaultCameraBackend : public platform::UsbDriverBackend {
 
     std::unique_ptr<platform::DeviceInterfaceList> OpenInterfaceList(
         const platform::Guid& interfaceClass) override {
-        if (!looked_.exchange(true)) sim::SimulatedCamera::EnsureDefaultPublished();
+        std::lock_guard<std::mutex> lock(power_);
+        if (!switchedOn_) switchedOn_ = sim::SimulatedCamera::EnsureDefaultPublished();
         return driver_->OpenInterfaceList(interfaceClass);
     }
     platform::UsbHandle Open(const std::string& devicePath) override {
+        std::lock_guard<std::mutex> lock(power_);
         return driver_->Open(devicePath);
     }
-    bool Close(platform::UsbHandle handle) override { return driver_->Close(handle); }
+    bool Close(platform::UsbHandle handle) override {
+        std::lock_guard<std::mutex> lock(power_);
+        const bool closed = driver_->Close(handle);
+        if (switchedOn_ && driver_->OpenHandles() == 0) {
+            // Like a camera switched off: the next enumeration finds a new one.
+            driver_->Reset();
+            switchedOn_ = false;
+        }
+        return closed;
+    }
     bool Request(platform::UsbHandle handle, uint32_t code, const void* in, uint32_t inSize,
                  void* out, uint32_t outSize, uint32_t* bytesReturned,
                  platform::UsbOverlapped* overlapped) override {
@@ -53,7 +66,8 @@ class DefaultCameraBackend : public platform::UsbDriverBackend {
 
   private:
     std::shared_ptr<sim::SimUsbDriver> driver_;
-    std::atomic<bool> looked_{false};
+    std::mutex power_;  // switching on and off against opening and closing
+    bool switchedOn_ = false;
 };
 
 const bool registered =

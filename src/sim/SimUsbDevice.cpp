@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace sim {
 
@@ -16,7 +17,12 @@ bool IsStandard(const SetupPacket& setup) { return ((setup.RequestType >> 5) & 3
 }  // namespace
 
 SimUsbDevice::SimUsbDevice(UsbDescriptorSet descriptors)
-    : descriptors_(std::move(descriptors)), thread_([this] { Run(); }) {}
+    : descriptors_(std::move(descriptors)), thread_(platform::Thread::Start([this] {
+          Run();
+          return 0u;
+      })) {
+    if (!thread_) throw std::runtime_error("the system refused the simulated device's thread");
+}
 
 SimUsbDevice::~SimUsbDevice() {
     {
@@ -24,7 +30,7 @@ SimUsbDevice::~SimUsbDevice() {
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    thread_->Join(platform::kInfinite);
     CancelAll(kCancelled);
 }
 

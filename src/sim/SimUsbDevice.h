@@ -13,9 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/Thread.h"
 #include "sim/FrameSource.h"
 #include "sim/UsbDescriptorSet.h"
 #include "sim/VendorRequestHandler.h"
@@ -164,7 +164,7 @@ class SimUsbDevice {
     bool kicked_ = false;
     bool unplugged_ = false;
     bool stopping_ = false;
-    std::thread thread_;
+    std::unique_ptr<platform::Thread> thread_;
 };
 
 }  // namespace sim

@@ -8,9 +8,8 @@ CSubclassedWnd::CSubclassedWnd(std::function<platform::UsbHandle()> deviceHandle
                                std::function<void()> closeCamera)
     : deviceHandle_(std::move(deviceHandle)), closeCamera_(std::move(closeCamera)) {}
 
-CSubclassedWnd::~CSubclassedWnd() {
-    if (IsAlive()) platform::PostCloseMessage(window_);
-}
+// The window's procedure calls this object: the window goes with it.
+CSubclassedWnd::~CSubclassedWnd() { platform::DestroyNotificationWindow(window_); }
 
 bool CSubclassedWnd::Create(const std::string& title) {
     if (IsAlive()) return true;

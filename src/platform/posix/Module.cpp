@@ -15,4 +15,6 @@ std::string ModuleFilePath() {
     return info.dli_fname;
 }
 
+bool ProcessIsExiting() { return false; }
+
 }  // namespace platform

@@ -37,9 +37,10 @@ std::shared_ptr<WindowProcedure> ProcedureOf(WindowHandle window) {
 void DeliverToWindow(const UsbRemovalNotice& notice) {
     std::shared_ptr<WindowProcedure> procedure = ProcedureOf(notice.window);
     if (!procedure) return;
-    DeviceBroadcast broadcast{sizeof(DeviceBroadcast),
-                              notice.forHandle ? uint32_t(kDbtDevtypHandle) : uint32_t(kDbtDevtypDeviceInterface),
-                              0, notice.forHandle ? notice.handle : kInvalidUsbHandle};
+    DeviceBroadcast broadcast{
+        sizeof(DeviceBroadcast),
+        notice.forHandle ? uint32_t(kDbtDevtypHandle) : uint32_t(kDbtDevtypDeviceInterface), 0,
+        notice.forHandle ? notice.handle : kInvalidUsbHandle};
     (*procedure)(kWmDeviceChange, kDbtDeviceRemoveComplete, reinterpret_cast<intptr_t>(&broadcast));
 }
 
@@ -52,6 +53,15 @@ WindowHandle CreateNotificationWindow(const std::string&, WindowProcedure proced
     WindowHandle window = reinterpret_cast<WindowHandle>(Table().next++);
     Table().procedures[window] = std::make_shared<WindowProcedure>(std::move(procedure));
     return window;
+}
+
+void DestroyNotificationWindow(WindowHandle window) {
+    std::shared_ptr<WindowProcedure> procedure;  // released outside the lock
+    std::lock_guard<std::mutex> lock(Table().mutex);
+    auto found = Table().procedures.find(window);
+    if (found == Table().procedures.end()) return;
+    procedure = std::move(found->second);
+    Table().procedures.erase(found);
 }
 
 bool IsNotificationWindow(WindowHandle window) { return ProcedureOf(window) != nullptr; }

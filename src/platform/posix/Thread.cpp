@@ -10,9 +10,10 @@
 
 namespace platform {
 
+namespace {
 // Shared by the object and the running thread, so either may go first.
-struct Thread::Impl {
-    Body body;
+struct Shared {
+    Thread::Body body;
     std::mutex mutex;
     std::condition_variable changed;
     bool resumed = false;
@@ -20,65 +21,91 @@ struct Thread::Impl {
     uint32_t exitCode = kStillActive;
 };
 
-namespace {
-void Run(std::shared_ptr<Thread::Impl> impl) {
+void Run(std::shared_ptr<Shared> shared) {
     {
-        std::unique_lock<std::mutex> lock(impl->mutex);
-        impl->changed.wait(lock, [&] { return impl->resumed; });
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        shared->changed.wait(lock, [&] { return shared->resumed; });
     }
-    uint32_t code = impl->body();
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->exitCode = code;
-    impl->finished = true;
-    impl->changed.notify_all();
+    uint32_t code = 1;
+    try {
+        code = shared->body();
+    } catch (...) {
+        // An exception leaving a thread would end the host process.
+    }
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->exitCode = code;
+    shared->finished = true;
+    shared->changed.notify_all();
 }
 }  // namespace
 
+struct Thread::Impl {
+    std::shared_ptr<Shared> shared;
+    // Joinable until Join has seen the thread end: only a join tells that
+    // the thread's last instructions, inside this library, have run.
+    std::thread thread;
+};
+
 std::unique_ptr<Thread> Thread::CreateSuspended(Body body) {
-    auto impl = std::make_shared<Impl>();
-    impl->body = std::move(body);
+    auto impl = std::make_unique<Impl>();
+    impl->shared = std::make_shared<Shared>();
+    impl->shared->body = std::move(body);
     try {
-        std::thread(Run, impl).detach();
+        impl->thread = std::thread(Run, impl->shared);
     } catch (const std::system_error&) {
         return nullptr;
     }
     return std::unique_ptr<Thread>(new Thread(std::move(impl)));
 }
 
-Thread::Thread(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Thread::Thread(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Thread::~Thread() {
-    // A thread that was never resumed would wait for ever; let it end unrun.
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (!impl_->resumed) {
-        impl_->body = [] { return 0u; };
-        impl_->resumed = true;
-        impl_->changed.notify_all();
+    Shared& shared = *impl_->shared;
+    {
+        // A thread that was never resumed would wait for ever; let it end unrun.
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (!shared.resumed) {
+            shared.body = [] { return 0u; };
+            shared.resumed = true;
+            shared.changed.notify_all();
+        }
     }
+    if (impl_->thread.joinable()) impl_->thread.detach();
 }
 
 bool Thread::Resume() {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (impl_->resumed) return false;
-    impl_->resumed = true;
-    impl_->changed.notify_all();
+    Shared& shared = *impl_->shared;
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    if (shared.resumed) return false;
+    shared.resumed = true;
+    shared.changed.notify_all();
     return true;
 }
 
 bool Thread::GetExitCode(uint32_t& code) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    code = impl_->exitCode;
+    Shared& shared = *impl_->shared;
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    code = shared.exitCode;
     return true;
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    auto done = [&] { return impl_->finished; };
-    if (timeoutMs == 0xFFFFFFFFu) {
-        impl_->changed.wait(lock, done);
-        return true;
+    if (!impl_->thread.joinable()) return true;
+    if (impl_->thread.get_id() == std::this_thread::get_id()) return false;
+    Shared& shared = *impl_->shared;
+    {
+        std::unique_lock<std::mutex> lock(shared.mutex);
+        auto done = [&] { return shared.finished; };
+        if (timeoutMs == kInfinite) {
+            shared.changed.wait(lock, done);
+        } else if (!shared.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done)) {
+            return false;
+        }
     }
-    return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    // The body has returned: what is left of the thread takes no time.
+    impl_->thread.join();
+    return true;
 }
 
 // The affinity mask, not the machine's count: a process pinned to one core

@@ -17,4 +17,9 @@ inline HMODULE LibraryModule() {
     return module;
 }
 
+// True from the moment the loader detaches the DLL (an unload or the
+// process's exit): the loader then holds its lock, which every thread's
+// exit and every other load waits for.
+bool LibraryIsDetaching();
+
 }  // namespace platform

@@ -1,7 +1,7 @@
 #include "platform/NotificationWindow.h"
 
-#include <windows.h>
 #include <dbt.h>
+#include <windows.h>
 
 #include <memory>
 #include <mutex>
@@ -16,7 +16,8 @@ constexpr char kClassName[] = "Vela2NotificationWindow";
 LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* procedure = reinterpret_cast<WindowProcedure*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_NCDESTROY) {
@@ -38,12 +39,18 @@ HINSTANCE OwnModule() {
     return module ? module : GetModuleHandleA(nullptr);
 }
 
-// Registers the class once per load; a failure is tried again next time.
-bool EnsureClassRegistered() {
+// Guards the class's registration, and the windows made of it, against a
+// window being destroyed and its class unregistered on another thread.
+std::mutex& ClassMutex() {
     static std::mutex mutex;
-    static bool registered = false;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (registered) return true;
+    return mutex;
+}
+bool g_classRegistered = false;
+
+// Registers the class unless it is; a failure is tried again next time.
+// Called with ClassMutex held.
+bool EnsureClassRegistered() {
+    if (g_classRegistered) return true;
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = Dispatch;
     windowClass.hInstance = OwnModule();
@@ -56,7 +63,7 @@ bool EnsureClassRegistered() {
         if (UnregisterClassA(kClassName, windowClass.hInstance) && !RegisterClassA(&windowClass))
             return false;
     }
-    registered = true;
+    g_classRegistered = true;
     return true;
 }
 
@@ -81,13 +88,34 @@ void DeliverToWindow(const UsbRemovalNotice& notice) {
 WindowHandle CreateNotificationWindow(const std::string& title, WindowProcedure procedure) {
     static const bool receiverInstalled = (SetUsbRemovalReceiver(DeliverToWindow), true);
     (void)receiverInstalled;
+    std::lock_guard<std::mutex> lock(ClassMutex());
     if (!EnsureClassRegistered()) return nullptr;
     auto* held = new WindowProcedure(std::move(procedure));
     HWND window = CreateWindowExA(0x308, kClassName, title.c_str(), 0xCF0000 & ~WS_VISIBLE,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                                  nullptr, OwnModule(), held);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, OwnModule(), held);
     if (!window) delete held;
     return window;
+}
+
+void DestroyNotificationWindow(WindowHandle handle) {
+    std::lock_guard<std::mutex> lock(ClassMutex());
+    HWND window = static_cast<HWND>(handle);
+    if (window != nullptr && IsWindow(window)) {
+        if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+            DestroyWindow(window);  // its last message frees the procedure
+        } else {
+            // Only the window's own thread may destroy it, and it may
+            // dispatch the window's next message after this library is
+            // gone: the system's procedure takes over and closes it then.
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+            delete reinterpret_cast<WindowProcedure*>(SetWindowLongPtrA(window, GWLP_USERDATA, 0));
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        }
+    }
+    // A class outlives the library that registered it: it goes once no
+    // window of it is left, and the next window registers it again.
+    if (g_classRegistered && UnregisterClassA(kClassName, OwnModule())) g_classRegistered = false;
 }
 
 bool IsNotificationWindow(WindowHandle window) {
@@ -109,7 +137,8 @@ bool ReadDeviceBroadcast(intptr_t lParam, uint32_t& deviceType, UsbHandle& handl
     deviceType = header->dbch_devicetype;
     handle = kInvalidUsbHandle;
     if (deviceType == DBT_DEVTYP_HANDLE)
-        handle = reinterpret_cast<UsbHandle>(reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
+        handle = reinterpret_cast<UsbHandle>(
+            reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle);
     return true;
 }
 
