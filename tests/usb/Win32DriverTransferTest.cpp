@@ -65,6 +65,8 @@ struct PipeIo {
     OVERLAPPED overlapped{};
 };
 
+// A read or write of the driver's end that outlasts the bound is cancelled,
+// so its OVERLAPPED is the system's no longer when it goes out of scope.
 bool Await(HANDLE pipe, BOOL started, PipeIo& io, DWORD& count) {
     if (!started && GetLastError() != ERROR_IO_PENDING) return false;
     if (WaitForSingleObject(io.event.get(), kBoundMs) != WAIT_OBJECT_0)
