@@ -1,15 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Vela2UsbCameraDll.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessResources.h"
 #include "support/TextFiles.h"
 #include "support/WindowMessages.h"
 
@@ -23,6 +31,7 @@ static void* Symbol(Handle library, const char* name) {
 static void Unload(Handle library) { FreeLibrary(library); }
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 using Handle = void*;
 static Handle OpenFile(const std::string& path) {
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -183,64 +192,185 @@ TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
 }
 #endif
 
-#ifdef _WIN32
 namespace {
-// A folder of two copies of the library, two modules at two addresses, with
-// the simulated camera's settings asking for the notification window.
-struct TwoCopies {
-    TwoCopies() {
-        folder = ::testing::TempDir() + "vela2-two-copies-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
+// A folder of copies of the library, each its own module at its own address,
+// with the simulated camera's settings (the notification window on or off)
+// and a mode file for mode 1.
+struct CameraFolder {
+    explicit CameraFolder(bool window = false) {
+        namespace fs = std::filesystem;
+        folder = fs::path(::testing::TempDir()) /
+                 ("vela2-copies-" + std::to_string(std::random_device{}()));
         std::string settings =
             testsupport::ReadText(std::string(VELA2_SOURCE_CONFIG_DIR) + "/Vela2Usb.ini");
         const std::string off = "USB device notifications?=0";
         const size_t at = settings.find(off);
-        ready = at != std::string::npos;
+        std::error_code error;
+        ready = at != std::string::npos && fs::create_directories(folder, error);
         if (!ready) return;
-        settings.replace(at, off.size(), "USB device notifications?=1");
+        if (window) settings.replace(at, off.size(), "USB device notifications?=1");
         ready =
-            testsupport::WriteText(folder + "\\Vela2Usb.ini", settings) &&
+            testsupport::WriteText((folder / "Vela2Usb.ini").string(), settings) &&
             testsupport::WriteText(modes(), std::string("[Mode1]\nConfiguration File=") +
                                                 VELA2_SOURCE_CONFIG_DIR + "/epal/mode1.hex\n") &&
-            CopyFileA(LibraryPath().c_str(), copy(1).c_str(), FALSE) &&
-            CopyFileA(LibraryPath().c_str(), copy(2).c_str(), FALSE);
+            fs::copy_file(LibraryPath(), copy(1), error) &&
+            fs::copy_file(LibraryPath(), copy(2), error);
     }
-    ~TwoCopies() {
-        for (const std::string& file : {copy(1), copy(2), modes(), folder + "\\Vela2Usb.ini"})
-            DeleteFileA(file.c_str());
-        RemoveDirectoryA(folder.c_str());
+    ~CameraFolder() {
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
     }
-    std::string copy(int n) const { return folder + "\\copy" + std::to_string(n) + ".dll"; }
-    std::string modes() const { return folder + "\\modes.ini"; }
+    std::string copy(int n) const {
+        return (folder / (std::to_string(n) + "-" + VELA2_LIBRARY_PATH)).string();
+    }
+    std::string modes() const { return (folder / "modes.ini").string(); }
 
-    std::string folder;
+    std::filesystem::path folder;
     bool ready = false;
 };
 
 // The simulated camera, at once, for every copy of the library loaded while
-// this lives. The library reads these through the C runtime, which _putenv
-// updates.
+// this lives. The library reads these through the C runtime.
 struct SimulatedCameraEnvironment {
     SimulatedCameraEnvironment() {
-        _putenv("VELA2_USB_BACKEND=sim");
-        _putenv("VELA2_SIM_TIME_SCALE=0");
+        Set("VELA2_USB_BACKEND", "sim"), Set("VELA2_SIM_TIME_SCALE", "0");
     }
-    ~SimulatedCameraEnvironment() {
-        _putenv("VELA2_USB_BACKEND=");
-        _putenv("VELA2_SIM_TIME_SCALE=");
+    ~SimulatedCameraEnvironment() { Set("VELA2_USB_BACKEND", ""), Set("VELA2_SIM_TIME_SCALE", ""); }
+    static void Set(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+        _putenv((name + "=" + value).c_str());
+#else
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+#endif
     }
 };
 
-// Brings the camera up through this copy's exports, with its notification
-// window, and closes it again; false when it did not come up.
+bool BringUp(const Library& library, const std::string& modes) {
+    return EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
+           EXPORT(library, IsInitialized)() == 1;
+}
+
+// Brings the camera up through this copy's exports and closes it again;
+// false when it did not come up.
 bool BringUpAndClose(const Library& library, const std::string& modes) {
-    const bool up = EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
-                    EXPORT(library, IsInitialized)() == 1;
+    const bool up = BringUp(library, modes);
     EXPORT(library, Close)();
     testsupport::DispatchMessages();
     return up;
 }
+
+// The buffers of one picture of the camera's current geometry.
+struct PictureBuffers {
+    explicit PictureBuffers(const Library& library) {
+        int32_t width = 0, height = 0, overscanWidth = 0, overscanHeight = 0;
+        EXPORT(library, LD_GetQuadrantWidth)(&width);
+        EXPORT(library, LD_GetQuadrantHeight)(&height);
+        EXPORT(library, LD_GetOverscanWidth)(&overscanWidth);
+        EXPORT(library, LD_GetOverscanHeight)(&overscanHeight);
+        size[0] = width, size[1] = height, size[2] = overscanWidth, size[3] = overscanHeight;
+        for (auto& image : images) image.assign(size_t(width) * height, 0);
+        for (auto& overscan : overscans) overscan.assign(size_t(overscanWidth) * overscanHeight, 0);
+    }
+    int32_t Start(const Library& library) {
+        return EXPORT(library, LD_StartPicture)(
+            images[0].data(), images[1].data(), images[2].data(), images[3].data(), size[0],
+            size[1], overscans[0].data(), overscans[1].data(), overscans[2].data(),
+            overscans[3].data(), size[2], size[3]);
+    }
+    std::vector<uint16_t> images[4], overscans[4];
+    int32_t size[4];
+};
+
+// One picture through the exports: its status once it completed, or the
+// completion state when it did not.
+int32_t TakePicture(const Library& library) {
+    PictureBuffers buffers(library);
+    if (int32_t started = buffers.Start(library)) return started;
+    const int32_t completion = EXPORT(library, LD_WaitForCapture)(5000);
+    return completion == RECONSTRUCTION_COMPLETED ? EXPORT(library, LD_GetStatus)() : completion;
+}
+
+// Runs `unload` and fails the whole program if it has not returned in time:
+// a hung unload holds the system's loader lock, which nothing can take back.
+void UnloadWithin(std::chrono::seconds limit, const std::function<void()>& unload) {
+    std::mutex mutex;
+    std::condition_variable returned;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (returned.wait_for(lock, limit, [&] { return done; })) return;
+        std::fprintf(stderr, "unloading the library did not return within %d s\n",
+                     static_cast<int>(limit.count()));
+        std::fflush(stderr);
+#ifdef _WIN32
+        TerminateProcess(GetCurrentProcess(), 3);
+#else
+        _exit(3);
+#endif
+    });
+    unload();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    returned.notify_all();
+    watchdog.join();
+}
+
+enum class LeftRunning { kNothing, kTriggerWait, kWindow };
 }  // namespace
+
+// Unloading an initialized camera without Close stops the capture (one
+// waiting for its trigger too), the workers and the simulated device, and
+// takes the notification window along: afterwards no thread of the library
+// runs, and the host goes on dispatching its messages.
+TEST(LibraryLoadTest, UnloadWithoutCloseLeavesNoThreadAndNoWindow) {
+    const SimulatedCameraEnvironment simulated;
+    for (LeftRunning left :
+         {LeftRunning::kNothing, LeftRunning::kTriggerWait, LeftRunning::kWindow}) {
+        SCOPED_TRACE("case " + std::to_string(static_cast<int>(left)));
+        CameraFolder folder(left == LeftRunning::kWindow);
+        ASSERT_TRUE(folder.ready) << folder.folder;
+        const int threadsBefore = testsupport::ThreadCount();
+        auto library = std::make_unique<Library>(folder.copy(1));
+        ASSERT_TRUE(library->loaded());
+        ASSERT_TRUE(BringUp(*library, folder.modes()));
+        EXPECT_EQ(TakePicture(*library), CAMERA_SUCCESS);
+        PictureBuffers waiting(*library);
+        if (left == LeftRunning::kTriggerWait) {
+            EXPORT(*library, SetHardwareTrigger)(1);
+            ASSERT_EQ(waiting.Start(*library), CAMERA_SUCCESS);
+            EXPECT_EQ(EXPORT(*library, LD_IsCaptureComplete)(), RECONSTRUCTION_IN_PROGRESS);
+        }
+        UnloadWithin(std::chrono::seconds(5), [&] { library.reset(); });
+        EXPECT_EQ(testsupport::ThreadCountSettledAt(threadsBefore), threadsBefore);
+        testsupport::DispatchMessages();
+    }
+}
+
+TEST(LibraryLoadTest, FiftyLoadsLeaveNoThreadHandleOrMemoryBehind) {
+    const SimulatedCameraEnvironment simulated;
+    CameraFolder folder;
+    ASSERT_TRUE(folder.ready) << folder.folder;
+    auto round = [&] {
+        Library library(folder.copy(1));
+        return library.loaded() && BringUp(library, folder.modes()) &&
+               TakePicture(library) == CAMERA_SUCCESS;
+    };
+    // The first rounds fill the system's and the runtime's own caches.
+    for (int warmUp = 0; warmUp < 5; ++warmUp) ASSERT_TRUE(round());
+    const int threads = testsupport::ThreadCountSettledAt(testsupport::ThreadCount());
+    const int handles = testsupport::OpenHandleCount();
+    const int64_t memory = testsupport::PrivateBytes();
+    for (int n = 0; n < 45; ++n) ASSERT_TRUE(round()) << "round " << n;
+    EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
+    EXPECT_LE(testsupport::OpenHandleCount(), handles);
+    // A load that kept its camera's threads used to keep megabytes each time.
+    EXPECT_LT(testsupport::PrivateBytes() - memory, int64_t{4} << 20);
+}
 
 // Window classes outlive the library that registered them. A copy loaded
 // beside another, so at another address, and brought up after the other was
@@ -248,7 +378,7 @@ bool BringUpAndClose(const Library& library, const std::string& modes) {
 // copy's (which took the process down).
 TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
     const SimulatedCameraEnvironment simulated;
-    TwoCopies copies;
+    CameraFolder copies(true);
     ASSERT_TRUE(copies.ready) << copies.folder;
     auto first = std::make_unique<Library>(copies.copy(1));
     Library second(copies.copy(2));
@@ -256,5 +386,34 @@ TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
     ASSERT_TRUE(BringUpAndClose(*first, copies.modes()));
     first.reset();
     EXPECT_TRUE(BringUpAndClose(second, copies.modes()));
+}
+
+#ifdef _WIN32
+// The window belongs to the thread that brought the camera up; unloaded from
+// another thread, the library cannot destroy it, and that thread dispatches
+// the window's messages after the library is gone.
+TEST(LibraryLoadTest, AWindowOfAnotherThreadOutlivesTheUnloadHarmlessly) {
+    const SimulatedCameraEnvironment simulated;
+    CameraFolder folder(true);
+    ASSERT_TRUE(folder.ready) << folder.folder;
+    auto library = std::make_unique<Library>(folder.copy(1));
+    ASSERT_TRUE(library->loaded());
+    platform::Event up(platform::EventReset::Manual), unloaded(platform::EventReset::Manual);
+    bool broughtUp = false;
+    HWND window = nullptr;
+    std::thread owner([&] {
+        broughtUp = BringUp(*library, folder.modes());
+        window = FindWindowA(nullptr, "Tamberlin Notification Window");
+        up.Set();
+        unloaded.Wait(20000);
+        testsupport::DispatchMessages();
+    });
+    up.Wait(20000);
+    EXPECT_TRUE(broughtUp);
+    EXPECT_NE(window, nullptr);
+    UnloadWithin(std::chrono::seconds(5), [&] { library.reset(); });
+    unloaded.Set();
+    owner.join();
+    EXPECT_FALSE(IsWindow(window));
 }
 #endif

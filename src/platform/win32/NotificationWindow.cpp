@@ -1,7 +1,9 @@
 #include "platform/NotificationWindow.h"
 
-#include <dbt.h>
+// clang-format off
 #include <windows.h>
+#include <dbt.h>
+// clang-format on
 
 #include <memory>
 #include <mutex>

@@ -1,0 +1,90 @@
+#pragma once
+// What the test process holds of the system right now: threads, open handles
+// or descriptors, and private memory. Tests compare them before and after
+// the library has come and gone.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+// clang-format on
+#else
+#include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
+#endif
+
+namespace testsupport {
+
+#ifdef _WIN32
+inline int ThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+inline int OpenHandleCount() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
+inline int64_t PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    return K32GetProcessMemoryInfo(GetCurrentProcess(),
+                                   reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                   sizeof counters)
+               ? static_cast<int64_t>(counters.PrivateUsage)
+               : -1;
+}
+#else
+inline int EntriesOf(const char* folder) {
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) return -1;
+    int count = 0;
+    while (const dirent* entry = readdir(directory))
+        if (entry->d_name[0] != '.') ++count;
+    closedir(directory);
+    return count;
+}
+
+inline int ThreadCount() { return EntriesOf("/proc/self/task"); }
+
+// Less the one the count itself holds open.
+inline int OpenHandleCount() { return EntriesOf("/proc/self/fd") - 1; }
+
+// Resident memory, which is what a leak of the heap or of thread stacks grows.
+inline int64_t PrivateBytes() {
+    std::ifstream statm("/proc/self/statm");
+    int64_t size = 0, resident = 0;
+    if (!(statm >> size >> resident)) return -1;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+#endif
+
+// Threads end a little after they were told to, outside anyone's control:
+// waits up to five seconds for the count to come back.
+inline int ThreadCountSettledAt(int expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int count = ThreadCount();
+    while (count != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        count = ThreadCount();
+    }
+    return count;
+}
+
+}  // namespace testsupport
