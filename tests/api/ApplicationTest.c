@@ -352,6 +352,8 @@ static void UseTheCamera(const struct Api* api, const char* folder) {
     CheckVersionAndNames(api);
     for (int round = 0; round < kRounds; ++round) CallReaders(api);
 
+    /* Uninitialized again, with the last picture still complete: before the
+     * first picture LD_WaitForCapture would poll for a minute each time. */
     api->Close();
     EXPECT_EQ(api->IsInitialized(), 0, "IsInitialized after Close");
     EXPECT_EQ(api->LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED, "status after Close");
@@ -367,7 +369,7 @@ int main(void) {
     if (!Install(folder)) {
         Fail("could not install the library and its files in %s", folder);
     } else {
-        /* Read by the library through the C runtime at load time. */
+        /* The library reads these through the C runtime, which _putenv updates. */
         _putenv("VELA2_USB_BACKEND=sim");
         _putenv("VELA2_SIM_TIME_SCALE=0");
         InFolder(library, folder, kInstalledFiles[0]);
