@@ -1,27 +1,27 @@
 #include "camera/ProcessObjects.h"
 
-#include <memory>
-
 #include "reconstruction/CReconstructionController.h"
 
 namespace {
-std::unique_ptr<ProcessObjects>& Holder() {
-    static std::unique_ptr<ProcessObjects> holder;
-    return holder;
-}
+// A plain pointer, not a static object: only the library's unload destroys
+// the objects. At a Windows process exit they are left to the system, which
+// has ended the threads that may hold their locks.
+ProcessObjects* g_objects = nullptr;
 }  // namespace
 
 ProcessObjects& Process() {
     // The shared library creates the objects from its load hook, before any
     // export can run and before any thread of ours exists.
-    std::unique_ptr<ProcessObjects>& holder = Holder();
-    if (!holder) {
+    if (g_objects == nullptr) {
         // Made first, so that the plan outlives the shut-down that closes
         // the camera and empties it.
         reconstruction::CReconstructionController::Instance();
-        holder = std::make_unique<ProcessObjects>();
+        g_objects = new ProcessObjects;
     }
-    return *holder;
+    return *g_objects;
 }
 
-void DestroyProcessObjects() { Holder().reset(); }
+void DestroyProcessObjects() {
+    delete g_objects;
+    g_objects = nullptr;
+}

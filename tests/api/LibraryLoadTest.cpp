@@ -372,6 +372,29 @@ TEST(LibraryLoadTest, FiftyLoadsLeaveNoThreadHandleOrMemoryBehind) {
     EXPECT_LT(testsupport::PrivateBytes() - memory, int64_t{4} << 20);
 }
 
+namespace {
+// A process that ends while its camera waits for a trigger, without Close or
+// unloading. Exit code 0 once the capture waited; the test then sees whether
+// the process ends at all.
+testsupport::ChildMode g_exitWhileWaiting("VELA2_EXIT_WHILE_WAITING", [](const std::string& modes) {
+    auto* library = new Library(std::filesystem::path(modes)
+                                    .replace_filename("1-" + std::string(VELA2_LIBRARY_PATH))
+                                    .string());
+    if (!library->loaded() || !BringUp(*library, modes)) return 4;
+    EXPORT(*library, SetHardwareTrigger)(1);
+    PictureBuffers* waiting = new PictureBuffers(*library);
+    if (waiting->Start(*library) != CAMERA_SUCCESS) return 5;
+    std::exit(0);  // the library's shut-down runs as the process ends
+});
+}  // namespace
+
+TEST(LibraryLoadTest, AProcessEndsWhileItsCameraWaitsForATrigger) {
+    const SimulatedCameraEnvironment simulated;
+    CameraFolder folder;
+    ASSERT_TRUE(folder.ready) << folder.folder;
+    EXPECT_EQ(testsupport::RunChild("VELA2_EXIT_WHILE_WAITING", folder.modes(), [] {}), 0);
+}
+
 // Window classes outlive the library that registered them. A copy loaded
 // beside another, so at another address, and brought up after the other was
 // unloaded must make its window with its own procedure, not the unloaded

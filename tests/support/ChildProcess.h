@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,7 +30,8 @@ struct ChildMode {
     }
 };
 
-// Starts the child, calls whileRunning, then waits for the child's end.
+// Starts the child, calls whileRunning, then waits up to a minute for the
+// child's end (-1 when it had to be killed).
 inline int RunChild(const char* variable, const std::string& value,
                     const std::function<void()>& whileRunning) {
 #ifdef _WIN32
@@ -45,9 +47,11 @@ inline int RunChild(const char* variable, const std::string& value,
     SetEnvironmentVariableA(variable, nullptr);
     if (!started) return -1;
     whileRunning();
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(code);
@@ -63,7 +67,14 @@ inline int RunChild(const char* variable, const std::string& value,
     if (posix_spawn(&child, self, nullptr, nullptr, arguments, environment.data()) != 0) return -1;
     whileRunning();
     int status = 0;
-    waitpid(child, &status, 0);
+    for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; waited += 10) {
+        if (waited >= 60000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        usleep(10000);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
