@@ -79,6 +79,11 @@ void SimUsbDevice::SetFrameSource(std::shared_ptr<FrameSource> source) {
     wake_.notify_all();
 }
 
+void SimUsbDevice::SetControlLatency(std::chrono::microseconds latency) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    controlLatency_ = std::max(latency, std::chrono::microseconds::zero());
+}
+
 void SimUsbDevice::StallNextTransfer() {
     std::lock_guard<std::mutex> lock(mutex_);
     nextFault_.stall = true;
@@ -199,6 +204,7 @@ void SimUsbDevice::Submit(TransferJob job) {
         if (!unplugged_) {
             transfer.fault = nextFault_;
             nextFault_ = Fault{};
+            transfer.serial = ++nextSerial_;
             incoming_.push_back(std::move(transfer));
             wake_.notify_all();
             return;
@@ -229,6 +235,7 @@ void SimUsbDevice::Abort(uint8_t endpoint) {
             }
         }
     }
+    wake_.notify_all();  // a control transfer sitting out its latency may be gone
     for (Pending& transfer : cancelled) Cancel(transfer, kCancelled);
 }
 
@@ -255,6 +262,7 @@ void SimUsbDevice::CancelAll(uint32_t error) {
             it = waiting_.erase(it);
         }
     }
+    wake_.notify_all();
     for (Pending& transfer : cancelled) Cancel(transfer, error);
 }
 
@@ -279,13 +287,27 @@ void SimUsbDevice::Run() {
         wake_.wait(lock, [this] { return stopping_ || kicked_ || !incoming_.empty(); });
         if (stopping_) return;
         kicked_ = false;
-        while (!incoming_.empty()) {
+        while (!stopping_ && !incoming_.empty()) {
+            if (!HeadOutlivedLatency(lock)) continue;
             Pending transfer = std::move(incoming_.front());
             incoming_.pop_front();
             Process(std::move(transfer), lock);
         }
+        if (stopping_) return;
         PumpBulkIn(lock);
     }
+}
+
+bool SimUsbDevice::HeadOutlivedLatency(std::unique_lock<std::mutex>& lock) {
+    if (incoming_.front().job.endpoint != 0 || controlLatency_.count() == 0) return true;
+    const uint64_t serial = incoming_.front().serial;
+    auto withdrawnOrStopping = [this, serial] {
+        return stopping_ || incoming_.empty() || incoming_.front().serial != serial;
+    };
+    // A timed wait, not a spin: the host's poll loop costs what the wire
+    // does, and Submit, Abort and Unplug can take the lock meanwhile.
+    const auto due = std::chrono::steady_clock::now() + controlLatency_;
+    return !wake_.wait_until(lock, due, withdrawnOrStopping);
 }
 
 void SimUsbDevice::Process(Pending transfer, std::unique_lock<std::mutex>& lock) {

@@ -4,6 +4,7 @@
 // pending, fault knobs and unplugging. Transfers run on the device's own
 // thread, one at a time, so the vendor-request handler and the frame source
 // never race each other.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -77,6 +78,10 @@ class SimUsbDevice {
     void SetAlternateSetting(int setting);
     void SetVendorRequestHandler(std::shared_ptr<VendorRequestHandler> handler);
     void SetFrameSource(std::shared_ptr<FrameSource> source);
+    // How long each control transfer takes on the wire before the device
+    // answers it, as a camera's round trip does; 0 answers at once. A host
+    // polling the device back to back is paced by it, not by its own CPU.
+    void SetControlLatency(std::chrono::microseconds latency);
 
     // --- Faults for the next transfer request (control or data) ---
     // It stays pending until its endpoint is aborted.
@@ -131,9 +136,14 @@ class SimUsbDevice {
         TransferJob job;
         Fault fault;
         bool busy = false;  // with the frame source right now: not to be cancelled
+        uint64_t serial = 0;
     };
 
     void Run();
+    // Holds the transfer at the head of the queue for the control latency,
+    // letting go of the lock meanwhile. False when it was withdrawn (aborted,
+    // unplugged) or the device is stopping.
+    bool HeadOutlivedLatency(std::unique_lock<std::mutex>& lock);
     // Caller holds the lock, which is let go while handlers and completions run.
     void Process(Pending transfer, std::unique_lock<std::mutex>& lock);
     void PumpBulkIn(std::unique_lock<std::mutex>& lock);
@@ -159,6 +169,8 @@ class SimUsbDevice {
     std::map<uint32_t, uint32_t> requestErrors_;
     std::map<uint8_t, uint32_t> bufferSizes_;
     std::deque<RequestTrace> trace_;
+    std::chrono::microseconds controlLatency_{0};
+    uint64_t nextSerial_ = 0;
     std::deque<Pending> incoming_;
     std::list<Pending> waiting_;  // held until data come, or until aborted
     bool kicked_ = false;

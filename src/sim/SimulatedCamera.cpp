@@ -1,5 +1,8 @@
 #include "sim/SimulatedCamera.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/SystemError.h"
@@ -11,6 +14,7 @@ SimulatedCamera SimulatedCamera::Publish(SimUsbDriver& driver,
     SimulatedCamera camera;
     camera.clock = options.clock ? options.clock : std::make_shared<SimClock>();
     camera.device = std::make_shared<SimUsbDevice>(UsbDescriptorSet::Camera());
+    camera.device->SetControlLatency(options.controlLatency);
     camera.firmware = std::make_shared<CameraFirmware>(camera.clock);
     camera.firmware->SetSensorSuffix(options.sensorSuffix);
     camera.firmware->AttachDevice(camera.device);
@@ -31,8 +35,21 @@ bool SimulatedCamera::EnsureDefaultPublished() {
     if (!list) return false;
     if (list->Enumerate(0) || platform::LastSystemError() != platform::kErrorNoMoreItems)
         return true;
-    Publish(driver);
+    SimulatedCameraOptions options;
+    options.controlLatency = ControlLatencyFromEnvironment();
+    Publish(driver, options);
     return true;
+}
+
+std::chrono::microseconds SimulatedCamera::ControlLatencyFromEnvironment() {
+    const char* text = std::getenv("VELA2_SIM_CONTROL_LATENCY_US");
+    if (text == nullptr || *text < '0' || *text > '9') return kDefaultControlLatency;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long micros = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || micros > uint64_t(kMaxControlLatency.count()))
+        return kDefaultControlLatency;
+    return std::chrono::microseconds(static_cast<int64_t>(micros));
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 // descriptors, its firmware answering the vendor requests and reading out
 // frames, and the clock the firmware runs on, published on the simulated
 // driver. The handles let tests steer and observe each part.
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,10 @@ struct SimulatedCameraOptions {
     // Null: a clock paced by VELA2_SIM_TIME_SCALE.
     std::shared_ptr<SimClock> clock;
     std::string sensorSuffix = CameraFirmware::kDefaultSensorSuffix;
+    // Each control transfer's round trip. A test that publishes its own
+    // camera gets answers at once; the default camera takes the latency of
+    // ControlLatencyFromEnvironment.
+    std::chrono::microseconds controlLatency{0};
 };
 
 class SimulatedCamera {
@@ -29,6 +34,17 @@ class SimulatedCamera {
     // when no device of the camera's interface class is present, one camera
     // with default options is published. True when a camera is present now.
     static bool EnsureDefaultPublished();
+
+    // A control round trip of the camera on a USB 2.0 bus.
+    static constexpr std::chrono::microseconds kDefaultControlLatency{250};
+    // The longest latency taken from the environment: a second already
+    // matches the bundled settings' control timeout, so a longer one could
+    // only make every transfer fail.
+    static constexpr std::chrono::microseconds kMaxControlLatency{1000000};
+    // The latency named by VELA2_SIM_CONTROL_LATENCY_US (a decimal count of
+    // microseconds up to kMaxControlLatency), or kDefaultControlLatency when
+    // it is unset or not such a number.
+    static std::chrono::microseconds ControlLatencyFromEnvironment();
 
     std::shared_ptr<SimUsbDevice> device;
     std::shared_ptr<CameraFirmware> firmware;

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/SystemError.h"
 #include "platform/UsbDriver.h"
 #include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
+#include "sim/SimulatedCamera.h"
 
 namespace {
 
@@ -33,6 +36,18 @@ std::vector<uint8_t> ControlRecord(uint8_t requestType, uint8_t request, uint16_
     Put32(&record[30], kRecord);
     Put32(&record[34], length);
     return record;
+}
+
+// Empty unsets the variable.
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    if (*value == '\0')
+        unsetenv(name);
+    else
+        setenv(name, value, 1);
+#endif
 }
 
 class SimDriver : public ::testing::Test {
@@ -215,22 +230,50 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), other);
     platform::SelectUsbDriverBackend("");
 
-#ifdef _WIN32
-    _putenv_s("VELA2_USB_BACKEND", "sim");
-#else
-    setenv("VELA2_USB_BACKEND", "sim", 1);
-#endif
+    SetEnvironment("VELA2_USB_BACKEND", "sim");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), sim::SimUsbDriver::Instance());
+    SetEnvironment("VELA2_USB_BACKEND", "");
 #ifdef _WIN32
-    _putenv_s("VELA2_USB_BACKEND", "");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), platform::OsUsbDriverBackend())
         << "the system's driver is the default on Windows";
 #else
-    unsetenv("VELA2_USB_BACKEND");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), nullptr)
         << "two in-process backends and no OS driver: nobody guesses";
 #endif
     platform::RegisterUsbDriverBackend("other", nullptr);
+}
+
+TEST(DefaultCameraLatency, TakenFromTheEnvironment) {
+    const std::pair<const char*, int64_t> accepted[] = {{"0", 0}, {"1000000", 1000000}};
+    for (const auto& [text, micros] : accepted) {
+        SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", text);
+        EXPECT_EQ(sim::SimulatedCamera::ControlLatencyFromEnvironment().count(), micros) << text;
+    }
+    for (const char* refused : {"", "1000001", "-1", "12x", " 5", "99999999999999999999"}) {
+        SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", refused);
+        EXPECT_EQ(sim::SimulatedCamera::ControlLatencyFromEnvironment(),
+                  sim::SimulatedCamera::kDefaultControlLatency)
+            << '"' << refused << '"';
+    }
+
+    // The camera a process finds by itself answers at that pace.
+    sim::SimUsbSession session;
+    SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "20000");
+    ASSERT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
+    SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "");
+    std::string path;
+    auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
+    ASSERT_TRUE(list->DevicePath(0, path));
+    const platform::UsbHandle handle = platform::OpenUsbDevice(path);
+    ASSERT_NE(handle, platform::kInvalidUsbHandle);
+    auto status = ControlRecord(0xC0, 0xAB, 64);
+    status[2] = 5;  // the status record
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(platform::UsbDeviceRequest(handle, 0x220020, status.data(),
+                                           static_cast<uint32_t>(status.size()), status.data(),
+                                           static_cast<uint32_t>(status.size()), nullptr, nullptr));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    platform::CloseUsbDevice(handle);
 }
 
 TEST(InterfaceClassText, ParsesTheRegistryFormOnly) {

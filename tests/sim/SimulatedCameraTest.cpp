@@ -150,6 +150,32 @@ TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime
     EXPECT_EQ(camera.firmware->FramesRead(), 20u);
 }
 
+TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
+    camera.device->SetControlLatency(20ms);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(State(), CameraFirmware::kIdle);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms);
+
+    // An abort or the device going away must not wait out the latency, and
+    // what was withdrawn never reaches the firmware.
+    camera.device->SetControlLatency(std::chrono::hours(1));
+    const uint32_t transfers = camera.firmware->ControlTransfers();
+    auto aborted = Submit(*camera.device, 0, true, CameraFirmware::kStatus, 64);
+    EXPECT_EQ(aborted->outcome.wait_for(30ms), std::future_status::timeout);
+    camera.device->Abort(0);
+    ASSERT_EQ(aborted->outcome.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(aborted->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+
+    auto device = std::make_unique<sim::SimUsbDevice>();
+    device->SetVendorRequestHandler(camera.firmware);
+    device->SetControlLatency(std::chrono::hours(1));
+    auto dropped = Submit(*device, 0, true, CameraFirmware::kStatus, 64);
+    device.reset();
+    ASSERT_EQ(dropped->outcome.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(dropped->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+    EXPECT_EQ(camera.firmware->ControlTransfers(), transfers);
+}
+
 TEST(DefaultCamera, PublishedOnceWhenTheClassIsEmpty) {
     sim::SimUsbSession session;
     auto count = [] {
