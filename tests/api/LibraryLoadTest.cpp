@@ -230,12 +230,18 @@ struct CameraFolder {
 };
 
 // The simulated camera, at once, for every copy of the library loaded while
-// this lives. The library reads these through the C runtime.
+// this lives: no exposure time and no control round trip, which the many
+// initializations here would pay thousands of times. The library reads these
+// through the C runtime.
 struct SimulatedCameraEnvironment {
     SimulatedCameraEnvironment() {
         Set("VELA2_USB_BACKEND", "sim"), Set("VELA2_SIM_TIME_SCALE", "0");
+        Set("VELA2_SIM_CONTROL_LATENCY_US", "0");
     }
-    ~SimulatedCameraEnvironment() { Set("VELA2_USB_BACKEND", ""), Set("VELA2_SIM_TIME_SCALE", ""); }
+    ~SimulatedCameraEnvironment() {
+        Set("VELA2_USB_BACKEND", ""), Set("VELA2_SIM_TIME_SCALE", "");
+        Set("VELA2_SIM_CONTROL_LATENCY_US", "");
+    }
     static void Set(const std::string& name, const std::string& value) {
 #ifdef _WIN32
         _putenv((name + "=" + value).c_str());
