@@ -199,6 +199,7 @@ void SimUsbDevice::SetBufferSize(uint8_t endpoint, uint32_t size) {
 
 void SimUsbDevice::Submit(TransferJob job) {
     Pending transfer{std::move(job), {}};
+    bool queued = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!unplugged_) {
@@ -206,11 +207,15 @@ void SimUsbDevice::Submit(TransferJob job) {
             nextFault_ = Fault{};
             transfer.serial = ++nextSerial_;
             incoming_.push_back(std::move(transfer));
-            wake_.notify_all();
-            return;
+            queued = true;
         }
     }
-    Cancel(transfer, kNotConnected);
+    // Woken after the lock is let go, the device's thread does not wake
+    // only to wait for it: every poll of the host comes through here.
+    if (queued)
+        wake_.notify_all();
+    else
+        Cancel(transfer, kNotConnected);
 }
 
 void SimUsbDevice::Abort(uint8_t endpoint) {
