@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "camera/CTesselCamera.h"
+#include "camera/FailedAllocation.h"
 #include "camera/HexToDecimal.h"
 #include "camera/ProcessObjects.h"
 #include "platform/DebugTrace.h"
@@ -44,10 +45,17 @@ int32_t ReadInteger(CAbsPropertyReader& reader, const char* section, const char*
     return DecimalValue(Read(reader, section, key).c_str());
 }
 
-// "Delay" settings: -1 stands for the protocol's standard pause.
-int32_t ReadDelay(CAbsPropertyReader& reader, const char* key, int32_t standard) {
+// Deliberate hardening: a pause longer than a minute is a typing error (or
+// an unsigned -1 written by a tool) that would hold initialization, or every
+// control write, for days.
+constexpr uint32_t kLongestDelayMs = 60000;
+
+// "Delay" settings in ms: -1 stands for the protocol's standard pause; other
+// values are unsigned and at most a minute.
+uint32_t ReadDelay(CAbsPropertyReader& reader, const char* key, uint32_t standard) {
     int32_t value = ReadInteger(reader, kGeneral, key);
-    return value == -1 ? standard : value;
+    if (value == -1) return standard;
+    return std::min(static_cast<uint32_t>(value), kLongestDelayMs);
 }
 
 int32_t ReadFlagDefaultingToZero(CAbsPropertyReader& reader, const char* key) {
@@ -129,7 +137,7 @@ uint8_t StateMaskFromText(const std::string& text) {
 }
 
 bool PrepareReader(CTesselCamera& camera, const std::string& location, int32_t registry,
-                   std::string& normalizedPath) {
+                   std::string& normalizedPath) try {
     camera.SettingsReader.reset();
     if (registry) return OpenRegistryReader(camera, location, normalizedPath);
     if (location.empty()) return Fail(kNotInitialized);
@@ -141,28 +149,31 @@ bool PrepareReader(CTesselCamera& camera, const std::string& location, int32_t r
         return Fail(kRegistryName);
     }
     return true;
+} catch (...) {
+    ReportOperationException("Preparing the settings reader");
+    return false;
 }
 
 bool ReadInitializationSettings(CTesselCamera& camera, const std::string& hexFile,
-                                InitializationValues& values) {
+                                InitializationValues& values) try {
     CAbsPropertyReader& reader = *camera.SettingsReader;
     camera.SimulationMode = ReadInteger(reader, kGeneral, "Simulated Data");
     camera.RawImageFilename = Read(reader, kGeneral, "Raw Image Filename");
     camera.CreateRawImageFile = ReadInteger(reader, kGeneral, "Save Raw Image File?");
     camera.HexFilename = hexFile.empty() ? Read(reader, kGeneral, "Current Hex File") : hexFile;
     camera.SoftwareTrigger = ReadInteger(reader, kGeneral, "Use Software Trigger");
-    camera.ControlWriteDelay =
-        static_cast<uint32_t>(ReadDelay(reader, "Delay after Control Endpoint Write (mSec)", 2000));
-    values.settleDelayMs =
-        static_cast<uint32_t>(ReadDelay(reader, "Delay after Initialization (mSec)", 5000));
-    camera.SoftResetOnInitialize = ReadFlagDefaultingToZero(reader, "Issue Soft Reset during Initialize?");
-    camera.DesiredCameraState =
-        StateMaskFromText(Read(reader, kGeneral, "Camera State bit mask to wait on during capture"));
+    camera.ControlWriteDelay = ReadDelay(reader, "Delay after Control Endpoint Write (mSec)", 2000);
+    values.settleDelayMs = ReadDelay(reader, "Delay after Initialization (mSec)", 5000);
+    camera.SoftResetOnInitialize =
+        ReadFlagDefaultingToZero(reader, "Issue Soft Reset during Initialize?");
+    camera.DesiredCameraState = StateMaskFromText(
+        Read(reader, kGeneral, "Camera State bit mask to wait on during capture"));
     camera.TemperatureScale = std::atof(Read(reader, kTemperature, "Gain").c_str());
     camera.KelvinOffset = std::atof(Read(reader, kTemperature, "Offset").c_str());
     ReadBinningTable(reader, "Number of Pre-scan Columns", camera.PrescanColumnsByBinning);
     ReadBinningTable(reader, "Number of Pre-scan Rows", camera.PrescanRowsByBinning);
-    ReadBinningTable(reader, "Number of Fixed Pre-scan Columns", camera.FixedPrescanColumnsByBinning);
+    ReadBinningTable(reader, "Number of Fixed Pre-scan Columns",
+                     camera.FixedPrescanColumnsByBinning);
 
     const char* sendFpgaKey = "Send FPGA data during initialize?";
     std::string sendFpga;
@@ -172,8 +183,8 @@ bool ReadInitializationSettings(CTesselCamera& camera, const std::string& hexFil
     }
     values.sendFpga = DecimalValue(sendFpga.c_str());
 
-    camera.UseNotificationWindow =
-        ReadFlagDefaultingToZero(reader, "Create invisible window to receive USB device notifications?");
+    camera.UseNotificationWindow = ReadFlagDefaultingToZero(
+        reader, "Create invisible window to receive USB device notifications?");
     camera.InvertShutterSignals = ReadFlagDefaultingToZero(reader, "Invert shutter signals?");
     std::string threadPriority = Read(reader, kGeneral, "Capture thread priority");
     if (!threadPriority.empty() && IsThreadPriorityName(threadPriority))
@@ -182,9 +193,13 @@ bool ReadInitializationSettings(CTesselCamera& camera, const std::string& hexFil
     if (!priorityClass.empty() && IsPriorityClassName(priorityClass))
         camera.PriorityClass = priorityClass;
     return true;
+} catch (...) {
+    ReportOperationException("Reading the settings");
+    return false;
 }
 
-bool BuildDeviceList(CTesselCamera& camera, int32_t registry, const std::string& normalizedPath) {
+bool BuildDeviceList(CTesselCamera& camera, int32_t registry,
+                     const std::string& normalizedPath) try {
     if (!registry) {
         // INI mode appends to what earlier initializations found.
         CAbsPropertyReader::StringList sections;
@@ -208,6 +223,9 @@ bool BuildDeviceList(CTesselCamera& camera, int32_t registry, const std::string&
     for (const std::string& vendor : vendors)
         if (!AppendDevices(devices, vendor, vendor)) return false;
     return true;
+} catch (...) {
+    ReportOperationException("Reading the device list");
+    return false;
 }
 
 }  // namespace camera_settings

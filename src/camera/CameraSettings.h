@@ -19,13 +19,15 @@ struct InitializationValues {
 // Replaces the camera's reader with one for the location (registry flag
 // non-zero: a registry key path, or a registry file to import; zero: an INI
 // file) and opens it. normalizedPath receives the registry path used. False
-// with LastStatus -37 (location unusable) or -4.
+// with LastStatus -37 (location unusable) or -4; 3 when memory runs out, as
+// for the two functions below.
 bool PrepareReader(CTesselCamera& camera, const std::string& location, int32_t registry,
                    std::string& normalizedPath);
 
 // Reads the initialization keys in their order into the camera. hexFile, when
-// not empty, is the EPAL file and "Current Hex File" is not read. False with
-// LastStatus -4 when "Send FPGA data during initialize?" cannot be read.
+// not empty, is the EPAL file and "Current Hex File" is not read. The two
+// delays are at most 60000 ms. False with LastStatus -4 when "Send FPGA data
+// during initialize?" cannot be read.
 bool ReadInitializationSettings(CTesselCamera& camera, const std::string& hexFile,
                                 InitializationValues& values);
 

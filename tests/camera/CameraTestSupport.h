@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -122,6 +123,14 @@ class MapPropertyReader : public CAbsPropertyReader {
     }
     bool ReservedOperation(int32_t) override { return true; }
     bool Open(const std::string&) override { return true; }
+};
+
+// A store whose reader runs out of memory on every read.
+class ExhaustedPropertyReader : public MapPropertyReader {
+  public:
+    bool ReadString(const std::string&, std::string&, const std::string&) override {
+        throw std::bad_alloc();
+    }
 };
 
 // Opens the simulated camera the way bring-up does and hands it to a camera,
