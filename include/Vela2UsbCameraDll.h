@@ -130,7 +130,11 @@ enum Vela2StatusCode {
  * registry non-zero: settings from the registry; zero: from Vela2Usb.ini
  * beside the library. The second argument is not read.
  * Status: 0; -21 mode or settings file missing; -22 EPAL file missing;
- * -4 initialization failed (LD_GetStatus tells why); 18 file error. */
+ * -4 initialization failed (LD_GetStatus tells why); 18 file error.
+ * Deliberate hardenings: an EPAL file whose quadrant sizes exceed 65535 or
+ * whose raw frame would exceed 1 GiB is refused (LD_GetStatus -3, as for
+ * sizes below 1); the settle and control-write delays are at most 60000 ms;
+ * memory that cannot be had leaves LD_GetStatus 3. */
 VELA2_API int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile,
                                            int32_t registry);
 /* As LD_Initialize; the fourth argument is not read. */

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "camera/CTesselCamera.h"
+#include "camera/FailedAllocation.h"
 #include "camera/ProcessObjects.h"
 #include "platform/DebugTrace.h"
 #include "reconstruction/CReconstructionController.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr char kConvertFailed[] =
     "Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.";
 constexpr int32_t kReconstructionValue = -41;
+constexpr int32_t kInvalidValue = -3;
 
 // The settings tables are read as a map lookup that adds a missing entry.
 reconstruction::PrescanCounts CountsFromTables(CTesselCamera& camera, const EpalView& epal) {
@@ -42,7 +44,7 @@ reconstruction::PrescanCounts PrescanCountsFor(CTesselCamera& camera, const Epal
 }
 }  // namespace
 
-int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) {
+int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) try {
     NumberOfQuadrants = 0;
     QuadrantWidth = 0;
     QuadrantHeight = 0;
@@ -101,13 +103,16 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) {
             "Invalid EPAL image dimensions in CTesselCamera::Initialize(). Returning FALSE.");
         DebugTrace("\t\tActivePixelsPerLine=%d  LinesPerFrame=%d", EpalQuadrantWidth,
                    EpalQuadrantHeight);
-        LastStatus().Set(-3);
+        LastStatus().Set(kInvalidValue);
         return 0;
     }
     return 1;
+} catch (...) {
+    ReportOperationException("Loading the EPAL block");
+    return 0;
 }
 
-int32_t CTesselCamera::ComputeFrameGeometry() {
+int32_t CTesselCamera::ComputeFrameGeometry() try {
     EpalView epal =
         EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
     if (!epal) {
@@ -124,6 +129,14 @@ int32_t CTesselCamera::ComputeFrameGeometry() {
     input.blockQuadrantHeight = epal.QuadrantHeight();
     input.numberOfQuadrants = NumberOfQuadrants;
     input.prescan = PrescanCountsFor(*this, epal);
+    // Deliberate hardening: sizes the block's 16-bit fields cannot carry, or
+    // a raw frame beyond 1 GiB, are refused before they reach the camera or
+    // size the frame buffer of a picture.
+    if (!reconstruction::WithinFrameLimits(input)) {
+        DebugTrace("Frame geometry beyond 65535 pixels a side or 1 GiB a frame. Returning FALSE.");
+        LastStatus().Set(kInvalidValue);
+        return 0;
+    }
     reconstruction::FrameGeometry geometry = reconstruction::ComputeFrameGeometry(input);
     FixedPrescanColumns = geometry.fixedPrescanColumns;
     RawQuadrantWidth = geometry.rawQuadrantWidth;
@@ -133,9 +146,12 @@ int32_t CTesselCamera::ComputeFrameGeometry() {
     EpalQuadrantWidth = geometry.epalQuadrantWidth;
     EpalQuadrantHeight = geometry.epalQuadrantHeight;
     return 1;
+} catch (...) {
+    ReportOperationException("Computing the frame geometry");
+    return 0;
 }
 
-int32_t CTesselCamera::WriteFrameGeometry() {
+int32_t CTesselCamera::WriteFrameGeometry() try {
     uint8_t scratch[EpalView::kSize] = {};
     if (SimulationMode) {
         std::memcpy(scratch, EpalData.data(), std::min(EpalData.size(), sizeof scratch));
@@ -161,6 +177,9 @@ int32_t CTesselCamera::WriteFrameGeometry() {
         return -44;
     }
     ComputeTransferSize();
+    return 0;
+} catch (...) {
+    ReportOperationException("Writing the frame geometry");
     return 0;
 }
 

@@ -47,6 +47,17 @@ int32_t RoundRawQuadrantWidth(int32_t width, int32_t numberOfQuadrants);
 
 FrameGeometry ComputeFrameGeometry(const FrameGeometryInput& input);
 
+// Deliberate hardening, the sizes a block may give: each quadrant dimension
+// travels in a 16-bit field of the block, and a picture holds one raw frame
+// in memory.
+constexpr int64_t kMaxQuadrantDimension = 65535;
+constexpr int64_t kMaxRawFrameBytes = int64_t{1} << 30;
+
+// Whether the geometry of input keeps every raw and EPAL quadrant dimension
+// within 0..65535 and the raw frame within 1 GiB. Worked out in 64 bits, so
+// that no sum or product wraps into an acceptable size.
+bool WithinFrameLimits(const FrameGeometryInput& input);
+
 struct TransferSize {
     int32_t frameBytes = 0;
     int32_t numberOfBlocks = 0;   // 64 KiB units, at least 1

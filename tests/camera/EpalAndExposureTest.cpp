@@ -2,6 +2,7 @@
 
 #include "CameraTestSupport.h"
 #include "EpalImage.h"
+#include "FailingAllocation.h"
 #include "platform/DebugTrace.h"
 
 #ifndef _WIN32
@@ -87,6 +88,43 @@ TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
     EXPECT_EQ(WithStatus(Load(empty)), (Outcome{0, -3}));
     EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
     EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
+}
+
+TEST_F(EpalTest, SizesBeyond16BitsOrAGibibyteAreRefusedBeforeTheCameraSeesThem) {
+    struct Case {
+        uint16_t width, height, overscanColumns;
+        int32_t loaded;
+    };
+    // Each quadrant dimension must fit its 16-bit field; the raw frame of 4
+    // quadrants may take 1 GiB and no more.
+    for (Case c : {Case{65535, 8, 1, 0}, Case{8, 65535, 0, 1}, Case{60000, 5000, 0, 0},
+                   Case{32768, 4096, 0, 1}}) {
+        EpalGeometry geometry;
+        geometry.quadrantWidth = c.width;
+        geometry.quadrantHeight = c.height;
+        geometry.overscanColumns = c.overscanColumns;
+        sim.firmware->ClearLog();
+        LastStatus().Set(0);
+        EXPECT_EQ(WithStatus(Load(geometry)), (Outcome{c.loaded, c.loaded ? 0 : -3})) << c.width;
+        EXPECT_EQ(sim.firmware->WrittenCommands().empty(), c.loaded == 0) << c.width;
+    }
+
+    // Settings whose pre-scan would wrap a 32-bit sum into a small width.
+    camera.EpalData = MakeEpalImage(EpalGeometry{});
+    camera.EpalData[256 + 8] = 0;  // PrescanSource: the tables
+    camera.PrescanColumnsByBinning[1] = INT32_MAX;
+    EXPECT_EQ(WithStatus(camera.ConfigureFromHexfile(camera.EpalData.data(), 400)),
+              (Outcome{0, -3}));
+}
+
+TEST_F(EpalTest, MemoryRunningOutFailsTheLoadWithStatus3) {
+    camera.EpalData = MakeEpalImage(EpalGeometry{});
+    int32_t loaded = -1;
+    {
+        ScopedFailingAllocation failing;
+        loaded = camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
+    }
+    EXPECT_EQ(WithStatus(loaded), (Outcome{0, 3}));
 }
 
 #ifndef _WIN32
