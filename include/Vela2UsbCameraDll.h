@@ -264,14 +264,18 @@ VELA2_API int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* 
 /* Each request moves one 64-byte block; shorter data fill its start. Flag:
  * 1 done, 0 failed (LD_GetStatus tells why when a transfer or a setting
  * failed). The library keeps a copy of the blocks it sends: the FPGA block,
- * the clock-voltage/offset block (the camera takes its half), calibration. */
+ * the clock-voltage/offset block (the camera takes its half), calibration.
+ * Deliberate hardening: a write (and Upload) with a size of 0 or less sends
+ * nothing and fails with LD_GetStatus 2, instead of sending a block of zeros;
+ * reads copy min(size, 64) bytes (offsets and clock voltages 32). */
 VELA2_API int32_t VELA2_CALL WriteFpga(const uint8_t* data, int32_t size, int32_t alternative);
 VELA2_API int32_t VELA2_CALL WriteClockVoltages(const uint8_t* data, int32_t size);
 VELA2_API int32_t VELA2_CALL WriteOffsets(const uint8_t* data, int32_t size);
 VELA2_API int32_t VELA2_CALL WriteCalibration(const uint8_t* data, int32_t size);
 VELA2_API int32_t VELA2_CALL WriteProductInfo(const uint8_t* data, int32_t size);
 VELA2_API int32_t VELA2_CALL ReadFpga(uint8_t* buffer, int32_t size, int32_t alternative);
-/* The first 32 bytes of the clock-voltage block, from the library's copy. */
+/* The first 32 bytes of the clock-voltage block, from the library's copy;
+ * fails before the first initialization, when there is no copy yet. */
 VELA2_API int32_t VELA2_CALL ReadClockVoltages(uint8_t* buffer, int32_t size);
 /* Up to 32 bytes of offsets, placed at offset 32 of buffer. */
 VELA2_API int32_t VELA2_CALL ReadOffsets(uint8_t* buffer, int32_t size);

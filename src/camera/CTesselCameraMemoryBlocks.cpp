@@ -1,13 +1,16 @@
 // The camera's 64-byte memory blocks. The library keeps a copy of the blocks
 // it sends in the block image (EpalData): bytes 0-63 the FPGA block, 64-127
 // the clock-voltage and offset block (the camera takes its half of it), and
-// 128-191 the calibration block.
+// 128-191 the calibration block. Until the EPAL file is loaded there is no
+// image: the operations then work on a zeroed block of their own and keep
+// nothing, so that what the first initialization sends is the file's.
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "camera/CTesselCamera.h"
+#include "camera/FailedAllocation.h"
 #include "camera/HexToDecimal.h"
 #include "camera/ProcessObjects.h"
 #include "platform/DebugTrace.h"
@@ -32,6 +35,8 @@ constexpr size_t kHalfBlock = 32;
 constexpr size_t kUncomparedByte = 32;
 constexpr size_t kComparedBytes = 48;
 constexpr int32_t kRegistryValueMissing = -40;
+// ERROR_UNINITIALIZED_BUFFER, as a vendor request of no bytes gives.
+constexpr int32_t kNoData = 2;
 
 constexpr char kCompareFpgaKey[] = "Compare FPGA data during initialize?";
 constexpr char kSendFpgaKey[] = "Send FPGA data during initialize?";
@@ -51,9 +56,26 @@ bool Readable(const uint8_t* data, size_t count) {
 bool Writable(uint8_t* buffer, size_t count) {
     return count == 0 || (buffer != nullptr && platform::IsWritable(buffer, count));
 }
+
+// Deliberate hardening: a write of no bytes would send a block of zeros (or
+// of stale image bytes) to the camera, which for the calibration block sets
+// the cooler to 0 K. It sends nothing and fails instead.
+bool RefuseEmptyWrite(int32_t length) {
+    if (length > 0) return false;
+    DebugTrace("Invalid input buffer size.");
+    LastStatus().Set(kNoData);
+    return true;
+}
+
+// The image's bytes [start, start + size), or null while no EPAL file has
+// been loaded into it.
+uint8_t* ImageRange(std::vector<uint8_t>& image, size_t start, size_t size) {
+    return image.size() >= start + size ? image.data() + start : nullptr;
+}
 }  // namespace
 
-bool CTesselCamera::ReadRequiredFlag(const char* key, int32_t& flag) {
+// Reading a setting is the one step of the block operations that allocates.
+bool CTesselCamera::ReadRequiredFlag(const char* key, int32_t& flag) try {
     std::string value;
     if (!SettingsReader || !SettingsReader->ReadString(key, value, "General Info")) {
         DebugTrace("%s is not specified in the registry. Returning FALSE.", key);
@@ -62,6 +84,9 @@ bool CTesselCamera::ReadRequiredFlag(const char* key, int32_t& flag) {
     }
     flag = DecimalValue(value.c_str());
     return true;
+} catch (...) {
+    ReportOperationException(key);
+    return false;
 }
 
 void CTesselCamera::EnsureImage(size_t size) {
@@ -69,6 +94,7 @@ void CTesselCamera::EnsureImage(size_t size) {
 }
 
 int32_t CTesselCamera::WriteFpga(const uint8_t* data, int32_t length, int32_t alternative) {
+    if (RefuseEmptyWrite(length)) return 0;
     int32_t compare = 0;
     if (!ReadRequiredFlag(kCompareFpgaKey, compare)) return 0;
     size_t count = Used(length, kBlockSize);
@@ -77,10 +103,12 @@ int32_t CTesselCamera::WriteFpga(const uint8_t* data, int32_t length, int32_t al
         return 0;
     }
     // The image is the staging block: what is not replaced is sent as it was.
-    EnsureImage(kBlockSize);
-    if (count) std::memmove(EpalData.data(), data, count);  // data may be the image itself
-    uint8_t sent[kBlockSize];
-    std::memcpy(sent, EpalData.data(), kBlockSize);
+    // The copy goes through a block of its own, as data may be the image.
+    uint8_t sent[kBlockSize] = {};
+    uint8_t* image = ImageRange(EpalData, 0, kBlockSize);
+    if (image) std::memcpy(sent, image, kBlockSize);
+    std::memcpy(sent, data, count);
+    if (image) std::memcpy(image, sent, kBlockSize);
     uint16_t command = alternative ? kFpgaAlternative : kFpga;
     if (!ControlWrite(command, sent, kBlockSize)) {
         DebugTrace("Error writing FPGA data.");
@@ -119,19 +147,19 @@ int32_t CTesselCamera::WriteProductInfo(const uint8_t* data, int32_t length) {
 // calibration and product information use a fresh block of their own.
 int32_t CTesselCamera::WriteStagedBlock(uint16_t command, const uint8_t* data, int32_t length,
                                         const char* failure) {
+    if (RefuseEmptyWrite(length)) return 0;
     size_t count = Used(length, kBlockSize);
     if (!Readable(data, count)) {
         DebugTrace("Invalid read buffer.");
         return 0;
     }
     uint8_t staging[kBlockSize] = {};
-    if (command == kClockVoltages || command == kOffsets) {
-        EnsureImage(kVoltageBlockStart + kBlockSize);
-        if (count) std::memcpy(&EpalData[kVoltageBlockStart], data, count);
-        std::memcpy(staging, &EpalData[kVoltageBlockStart], kBlockSize);
-    } else if (count) {
-        std::memcpy(staging, data, count);
-    }
+    uint8_t* image = command == kClockVoltages || command == kOffsets
+                         ? ImageRange(EpalData, kVoltageBlockStart, kBlockSize)
+                         : nullptr;
+    if (image) std::memcpy(staging, image, kBlockSize);
+    std::memcpy(staging, data, count);
+    if (image) std::memcpy(image, staging, kBlockSize);
     if (!ControlWrite(command, staging, kBlockSize)) {
         DebugTrace("%s", failure);
         return 0;
@@ -181,8 +209,8 @@ int32_t CTesselCamera::ReadOffsets(uint8_t* buffer, int32_t length) {
         DebugTrace("Error reading offset data.");
         return 0;
     }
-    EnsureImage(kOffsetsInImage + kHalfBlock);
-    if (count) std::memcpy(&EpalData[kOffsetsInImage], staging + kHalfBlock, count);
+    uint8_t* image = ImageRange(EpalData, kOffsetsInImage, kHalfBlock);
+    if (image && count) std::memcpy(image, staging + kHalfBlock, count);
     if (buffer == nullptr) return 0;
     if (count) std::memcpy(buffer + kHalfBlock, staging + kHalfBlock, count);
     return 1;
@@ -190,9 +218,9 @@ int32_t CTesselCamera::ReadOffsets(uint8_t* buffer, int32_t length) {
 
 int32_t CTesselCamera::ReadClockVoltages(uint8_t* buffer, int32_t length) {
     size_t count = Used(length, kHalfBlock);
-    if (buffer == nullptr || !Writable(buffer, count)) return 0;
-    EnsureImage(kVoltageBlockStart + kHalfBlock);
-    if (count) std::memcpy(buffer, &EpalData[kVoltageBlockStart], count);
+    const uint8_t* image = ImageRange(EpalData, kVoltageBlockStart, kHalfBlock);
+    if (image == nullptr || buffer == nullptr || !Writable(buffer, count)) return 0;
+    if (count) std::memcpy(buffer, image, count);
     return 1;
 }
 
@@ -218,6 +246,7 @@ int32_t CTesselCamera::Upload(const uint8_t* data, int32_t length) {
         DebugTrace("Cannot allocate memory for buffer.");
         return 0;
     }
+    if (RefuseEmptyWrite(length)) return 0;
     if (length < kUploadSize || !Readable(data, static_cast<size_t>(length))) {
         DebugTrace("Invalid read buffer.");
         return 0;

@@ -21,6 +21,7 @@
 #include "settings/CRegistryPropertyReader.h"
 #include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
+#include "support/TextFiles.h"
 
 using namespace cameratest;
 
@@ -321,6 +322,23 @@ TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
     EXPECT_EQ(camera.EpalData[58], 0x5A);
     EXPECT_EQ(camera.EpalData[59], 0xA5);
     EXPECT_EQ(resets(), 2);
+}
+
+TEST_F(CaptureTest, BlockOperationsBeforeTheFirstInitializationLeaveTheFileItsBytes) {
+    // A process that has not loaded the EPAL file yet, and a file whose bytes
+    // 58-59 are not zero.
+    camera.EpalData.clear();
+    std::string file = testsupport::ReadText(dir + "mode0.hex");
+    file[58] = '\x5A';
+    file[59] = '\xA5';
+    ASSERT_TRUE(testsupport::WriteText(dir + "mode0.hex", file));
+    uint8_t block[64] = {};
+    camera.ReadClockVoltages(block, 32);
+    camera.WriteClockVoltages(block, 64);
+    ASSERT_EQ(Initialize(), 0);
+    std::vector<uint8_t> fpga = simulated.firmware->Block(0x01);
+    EXPECT_EQ(fpga[58], 0x5A);
+    EXPECT_EQ(fpga[59], 0xA5);
 }
 
 #ifndef _WIN32

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 
 #include "CameraTestSupport.h"
@@ -183,4 +184,32 @@ TEST_F(MemoryBlockTest, DownloadFillsTheFourRangesFromTheirSources) {
     for (auto part : {Pattern(32, 64), Pattern(32, 112), Pattern(64, 150)})
         expected.insert(expected.end(), part.begin(), part.end());
     EXPECT_EQ(buffer, expected);
+}
+
+TEST_F(MemoryBlockTest, WritesOfNoBytesSendNothingAndFailWithStatus2) {
+    uint8_t data[192] = {};
+    const std::function<int32_t(int32_t)> writes[] = {
+        [&](int32_t length) { return camera.WriteFpga(data, length, 0); },
+        [&](int32_t length) { return camera.WriteClockVoltages(data, length); },
+        [&](int32_t length) { return camera.WriteOffsets(data, length); },
+        [&](int32_t length) { return camera.WriteCalibration(data, length); },
+        [&](int32_t length) { return camera.WriteProductInfo(data, length); },
+        [&](int32_t length) { return camera.Upload(data, length); },
+    };
+    for (size_t i = 0; i < std::size(writes); ++i) {
+        for (int32_t length : {0, -1}) {
+            LastStatus().Set(0);
+            EXPECT_EQ(WithStatus(writes[i](length)), (Outcome{0, 2})) << i << ", " << length;
+        }
+    }
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(camera.EpalData, Pattern(400, 0)) << "the image keeps its blocks";
+}
+
+TEST_F(MemoryBlockTest, MemoryRunningOutWhileReadingASettingGivesStatus3) {
+    camera.SettingsReader = std::make_unique<ExhaustedPropertyReader>();
+    auto data = Pattern(192, 0);
+    EXPECT_EQ(WithStatus(camera.WriteFpga(data.data(), 64, 0)), (Outcome{0, 3}));
+    EXPECT_EQ(WithStatus(camera.Upload(data.data(), 192)), (Outcome{0, 3}));
+    EXPECT_TRUE(Writes().empty());
 }
