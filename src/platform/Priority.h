@@ -2,13 +2,16 @@
 // Scheduling priority of the process (its priority class) and of a thread
 // (its priority relative to the class), in Windows terms.
 //
-// Outside Windows the class becomes the process's nice value and the thread
-// priority the calling thread's nice value: the class's nice less twice the
-// thread priority (IDLE and TIME_CRITICAL at the ends of the nice range).
-// Only the calling thread can be addressed there, through the pseudo-handle.
-// Raising a priority needs a privilege the process may not have; the call
-// then fails with access denied and changes nothing. All calls are
-// thread-safe and do not block.
+// Outside Windows the kernel has only nice values, one per thread, and the
+// main thread's is the application's. The class is kept by the library and
+// counts when a thread's priority is set: that thread's nice value becomes
+// the class's nice less twice the thread priority (IDLE and TIME_CRITICAL at
+// the ends of the nice range). Only the calling thread can be addressed
+// there, through the pseudo-handle, and never the main thread. Raising a
+// priority needs a privilege the process may not have, and without it a
+// lowered priority could not be raised back, so such a lowering is refused
+// as well; a refused call fails with access denied and changes nothing. All
+// calls are thread-safe and do not block.
 
 #include <cstdint>
 

@@ -1,6 +1,7 @@
 #include "platform/Priority.h"
 
 #include <errno.h>
+#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -27,11 +28,16 @@ constexpr ClassNice kClasses[] = {
     {kAboveNormalPriorityClass, -5}, {kHighPriorityClass, -10},      {kRealtimePriorityClass, -15},
 };
 
-// The class last set here and each thread's priority relative to it: the
-// kernel knows only nice values, and a thread's nice does not follow the
-// class. Threads start at normal priority, as they do on Windows.
+// The kernel knows only each thread's nice value; a "process" nice is the
+// main thread's, which belongs to the application and is what the threads it
+// creates inherit. So the class is kept here and only taken into the nice
+// values of threads whose priority is set, and each thread's priority is
+// kept beside it. Threads start at normal priority, as they do on Windows.
 std::atomic<uint32_t> g_class{0};
 thread_local int t_priority = kThreadPriorityNormal;
+
+constexpr int kLowestNice = -20;
+constexpr int kHighestNice = 19;
 
 int NiceOfClass(uint32_t priorityClass) {
     for (const ClassNice& entry : kClasses)
@@ -47,9 +53,9 @@ uint32_t ClassOfNice(int nice) {
 }
 
 int ThreadNice(uint32_t priorityClass, int priority) {
-    if (priority <= kThreadPriorityIdle) return 19;
-    if (priority >= kThreadPriorityTimeCritical) return -20;
-    return std::clamp(NiceOfClass(priorityClass) - 2 * priority, -20, 19);
+    if (priority <= kThreadPriorityIdle) return kHighestNice;
+    if (priority >= kThreadPriorityTimeCritical) return kLowestNice;
+    return std::clamp(NiceOfClass(priorityClass) - 2 * priority, kLowestNice, kHighestNice);
 }
 
 bool ValidThreadPriority(int priority) {
@@ -64,14 +70,40 @@ bool ReadNice(int which, id_t who, int& nice) {
     return !(nice == -1 && errno != 0);
 }
 
+void SetAccessDenied() { SetLastSystemError(kErrorAccessDenied); }
+
 bool WriteNice(id_t who, int nice) {
     if (::setpriority(PRIO_PROCESS, who, nice) == 0) return true;
-    SetLastSystemError((errno == EACCES || errno == EPERM) ? kErrorAccessDenied
-                                                           : kErrorInvalidParameter);
+    if (errno == EACCES || errno == EPERM)
+        SetAccessDenied();
+    else
+        SetLastSystemError(kErrorInvalidParameter);
     return false;
 }
 
 id_t CurrentThreadId() { return static_cast<id_t>(::syscall(SYS_gettid)); }
+
+bool IsMainThread() { return CurrentThreadId() == static_cast<id_t>(::getpid()); }
+
+// Capabilities belong to each thread: the calling thread's are asked.
+bool CallingThreadMayRaiseAnyPriority() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_SYS_NICE / 32].effective & (1u << (CAP_SYS_NICE % 32))) != 0;
+}
+
+// The lowest nice value the calling thread could set itself to: without the
+// privilege, the soft RLIMIT_NICE allows down to 20 minus the limit (an
+// ordinary user's limit of 0 allows no way down at all).
+int LowestReachableNice() {
+    if (CallingThreadMayRaiseAnyPriority()) return kLowestNice;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NICE, &limit) != 0) return kHighestNice + 1;
+    if (limit.rlim_cur == RLIM_INFINITY) return kLowestNice;
+    const rlim_t range = kHighestNice + 1 - kLowestNice;
+    return kHighestNice + 1 - static_cast<int>(std::min(limit.rlim_cur, range));
+}
 
 }  // namespace
 
@@ -91,7 +123,6 @@ bool SetProcessPriorityClass(uint32_t priorityClass) {
         SetLastSystemError(kErrorInvalidParameter);
         return false;
     }
-    if (!WriteNice(static_cast<id_t>(::getpid()), NiceOfClass(priorityClass))) return false;
     g_class.store(priorityClass);
     return true;
 }
@@ -113,7 +144,25 @@ bool SetThreadPriority(ThreadRef thread, int32_t priority) {
         SetLastSystemError(kErrorInvalidParameter);
         return false;
     }
-    if (!WriteNice(CurrentThreadId(), ThreadNice(ProcessPriorityClass(), priority))) return false;
+    // The main thread's nice is the application's (see g_class).
+    if (IsMainThread()) {
+        SetAccessDenied();
+        return false;
+    }
+    const id_t self = CurrentThreadId();
+    int now = 0;
+    if (!ReadNice(PRIO_PROCESS, self, now)) {
+        SetAccessDenied();
+        return false;
+    }
+    const int wanted = ThreadNice(ProcessPriorityClass(), priority);
+    // Without the privilege a nice value, once raised, cannot come down
+    // again: a priority lowered for a capture would stay low for good.
+    if (wanted > now && now < LowestReachableNice()) {
+        SetAccessDenied();
+        return false;
+    }
+    if (wanted != now && !WriteNice(self, wanted)) return false;
     t_priority = priority;
     return true;
 }
