@@ -175,9 +175,15 @@ VELA2_API int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2,
  * into rawBuffer. Returns as LD_StartPicture does. */
 VELA2_API int32_t VELA2_CALL LD_Capture(uint16_t* rawBuffer);
 /* Waits up to the larger of timeMs and the capture timeout: 23 complete,
- * 22 still running, 21 the wait failed. */
+ * 22 still running, 21 the wait failed. The capture-complete event is named
+ * and shared by every process that loads the library, by design (as on
+ * Windows): a picture another process takes meanwhile resets and sets it too,
+ * so its end completes this wait while this picture may still be running.
+ * Take pictures from one process at a time (on POSIX, processes with
+ * different VELA2_EVENT_NAMESPACE values do not share the events). */
 VELA2_API int32_t VELA2_CALL LD_WaitForCapture(uint32_t timeMs);
-/* 23 complete (until the next request), 22 running, 21 the test failed. */
+/* 23 complete (until the next request), 22 running, 21 the test failed. The
+ * event is shared with other processes as LD_WaitForCapture says. */
 VELA2_API int32_t VELA2_CALL LD_IsCaptureComplete(void);
 
 /* ---- Capture timing ------------------------------------------------------ */
