@@ -32,7 +32,8 @@ class SimulatedCamera {
 
     // What a process gets without asking: on the process's simulated driver,
     // when no device of the camera's interface class is present, one camera
-    // with default options is published. True when a camera is present now.
+    // with default options is published, answering at the pace of
+    // ControlLatencyFromEnvironment. True when a camera is present now.
     static bool EnsureDefaultPublished();
 
     // A control round trip of the camera on a USB 2.0 bus.
