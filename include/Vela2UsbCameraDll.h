@@ -12,8 +12,14 @@
  * every language that can call a DLL); elsewhere the platform has a single
  * convention and VELA2_CALL is empty.
  *
- * Threads: every function may be called from any thread. Pictures are taken
- * on the library's own capture thread.
+ * Threads: every function may be called from any thread at any time, Close
+ * and LD_Initialize included. Close and LD_Initialize run one at a time; each
+ * first aborts a capture in progress, then waits for the calls that use the
+ * camera to finish, and calls that come meanwhile wait for it and then see
+ * the camera as it left it (uninitialized after Close). Concurrent Close
+ * calls are harmless and the camera can be initialized again afterwards.
+ * Pictures are taken on the library's own capture thread; after Close no
+ * thread of the library runs.
  */
 #ifndef VELA2_USB_CAMERA_DLL_H
 #define VELA2_USB_CAMERA_DLL_H
@@ -163,9 +169,13 @@ VELA2_API int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size);
  * four overscan images (overscanWidth x overscanHeight; none when either is
  * 0). Returns once the camera is armed and waiting for its trigger: 0; -50
  * when the capture ended before that (LD_GetStatus has its result); 8 when
- * the camera is not initialized; -2 when waiting failed. Then wait with
+ * the camera is not initialized, or a Close stopped the capture thread before
+ * it took the request; -2 when waiting failed. Then wait with
  * LD_WaitForCapture or poll LD_IsCaptureComplete, and read the result with
- * LD_GetStatus. All four image buffers must be writable. */
+ * LD_GetStatus. All four image buffers must be writable.
+ * Hardening: sizes that are negative, or whose byte counts (2 x width x
+ * height) exceed 2^31 - 1, are refused with 3 (also left in LD_GetStatus)
+ * before the camera is armed. */
 VELA2_API int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2, uint16_t* image3,
                                              uint16_t* image4, int32_t width, int32_t height,
                                              uint16_t* overscan1, uint16_t* overscan2,
@@ -188,7 +198,9 @@ VELA2_API int32_t VELA2_CALL LD_IsCaptureComplete(void);
 
 /* ---- Capture timing ------------------------------------------------------ */
 
-/* Timeout := time + 50 ms (software trigger) or + 3000 ms (hardware). 0. */
+/* Timeout := time + 50 ms (software trigger) or + 3000 ms (hardware). 0.
+ * Hardening: the sum saturates at 0xFFFFFFFF instead of wrapping to a few
+ * milliseconds. */
 VELA2_API int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs);
 /* 0, or 87 for a null destination. */
 VELA2_API int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs);
@@ -252,7 +264,11 @@ VELA2_API int32_t VELA2_CALL LD_GetCameraType(uint32_t* type);
 /* ---- Camera commands ---------------------------------------------------- */
 
 /* Stops a running capture and resets the camera: command 0x09 when kind is
- * non-zero, 0x0C when it is zero. Flag: 1 sent, 0 failed. */
+ * non-zero, 0x0C when it is zero. Flag: 1 sent, 0 failed.
+ * Hardening: when it aborts a capture, the capture's own result (-45, or the
+ * failure of its cancelled frame transfer) stays the last status, so a thread
+ * waiting for that picture learns it was aborted; the frame transfer of such
+ * a capture is cancelled, as a reset camera sends no frame. */
 VELA2_API int32_t VELA2_CALL LD_Reset(int32_t kind);
 /* Copies up to 32 bytes of the camera's status record (byte 10: the camera
  * state). Flag. Waits while a capture holds the camera. */

@@ -9,6 +9,8 @@
 #include "api/VersionReport.h"
 #include "camera/ProcessObjects.h"
 
+#include <mutex>
+
 namespace {
 
 // The common frame: the library's own module state (a no-op outside the
@@ -33,6 +35,35 @@ void CallVoid(Operation operation) noexcept {
     }
 }
 
+// Operations that use the device, or what initialization builds, run inside
+// the camera's gate: a Close or an initialization on another thread waits
+// for them, and they never meet a device being freed or rebuilt.
+template <typename Result, typename Operation>
+Result Inside(Result onException, Operation operation) noexcept {
+    return Call<Result>(onException, [&](CTesselCamera& camera) {
+        CameraGate::Shared inside(camera.Gate);
+        return operation(camera);
+    });
+}
+
+template <typename Operation>
+void InsideVoid(Operation operation) noexcept {
+    CallVoid([&](CTesselCamera& camera) {
+        CameraGate::Shared inside(camera.Gate);
+        operation(camera);
+    });
+}
+
+// The block image is read and changed by one operation at a time: several
+// of them copy into it and send what they copied.
+template <typename Result, typename Operation>
+Result WithBlocks(Result onException, Operation operation) noexcept {
+    return Inside<Result>(onException, [&](CTesselCamera& camera) {
+        std::lock_guard<std::mutex> blocks(camera.BlockImageLock);
+        return operation(camera);
+    });
+}
+
 // Getters with a destination store before they test, so the caller receives
 // -1 together with -3.
 int32_t StoreChecked(int32_t* destination, int32_t value) {
@@ -46,7 +77,7 @@ int32_t StoreChecked(int32_t* destination, int32_t value) {
 extern "C" {
 
 int32_t VELA2_CALL IsInitialized(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.IsInitialized(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.IsInitialized(); });
 }
 
 int32_t VELA2_CALL LD_IsInitialized(void) { return IsInitialized(); }
@@ -64,170 +95,170 @@ void VELA2_CALL LD_GetError(int32_t code, char* text) {
 }
 
 int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         camera.SetTimeout(timeMs);
         return CAMERA_SUCCESS;
     });
 }
 
 int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs) {
-    return Call<int32_t>(CAMERA_FAILURE,
+    return Inside<int32_t>(CAMERA_FAILURE,
                          [&](CTesselCamera& camera) { return camera.GetTimeout(timeMs); });
 }
 
 int32_t VELA2_CALL LD_GetQuadrantWidth(int32_t* width) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(width, camera.GetActiveWidth());
     });
 }
 
 int32_t VELA2_CALL LD_GetQuadrantHeight(int32_t* height) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(height, camera.GetActiveHeight());
     });
 }
 
 int32_t VELA2_CALL LD_GetOverscanWidth(int32_t* width) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(width, camera.GetOverscanWidth());
     });
 }
 
 int32_t VELA2_CALL LD_GetOverscanHeight(int32_t* height) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(height, camera.GetOverscanHeight());
     });
 }
 
 int32_t VELA2_CALL LD_GetEpalQuadrantWidth(int32_t* width) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(width, camera.GetEpalQuadrantWidth());
     });
 }
 
 int32_t VELA2_CALL LD_GetEpalQuadrantHeight(int32_t* height) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return StoreChecked(height, camera.GetEpalQuadrantHeight());
     });
 }
 
 int32_t VELA2_CALL LD_GetActiveWidth(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveWidth(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveWidth(); });
 }
 
 int32_t VELA2_CALL LD_GetActiveHeight(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveHeight(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetActiveHeight(); });
 }
 
 int32_t VELA2_CALL LD_GetRawImageWidth(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageWidth(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageWidth(); });
 }
 
 int32_t VELA2_CALL LD_GetRawImageHeight(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageHeight(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetRawImageHeight(); });
 }
 
 int32_t VELA2_CALL GetWidth(void) {
-    return Call<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetWidth(); });
+    return Inside<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetWidth(); });
 }
 
 int32_t VELA2_CALL GetHeight(void) {
-    return Call<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetHeight(); });
+    return Inside<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetHeight(); });
 }
 
 int32_t VELA2_CALL GetNumberOfQuadrants(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetNumberOfQuadrants(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetNumberOfQuadrants(); });
 }
 
 int32_t VELA2_CALL LD_GetReadoutTime(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.GetReadoutTime(); });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.GetReadoutTime(); });
 }
 
 intptr_t VELA2_CALL GetDeviceHandle(void) {
-    return Call<intptr_t>(-1, [](CTesselCamera& camera) { return camera.GetDeviceHandle(); });
+    return Inside<intptr_t>(-1, [](CTesselCamera& camera) { return camera.GetDeviceHandle(); });
 }
 
 const char* VELA2_CALL GetHardwareRegistryLocation(void) {
-    return Call<const char*>("", [](CTesselCamera&) {
+    return Inside<const char*>("", [](CTesselCamera&) {
         return Process().HardwareRegistryLocation.c_str();
     });
 }
 
 void VELA2_CALL SetCameraState(uint8_t mask) {
-    CallVoid([&](CTesselCamera& camera) { camera.SetDesiredCameraState(mask); });
+    InsideVoid([&](CTesselCamera& camera) { camera.SetDesiredCameraState(mask); });
 }
 
 uint8_t VELA2_CALL GetCameraState(void) {
-    return Call<uint8_t>(0, [](CTesselCamera& camera) { return camera.GetDesiredCameraState(); });
+    return Inside<uint8_t>(0, [](CTesselCamera& camera) { return camera.GetDesiredCameraState(); });
 }
 
 void VELA2_CALL SetSoftwareTrigger(int32_t flag) {
-    CallVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag); });
+    InsideVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag); });
 }
 
 void VELA2_CALL SetHardwareTrigger(int32_t flag) {
-    CallVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag == 0 ? 1 : 0); });
+    InsideVoid([&](CTesselCamera& camera) { camera.SetSoftwareTrigger(flag == 0 ? 1 : 0); });
 }
 
 int32_t VELA2_CALL LD_SetEnableSoftwareTrigger(uint32_t flag) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         camera.SetSoftwareTrigger(static_cast<int32_t>(flag));
         return CAMERA_SUCCESS;
     });
 }
 
 int32_t VELA2_CALL LD_GetEnableSoftwareTrigger(void) {
-    return Call<int32_t>(0, [](CTesselCamera& camera) { return camera.SoftwareTrigger; });
+    return Inside<int32_t>(0, [](CTesselCamera& camera) { return camera.SoftwareTrigger.load(); });
 }
 
 int32_t VELA2_CALL LD_SetSimulationMode(int32_t flag) {
-    return Call<int32_t>(CAMERA_FAILURE,
+    return Inside<int32_t>(CAMERA_FAILURE,
                          [&](CTesselCamera& camera) { return camera.SetSimulationMode(flag); });
 }
 
 int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag) {
-    return Call<int32_t>(CAMERA_FAILURE,
+    return Inside<int32_t>(CAMERA_FAILURE,
                          [&](CTesselCamera& camera) { return camera.GetSimulationMode(flag); });
 }
 
 void VELA2_CALL LD_SetRawImageFilename(const char* path) {
-    CallVoid([&](CTesselCamera& camera) { camera.SetRawImageFilename(path); });
+    InsideVoid([&](CTesselCamera& camera) { camera.SetRawImageFilename(path); });
 }
 
 int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag) {
-    return Call<int32_t>(CAMERA_FAILURE,
+    return Inside<int32_t>(CAMERA_FAILURE,
                          [&](CTesselCamera& camera) { return camera.SetCreateRawImageFile(flag); });
 }
 
 int32_t VELA2_CALL LD_Reset(int32_t kind) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Reset(kind); });
+    return Inside<int32_t>(0, [&](CTesselCamera& camera) { return camera.Reset(kind); });
 }
 
 int32_t VELA2_CALL LD_GetCameraStatus(uint8_t* buffer, int32_t length) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.GetCameraStatus(buffer, length); });
+    return Inside<int32_t>(0, [&](CTesselCamera& camera) { return camera.GetCameraStatus(buffer, length); });
 }
 
 int32_t VELA2_CALL WriteVendorRequest(const char* request, const char* value, const char* index,
                                       uint8_t* buffer, int32_t length) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(0, [&](CTesselCamera& camera) {
         return camera.WriteVendorRequest(request, value, index, buffer, length);
     });
 }
 
 int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value, const char* index,
                                      uint8_t* buffer, int32_t length) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(0, [&](CTesselCamera& camera) {
         return camera.ReadVendorRequest(request, value, index, buffer, length);
     });
 }
 
 int32_t VELA2_CALL LD_GetTemperature(double* celsius) {
-    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
                          [&](CTesselCamera& camera) { return camera.GetCcdTemperature(celsius); });
 }
 
 int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
-    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
         return camera.GetHeatSinkTemperature(celsius);
     });
 }
@@ -237,95 +268,95 @@ int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
 int32_t VELA2_CALL LD_GetTecCurrent(double* value) { return LD_GetHeatSinkTemperature(value); }
 
 int32_t VELA2_CALL LD_GetTopTecCurrent(double* amperes) {
-    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
                          [&](CTesselCamera& camera) { return camera.GetTopTecCurrent(amperes); });
 }
 
 int32_t VELA2_CALL LD_GetBottomTecCurrent(double* amperes) {
-    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
                          [&](CTesselCamera& camera) { return camera.GetBottomTecCurrent(amperes); });
 }
 
 int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint) {
-    return Call<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+    return WithBlocks<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
         return camera.SetTemperatureSetpoint(setpoint);
     });
 }
 
 int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
+    return Inside<int32_t>(0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
 }
 
 int32_t VELA2_CALL WriteFpga(const uint8_t* data, int32_t size, int32_t alternative) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteFpga(data, size, alternative); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteFpga(data, size, alternative); });
 }
 
 int32_t VELA2_CALL WriteClockVoltages(const uint8_t* data, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteClockVoltages(data, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteClockVoltages(data, size); });
 }
 
 int32_t VELA2_CALL WriteOffsets(const uint8_t* data, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteOffsets(data, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteOffsets(data, size); });
 }
 
 int32_t VELA2_CALL WriteCalibration(const uint8_t* data, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteCalibration(data, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteCalibration(data, size); });
 }
 
 int32_t VELA2_CALL WriteProductInfo(const uint8_t* data, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteProductInfo(data, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteProductInfo(data, size); });
 }
 
 int32_t VELA2_CALL ReadFpga(uint8_t* buffer, int32_t size, int32_t alternative) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadFpga(buffer, size, alternative); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadFpga(buffer, size, alternative); });
 }
 
 int32_t VELA2_CALL ReadClockVoltages(uint8_t* buffer, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadClockVoltages(buffer, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadClockVoltages(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadOffsets(uint8_t* buffer, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadOffsets(buffer, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadOffsets(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadCalibration(uint8_t* buffer, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadCalibration(buffer, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadCalibration(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadProductInfo(uint8_t* buffer, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadProductInfo(buffer, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadProductInfo(buffer, size); });
 }
 
 int32_t VELA2_CALL Upload(const uint8_t* data, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Upload(data, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.Upload(data, size); });
 }
 
 int32_t VELA2_CALL Download(uint8_t* buffer, int32_t size) {
-    return Call<int32_t>(0, [&](CTesselCamera& camera) { return camera.Download(buffer, size); });
+    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.Download(buffer, size); });
 }
 
 int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return camera.GetExposureTime(exposure, length, start);
     });
 }
 
 int32_t VELA2_CALL LD_SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         return camera.SetExposureTime(exposure, length, start);
     });
 }
 
 int32_t VELA2_CALL LD_SetTestPatternMode(uint32_t mode) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetTestPatternMode(mode); });
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetTestPatternMode(mode); });
 }
 
 int32_t VELA2_CALL LD_GetTestPatternMode(uint32_t* mode) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetTestPatternMode(mode); });
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetTestPatternMode(mode); });
 }
 
 int32_t VELA2_CALL LD_GetCameraType(uint32_t* type) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetCameraType(type); });
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetCameraType(type); });
 }
 
 int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile, int32_t registry) {
@@ -368,7 +399,7 @@ int32_t VELA2_CALL LD_IsCaptureComplete(void) {
 }
 
 int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size) {
-    return Call<int32_t>(ERROR_CAMERA_VERSION_INFO,
+    return WithBlocks<int32_t>(ERROR_CAMERA_VERSION_INFO,
                          [&](CTesselCamera& camera) { return GetVersionReport(camera, buffer, size); });
 }
 

@@ -1,6 +1,10 @@
 #include "camera/CTesselCamera.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "camera/ProcessObjects.h"
+#include "platform/Clock.h"
 #include "reconstruction/CReconstructionController.h"
 #include "settings/CRegistryPropertyReader.h"
 #include "usb/CCyUSBDevice.h"
@@ -16,16 +20,17 @@ void CTesselCamera::FillBinningTables() {
 }
 
 void CTesselCamera::Close(int32_t) {
+    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
     LastStatus().Set(-4);
     Initialized = 0;
-    reconstruction::CReconstructionController::Instance().Release();
-    // A capture in progress is told to stop and its transfer cancelled, so
-    // the device is never released under a running capture.
-    AbortRequested.exchange(1);
-    AbortBulkTransfer();
+    // The workers stop before the device goes, and without the gate: a
+    // capture holds it until its aborted transfer returns.
+    AbortCapture();
     ProcessObjects& process = Process();
     process.Capture.StopThreads();
+    reconstruction::CReconstructionController::Instance().Release();
     {
+        CameraGate::Exclusive alone(Gate);
         platform::ScopedLock capture(CaptureLock);
         if (UsbDevice) {
             try {
@@ -51,6 +56,22 @@ void CTesselCamera::Close(int32_t) {
             // once its window is gone.
         }
     }
+}
+
+void CTesselCamera::AbortCaptureTransfer() {
+    // The capture may submit its transfer just after an abort: cancel again
+    // until it has ended, for as long as a transfer takes to be submitted.
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts && CaptureRunning.load(); ++attempt) {
+        AbortBulkTransfer();
+        platform::SleepMs(1);
+    }
+}
+
+void CTesselCamera::AbortCapture() {
+    CameraGate::Shared inside(Gate);
+    AbortRequested.exchange(1);
+    AbortBulkTransfer();
 }
 
 void CTesselCamera::AbortBulkTransfer() {
@@ -79,9 +100,12 @@ int32_t CTesselCamera::GetWidth() { return Initialized ? RawQuadrantWidth : -1; 
 
 int32_t CTesselCamera::GetHeight() { return Initialized ? RawQuadrantHeight : -1; }
 
+// Saturates: a wrapped sum would turn "wait for ever" into a few
+// milliseconds.
 uint32_t CTesselCamera::SetTimeout(uint32_t timeMs) {
-    int32_t margin = SoftwareTrigger ? SoftwareTriggerMargin : HardwareTriggerMargin;
-    Timeout = timeMs + static_cast<uint32_t>(margin);
+    const int64_t margin = SoftwareTrigger ? SoftwareTriggerMargin : HardwareTriggerMargin;
+    const int64_t sum = std::max<int64_t>(0, int64_t{timeMs} + margin);
+    Timeout = static_cast<uint32_t>(std::min<int64_t>(sum, UINT32_MAX));
     return Timeout;
 }
 
@@ -103,7 +127,16 @@ int32_t CTesselCamera::GetSimulationMode(int32_t* flag) const {
     return 0;
 }
 
-void CTesselCamera::SetRawImageFilename(const char* path) { RawImageFilename = path ? path : ""; }
+void CTesselCamera::SetRawImageFilename(const char* path) {
+    std::string name = path ? path : "";
+    std::lock_guard<std::mutex> lock(RawImageFilenameLock);
+    RawImageFilename.swap(name);
+}
+
+std::string CTesselCamera::RawImageFile() const {
+    std::lock_guard<std::mutex> lock(RawImageFilenameLock);
+    return RawImageFilename;
+}
 
 int32_t CTesselCamera::SetCreateRawImageFile(int32_t flag) {
     CreateRawImageFile = flag;

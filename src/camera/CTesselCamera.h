@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "camera/CameraGate.h"
 #include "platform/CriticalSection.h"
 
 namespace usb {
@@ -159,6 +161,9 @@ public:
     int32_t SetSimulationMode(int32_t flag);
     int32_t GetSimulationMode(int32_t* flag) const;
     void SetRawImageFilename(const char* path);
+    // The raw-image file's name as it is now: the capture thread reads it
+    // while the application may set it.
+    std::string RawImageFile() const;
     int32_t SetCreateRawImageFile(int32_t flag);
     int32_t GetTimeout(uint32_t* timeMs) const;
     void SetSoftwareTrigger(int32_t flag) { SoftwareTrigger = flag; }
@@ -174,26 +179,29 @@ public:
     const char* SettingsKeyPath = "Software\\Quintaris Riravir\\QNT USB\\Camera Settings";
     int32_t EpalQuadrantHeight = 0;
     int32_t EpalQuadrantWidth = 0;
-    int32_t Initialized = 0;
-    int32_t SimulationMode = 0;
-    uint8_t DesiredCameraState = 0x21;
+    // Fields that the capture thread reads while the application may set
+    // them are atomic.
+    std::atomic<int32_t> Initialized{0};
+    std::atomic<int32_t> SimulationMode{0};
+    std::atomic<uint8_t> DesiredCameraState{0x21};
     int32_t NumberOfQuadrants = 4;
     int32_t SoftResetOnInitialize = 0;
     std::string HexFilename;
     std::string RawImageFilename;
+    mutable std::mutex RawImageFilenameLock;
     int32_t ControlEndpointTimeout = 0;
     int32_t BulkInEndpointIndex = -1;
-    int32_t CreateRawImageFile = 0;
+    std::atomic<int32_t> CreateRawImageFile{0};
     intptr_t NotificationWindowHandle = 0;
     int32_t ReReadImage = 0;
     std::array<uint8_t, 272> Reconstruction{};
     uint32_t ControlWriteDelay = 2000;
     std::atomic<int32_t> AbortRequested{0};
-    uint32_t Timeout = 50;
+    std::atomic<uint32_t> Timeout{50};
     double TemperatureScale = 0.01;
     double KelvinOffset = 273.15;
-    int32_t ExposureTime = 100;
-    int32_t SoftwareTrigger = 0;
+    std::atomic<int32_t> ExposureTime{100};
+    std::atomic<int32_t> SoftwareTrigger{0};
     int32_t ConvertOption = 1;
     int32_t ReadoutTime = 15000;
     int32_t RawQuadrantWidth = 0;
@@ -226,9 +234,29 @@ public:
     // it triggers. Not a setting: only tests shorten it.
     uint32_t IdleStateTimeoutMs = 10000;
 
+    // Close and initialization one at a time, in the order they came. Lock
+    // order: LifecycleLock, Gate, CaptureLock, ControlLock.
+    std::mutex LifecycleLock;
+    // Operations that use the device or the state initialization builds
+    // pass it shared; Close and initialization pass it alone.
+    CameraGate Gate;
+    // Held by the exports that read or change the block image, which copy
+    // into it and send what they copied.
+    std::mutex BlockImageLock;
+    // True while a capture body runs: a reset that aborts it leaves the
+    // capture's own result as the last status.
+    std::atomic<bool> CaptureRunning{false};
+
 private:
     bool HasOpenDevice() const;
     void AbortBulkTransfer();
+    // Tells a capture in progress to stop and cancels its frame transfer.
+    void AbortCapture();
+    // Cancels the running capture's frame transfer until the capture ends,
+    // for up to 100 ms.
+    void AbortCaptureTransfer();
+    // LD_Initialize once it may run alone.
+    int32_t InitializeForModeAlone(int32_t mode, const char* modeFile, int32_t registry);
     int32_t ControlTransfer(bool read, uint16_t value, uint8_t* buffer, int32_t length,
                             uint8_t request, uint16_t index);
     int32_t VendorRequest(bool read, const char* request, const char* value, const char* index,

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "arrays/CArrayBase.h"
 #include "camera/CTesselCamera.h"
+#include "camera/DesiredState.h"
 #include "camera/ProcessObjects.h"
 #include "platform/Clock.h"
 #include "platform/DebugTrace.h"
@@ -24,6 +26,8 @@ using platform::WaitStatus;
 
 namespace {
 constexpr int32_t kCaptureNotRunning = 8;
+constexpr int32_t kBufferSize = 3;
+constexpr int32_t kCaptureFailed = -2;
 constexpr int32_t kNotArmed = -50;
 constexpr int32_t kWaitFailed = -2;
 constexpr int32_t kCompleted = 23;
@@ -36,49 +40,43 @@ constexpr uint16_t kSoftwareTrigger = 0x0B;
 constexpr uint16_t kHardwareTrigger = 0x08;
 constexpr uint8_t kIdle = 0x01;
 constexpr uint8_t kWaitingForTrigger = 0x02;
-constexpr uint8_t kStatesThatEndTheWait = 0x3F;
 
-const char* const kStateTraces[8] = {
-    "Camera state: IDLE.",          "Camera state: wait for trigger.", "Camera state: exposure reqd.",
-    "Camera state: exposure.",      "Camera state: exposure end.",     "Camera state: readout.",
-    "Camera state: exposureN.",     "Camera state: DigExtInp.",
-};
 
 int64_t ElapsedMs(int64_t start, int64_t ticksPerMs) {
     return (platform::PerformanceCounter() - start) / ticksPerMs;
 }
 
-// Traces the state's bits in order; true when a bit that ends the wait is
-// among them. Bits 6 and 7 are traced but never end it.
-bool DesiredStateSeen(uint8_t state, uint8_t desired) {
-    for (int bit = 0; bit < 6; ++bit) {
-        if (!(state & (1u << bit))) continue;
-        DebugTrace("%s", kStateTraces[bit]);
-        if (state & desired & kStatesThatEndTheWait) {
-            DebugTrace("Desired Camera state Found");
-            return true;
-        }
-    }
-    for (int bit = 6; bit < 8; ++bit)
-        if (state & (1u << bit)) DebugTrace("%s", kStateTraces[bit]);
-    return false;
-}
 }  // namespace
 
 // --- Requests, on the application's threads --------------------------------
 
 int32_t CTesselCamera::WaitUntilArmed() {
     CaptureContext& capture = Process().Capture;
-    Event* armedOrDone[] = {&capture.WaitingForTriggerEvent, &capture.CaptureCompleteEvent};
-    platform::WaitAnyResult result = platform::WaitForAny(armedOrDone, 2, platform::kInfinite);
+    // A Close that stops the workers before one took the request would
+    // otherwise leave the caller waiting for ever.
+    Event* armedOrDone[] = {&capture.WaitingForTriggerEvent, &capture.CaptureCompleteEvent,
+                            &capture.WorkersStoppedEvent};
+    platform::WaitAnyResult result = platform::WaitForAny(armedOrDone, 3, platform::kInfinite);
     if (result.status != WaitStatus::Signaled) return kWaitFailed;
-    return result.index == 0 ? 0 : kNotArmed;
+    switch (result.index) {
+        case 0: return 0;
+        case 1: return kNotArmed;
+        default: return kCaptureNotRunning;
+    }
 }
 
 int32_t CTesselCamera::StartPicture(uint16_t* images[4], int32_t width, int32_t height,
                                     uint16_t* overscans[4], int32_t overscanWidth,
                                     int32_t overscanHeight) {
     CaptureContext& capture = Process().Capture;
+    // Sizes whose byte counts do not fit the capture's 32-bit arithmetic.
+    const int64_t kLargest = INT32_MAX;
+    if (width < 0 || height < 0 || overscanWidth < 0 || overscanHeight < 0 ||
+        2 * int64_t{width} * height > kLargest ||
+        2 * int64_t{overscanWidth} * overscanHeight > kLargest) {
+        LastStatus().Set(kBufferSize);
+        return kBufferSize;
+    }
     capture.BlockMode = 0;
     capture.PictureMode = 1;
     if (!capture.IsCaptureThreadRunning()) return kCaptureNotRunning;
@@ -120,7 +118,7 @@ int32_t CTesselCamera::IsCaptureComplete() {
 }
 
 int32_t CTesselCamera::WaitForCapture(uint32_t timeMs) {
-    Process().Capture.CaptureCompleteEvent.Wait(std::max(timeMs, Timeout));
+    Process().Capture.CaptureCompleteEvent.Wait(std::max(timeMs, Timeout.load()));
     int32_t status = IsCaptureComplete();
     for (uint32_t poll = 0; status != kCompleted && poll < kCompletionPolls; ++poll) {
         platform::SleepMs(kCompletionPollMs);
@@ -132,17 +130,8 @@ int32_t CTesselCamera::WaitForCapture(uint32_t timeMs) {
 // --- Worker threads ----------------------------------------------------------
 
 int32_t CTesselCamera::StartWorkerThreads() {
-    CaptureContext& capture = Process().Capture;
-    auto start = [](std::unique_ptr<platform::Thread>& slot, platform::Thread::Body body) {
-        if (slot) return true;
-        std::unique_ptr<platform::Thread> thread = platform::Thread::CreateSuspended(std::move(body));
-        if (!thread) return false;
-        thread->Resume();
-        slot = std::move(thread);
-        return true;
-    };
-    return start(capture.CaptureThread, [this] { return CaptureThreadBody(); }) &&
-           start(capture.NotificationThread, [this] { return NotificationThreadBody(); });
+    return Process().Capture.StartThreads([this] { return CaptureThreadBody(); },
+                                          [this] { return NotificationThreadBody(); });
 }
 
 uint32_t CTesselCamera::CaptureThreadBody() {
@@ -185,10 +174,22 @@ uint32_t CTesselCamera::NotificationThreadBody() {
 // --- The capture body, on the capture thread --------------------------------
 
 int32_t CTesselCamera::RunCapture() {
+    CameraGate::Shared inside(Gate);
     platform::ScopedLock lock(CaptureLock);
+    CaptureRunning = true;
     LastStatus().Set(-1);
-    int32_t result = CaptureFrame();
+    int32_t result = kCaptureFailed;
+    try {
+        result = CaptureFrame();
+    } catch (const std::bad_alloc&) {
+        DebugTrace("Out of memory during the capture.");
+        result = kBufferSize;
+    } catch (...) {
+        // Leaving the capture thread would end the host process.
+        DebugTrace("Unhandled exception during the capture.");
+    }
     LastStatus().Set(result);
+    CaptureRunning = false;
     return result == 0 ? 1 : 0;
 }
 
@@ -203,13 +204,16 @@ int32_t CTesselCamera::CaptureFrame() {
     CaptureContext& capture = Process().Capture;
     const int32_t transferBytes = ComputeTransferSize();
     const int32_t rawBytes = 2 * NumberOfQuadrants * RawQuadrantWidth * RawQuadrantHeight;
-    const int32_t pictureBytes = 2 * capture.PictureRequest.ImageWidth * capture.PictureRequest.ImageHeight;
+    // StartPicture refused sizes whose byte counts overflow.
+    const int32_t pictureBytes = static_cast<int32_t>(
+        2 * int64_t{capture.PictureRequest.ImageWidth} * capture.PictureRequest.ImageHeight);
 
+    const std::string rawImageFile = RawImageFile();
     if (SimulationMode) {
-        if (RawImageFilename.empty()) return 0;  // never armed: the request answers -50
+        if (rawImageFile.empty()) return 0;  // never armed: the request answers -50
         arrays::CArrayBase frame;
         try {
-            frame.OpenImageFile(RawImageFilename);
+            frame.OpenImageFile(rawImageFile);
         } catch (...) {
             return 0;
         }
@@ -270,13 +274,13 @@ int32_t CTesselCamera::CaptureFrame() {
     }
 
     if (CreateRawImageFile) {
-        DebugTrace("Saving raw image to file %s.", RawImageFilename.c_str());
+        DebugTrace("Saving raw image to file %s.", rawImageFile.c_str());
         try {
             arrays::CArrayBase frame(RawQuadrantHeight, NumberOfQuadrants * RawQuadrantWidth, 0);
             if (frame.Pixels() == nullptr) return 3;
             std::memcpy(frame.Pixels(), destination,
                         static_cast<size_t>(std::min(transferBytes, frame.Size())));
-            if (!RawImageFilename.empty()) frame.SaveImageFile(RawImageFilename);
+            if (!rawImageFile.empty()) frame.SaveImageFile(rawImageFile);
         } catch (...) {
             return 18;
         }
@@ -325,8 +329,13 @@ int32_t CTesselCamera::TriggerAndWaitForState(int64_t ticksPerMs) {
         // A failed read does not end the wait, but the wait stays bounded by
         // the timeout all the same: a camera that stopped answering must not
         // hold the capture (and its lock) for ever.
-        if (ReadCameraState(StateBuffer.data(), state) && DesiredStateSeen(state, DesiredCameraState))
+        if (!ReadCameraState(StateBuffer.data(), state)) {
+            // A read that fails at once (a device gone) is not paced by the
+            // camera: pause rather than spin until the timeout.
+            platform::SleepMs(1);
+        } else if (DesiredStateReached(state, DesiredCameraState)) {
             break;
+        }
         if (static_cast<uint64_t>(ElapsedMs(triggered, ticksPerMs)) > Timeout) return 7;
     }
     if (AbortRequested.load()) {

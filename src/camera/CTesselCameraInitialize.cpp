@@ -65,8 +65,17 @@ bool Fail(int32_t status) {
 }
 }  // namespace
 
-int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFileArgument,
-                                         int32_t registry) {
+int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFile, int32_t registry) {
+    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+    // A capture in progress would hold off the initialization, which waits
+    // for every user of the device to leave.
+    AbortCapture();
+    CameraGate::Exclusive alone(Gate);
+    return InitializeForModeAlone(mode, modeFile, registry);
+}
+
+int32_t CTesselCamera::InitializeForModeAlone(int32_t mode, const char* modeFileArgument,
+                                              int32_t registry) {
     LastStatus().Set(kNotInitialized);
     ProcessObjects& process = Process();
     std::string hexFile;

@@ -102,13 +102,22 @@ int32_t CTesselCamera::ControlTransfer(bool read, uint16_t value, uint8_t* buffe
 }
 
 int32_t CTesselCamera::Reset(int32_t argument) {
+    // A capture this reset aborts ends with its own result (-45), which is
+    // what a thread waiting for that picture must read, whether the capture
+    // or the reset finishes first.
+    const bool captureBefore = CaptureRunning.load();
     AbortRequested.exchange(1);
     const uint8_t zero = 0;
-    if (!ControlWrite(argument ? kResetCommand : kSoftResetCommand, &zero, 1)) {
+    const bool sent = ControlWrite(argument ? kResetCommand : kSoftResetCommand, &zero, 1);
+    // A reset camera sends no frame: a capture that triggered it before the
+    // reset came would wait for one for ever.
+    const bool captureAfter = CaptureRunning.load();
+    if (captureBefore || captureAfter) AbortCaptureTransfer();
+    if (!sent) {
         DebugTrace("Error sending reset command.");
         return 0;
     }
-    LastStatus().Set(0);
+    if (!captureBefore && !captureAfter) LastStatus().Set(0);
     return 1;
 }
 

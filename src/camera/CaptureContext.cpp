@@ -24,7 +24,33 @@ void CaptureContext::Stop(std::unique_ptr<platform::Thread>& thread, platform::E
     thread.reset();
 }
 
+bool CaptureContext::IsCaptureThreadRunning() {
+    std::lock_guard<std::mutex> lock(ThreadLock);
+    return IsRunning(CaptureThread);
+}
+
+bool CaptureContext::StartThreads(platform::Thread::Body capture,
+                                  platform::Thread::Body notification) {
+    std::lock_guard<std::mutex> lock(ThreadLock);
+    auto start = [](std::unique_ptr<platform::Thread>& slot, platform::Thread::Body body,
+                    platform::Event& stop) {
+        if (slot) return true;
+        // A stop meant for an earlier worker (two Close calls each set it)
+        // must not end this one at once.
+        stop.Reset();
+        slot = platform::Thread::Start(std::move(body));
+        return slot != nullptr;
+    };
+    WorkersStoppedEvent.Reset();
+    return start(CaptureThread, std::move(capture), CaptureStopEvent) &&
+           start(NotificationThread, std::move(notification), NotificationStopEvent);
+}
+
 void CaptureContext::StopThreads() {
+    std::lock_guard<std::mutex> lock(ThreadLock);
     Stop(CaptureThread, CaptureStopEvent, CaptureStoppedEvent);
     Stop(NotificationThread, NotificationStopEvent, NotificationStoppedEvent);
+    WorkersStoppedEvent.Set();
+    CaptureRequestEvent.Reset();
+    PictureRequestEvent.Reset();
 }

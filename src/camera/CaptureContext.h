@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/Event.h"
@@ -20,6 +21,10 @@ struct SPictureRequest {
 };
 
 struct CaptureContext {
+    // The two workers. Started, stopped and looked at only under ThreadLock,
+    // so that Close on one thread and LD_Initialize on another agree on
+    // whether they run.
+    std::mutex ThreadLock;
     std::unique_ptr<platform::Thread> CaptureThread;
     std::unique_ptr<platform::Thread> NotificationThread;
 
@@ -30,6 +35,9 @@ struct CaptureContext {
     platform::Event NotificationStopEvent{platform::EventReset::Auto};
     platform::Event NotificationStoppedEvent{platform::EventReset::Auto};
     platform::Event BlockReadyEvent{platform::EventReset::Auto};
+    // Set while no capture worker runs, so that a request waiting for one
+    // learns it will not come.
+    platform::Event WorkersStoppedEvent{platform::EventReset::Manual, true};
     // Other processes open these two by name.
     platform::Event CaptureCompleteEvent{platform::EventReset::Manual, false,
                                          "TESSEL_CAPTURE_COMPLETE_EVENT"};
@@ -47,16 +55,21 @@ struct CaptureContext {
     std::vector<uint16_t> FrameBuffer;
 
     // True while the capture thread exists and has not ended.
-    bool IsCaptureThreadRunning() const { return IsRunning(CaptureThread); }
+    bool IsCaptureThreadRunning();
+
+    // Starts each worker whose slot is empty. False when the system refuses
+    // a thread (one started before the refusal keeps running).
+    bool StartThreads(platform::Thread::Body capture, platform::Thread::Body notification);
 
     // Stops both workers: each running one is told to stop, given up to
     // 2000 ms to say it has and as long again to leave; its slot is then
-    // emptied. A thread that already ended keeps its slot.
+    // emptied. A thread that already ended keeps its slot. Requests that no
+    // worker took are forgotten, so that the next workers do not run them.
     void StopThreads();
 
     static bool IsRunning(const std::unique_ptr<platform::Thread>& thread);
 
-private:
+  private:
     static void Stop(std::unique_ptr<platform::Thread>& thread, platform::Event& stop,
                      platform::Event& stopped);
 };

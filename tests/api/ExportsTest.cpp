@@ -74,6 +74,7 @@ TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerMode) {
     LD_GetTimeout(&timeout);
     EXPECT_EQ(timeout, 1050u);
     EXPECT_EQ(TheCamera().SetTimeout(100), 3100u);
+    EXPECT_EQ(TheCamera().SetTimeout(0xFFFFFFFFu), 0xFFFFFFFFu) << "saturates, never wraps";
 }
 
 // Settings are stored as given, never read back from the device.

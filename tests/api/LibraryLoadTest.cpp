@@ -374,8 +374,12 @@ TEST(LibraryLoadTest, FiftyLoadsLeaveNoThreadHandleOrMemoryBehind) {
     for (int n = 0; n < 45; ++n) ASSERT_TRUE(round()) << "round " << n;
     EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
     EXPECT_LE(testsupport::OpenHandleCount(), handles);
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps what the library frees
     // A load that kept its camera's threads used to keep megabytes each time.
     EXPECT_LT(testsupport::PrivateBytes() - memory, int64_t{4} << 20);
+#else
+    (void)memory;
+#endif
 }
 
 namespace {

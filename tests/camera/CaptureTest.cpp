@@ -155,6 +155,17 @@ TEST_F(CaptureTest, PictureFromTheCameraLandsInTheQuadrantImages) {
     ExpectPicture();
 }
 
+TEST_F(CaptureTest, PictureSizesBeyond32BitsAreRefusedBeforeTheCameraIsArmed) {
+    ASSERT_EQ(Initialize(), 0);
+    uint16_t* buffers[4] = {};
+    uint16_t* overscans[4] = {};
+    EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 65536, 65536, overscans, 0, 0)),
+              (Outcome{3, 3}));
+    EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 4, 4, overscans, 65536, 65536)),
+              (Outcome{3, 3}));
+    EXPECT_EQ(simulated.firmware->FramesRead(), 0u);
+}
+
 TEST_F(CaptureTest, RawCaptureHandsOverTheWholeTransfer) {
     ASSERT_EQ(Initialize(), 0);
     const size_t pixels = kQuadrants * kWidth * kHeight;  // 256 bytes: rounded up to 512
