@@ -29,8 +29,8 @@ void CTesselCamera::Close(int32_t) {
     ProcessObjects& process = Process();
     process.Capture.StopThreads();
     reconstruction::CReconstructionController::Instance().Release();
+    CameraGate::Exclusive alone(Gate);
     {
-        CameraGate::Exclusive alone(Gate);
         platform::ScopedLock capture(CaptureLock);
         if (UsbDevice) {
             try {

@@ -213,7 +213,11 @@ bool CTesselCamera::PrepareNotificationWindow() {
                       closing.end());
         if (!process.NotificationWindow) {
             process.NotificationWindow = std::make_unique<usb::CSubclassedWnd>(
-                [this] { return static_cast<platform::UsbHandle>(GetDeviceHandle()); },
+                [this] {
+                    // Asked from the window's thread, maybe while Close runs on another.
+                    CameraGate::Shared inside(Gate);
+                    return static_cast<platform::UsbHandle>(GetDeviceHandle());
+                },
                 [this] { Close(1); });
         }
         if (!process.NotificationWindow->Create("Tamberlin Notification Window")) {
