@@ -57,6 +57,9 @@ bool IsUnitStep(int32_t stride) { return stride == 1 || stride == -1; }
 bool FitsKernel(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p) {
     const int32_t n = plan.copyCount;
     if (plan.failed || (n != 2 && n != 4)) return false;
+    // A frame without pixels has no rows to band; the general path copies
+    // nothing from it.
+    if (plan.rawRows < 1 || plan.rawColumns < 1) return false;
     const AxisCopy& rows0 = plan.copies[0].rows;
     for (int32_t k = 0; k < n; ++k) {
         const QuadrantCopy& c = plan.copies[k];

@@ -142,6 +142,15 @@ TEST_P(BothPaths, ImageKTakesTheKthActiveQuadrant) {
         for (uint16_t pixel : s.images[k]) ASSERT_EQ(pixel, kUntouched);
 }
 
+TEST_P(BothPaths, FrameWithoutRawColumnsCopiesNothing) {
+    FrameScenario s = FourQuadrants();
+    s.geometry.rawQuadrantWidth = 0;
+    s.Allocate();
+    s.Run(GetParam());
+    for (int k = 0; k < 4; ++k)
+        for (uint16_t pixel : s.images[k]) ASSERT_EQ(pixel, kUntouched);
+}
+
 INSTANTIATE_TEST_SUITE_P(Reconstruction, BothPaths, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Fast" : "General";
