@@ -20,6 +20,11 @@
  * calls are harmless and the camera can be initialized again afterwards.
  * Pictures are taken on the library's own capture thread; after Close no
  * thread of the library runs.
+ *
+ * Destinations: every function that writes through a pointer first checks
+ * it may write there (hardening). One it may not is refused as a null one
+ * would be: the readings answer their null-destination status, LD_GetTimeout
+ * 87, the other getters -2 (CAMERA_FAILURE), and LD_GetError writes nothing.
  */
 #ifndef VELA2_USB_CAMERA_DLL_H
 #define VELA2_USB_CAMERA_DLL_H

@@ -8,10 +8,13 @@
 #include "api/StatusNames.h"
 #include "api/VersionReport.h"
 #include "camera/ProcessObjects.h"
+#include "platform/Memory.h"
 
 #include <mutex>
 
 namespace {
+
+constexpr int32_t kInvalidParameter = 87;  // as for a null destination
 
 // The common frame: the library's own module state (a no-op outside the
 // framework that needs one; naming the application object keeps it linked
@@ -64,10 +67,23 @@ Result WithBlocks(Result onException, Operation operation) noexcept {
     });
 }
 
+// Hardening: a destination the caller cannot write is refused as a null one
+// is, instead of ending the host process.
+template <typename T>
+bool Unwritable(T* destination) {
+    return destination != nullptr && !platform::IsWritable(destination, sizeof(T));
+}
+
+// Temperature and current readings answer a null destination with their own
+// status; an unwritable one gets the same.
+double* WritableOrNull(double* destination) {
+    return Unwritable(destination) ? nullptr : destination;
+}
+
 // Getters with a destination store before they test, so the caller receives
 // -1 together with -3.
 int32_t StoreChecked(int32_t* destination, int32_t value) {
-    if (destination == nullptr) return CAMERA_FAILURE;
+    if (destination == nullptr || Unwritable(destination)) return CAMERA_FAILURE;
     *destination = value;
     return value < 0 ? CAMERA_INVALID_VALUE : CAMERA_SUCCESS;
 }
@@ -103,7 +119,9 @@ int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs) {
 
 int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs) {
     return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) { return camera.GetTimeout(timeMs); });
+                         [&](CTesselCamera& camera) {
+                             return Unwritable(timeMs) ? kInvalidParameter : camera.GetTimeout(timeMs);
+                         });
 }
 
 int32_t VELA2_CALL LD_GetQuadrantWidth(int32_t* width) {
@@ -218,7 +236,9 @@ int32_t VELA2_CALL LD_SetSimulationMode(int32_t flag) {
 
 int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag) {
     return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) { return camera.GetSimulationMode(flag); });
+                         [&](CTesselCamera& camera) {
+                             return Unwritable(flag) ? int32_t{CAMERA_FAILURE} : camera.GetSimulationMode(flag);
+                         });
 }
 
 void VELA2_CALL LD_SetRawImageFilename(const char* path) {
@@ -254,12 +274,12 @@ int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value, con
 
 int32_t VELA2_CALL LD_GetTemperature(double* celsius) {
     return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetCcdTemperature(celsius); });
+                         [&](CTesselCamera& camera) { return camera.GetCcdTemperature(WritableOrNull(celsius)); });
 }
 
 int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
     return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
-        return camera.GetHeatSinkTemperature(celsius);
+        return camera.GetHeatSinkTemperature(WritableOrNull(celsius));
     });
 }
 
@@ -269,12 +289,12 @@ int32_t VELA2_CALL LD_GetTecCurrent(double* value) { return LD_GetHeatSinkTemper
 
 int32_t VELA2_CALL LD_GetTopTecCurrent(double* amperes) {
     return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetTopTecCurrent(amperes); });
+                         [&](CTesselCamera& camera) { return camera.GetTopTecCurrent(WritableOrNull(amperes)); });
 }
 
 int32_t VELA2_CALL LD_GetBottomTecCurrent(double* amperes) {
     return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetBottomTecCurrent(amperes); });
+                         [&](CTesselCamera& camera) { return camera.GetBottomTecCurrent(WritableOrNull(amperes)); });
 }
 
 int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint) {
@@ -337,6 +357,7 @@ int32_t VELA2_CALL Download(uint8_t* buffer, int32_t size) {
 
 int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start) {
     return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        if (Unwritable(exposure) || Unwritable(length) || Unwritable(start)) return int32_t{CAMERA_FAILURE};
         return camera.GetExposureTime(exposure, length, start);
     });
 }
@@ -352,11 +373,15 @@ int32_t VELA2_CALL LD_SetTestPatternMode(uint32_t mode) {
 }
 
 int32_t VELA2_CALL LD_GetTestPatternMode(uint32_t* mode) {
-    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetTestPatternMode(mode); });
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return Unwritable(mode) ? int32_t{CAMERA_FAILURE} : camera.GetTestPatternMode(mode);
+    });
 }
 
 int32_t VELA2_CALL LD_GetCameraType(uint32_t* type) {
-    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.GetCameraType(type); });
+    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return Unwritable(type) ? int32_t{CAMERA_FAILURE} : camera.GetCameraType(type);
+    });
 }
 
 int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile, int32_t registry) {

@@ -1,6 +1,9 @@
 #include "api/StatusNames.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "platform/Memory.h"
 
 namespace {
 struct StatusName {
@@ -95,13 +98,11 @@ void FillStatusNames(std::map<int32_t, std::string>& names) {
 
 void CopyStatusName(const std::map<int32_t, std::string>& names, int32_t code, char* text) {
     if (text == nullptr) return;
+    static const std::string kUnnamed;
     auto found = names.find(code);
-    if (found == names.end()) {
-        text[0] = '\0';
-        return;
-    }
-    size_t length = found->second.size() + 1;
-    if (length > kMaxCopy) length = kMaxCopy;
-    std::memcpy(text, found->second.c_str(), length);
+    const std::string& name = found == names.end() ? kUnnamed : found->second;
+    const size_t length = std::min(name.size() + 1, kMaxCopy);
+    if (!platform::IsWritable(text, length)) return;  // refused, not a crash
+    std::memcpy(text, name.c_str(), length);
     if (length == kMaxCopy) text[kMaxCopy - 1] = '\0';
 }

@@ -77,6 +77,22 @@ TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerMode) {
     EXPECT_EQ(TheCamera().SetTimeout(0xFFFFFFFFu), 0xFFFFFFFFu) << "saturates, never wraps";
 }
 
+// A destination the caller cannot write is refused, never written through.
+TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWrite) {
+    static const uint64_t kReadOnly[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // in a read-only section
+    auto* number = reinterpret_cast<int32_t*>(const_cast<uint64_t*>(kReadOnly));
+    auto* unsignedNumber = reinterpret_cast<uint32_t*>(number);
+    EXPECT_EQ(LD_GetSimulationMode(number), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetQuadrantWidth(number), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetTimeout(unsignedNumber), 87);
+    EXPECT_EQ(LD_GetExposureTime(unsignedNumber, nullptr, nullptr), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetTestPatternMode(unsignedNumber), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetCameraType(unsignedNumber), CAMERA_FAILURE);
+    EXPECT_NE(LD_GetTemperature(reinterpret_cast<double*>(number)), CAMERA_SUCCESS);
+    LD_GetError(-38, reinterpret_cast<char*>(number));
+    EXPECT_EQ(kReadOnly[0], 1u);
+}
+
 // Settings are stored as given, never read back from the device.
 TEST_F(ExportsTest, SettersAreStoredAsGiven) {
     SetHardwareTrigger(1);
