@@ -11,9 +11,9 @@ import os
 HERE = os.path.dirname(os.path.abspath(__file__))
 CONFIG = os.path.join(HERE, "..", "..", "config", "make_epal.py")
 
-spec = importlib.util.spec_from_file_location("make_epal", CONFIG)
-make_epal = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(make_epal)
+loader = importlib.util.spec_from_file_location("make_epal", CONFIG)
+make_epal = importlib.util.module_from_spec(loader)
+loader.loader.exec_module(make_epal)
 mode = make_epal.mode
 
 SEEDS = {
