@@ -234,8 +234,8 @@ public:
     // it triggers. Not a setting: only tests shorten it.
     uint32_t IdleStateTimeoutMs = 10000;
 
-    // Close and initialization one at a time, in the order they came. Lock
-    // order: LifecycleLock, Gate, CaptureLock, ControlLock.
+    // Close and initialization run one at a time. Lock
+    // order: LifecycleLock, Gate, BlockImageLock, CaptureLock, ControlLock.
     std::mutex LifecycleLock;
     // Operations that use the device or the state initialization builds
     // pass it shared; Close and initialization pass it alone.
