@@ -6,8 +6,11 @@ file), for a binary file its rows and columns, then the file itself.
 """
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+from seedfiles import write_seeds  # noqa: E402
 
 
 def pixels(count):
@@ -36,11 +39,7 @@ SEEDS = {
 
 
 def main():
-    out = os.path.join(HERE, "seeds")
-    os.makedirs(out, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    write_seeds(__file__, SEEDS)
 
 
 if __name__ == "__main__":

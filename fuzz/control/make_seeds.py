@@ -7,8 +7,11 @@ answers come short, empty or refused, or whose descriptors are cut.
 """
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+from seedfiles import write_seeds  # noqa: E402
 MODE_FILE = os.path.join(HERE, "..", "..", "config", "epal", "mode1.hex")
 
 FULL, REFUSE = 0xFE, 0xFF
@@ -75,11 +78,7 @@ SEEDS = {
 
 
 def main():
-    out = os.path.join(HERE, "seeds")
-    os.makedirs(out, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    write_seeds(__file__, SEEDS)
 
 
 if __name__ == "__main__":

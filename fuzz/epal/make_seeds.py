@@ -7,8 +7,11 @@ accepts and whose frames are small enough to reconstruct on every run.
 """
 import importlib.util
 import os
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+from seedfiles import write_seeds  # noqa: E402
 CONFIG = os.path.join(HERE, "..", "..", "config", "make_epal.py")
 
 loader = importlib.util.spec_from_file_location("make_epal", CONFIG)
@@ -31,11 +34,7 @@ SEEDS = {
 
 
 def main():
-    out = os.path.join(HERE, "seeds")
-    os.makedirs(out, exist_ok=True)
-    for name, m in SEEDS.items():
-        with open(os.path.join(out, name + ".hex"), "wb") as f:
-            f.write(make_epal.epal_block(m))
+    write_seeds(__file__, {name: make_epal.epal_block(m) for name, m in SEEDS.items()}, ".hex")
 
 
 if __name__ == "__main__":

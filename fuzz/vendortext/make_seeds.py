@@ -7,8 +7,11 @@ length, then the plain texts' request byte, value and index.
 """
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+from seedfiles import write_seeds  # noqa: E402
 
 
 def seed(request, value, index, read, length, plain=(0xAB, 0x05, 0), hexadecimal=0b111):
@@ -28,11 +31,7 @@ SEEDS = {
 
 
 def main():
-    out = os.path.join(HERE, "seeds")
-    os.makedirs(out, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    write_seeds(__file__, SEEDS)
 
 
 if __name__ == "__main__":
