@@ -294,6 +294,9 @@ int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
     if (!ReadCameraState(StateBuffer.data(), state)) return -48;
     if (state & (kIdle | kWaitingForTrigger)) return 0;
     while (!(state & kIdle)) {
+        // A Close waits only two seconds for the capture thread to stop:
+        // the idle wait, up to ten, must end on the abort too.
+        if (AbortRequested.load()) return -45;
         if (ElapsedMs(start, ticksPerMs) > static_cast<int64_t>(IdleStateTimeoutMs)) return -31;
         if (!ReadCameraState(StateBuffer.data(), state)) return -48;
     }
