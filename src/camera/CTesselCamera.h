@@ -28,7 +28,7 @@ constexpr uint32_t kHkeyLocalMachine = 0x80000002u;
 constexpr intptr_t kInvalidHandle = -1;
 
 class CTesselCamera {
-public:
+  public:
     CTesselCamera();
     virtual ~CTesselCamera();
     CTesselCamera(const CTesselCamera&) = delete;
@@ -110,7 +110,8 @@ public:
     // Bytes of one frame transfer (a whole number of 512-byte packets).
     int32_t ComputeTransferSize();
     // Copies a raw frame into the pending picture request's buffers.
-    int32_t ReconstructFrame(const uint16_t* rawFrame);
+    // blockImage: the block image the frame was taken with.
+    int32_t ReconstructFrame(const uint16_t* rawFrame, std::vector<uint8_t>& blockImage);
 
     // --- Initialization ---
     // LD_Initialize: chooses the mode's EPAL file and the settings location,
@@ -220,6 +221,10 @@ public:
     std::vector<uint8_t> StateBuffer;
     std::unique_ptr<CAbsPropertyReader> SettingsReader;
     std::vector<uint8_t> EpalData;
+    // The capture's own copy of the block image, taken as it starts: block
+    // writes from other threads go on during the capture and must not
+    // change the reconstruction halfway through a frame.
+    std::vector<uint8_t> CaptureBlockImage;
     std::map<int32_t, int32_t> PrescanColumnsByBinning;
     std::map<int32_t, int32_t> PrescanRowsByBinning;
     std::vector<int32_t> ActiveQuadrants;
@@ -247,7 +252,7 @@ public:
     // capture's own result as the last status.
     std::atomic<bool> CaptureRunning{false};
 
-private:
+  private:
     bool HasOpenDevice() const;
     void AbortBulkTransfer();
     // Tells a capture in progress to stop and cancels its frame transfer.
@@ -272,8 +277,7 @@ private:
     void EnsureImage(size_t size);
     int32_t WriteStagedBlock(uint16_t command, const uint8_t* data, int32_t length,
                              const char* failure);
-    int32_t ReadStagedBlock(uint16_t command, uint8_t* buffer, int32_t length,
-                            const char* failure);
+    int32_t ReadStagedBlock(uint16_t command, uint8_t* buffer, int32_t length, const char* failure);
     // The capture timeout that follows an exposure in the current trigger mode.
     void ApplyExposureTimeout();
     int32_t StartWorkerThreads();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "arrays/CArrayBase.h"
@@ -41,7 +42,6 @@ constexpr uint16_t kHardwareTrigger = 0x08;
 constexpr uint8_t kIdle = 0x01;
 constexpr uint8_t kWaitingForTrigger = 0x02;
 
-
 int64_t ElapsedMs(int64_t start, int64_t ticksPerMs) {
     return (platform::PerformanceCounter() - start) / ticksPerMs;
 }
@@ -59,9 +59,12 @@ int32_t CTesselCamera::WaitUntilArmed() {
     platform::WaitAnyResult result = platform::WaitForAny(armedOrDone, 3, platform::kInfinite);
     if (result.status != WaitStatus::Signaled) return kWaitFailed;
     switch (result.index) {
-        case 0: return 0;
-        case 1: return kNotArmed;
-        default: return kCaptureNotRunning;
+        case 0:
+            return 0;
+        case 1:
+            return kNotArmed;
+        default:
+            return kCaptureNotRunning;
     }
 }
 
@@ -111,9 +114,12 @@ int32_t CTesselCamera::Capture(uint16_t* rawBuffer) {
 
 int32_t CTesselCamera::IsCaptureComplete() {
     switch (Process().Capture.CaptureCompleteEvent.Wait(0)) {
-        case WaitStatus::Signaled: return kCompleted;
-        case WaitStatus::Timeout: return kInProgress;
-        default: return kCompletionTestFailed;
+        case WaitStatus::Signaled:
+            return kCompleted;
+        case WaitStatus::Timeout:
+            return kInProgress;
+        default:
+            return kCompletionTestFailed;
     }
 }
 
@@ -175,6 +181,10 @@ uint32_t CTesselCamera::NotificationThreadBody() {
 
 int32_t CTesselCamera::RunCapture() {
     CameraGate::Shared inside(Gate);
+    {
+        std::lock_guard<std::mutex> blocks(BlockImageLock);
+        CaptureBlockImage = EpalData;
+    }
     platform::ScopedLock lock(CaptureLock);
     CaptureRunning = true;
     LastStatus().Set(-1);
@@ -363,14 +373,14 @@ int32_t CTesselCamera::FinishCapture(const uint16_t* frame, int32_t pictureBytes
     }
     if (!platform::AllAccessible(images, 4)) return 3;
     // The block image is the camera's own memory: only its size can be wrong.
-    if (EpalData.size() < reconstruction::EpalData::kSize) {
+    if (CaptureBlockImage.size() < reconstruction::EpalData::kSize) {
         DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
         return 2;
     }
     try {
         // A picture that could not be reconstructed is reported as such, not
         // as a success with untouched buffers.
-        if (!ReconstructFrame(frame)) return 9;
+        if (!ReconstructFrame(frame, CaptureBlockImage)) return 9;
     } catch (...) {
         return 2;
     }

@@ -212,7 +212,8 @@ int32_t CTesselCamera::ComputeTransferSize() {
     return size.windowImageSize;
 }
 
-int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame) {
+int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame,
+                                        std::vector<uint8_t>& blockImage) {
     ProcessObjects& process = Process();
     LastStatus().Set(-1);
     reconstruction::ReconstructionInput input;
@@ -228,7 +229,7 @@ int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame) {
     input.picture.overscanWidth = request.OverscanWidth;
     input.picture.overscanHeight = &process.Capture.PictureRequest.OverscanHeight;
     EpalView epal =
-        EpalView::Convert(EpalData.size() >= EpalView::kSize ? EpalData.data() : nullptr);
+        EpalView::Convert(blockImage.size() >= EpalView::kSize ? blockImage.data() : nullptr);
     input.epalConverted = static_cast<bool>(epal);
     // The fixed pre-scan follows the current binning (or the block's own count).
     if (epal) FixedPrescanColumns = PrescanCountsFor(*this, epal).fixedColumns;

@@ -175,13 +175,13 @@ TEST_F(EpalTest, ReconstructFramePutsEachQuadrantInItsImage) {
     for (int q = 0; q < 4; ++q) request.Images[q] = images[q].data();
     request.ImageWidth = 8;
     request.ImageHeight = 4;
-    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data())), (Outcome{1, 0}));
+    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data(), camera.EpalData)), (Outcome{1, 0}));
     // Quadrant q holds every fourth raw column from column q.
     EXPECT_EQ(images[2][0], 2);
     EXPECT_EQ(images[3][1 * 8 + 5], 1 * 32 + 5 * 4 + 3);
 
     request.ImageHeight = 0;
-    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data())), (Outcome{0, 0}));
+    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data(), camera.EpalData)), (Outcome{0, 0}));
 }
 
 namespace {
