@@ -1,30 +1,34 @@
 #include "platform/Event.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "posix/SharedEventTable.h"
 
 namespace platform {
 
-// Unnamed events of the process share one lock and one condition: a wait on
-// several events then sees their states at one instant, which is what makes
-// the list-order rule and auto-reset consumption exact. Sets are rare (a few
-// per picture), so the shared condition costs nothing measurable.
+// Unnamed events of the process share one lock: a wait on several events
+// then sees their states at one instant, which is what makes the list-order
+// rule and auto-reset consumption exact. Each waiting thread sleeps on a
+// condition of its own, listed in the events it waits for, so a Set wakes
+// only the threads that wait for that event: a camera polled back to back
+// sets an event per control transfer, and waking every waiting thread of the
+// process each time would cost more than the transfers.
 //
 // Named events live in the shared table and wake their waiters through its
 // futex word; a wait that mixes both kinds looks at the unnamed ones every
 // few milliseconds as well (nothing in the library mixes them).
 namespace {
-struct EventHub {
-    std::mutex mutex;
-    std::condition_variable changed;
+struct Waiter {
+    std::condition_variable wake;
 };
-EventHub& Hub() {
-    static EventHub* hub = new EventHub;  // outlives every static event
-    return *hub;
+std::mutex& HubLock() {
+    static std::mutex* lock = new std::mutex;  // outlives every static event
+    return *lock;
 }
 constexpr uint32_t kMixedPollMs = 5;
 }  // namespace
@@ -35,6 +39,7 @@ struct Event::Impl {
     shared_events::Table* table = nullptr;
     shared_events::Slot* slot = nullptr;
     bool valid = true;
+    std::vector<Waiter*> waiters;  // under the hub lock
 };
 
 Event::Event(EventReset reset, bool initiallySet) : Event(reset, initiallySet, std::string()) {}
@@ -55,7 +60,8 @@ Event::Event(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 std::unique_ptr<Event> Event::OpenNamed(const std::string& name) {
     shared_events::Table* table = shared_events::Attach();
-    shared_events::Slot* slot = table ? shared_events::Find(*table, name, false, false, false) : nullptr;
+    shared_events::Slot* slot =
+        table ? shared_events::Find(*table, name, false, false, false) : nullptr;
     if (slot == nullptr) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->reset = slot->manual.load() ? EventReset::Manual : EventReset::Auto;
@@ -72,14 +78,14 @@ bool Event::IsValid() const { return impl_->valid; }
 
 void Event::Set() {
     if (impl_->slot) return shared_events::Set(*impl_->table, *impl_->slot);
-    std::lock_guard<std::mutex> lock(Hub().mutex);
+    std::lock_guard<std::mutex> lock(HubLock());
     impl_->set = true;
-    Hub().changed.notify_all();
+    for (Waiter* waiter : impl_->waiters) waiter->wake.notify_one();
 }
 
 void Event::Reset() {
     if (impl_->slot) return shared_events::Reset(*impl_->slot);
-    std::lock_guard<std::mutex> lock(Hub().mutex);
+    std::lock_guard<std::mutex> lock(HubLock());
     impl_->set = false;
 }
 
@@ -109,15 +115,42 @@ bool TakeFirstSet(Event* const* events, size_t count, size_t& index) {
     return false;
 }
 
+// Lists the waiter in each event for as long as it waits; caller holds the
+// hub lock throughout.
+class WaiterListing {
+  public:
+    WaiterListing(Waiter& waiter, Event* const* events, size_t count)
+        : waiter_(waiter), events_(events), count_(count) {
+        for (size_t i = 0; i < count_; ++i) events_[i]->impl().waiters.push_back(&waiter_);
+    }
+    ~WaiterListing() {
+        for (size_t i = 0; i < count_; ++i) {
+            std::vector<Waiter*>& waiters = events_[i]->impl().waiters;
+            waiters.erase(std::find(waiters.begin(), waiters.end(), &waiter_));
+        }
+    }
+    WaiterListing(const WaiterListing&) = delete;
+    WaiterListing& operator=(const WaiterListing&) = delete;
+
+  private:
+    Waiter& waiter_;
+    Event* const* events_;
+    size_t count_;
+};
+
 WaitAnyResult WaitUnnamed(Event* const* events, size_t count, uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(Hub().mutex);
+    std::unique_lock<std::mutex> lock(HubLock());
     size_t index = 0;
     auto ready = [&] { return TakeFirstSet(events, count, index); };
+    if (ready()) return {WaitStatus::Signaled, index};
+    if (timeoutMs == 0) return {WaitStatus::Timeout, 0};
+    Waiter waiter;
+    WaiterListing listing(waiter, events, count);
     if (timeoutMs == kInfinite) {
-        Hub().changed.wait(lock, ready);
+        waiter.wake.wait(lock, ready);
         return {WaitStatus::Signaled, index};
     }
-    if (Hub().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
+    if (waiter.wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
         return {WaitStatus::Signaled, index};
     return {WaitStatus::Timeout, 0};
 }
@@ -132,7 +165,7 @@ WaitAnyResult WaitWithNamed(Event* const* events, size_t count, uint32_t timeout
         uint32_t seen = table->sequence.load();
         size_t index = 0;
         {
-            std::lock_guard<std::mutex> lock(Hub().mutex);
+            std::lock_guard<std::mutex> lock(HubLock());
             if (TakeFirstSet(events, count, index)) return {WaitStatus::Signaled, index};
         }
         uint32_t remaining = kInfinite;
