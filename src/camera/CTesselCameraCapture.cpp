@@ -17,6 +17,7 @@
 #include "platform/Memory.h"
 #include "platform/Priority.h"
 #include "platform/SystemError.h"
+#include "platform/Thread.h"
 #include "reconstruction/EpalData.h"
 #include "settings/CThreadPriority.h"
 #include "usb/CCyUSBDevice.h"
@@ -141,6 +142,7 @@ int32_t CTesselCamera::StartWorkerThreads() {
 }
 
 uint32_t CTesselCamera::CaptureThreadBody() {
+    platform::NameCurrentThread("vela2 capture");
     CaptureContext& capture = Process().Capture;
     Event* work[] = {&capture.CaptureStopEvent, &capture.CaptureRequestEvent,
                      &capture.PictureRequestEvent};
@@ -160,6 +162,7 @@ uint32_t CTesselCamera::CaptureThreadBody() {
 }
 
 uint32_t CTesselCamera::NotificationThreadBody() {
+    platform::NameCurrentThread("vela2 notify");
     // Block-wise reading, which would feed this thread, has no entry point;
     // the thread only waits to be stopped.
     CaptureContext& capture = Process().Capture;

@@ -49,6 +49,11 @@ class Thread {
     std::unique_ptr<Impl> impl_;
 };
 
+// Names the calling thread for debuggers, profilers and `top -H`, so a user
+// can tell the library's threads apart from the application's. Names longer
+// than 15 characters are cut; a system without thread names ignores it.
+void NameCurrentThread(const char* name);
+
 // Processors the calling process may run its threads on, at least 1.
 uint32_t AvailableProcessors();
 

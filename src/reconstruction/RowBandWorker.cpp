@@ -69,6 +69,7 @@ void RowBandWorker::FollowCallerPriority() {
 }
 
 uint32_t RowBandWorker::HelperBody() {
+    platform::NameCurrentThread("vela2 rows");
     for (;;) {
         if (work_.Wait(platform::kInfinite) != platform::WaitStatus::Signaled) return 1;
         if (stopping_.load(std::memory_order_acquire)) return 0;

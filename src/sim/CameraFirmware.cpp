@@ -68,6 +68,7 @@ CameraFirmware::CameraFirmware(std::shared_ptr<SimClock> clock)
     PutBig16(&calibration_[2], Counts(kAmbientKelvin));
     SetProductInfo(kDefaultSensorSuffix);
     timer_ = platform::Thread::Start([this] {
+        platform::NameCurrentThread(kTimerThreadName);
         TimerLoop();
         return 0u;
     });

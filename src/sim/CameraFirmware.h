@@ -77,6 +77,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     // Product information: a 16-byte model field, then the sensor field from
     // byte 16 on, "VELA2-CCD" followed by the sensor suffix.
     static constexpr const char* kDefaultSensorSuffix = "_5253";
+    static constexpr const char* kTimerThreadName = "vela2sim timer";
 
     // The thermal model (counts of 0.01 K and of 0.01 A).
     static constexpr double kAmbientKelvin = 298.15;

@@ -18,6 +18,7 @@ bool IsStandard(const SetupPacket& setup) { return ((setup.RequestType >> 5) & 3
 
 SimUsbDevice::SimUsbDevice(UsbDescriptorSet descriptors)
     : descriptors_(std::move(descriptors)), thread_(platform::Thread::Start([this] {
+          platform::NameCurrentThread(kThreadName);
           Run();
           return 0u;
       })) {
@@ -392,6 +393,17 @@ void SimUsbDevice::PumpBulkIn(std::unique_lock<std::mutex>& lock) {
         const bool ready = source->Fill(job.endpoint, job.data, job.length, produced);
         lock.lock();
         next->busy = false;
+        if (!ready && unplugged_) {
+            // Unplugged while the source was asked: the unplug passed over
+            // this transfer, and an aborted endpoint of a gone device is
+            // never asked again, so it ends here.
+            Pending transfer = std::move(*next);
+            waiting_.erase(next);
+            lock.unlock();
+            Cancel(transfer, kNotConnected);
+            lock.lock();
+            return;
+        }
         if (!ready) return;  // until the model kicks
         Pending transfer = std::move(*next);
         waiting_.erase(next);

@@ -62,6 +62,10 @@ struct RequestTrace {
 
 class SimUsbDevice {
   public:
+    // What its thread is called: the simulated camera's threads all start
+    // with "vela2sim", so a measurement can tell them from the library's.
+    static constexpr const char* kThreadName = "vela2sim usb";
+
     explicit SimUsbDevice(UsbDescriptorSet descriptors = UsbDescriptorSet::Camera());
     // Cancels whatever is pending, then stops the device's thread.
     ~SimUsbDevice();

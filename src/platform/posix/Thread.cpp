@@ -1,10 +1,12 @@
 #include "platform/Thread.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -106,6 +108,13 @@ bool Thread::Join(uint32_t timeoutMs) {
     // The body has returned: what is left of the thread takes no time.
     impl_->thread.join();
     return true;
+}
+
+void NameCurrentThread(const char* name) {
+    if (name == nullptr) return;
+    char cut[16] = {};  // the system's limit, with the terminating zero
+    std::strncpy(cut, name, sizeof cut - 1);
+    pthread_setname_np(pthread_self(), cut);
 }
 
 // The affinity mask, not the machine's count: a process pinned to one core

@@ -134,6 +134,20 @@ bool Thread::Join(uint32_t timeoutMs) {
     return left;
 }
 
+// Thread descriptions arrived with Windows 10; looked up at run time so the
+// library still loads on systems without them.
+void NameCurrentThread(const char* name) {
+    if (name == nullptr) return;
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC found = kernel ? GetProcAddress(kernel, "SetThreadDescription") : nullptr;
+    if (found == nullptr) return;
+    wchar_t wide[16] = {};
+    for (size_t i = 0; i + 1 < sizeof wide / sizeof wide[0] && name[i] != '\0'; ++i)
+        wide[i] = static_cast<unsigned char>(name[i]);
+    reinterpret_cast<SetDescription>(reinterpret_cast<void*>(found))(GetCurrentThread(), wide);
+}
+
 // The process affinity mask, not the machine's count: a process limited to
 // one processor gains nothing from a second thread.
 uint32_t AvailableProcessors() {
