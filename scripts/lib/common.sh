@@ -50,12 +50,21 @@ install_wine32() {
     rm -f "$log"
 }
 
-# configure_and_build <build dir> [cmake options...]
+# configure_and_build <build dir> [cmake options...] [-- targets...]
+# Without targets it builds everything.
 configure_and_build() {
-    local dir=$1
+    local dir=$1 options=() targets=()
     shift
-    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$ROOT/$dir" -j"$JOBS"
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        options+=("$1")
+        shift
+    done
+    if [ $# -gt 1 ]; then
+        shift
+        targets=(--target "$@")
+    fi
+    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${options[@]}" >/dev/null
+    cmake --build "$ROOT/$dir" -j"$JOBS" "${targets[@]}"
 }
 
 step() { echo; echo "== $* (at ${SECONDS}s)"; }
