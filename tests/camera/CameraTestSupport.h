@@ -7,17 +7,25 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "EpalImage.h"
 #include "camera/CTesselCamera.h"
 #include "camera/ProcessObjects.h"
+#include "platform/FileSystem.h"
 #include "settings/CAbsPropertyReader.h"
+#include "sim/FramePattern.h"
 #include "sim/SimUsbDriver.h"
+#include "sim/SimulatedCamera.h"
 #include "usb/CCyUSBDevice.h"
 
 namespace cameratest {
@@ -163,6 +171,127 @@ class CameraTest : public ::testing::Test {
   protected:
     CTesselCamera camera;
     SimulatedCamera sim{camera};
+};
+
+// Initialization and capture end to end: the library's own settings and mode
+// files (written per test), the simulated camera with its firmware model on
+// an instant clock, and the capture thread.
+constexpr int kWidth = 8;
+constexpr int kHeight = 4;
+constexpr int kQuadrants = 4;
+
+using Settings = std::map<std::string, std::map<std::string, std::string>>;
+
+inline Settings DefaultSettings() {
+    return {
+        {"General Info",
+         {{"Simulated Data", "0"},
+          {"Use Software Trigger", "1"},
+          {"Delay after Control Endpoint Write (mSec)", "0"},
+          {"Delay after Initialization (mSec)", "0"},
+          {"Issue Soft Reset during Initialize?", "0"},
+          {"Camera State bit mask to wait on during capture", "0x21"},
+          {"Send FPGA data during initialize?", "1"},
+          {"Compare FPGA data during initialize?", "1"},
+          {"Send clock voltage data during initialize?", "1"},
+          {"Send offset DAC data during initialize?", "1"},
+          {"Send calibration data during initialize?", "1"}}},
+        {"Usb Settings",
+         {{"Bulk IN endpoint number", "2"},
+          {"Control Endpoint timeout", "1000"},
+          {"Bulk endpoint internal buffer size", "65536"}}},
+        {"Device_04B4", {{"1002", "simulated camera"}}},
+    };
+}
+
+inline void WriteIni(const std::string& path, const Settings& settings) {
+    std::ofstream file(path, std::ios::trunc);
+    for (const auto& section : settings) {
+        file << "[" << section.first << "]\n";
+        for (const auto& entry : section.second) file << entry.first << "=" << entry.second << "\n";
+    }
+}
+
+class CaptureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = ::testing::TempDir();
+        if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+            dir += platform::kPathSeparator;
+        // A folder of its own: test programs run side by side, and the
+        // settings and mode files have fixed names.
+        dir += "vela2-capture-" + std::to_string(std::random_device{}()) + platform::kPathSeparator;
+        std::filesystem::create_directories(dir);
+        Process().ModulePath = dir + "libVela2UsbCameraDll.so";
+        settings = DefaultSettings();
+        EpalGeometry geometry;
+        geometry.quadrantWidth = kWidth;
+        geometry.quadrantHeight = kHeight;
+        geometry.exposure = 20;
+        std::vector<uint8_t> image = MakeEpalImage(geometry);
+        std::ofstream(dir + "mode0.hex", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        std::ofstream(dir + "modes.ini", std::ios::trunc)
+            << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
+        options.clock = std::make_shared<sim::SimClock>(0.0);
+        simulated = sim::SimulatedCamera::Publish(session.driver(), options);
+        camera.IdleStateTimeoutMs = 200;
+    }
+    void TearDown() override {
+        camera.Close(1);
+        camera.IdleStateTimeoutMs = 10000;
+        camera.SimulationMode = 0;
+        camera.SetDesiredCameraState(0x21);
+        Process().ModulePath.clear();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+
+    int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
+        WriteIni(dir + "Vela2Usb.ini", settings);
+        return camera.InitializeForMode(mode, (dir + modes).c_str(), 0);
+    }
+
+    // A picture into fresh buffers; returns StartPicture's result.
+    int32_t StartPicture() {
+        images.assign(4, std::vector<uint16_t>(kWidth * kHeight, 0xDEAD));
+        uint16_t* buffers[4];
+        uint16_t* overscans[4] = {};
+        for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
+        return camera.StartPicture(buffers, kWidth, kHeight, overscans, 0, 0);
+    }
+    // StartPicture's result and the status the capture ended with.
+    Outcome TakePicture() {
+        int32_t started = StartPicture();
+        EXPECT_TRUE(CaptureEnds());
+        EXPECT_EQ(camera.WaitForCapture(0), 23);
+        return WithStatus(started);
+    }
+    // A capture that hangs fails the test instead of holding it.
+    static bool CaptureEnds(uint32_t limitMs = 5000) {
+        return Process().Capture.CaptureCompleteEvent.Wait(limitMs) ==
+               platform::WaitStatus::Signaled;
+    }
+    // Pixel (r, c) of quadrant q is the one the column-interleaved readout
+    // sends at column c * 4 + q of row r.
+    void ExpectPicture() {
+        for (int q = 0; q < 4; ++q)
+            for (int r = 0; r < kHeight; ++r)
+                for (int c = 0; c < kWidth; ++c)
+                    ASSERT_EQ(images[q][r * kWidth + c],
+                              sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth +
+                                                                    c * kQuadrants + q)))
+                        << q << "," << r << "," << c;
+    }
+
+    CTesselCamera& camera = TheCamera();
+    std::string dir;
+    Settings settings;
+    sim::SimUsbSession session;
+    sim::SimulatedCameraOptions options;
+    sim::SimulatedCamera simulated;
+    std::vector<std::vector<uint16_t>> images;
 };
 
 }  // namespace cameratest
