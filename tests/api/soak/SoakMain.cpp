@@ -217,7 +217,7 @@ class Soak {
             return 1;
         }
         picture_ = stress::Picture(reference_.Width(), reference_.Height());
-        std::printf("soak: %g minutes, pictures up to %d x %d, warm-up %lld s\n", minutes_,
+        std::printf("soak of %g minutes, pictures up to %d x %d, warm-up %lld s\n", minutes_,
                     reference_.Width(), reference_.Height(), (long long)(warmMs / 1000));
 
         std::thread watchdog([&] { Watch(); });
@@ -440,7 +440,7 @@ class Soak {
                     samples_[1].rssKib, samples_[2].rssKib, samples_[0].threads,
                     samples_[1].threads, samples_[2].threads, samples_[0].fds, samples_[1].fds,
                     samples_[2].fds);
-        std::printf("resources: %s\n", hung ? "unmeasured" : grew ? "grew" : "flat");
+        std::printf("verdict: %s\n", hung ? "unmeasured" : grew ? "grew" : "flat");
         const bool failed = hung || grew || unusable_ || tally_.Wrong() > 0;
         std::printf("result: %s\n", failed ? "FAIL" : "pass");
         std::fflush(stdout);
