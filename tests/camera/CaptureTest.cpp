@@ -178,6 +178,28 @@ TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
     EXPECT_EQ(resets(), 2);
 }
 
+TEST_F(CaptureTest, ClosesAtOnceLeaveTheCameraAbleToTakePictures) {
+    // Two Close calls that overlap must not leave the workers half stopped:
+    // the next initialization has to start them again.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_EQ(Initialize(), 0);
+        std::atomic<bool> go{false};
+        auto close = [&] {
+            while (!go.load()) std::this_thread::yield();
+            camera.Close(1);
+        };
+        std::thread first(close), second(close);
+        go = true;
+        first.join();
+        second.join();
+        EXPECT_EQ(camera.IsInitialized(), 0);
+    }
+    ASSERT_EQ(Initialize(), 0);
+    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
+    ExpectPicture();
+}
+
 TEST_F(CaptureTest, BlockOperationsBeforeTheFirstInitializationLeaveTheFileItsBytes) {
     // A process that has not loaded the EPAL file yet, and a file whose bytes
     // 58-59 are not zero.
