@@ -20,6 +20,7 @@ void CTesselCamera::FillBinningTables() {
 }
 
 void CTesselCamera::Close(int32_t) {
+    LifecycleCall pending(LifecycleCallsPending);
     std::lock_guard<std::mutex> lifecycle(LifecycleLock);
     LastStatus().Set(-4);
     Initialized = 0;
@@ -58,20 +59,22 @@ void CTesselCamera::Close(int32_t) {
     }
 }
 
-void CTesselCamera::AbortCaptureTransfer() {
-    // The capture may submit its transfer just after an abort: cancel again
-    // until it has ended, for as long as a transfer takes to be submitted.
-    constexpr int kAttempts = 100;
-    for (int attempt = 0; attempt < kAttempts && CaptureRunning.load(); ++attempt) {
+void CTesselCamera::AbortRunningCapture(uint32_t limitMs) {
+    AbortRequested.store(1);
+    for (uint32_t waited = 0; waited < limitMs && CaptureRunning.load(); ++waited) {
+        // Set again: a capture that started after the first clears it.
+        AbortRequested.store(1);
         AbortBulkTransfer();
         platform::SleepMs(1);
     }
 }
 
 void CTesselCamera::AbortCapture() {
+    // Long enough for any capture that can be aborted to end: one that
+    // cannot (reconstructing a frame) is waited for by the gate.
+    constexpr uint32_t kLimitMs = 2000;
     CameraGate::Shared inside(Gate);
-    AbortRequested.exchange(1);
-    AbortBulkTransfer();
+    AbortRunningCapture(kLimitMs);
 }
 
 void CTesselCamera::AbortBulkTransfer() {

@@ -27,6 +27,18 @@ constexpr uint32_t kHkeyLocalMachine = 0x80000002u;
 // The open-device handle value that means "none".
 constexpr intptr_t kInvalidHandle = -1;
 
+// Counts one Close or LD_Initialize for as long as it runs.
+class LifecycleCall {
+  public:
+    explicit LifecycleCall(std::atomic<int32_t>& pending) : pending_(pending) { ++pending_; }
+    ~LifecycleCall() { --pending_; }
+    LifecycleCall(const LifecycleCall&) = delete;
+    LifecycleCall& operator=(const LifecycleCall&) = delete;
+
+  private:
+    std::atomic<int32_t>& pending_;
+};
+
 class CTesselCamera {
   public:
     CTesselCamera();
@@ -251,15 +263,20 @@ class CTesselCamera {
     // True while a capture body runs: a reset that aborts it leaves the
     // capture's own result as the last status.
     std::atomic<bool> CaptureRunning{false};
+    // Close and LD_Initialize calls under way, waiting ones included. A
+    // capture that starts meanwhile ends at once with -4: it could only hold
+    // them off, and its camera is going away.
+    std::atomic<int32_t> LifecycleCallsPending{0};
 
   private:
     bool HasOpenDevice() const;
     void AbortBulkTransfer();
-    // Tells a capture in progress to stop and cancels its frame transfer.
+    // Tells a capture in progress to stop and cancels its frame transfer,
+    // again and again until the capture has ended or limitMs have passed:
+    // the capture may submit its transfer just after one cancel.
+    void AbortRunningCapture(uint32_t limitMs);
+    // The same, inside the gate, for Close and LD_Initialize.
     void AbortCapture();
-    // Cancels the running capture's frame transfer until the capture ends,
-    // for up to 100 ms.
-    void AbortCaptureTransfer();
     // LD_Initialize once it may run alone.
     int32_t InitializeForModeAlone(int32_t mode, const char* modeFile, int32_t registry);
     int32_t ControlTransfer(bool read, uint16_t value, uint8_t* buffer, int32_t length,

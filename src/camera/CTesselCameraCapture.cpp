@@ -30,6 +30,7 @@ namespace {
 constexpr int32_t kCaptureNotRunning = 8;
 constexpr int32_t kBufferSize = 3;
 constexpr int32_t kCaptureFailed = -2;
+constexpr int32_t kNotInitialized = -4;
 constexpr int32_t kNotArmed = -50;
 constexpr int32_t kWaitFailed = -2;
 constexpr int32_t kCompleted = 23;
@@ -193,7 +194,8 @@ int32_t CTesselCamera::RunCapture() {
     LastStatus().Set(-1);
     int32_t result = kCaptureFailed;
     try {
-        result = CaptureFrame();
+        // Seen here or by the lifecycle call's abort, whichever comes last.
+        result = LifecycleCallsPending.load() > 0 ? kNotInitialized : CaptureFrame();
     } catch (const std::bad_alloc&) {
         DebugTrace("Out of memory during the capture.");
         result = kBufferSize;
@@ -207,7 +209,7 @@ int32_t CTesselCamera::RunCapture() {
 }
 
 int32_t CTesselCamera::CaptureFrame() {
-    if (!Initialized) return -4;
+    if (!Initialized) return kNotInitialized;
     CThreadPriority priorities(ThreadPriority, platform::CurrentThreadPseudoHandle(), PriorityClass,
                                "capture");
     int64_t frequency = 0;

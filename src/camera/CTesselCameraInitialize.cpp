@@ -66,6 +66,7 @@ bool Fail(int32_t status) {
 }  // namespace
 
 int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFile, int32_t registry) {
+    LifecycleCall pending(LifecycleCallsPending);
     std::lock_guard<std::mutex> lifecycle(LifecycleLock);
     // A capture in progress would hold off the initialization, which waits
     // for every user of the device to leave.

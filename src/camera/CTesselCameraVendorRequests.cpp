@@ -20,6 +20,8 @@ namespace {
 constexpr uint16_t kCameraStatusCommand = 0x05;
 constexpr uint16_t kResetCommand = 0x09;
 constexpr uint16_t kSoftResetCommand = 0x0C;
+// How long a reset keeps cancelling the frame transfer of the capture it aborts.
+constexpr uint32_t kResetAbortLimitMs = 100;
 constexpr int32_t kStatusRecordSize = 64;
 constexpr int32_t kStatusCopyLimit = 32;
 constexpr size_t kStateByte = 10;
@@ -36,8 +38,8 @@ int32_t CTesselCamera::ControlWrite(uint16_t value, const uint8_t* buffer, int32
     return ControlTransfer(false, value, const_cast<uint8_t*>(buffer), length, request, index);
 }
 
-int32_t CTesselCamera::ControlRead(uint16_t value, uint8_t* buffer, int32_t length,
-                                   uint8_t request, uint16_t index) {
+int32_t CTesselCamera::ControlRead(uint16_t value, uint8_t* buffer, int32_t length, uint8_t request,
+                                   uint16_t index) {
     return ControlTransfer(true, value, buffer, length, request, index);
 }
 
@@ -112,7 +114,7 @@ int32_t CTesselCamera::Reset(int32_t argument) {
     // A reset camera sends no frame: a capture that triggered it before the
     // reset came would wait for one for ever.
     const bool captureAfter = CaptureRunning.load();
-    if (captureBefore || captureAfter) AbortCaptureTransfer();
+    if (captureBefore || captureAfter) AbortRunningCapture(kResetAbortLimitMs);
     if (!sent) {
         DebugTrace("Error sending reset command.");
         return 0;
@@ -169,8 +171,8 @@ bool RequestNumber(const char* text, bool anyCasePrefix, int32_t& number) {
 }
 }  // namespace
 
-int32_t CTesselCamera::WriteVendorRequest(const char* request, const char* value,
-                                          const char* index, uint8_t* buffer, int32_t length) {
+int32_t CTesselCamera::WriteVendorRequest(const char* request, const char* value, const char* index,
+                                          uint8_t* buffer, int32_t length) {
     return VendorRequest(false, request, value, index, buffer, length);
 }
 
@@ -185,8 +187,8 @@ int32_t CTesselCamera::VendorRequest(bool read, const char* request, const char*
     if (SimulationMode) return 1;
     try {
         int32_t requestCode = 0, valueNumber = 0, indexNumber = 0;
-        if (!RequestNumber(request, true, requestCode) || !RequestNumber(value, false, valueNumber) ||
-            !RequestNumber(index, false, indexNumber))
+        if (!RequestNumber(request, true, requestCode) ||
+            !RequestNumber(value, false, valueNumber) || !RequestNumber(index, false, indexNumber))
             return 0;
         uint8_t code = static_cast<uint8_t>(requestCode);
         uint16_t wValue = static_cast<uint16_t>(valueNumber);
