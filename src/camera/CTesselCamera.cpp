@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/ProcessObjects.h"
 #include "platform/Clock.h"
 #include "reconstruction/CReconstructionController.h"
@@ -22,7 +23,7 @@ void CTesselCamera::FillBinningTables() {
 void CTesselCamera::Close(int32_t) {
     LifecycleCall pending(LifecycleCallsPending);
     std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-    LastStatus().Set(-4);
+    LastStatus().Set(ERROR_CAMERA_NOT_INITIALIZED);
     Initialized = 0;
     // The workers stop before the device goes, and without the gate: a
     // capture holds it until its aborted transfer returns.
@@ -43,7 +44,7 @@ void CTesselCamera::Close(int32_t) {
         }
     }
     // A capture that was stopped above has left its own result.
-    LastStatus().Set(-4);
+    LastStatus().Set(ERROR_CAMERA_NOT_INITIALIZED);
     if (UseNotificationWindow && process.NotificationWindow &&
         process.NotificationWindow->IsAlive()) {
         process.NotificationWindow->PostClose();
@@ -99,9 +100,9 @@ intptr_t CTesselCamera::GetDeviceHandle() {
     return static_cast<intptr_t>(UsbDevice->GetDeviceHandle());
 }
 
-int32_t CTesselCamera::GetWidth() { return Initialized ? RawQuadrantWidth : -1; }
+int32_t CTesselCamera::GetWidth() { return Initialized ? RawQuadrantWidth : kNoGeometry; }
 
-int32_t CTesselCamera::GetHeight() { return Initialized ? RawQuadrantHeight : -1; }
+int32_t CTesselCamera::GetHeight() { return Initialized ? RawQuadrantHeight : kNoGeometry; }
 
 // Saturates: a wrapped sum would turn "wait for ever" into a few
 // milliseconds.
@@ -113,11 +114,11 @@ uint32_t CTesselCamera::SetTimeout(uint32_t timeMs) {
 }
 
 int32_t CTesselCamera::GetOverscanWidth() const {
-    return Initialized ? Process().OverscanColumns : -1;
+    return Initialized ? Process().OverscanColumns : kNoGeometry;
 }
 
 int32_t CTesselCamera::GetOverscanHeight() const {
-    return Initialized ? Process().OverscanRows : -1;
+    return Initialized ? Process().OverscanRows : kNoGeometry;
 }
 
 int32_t CTesselCamera::SetSimulationMode(int32_t flag) {
@@ -147,7 +148,7 @@ int32_t CTesselCamera::SetCreateRawImageFile(int32_t flag) {
 }
 
 int32_t CTesselCamera::GetTimeout(uint32_t* timeMs) const {
-    if (timeMs == nullptr) return 87;
+    if (timeMs == nullptr) return VELA2_INVALID_PARAMETER;
     *timeMs = Timeout;
     return 0;
 }

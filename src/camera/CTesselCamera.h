@@ -165,8 +165,10 @@ class CTesselCamera {
     int32_t GetActiveHeight() const { return QuadrantHeight; }
     int32_t GetOverscanWidth() const;
     int32_t GetOverscanHeight() const;
-    int32_t GetEpalQuadrantWidth() const { return Initialized ? EpalQuadrantWidth : -1; }
-    int32_t GetEpalQuadrantHeight() const { return Initialized ? EpalQuadrantHeight : -1; }
+    // What the size getters answer while the camera has no geometry.
+    static constexpr int32_t kNoGeometry = -1;
+    int32_t GetEpalQuadrantWidth() const { return Initialized ? EpalQuadrantWidth : kNoGeometry; }
+    int32_t GetEpalQuadrantHeight() const { return Initialized ? EpalQuadrantHeight : kNoGeometry; }
     int32_t GetRawImageWidth() const { return RawImageWidth; }
     int32_t GetRawImageHeight() const { return RawImageHeight; }
     int32_t GetNumberOfQuadrants() const { return NumberOfQuadrants; }

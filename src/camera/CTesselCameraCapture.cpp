@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "Vela2UsbCameraStatus.h"
 #include "arrays/CArrayBase.h"
 #include "camera/CTesselCamera.h"
 #include "camera/DesiredState.h"
@@ -27,15 +28,6 @@ using platform::Event;
 using platform::WaitStatus;
 
 namespace {
-constexpr int32_t kCaptureNotRunning = 8;
-constexpr int32_t kBufferSize = 3;
-constexpr int32_t kCaptureFailed = -2;
-constexpr int32_t kNotInitialized = -4;
-constexpr int32_t kNotArmed = -50;
-constexpr int32_t kWaitFailed = -2;
-constexpr int32_t kCompleted = 23;
-constexpr int32_t kInProgress = 22;
-constexpr int32_t kCompletionTestFailed = 21;
 constexpr uint32_t kCompletionPolls = 1000;
 constexpr uint32_t kCompletionPollMs = 60;
 constexpr uint32_t kBulkTimeoutMs = 0xFFFFFFFEu;  // one below "no limit"
@@ -59,14 +51,14 @@ int32_t CTesselCamera::WaitUntilArmed() {
     Event* armedOrDone[] = {&capture.WaitingForTriggerEvent, &capture.CaptureCompleteEvent,
                             &capture.WorkersStoppedEvent};
     platform::WaitAnyResult result = platform::WaitForAny(armedOrDone, 3, platform::kInfinite);
-    if (result.status != WaitStatus::Signaled) return kWaitFailed;
+    if (result.status != WaitStatus::Signaled) return CAMERA_FAILURE;
     switch (result.index) {
         case 0:
             return 0;
         case 1:
-            return kNotArmed;
+            return ERROR_TRIGGER_TIMEOUT;
         default:
-            return kCaptureNotRunning;
+            return ERROR_CAMERA_CAPTURE;
     }
 }
 
@@ -79,12 +71,12 @@ int32_t CTesselCamera::StartPicture(uint16_t* images[4], int32_t width, int32_t 
     if (width < 0 || height < 0 || overscanWidth < 0 || overscanHeight < 0 ||
         2 * int64_t{width} * height > kLargest ||
         2 * int64_t{overscanWidth} * overscanHeight > kLargest) {
-        LastStatus().Set(kBufferSize);
-        return kBufferSize;
+        LastStatus().Set(ERROR_INCORRECT_IMAGE_BUFFER_SIZE);
+        return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     }
     capture.BlockMode = 0;
     capture.PictureMode = 1;
-    if (!capture.IsCaptureThreadRunning()) return kCaptureNotRunning;
+    if (!capture.IsCaptureThreadRunning()) return ERROR_CAMERA_CAPTURE;
     capture.WaitingForTriggerEvent.Reset();
     capture.CaptureCompleteEvent.Reset();
     SPictureRequest& request = capture.PictureRequest;
@@ -104,7 +96,7 @@ int32_t CTesselCamera::Capture(uint16_t* rawBuffer) {
     CaptureContext& capture = Process().Capture;
     capture.PictureMode = 0;
     capture.BlockMode = 0;
-    if (!capture.IsCaptureThreadRunning()) return kCaptureNotRunning;
+    if (!capture.IsCaptureThreadRunning()) return ERROR_CAMERA_CAPTURE;
     capture.WaitingForTriggerEvent.Reset();
     capture.CaptureCompleteEvent.Reset();
     capture.RawCaptureBuffer = rawBuffer;
@@ -117,18 +109,18 @@ int32_t CTesselCamera::Capture(uint16_t* rawBuffer) {
 int32_t CTesselCamera::IsCaptureComplete() {
     switch (Process().Capture.CaptureCompleteEvent.Wait(0)) {
         case WaitStatus::Signaled:
-            return kCompleted;
+            return RECONSTRUCTION_COMPLETED;
         case WaitStatus::Timeout:
-            return kInProgress;
+            return RECONSTRUCTION_IN_PROGRESS;
         default:
-            return kCompletionTestFailed;
+            return ERROR_RECONSTRUCTION_WAIT_FAILED;
     }
 }
 
 int32_t CTesselCamera::WaitForCapture(uint32_t timeMs) {
     Process().Capture.CaptureCompleteEvent.Wait(std::max(timeMs, Timeout.load()));
     int32_t status = IsCaptureComplete();
-    for (uint32_t poll = 0; status != kCompleted && poll < kCompletionPolls; ++poll) {
+    for (uint32_t poll = 0; status != RECONSTRUCTION_COMPLETED && poll < kCompletionPolls; ++poll) {
         platform::SleepMs(kCompletionPollMs);
         status = IsCaptureComplete();
     }
@@ -191,14 +183,14 @@ int32_t CTesselCamera::RunCapture() {
     }
     platform::ScopedLock lock(CaptureLock);
     CaptureRunning = true;
-    LastStatus().Set(-1);
-    int32_t result = kCaptureFailed;
+    LastStatus().Set(CAMERA_BUSY);
+    int32_t result = CAMERA_FAILURE;
     try {
         // Seen here or by the lifecycle call's abort, whichever comes last.
-        result = LifecycleCallsPending.load() > 0 ? kNotInitialized : CaptureFrame();
+        result = LifecycleCallsPending.load() > 0 ? ERROR_CAMERA_NOT_INITIALIZED : CaptureFrame();
     } catch (const std::bad_alloc&) {
         DebugTrace("Out of memory during the capture.");
-        result = kBufferSize;
+        result = ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     } catch (...) {
         // Leaving the capture thread would end the host process.
         DebugTrace("Unhandled exception during the capture.");
@@ -209,11 +201,11 @@ int32_t CTesselCamera::RunCapture() {
 }
 
 int32_t CTesselCamera::CaptureFrame() {
-    if (!Initialized) return kNotInitialized;
+    if (!Initialized) return ERROR_CAMERA_NOT_INITIALIZED;
     CThreadPriority priorities(ThreadPriority, platform::CurrentThreadPseudoHandle(), PriorityClass,
                                "capture");
     int64_t frequency = 0;
-    if (!platform::PerformanceFrequency(frequency) || frequency < 1000) return -3;
+    if (!platform::PerformanceFrequency(frequency) || frequency < 1000) return CAMERA_INVALID_VALUE;
     const int64_t ticksPerMs = frequency / 1000;
 
     CaptureContext& capture = Process().Capture;
@@ -234,7 +226,7 @@ int32_t CTesselCamera::CaptureFrame() {
         }
         capture.WaitingForTriggerEvent.Set();
         // A file smaller than the mode's frame has nothing to reconstruct.
-        if (capture.PictureMode && frame.Size() < rawBytes) return 2;
+        if (capture.PictureMode && frame.Size() < rawBytes) return ERROR_UNINITIALIZED_BUFFER;
         return FinishCapture(frame.Pixels(), pictureBytes);
     }
 
@@ -250,22 +242,22 @@ int32_t CTesselCamera::CaptureFrame() {
     }
     if (destination == nullptr || transferBytes < 0 ||
         !platform::IsWritable(destination, static_cast<size_t>(transferBytes)))
-        return 3;
+        return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
 
     try {
         if (!UsbDevice) {
             DebugTrace("Invalid CCyUSBDevice pointer.");
-            return -33;
+            return INVALID_USB_DEVICE;
         }
         if (BulkInEndpointIndex < 0 || BulkInEndpointIndex >= UsbDevice->EndpointCount() ||
             UsbDevice->EndPoints == nullptr) {
             DebugTrace("Invalid bulk-in endpoint index.");
-            return -33;
+            return INVALID_USB_DEVICE;
         }
         usb::CCyUSBEndpoint* endpoint = UsbDevice->EndPoints[BulkInEndpointIndex];
         if (endpoint == nullptr) {
             DebugTrace("Invalid CCyUSBEndpoint pointer.");
-            return -33;
+            return INVALID_USB_DEVICE;
         }
         endpoint->TimeOut = kBulkTimeoutMs;
         DebugTrace("Bulk endpoint timeout: %d", static_cast<int32_t>(endpoint->TimeOut));
@@ -281,23 +273,23 @@ int32_t CTesselCamera::CaptureFrame() {
             endpoint->UsbStatus != 0) {
             DebugTrace("Error reading BULK IN endpoint: USB status = %d",
                        static_cast<int32_t>(endpoint->UsbStatus));
-            return -35;
+            return ERROR_BULK_READ;
         }
     } catch (...) {
         DebugTrace("Unhandled exception using Bulk IN endpoint.");
-        return -46;
+        return ERROR_CAPTURE_BULK_ENDPOINT;
     }
 
     if (CreateRawImageFile) {
         DebugTrace("Saving raw image to file %s.", rawImageFile.c_str());
         try {
             arrays::CArrayBase frame(RawQuadrantHeight, NumberOfQuadrants * RawQuadrantWidth, 0);
-            if (frame.Pixels() == nullptr) return 3;
+            if (frame.Pixels() == nullptr) return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
             std::memcpy(frame.Pixels(), destination,
                         static_cast<size_t>(std::min(transferBytes, frame.Size())));
             if (!rawImageFile.empty()) frame.SaveImageFile(rawImageFile);
         } catch (...) {
-            return 18;
+            return CAMERA_FILE_ERROR;
         }
     }
     return FinishCapture(destination, pictureBytes);
@@ -306,14 +298,15 @@ int32_t CTesselCamera::CaptureFrame() {
 int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
     const int64_t start = platform::PerformanceCounter();
     uint8_t state = 0;
-    if (!ReadCameraState(StateBuffer.data(), state)) return -48;
+    if (!ReadCameraState(StateBuffer.data(), state)) return ERROR_GET_CAMERA_STATE;
     if (state & (kIdle | kWaitingForTrigger)) return 0;
     while (!(state & kIdle)) {
         // A Close waits only two seconds for the capture thread to stop:
         // the idle wait, up to ten, must end on the abort too.
-        if (AbortRequested.load()) return -45;
-        if (ElapsedMs(start, ticksPerMs) > static_cast<int64_t>(IdleStateTimeoutMs)) return -31;
-        if (!ReadCameraState(StateBuffer.data(), state)) return -48;
+        if (AbortRequested.load()) return ERROR_CAPTURE_ABORTED;
+        if (ElapsedMs(start, ticksPerMs) > static_cast<int64_t>(IdleStateTimeoutMs))
+            return IDLE_STATE_TIMEOUT;
+        if (!ReadCameraState(StateBuffer.data(), state)) return ERROR_GET_CAMERA_STATE;
     }
     return 0;
 }
@@ -324,14 +317,14 @@ int32_t CTesselCamera::TriggerAndWaitForState(int64_t ticksPerMs) {
         DebugTrace("Sending SOFTWARE trigger command = 0x%04X", kSoftwareTrigger);
         if (!ControlWrite(kSoftwareTrigger, &zero, 1)) {
             DebugTrace("Error sending software trigger command.");
-            return -34;
+            return ERROR_SETTING_TRIGGER;
         }
         Timeout = static_cast<uint32_t>(ExposureTime + SoftwareTriggerMargin);
     } else {
         DebugTrace("Sending HARDWARE trigger (Scan) command = 0x%04X", kHardwareTrigger);
         if (!ControlWrite(kHardwareTrigger, &zero, 1)) {
             DebugTrace("Error sending hardware trigger command.");
-            return -34;
+            return ERROR_SETTING_TRIGGER;
         }
     }
     const int64_t triggered = platform::PerformanceCounter();
@@ -354,40 +347,41 @@ int32_t CTesselCamera::TriggerAndWaitForState(int64_t ticksPerMs) {
         } else if (DesiredStateReached(state, DesiredCameraState)) {
             break;
         }
-        if (static_cast<uint64_t>(ElapsedMs(triggered, ticksPerMs)) > Timeout) return 7;
+        if (static_cast<uint64_t>(ElapsedMs(triggered, ticksPerMs)) > Timeout)
+            return ERROR_CAMERA_TIMEOUT;
     }
     if (AbortRequested.load()) {
         DebugTrace("Capture Aborted.");
-        return -45;
+        return ERROR_CAPTURE_ABORTED;
     }
     return 0;
 }
 
 int32_t CTesselCamera::FinishCapture(const uint16_t* frame, int32_t pictureBytes) {
-    if (frame == nullptr) return 2;
+    if (frame == nullptr) return ERROR_UNINITIALIZED_BUFFER;
     CaptureContext& capture = Process().Capture;
     if (!capture.PictureMode) return 0;
     // All four images in one look at the address space: each look is costly
     // and this runs for every picture.
-    if (pictureBytes < 0) return 3;
+    if (pictureBytes < 0) return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     platform::AccessRange images[4];
     for (int q = 0; q < 4; ++q) {
         uint16_t* image = capture.PictureRequest.Images[q];
-        if (image == nullptr) return 3;
+        if (image == nullptr) return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
         images[q] = {image, static_cast<size_t>(pictureBytes), true};
     }
-    if (!platform::AllAccessible(images, 4)) return 3;
+    if (!platform::AllAccessible(images, 4)) return ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     // The block image is the camera's own memory: only its size can be wrong.
     if (CaptureBlockImage.size() < reconstruction::EpalData::kSize) {
         DebugTrace("Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
-        return 2;
+        return ERROR_UNINITIALIZED_BUFFER;
     }
     try {
         // A picture that could not be reconstructed is reported as such, not
         // as a success with untouched buffers.
-        if (!ReconstructFrame(frame, CaptureBlockImage)) return 9;
+        if (!ReconstructFrame(frame, CaptureBlockImage)) return ERROR_IMAGE_RECONSTRUCTION;
     } catch (...) {
-        return 2;
+        return ERROR_UNINITIALIZED_BUFFER;
     }
     return 0;
 }

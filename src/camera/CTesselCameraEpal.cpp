@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/FailedAllocation.h"
 #include "camera/ProcessObjects.h"
@@ -24,8 +25,6 @@ using ReconstructionView = reconstruction::Reconstruction;
 namespace {
 constexpr char kConvertFailed[] =
     "Failed EpalData.Convert() in CTesselCamera::Initialize(). Returning FALSE.";
-constexpr int32_t kReconstructionValue = -41;
-constexpr int32_t kInvalidValue = -3;
 
 // The settings tables are read as a map lookup that adds a missing entry.
 reconstruction::PrescanCounts CountsFromTables(CTesselCamera& camera, const EpalView& epal) {
@@ -78,7 +77,7 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) try 
     if (!block) {
         DebugTrace(
             "Failed Reconstruction.Convert() in CTesselCamera::Initialize(). Returning FALSE.");
-        LastStatus().Set(kReconstructionValue);
+        LastStatus().Set(ERROR_RECONSTRUCTION_VALUE);
         return 0;
     }
     std::fill(Reconstruction.begin(), Reconstruction.end(), 0);
@@ -91,7 +90,7 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) try 
         DebugTrace(
             "Failed CReconstructionController::Configure in CTesselCamera::Initialize(). Returning "
             "FALSE.");
-        LastStatus().Set(kReconstructionValue);
+        LastStatus().Set(ERROR_RECONSTRUCTION_VALUE);
         return 0;
     }
     ActiveQuadrants = plan.ActiveQuadrants();
@@ -103,7 +102,7 @@ int32_t CTesselCamera::ConfigureFromHexfile(uint8_t* image, int32_t length) try 
             "Invalid EPAL image dimensions in CTesselCamera::Initialize(). Returning FALSE.");
         DebugTrace("\t\tActivePixelsPerLine=%d  LinesPerFrame=%d", EpalQuadrantWidth,
                    EpalQuadrantHeight);
-        LastStatus().Set(kInvalidValue);
+        LastStatus().Set(CAMERA_INVALID_VALUE);
         return 0;
     }
     return 1;
@@ -134,7 +133,7 @@ int32_t CTesselCamera::ComputeFrameGeometry() try {
     // size the frame buffer of a picture.
     if (!reconstruction::WithinFrameLimits(input)) {
         DebugTrace("Frame geometry beyond 65535 pixels a side or 1 GiB a frame. Returning FALSE.");
-        LastStatus().Set(kInvalidValue);
+        LastStatus().Set(CAMERA_INVALID_VALUE);
         return 0;
     }
     reconstruction::FrameGeometry geometry = reconstruction::ComputeFrameGeometry(input);
@@ -156,12 +155,12 @@ int32_t CTesselCamera::WriteFrameGeometry() try {
     if (SimulationMode) {
         std::memcpy(scratch, EpalData.data(), std::min(EpalData.size(), sizeof scratch));
     } else if (!ReadFpga(scratch, EpalView::kFpgaBlockSize, 0)) {
-        return -43;
+        return ERROR_CONTROL_ENDPOINT_READ;
     }
     EpalView view = EpalView::Convert(scratch);
     if (!view) {
         DebugTrace(kConvertFailed);
-        return 2;
+        return ERROR_UNINITIALIZED_BUFFER;
     }
     ProcessObjects& process = Process();
     view.SetActivePixelsPerLine(static_cast<uint16_t>(EpalQuadrantWidth));
@@ -174,7 +173,7 @@ int32_t CTesselCamera::WriteFrameGeometry() try {
         EnsureImage(EpalView::kSize);
         std::memcpy(EpalData.data(), scratch, EpalView::kSize);
     } else if (!WriteFpga(scratch, EpalView::kFpgaBlockSize, 0)) {
-        return -44;
+        return ERROR_CONTROL_ENDPOINT_WRITE;
     }
     ComputeTransferSize();
     return 0;
@@ -215,7 +214,7 @@ int32_t CTesselCamera::ComputeTransferSize() {
 int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame,
                                         std::vector<uint8_t>& blockImage) {
     ProcessObjects& process = Process();
-    LastStatus().Set(-1);
+    LastStatus().Set(CAMERA_BUSY);
     reconstruction::ReconstructionInput input;
     input.rawFrame = rawFrame;
     input.block = ReconstructionView::Convert(Reconstruction.data());

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/CameraSettings.h"
 #include "camera/HexToDecimal.h"
@@ -23,13 +24,6 @@ using platform::DebugTrace;
 namespace {
 constexpr size_t kMaxPath = 260;
 constexpr size_t kEpalImageSize = 400;
-constexpr int32_t kNotInitialized = -4;
-constexpr int32_t kIniFilename = -21;
-constexpr int32_t kHexFilename = -22;
-constexpr int32_t kInvalidUsbDevice = -33;
-constexpr int32_t kRegistryValue = -40;
-constexpr int32_t kThreadStart = -47;
-constexpr int32_t kFileError = 18;
 constexpr uint8_t kBulkAttributes = 2;
 constexpr int32_t kRequiredEndpoints = 4;
 
@@ -77,7 +71,7 @@ int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFile, int
 
 int32_t CTesselCamera::InitializeForModeAlone(int32_t mode, const char* modeFileArgument,
                                               int32_t registry) {
-    LastStatus().Set(kNotInitialized);
+    LastStatus().Set(ERROR_CAMERA_NOT_INITIALIZED);
     ProcessObjects& process = Process();
     std::string hexFile;
     try {
@@ -87,33 +81,35 @@ int32_t CTesselCamera::InitializeForModeAlone(int32_t mode, const char* modeFile
                                    ? modeFileArgument
                                    : DefaultModeFile(process.ModulePath);
         if (!platform::FileExists(modeFile)) {
-            LastStatus().Set(kIniFilename);
-            return kIniFilename;
+            LastStatus().Set(ERROR_INI_FILENAME);
+            return ERROR_INI_FILENAME;
         }
         hexFile = ReadModeHexFile(modeFile, mode);
         if (!platform::FileExists(hexFile)) {
-            LastStatus().Set(kHexFilename);
-            return kHexFilename;
+            LastStatus().Set(ERROR_HEX_FILENAME);
+            return ERROR_HEX_FILENAME;
         }
     } catch (...) {
-        return kFileError;
+        return CAMERA_FILE_ERROR;
     }
     SetFrameSize(0, 0, 0, 0, 0);
     if (registry) {
         process.HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
     } else {
         size_t separator = process.ModulePath.rfind(platform::kPathSeparator);
-        if (separator == std::string::npos || separator == 0) return kIniFilename;
+        if (separator == std::string::npos || separator == 0) return ERROR_INI_FILENAME;
         process.HardwareRegistryLocation =
             process.ModulePath.substr(0, separator) + process.IniFileName;
-        if (!platform::FileExists(process.HardwareRegistryLocation)) return kIniFilename;
+        if (!platform::FileExists(process.HardwareRegistryLocation)) return ERROR_INI_FILENAME;
     }
-    return Initialize(hexFile, process.HardwareRegistryLocation, registry) ? 0 : kNotInitialized;
+    return Initialize(hexFile, process.HardwareRegistryLocation, registry)
+               ? 0
+               : ERROR_CAMERA_NOT_INITIALIZED;
 }
 
 int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string& location,
                                   int32_t registry) {
-    LastStatus().Set(-1);
+    LastStatus().Set(CAMERA_BUSY);
     StateBuffer.assign(64, 0);
     std::string registryPath;
     if (!camera_settings::PrepareReader(*this, location, registry, registryPath)) return 0;
@@ -129,16 +125,17 @@ int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string&
                      (values.sendFpga == 0 || (EpalQuadrantWidth > 0 && EpalQuadrantHeight > 0));
         if (!ready) {
             DebugTrace("Error initializing hardware.");
-            return Fail(kInvalidUsbDevice);
+            return Fail(INVALID_USB_DEVICE);
         }
         DebugTrace("Delaying after initialization for %ld ms...",
                    static_cast<long>(values.settleDelayMs));
         platform::SleepMs(values.settleDelayMs);
-        if (!StartWorkerThreads()) return Fail(kThreadStart);
-        if (!SimulationMode && SoftResetOnInitialize && !Reset(0)) return Fail(kNotInitialized);
+        if (!StartWorkerThreads()) return Fail(ERROR_CAPTURE_THREAD_START);
+        if (!SimulationMode && SoftResetOnInitialize && !Reset(0))
+            return Fail(ERROR_CAMERA_NOT_INITIALIZED);
     } catch (...) {
         DebugTrace("Unknown hardware error during initialization.");
-        return Fail(kNotInitialized);
+        return Fail(ERROR_CAMERA_NOT_INITIALIZED);
     }
     Initialized = 1;
     LastStatus().Set(0);
@@ -154,7 +151,7 @@ int32_t CTesselCamera::InitializeDevice() {
     };
     auto missing = [&](const char* key) {
         DebugTrace("%s not specified in the registry.", key);
-        return Fail(kRegistryValue);
+        return Fail(ERROR_REGISTRY_VALUE);
     };
     int32_t endpointNumber = DecimalValue(readUsb("Bulk IN endpoint number").c_str());
     if (endpointNumber <= 0) return missing("Bulk IN endpoint number");
@@ -168,7 +165,8 @@ int32_t CTesselCamera::InitializeDevice() {
     std::fill(Reconstruction.begin(), Reconstruction.end(), 0);
     if (!SimulationMode) {
         platform::Guid interfaceClass{};
-        if (!platform::ParseGuid(DriverInterfaceGuid, interfaceClass)) return Fail(-3);
+        if (!platform::ParseGuid(DriverInterfaceGuid, interfaceClass))
+            return Fail(CAMERA_INVALID_VALUE);
         void* window = NotificationWindowHandle == -1
                            ? nullptr
                            : reinterpret_cast<void*>(NotificationWindowHandle);
@@ -177,7 +175,7 @@ int32_t CTesselCamera::InitializeDevice() {
                 UsbDevice = std::make_unique<usb::CCyUSBDevice>(window, interfaceClass, true);
             } catch (...) {
                 DebugTrace("Failed allocating new CCyUSBDevice.");
-                return Fail(kInvalidUsbDevice);
+                return Fail(INVALID_USB_DEVICE);
             }
         }
         if (!FindListedDevice()) return 0;
@@ -223,13 +221,13 @@ bool CTesselCamera::PrepareNotificationWindow() {
         }
         if (!process.NotificationWindow->Create("Tamberlin Notification Window")) {
             DebugTrace("Error creating notification window.");
-            return Fail(-39);
+            return Fail(ERROR_NOTIFICATION_WINDOW);
         }
         NotificationWindowHandle = reinterpret_cast<intptr_t>(process.NotificationWindow->Handle());
         return true;
     } catch (...) {
         DebugTrace("Exception while registering window.");
-        return Fail(-39);
+        return Fail(ERROR_NOTIFICATION_WINDOW);
     }
 }
 
@@ -257,7 +255,7 @@ bool CTesselCamera::FindListedDevice() {
         }
     } catch (...) {
         DebugTrace("Failed opening device.");
-        return Fail(kInvalidUsbDevice);
+        return Fail(INVALID_USB_DEVICE);
     }
     if (UsbDevice) {
         UsbDevice->ReleaseDevice();
@@ -267,12 +265,12 @@ bool CTesselCamera::FindListedDevice() {
         }
     }
     DebugTrace("ERROR: Cannot find a USB device with correct vendor and product ID.");
-    return Fail(kInvalidUsbDevice);
+    return Fail(INVALID_USB_DEVICE);
 }
 
 bool CTesselCamera::FindBulkInEndpoint(int32_t endpointNumber, uint32_t bufferSize) {
     if (UsbDevice->EndPoints == nullptr || UsbDevice->EndpointCount() != kRequiredEndpoints)
-        return Fail(kInvalidUsbDevice);
+        return Fail(INVALID_USB_DEVICE);
     try {
         for (int32_t i = 0; i < kRequiredEndpoints; ++i) {
             usb::CCyUSBEndpoint* endpoint = UsbDevice->EndPoints[i];
@@ -287,11 +285,11 @@ bool CTesselCamera::FindBulkInEndpoint(int32_t endpointNumber, uint32_t bufferSi
         }
     } catch (...) {
         DebugTrace("Unhandled exception: Error with bulk endpoints during Initialization.");
-        return Fail(kInvalidUsbDevice);
+        return Fail(INVALID_USB_DEVICE);
     }
     if (BulkInEndpointIndex < 0) {
         DebugTrace("ERROR: Cannot find a bulk IN endpoint.");
-        return Fail(kInvalidUsbDevice);
+        return Fail(INVALID_USB_DEVICE);
     }
     return true;
 }
@@ -303,7 +301,7 @@ bool CTesselCamera::LoadHexFile() {
         uint8_t kept[2] = {keep ? EpalData[58] : uint8_t(0), keep ? EpalData[59] : uint8_t(0)};
         if (!OpenHexFile(HexFilename, EpalData, kEpalImageSize)) {
             DebugTrace("Failed OpenHexFile(EPAL) in CTesselCamera::Initialize(). Returning FALSE.");
-            return Fail(kHexFilename);
+            return Fail(ERROR_HEX_FILENAME);
         }
         if (keep) {
             EpalData[58] = kept[0];
@@ -312,7 +310,7 @@ bool CTesselCamera::LoadHexFile() {
         return true;
     } catch (...) {
         DebugTrace("Failed call to OpenHexFile.");
-        return Fail(kHexFilename);
+        return Fail(ERROR_HEX_FILENAME);
     }
 }
 

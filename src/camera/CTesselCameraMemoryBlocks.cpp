@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/FailedAllocation.h"
 #include "camera/HexToDecimal.h"
@@ -34,9 +35,7 @@ constexpr size_t kCalibrationStart = 128;
 constexpr size_t kHalfBlock = 32;
 constexpr size_t kUncomparedByte = 32;
 constexpr size_t kComparedBytes = 48;
-constexpr int32_t kRegistryValueMissing = -40;
 // ERROR_UNINITIALIZED_BUFFER, as a vendor request of no bytes gives.
-constexpr int32_t kNoData = 2;
 
 constexpr char kCompareFpgaKey[] = "Compare FPGA data during initialize?";
 constexpr char kSendFpgaKey[] = "Send FPGA data during initialize?";
@@ -63,7 +62,7 @@ bool Writable(uint8_t* buffer, size_t count) {
 bool RefuseEmptyWrite(int32_t length) {
     if (length > 0) return false;
     DebugTrace("Invalid input buffer size.");
-    LastStatus().Set(kNoData);
+    LastStatus().Set(ERROR_UNINITIALIZED_BUFFER);
     return true;
 }
 
@@ -79,7 +78,7 @@ bool CTesselCamera::ReadRequiredFlag(const char* key, int32_t& flag) try {
     std::string value;
     if (!SettingsReader || !SettingsReader->ReadString(key, value, "General Info")) {
         DebugTrace("%s is not specified in the registry. Returning FALSE.", key);
-        LastStatus().Set(kRegistryValueMissing);
+        LastStatus().Set(ERROR_REGISTRY_VALUE);
         return false;
     }
     flag = DecimalValue(value.c_str());

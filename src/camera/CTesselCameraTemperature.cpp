@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/ProcessObjects.h"
 #include "platform/Clock.h"
@@ -16,8 +17,6 @@ constexpr uint16_t kTemperatureCommand = 0x07;
 constexpr uint16_t kCalibrationCommand = 0x04;
 constexpr int32_t kRecordSize = 64;
 constexpr uint32_t kRetryDelayMs = 10;
-constexpr int32_t kReadFailed = -49;
-constexpr int32_t kNullDestination = 87;
 
 enum Word { kHeatSink = 0, kSensor = 1, kTopCurrent = 2, kBottomCurrent = 3 };
 
@@ -38,8 +37,8 @@ bool CTesselCamera::ReadTemperatureRecord(uint8_t (&record)[64]) {
 int32_t CTesselCamera::ReadTemperatureWord(int word, bool subtractOffset, double* value) {
     platform::ScopedLock lock(CaptureLock);
     uint8_t record[kRecordSize];
-    if (!ReadTemperatureRecord(record)) return kReadFailed;
-    if (value == nullptr) return kNullDestination;
+    if (!ReadTemperatureRecord(record)) return ERROR_TEMP_CONTROL_ENDPOINT_READ;
+    if (value == nullptr) return VELA2_INVALID_PARAMETER;
     double reading = BigEndianWord(record, word) * TemperatureScale;
     *value = subtractOffset ? reading - KelvinOffset : reading;
     return 0;
@@ -66,14 +65,14 @@ int32_t CTesselCamera::UpdateTemperature(uint8_t* buffer, int32_t length) {
     uint8_t record[kRecordSize];
     if (!ControlRead(kTemperatureCommand, record, kRecordSize)) {
         DebugTrace("Error reading calibration data.");
-        LastStatus().Set(kReadFailed);
+        LastStatus().Set(ERROR_TEMP_CONTROL_ENDPOINT_READ);
         return 0;
     }
     if (buffer == nullptr) return 1;
     int32_t count = length < kRecordSize ? length : kRecordSize;
     if (count < 0 || !platform::IsWritable(buffer, static_cast<size_t>(count))) {
         DebugTrace("Error: invalid pointer passed to CTesselCamera::LD_UpdateTemperature.");
-        LastStatus().Set(2);
+        LastStatus().Set(ERROR_UNINITIALIZED_BUFFER);
         return 0;
     }
     std::memcpy(buffer, record, static_cast<size_t>(count));
@@ -85,13 +84,13 @@ int32_t CTesselCamera::SetTemperatureSetpoint(int32_t setpoint) {
     uint8_t block[kRecordSize];
     if (!ControlRead(kCalibrationCommand, block, kRecordSize)) {
         DebugTrace("Error reading calibration data.");
-        return kReadFailed;
+        return ERROR_TEMP_CONTROL_ENDPOINT_READ;
     }
     block[2] = static_cast<uint8_t>((setpoint >> 8) & 0xFF);
     block[3] = static_cast<uint8_t>(setpoint & 0xFF);
     if (!ControlWrite(kCalibrationCommand, block, kRecordSize)) {
         DebugTrace("Error writing calibration data.");
-        return -44;
+        return ERROR_CONTROL_ENDPOINT_WRITE;
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/HexToDecimal.h"
 #include "camera/ProcessObjects.h"
@@ -49,25 +50,25 @@ int32_t CTesselCamera::ControlTransfer(bool read, uint16_t value, uint8_t* buffe
     try {
         if (buffer == nullptr) {
             DebugTrace("Invalid input buffer.");
-            return Fail(2);
+            return Fail(ERROR_UNINITIALIZED_BUFFER);
         }
         if (length < 1) {
             DebugTrace("Invalid input buffer size.");
-            return Fail(2);
+            return Fail(ERROR_UNINITIALIZED_BUFFER);
         }
         size_t size = static_cast<size_t>(length);
         if (read ? !platform::IsWritable(buffer, size) : !platform::IsReadable(buffer, size)) {
             DebugTrace("Invalid input buffer.");
-            return Fail(2);
+            return Fail(ERROR_UNINITIALIZED_BUFFER);
         }
         if (!UsbDevice) {
             DebugTrace("Invalid CCyUSBDevice pointer. Returning FALSE.");
-            return Fail(-33);
+            return Fail(INVALID_USB_DEVICE);
         }
         usb::CCyUSBControlEndpoint* endpoint = UsbDevice->ControlEndPt;
         if (endpoint == nullptr) {
             DebugTrace("Invalid USB endpoint handle. Returning FALSE.");
-            return Fail(-42);
+            return Fail(ERROR_USB_CONTROL_ENDPOINT);
         }
         endpoint->Target = 0;
         endpoint->ReqType = 2;
@@ -83,23 +84,23 @@ int32_t CTesselCamera::ControlTransfer(bool read, uint16_t value, uint8_t* buffe
             std::memset(buffer, 0, size);
             if (!endpoint->Read(buffer, moved)) {
                 DebugTrace("Error reading from control endpoint.");
-                return Fail(-43);
+                return Fail(ERROR_CONTROL_ENDPOINT_READ);
             }
             if (moved != length) {
                 DebugTrace("Error reading from control endpoint - invalid length.");
-                return Fail(-43);
+                return Fail(ERROR_CONTROL_ENDPOINT_READ);
             }
             return 1;
         }
         if (!endpoint->Write(buffer, moved)) {
             DebugTrace("Error writing to control endpoint.");
-            return Fail(-44);
+            return Fail(ERROR_CONTROL_ENDPOINT_WRITE);
         }
         platform::SleepMs(ControlWriteDelay);
         return 1;
     } catch (...) {
         DebugTrace("Unhandled exception using control endpoint.");
-        return Fail(-42);
+        return Fail(ERROR_USB_CONTROL_ENDPOINT);
     }
 }
 
@@ -132,12 +133,12 @@ int32_t CTesselCamera::GetCameraStatus(uint8_t* buffer, int32_t length) {
     }
     if (buffer == nullptr) {
         DebugTrace("Error: invalid pointer passed to CTesselCamera::LD_GetCameraStatus.");
-        return Fail(-3);
+        return Fail(CAMERA_INVALID_VALUE);
     }
     int32_t count = std::min(length, kStatusCopyLimit);
     if (count < 0 || !platform::IsWritable(buffer, static_cast<size_t>(count))) {
         DebugTrace("Error: invalid pointer passed to CTesselCamera::LD_GetCameraStatus.");
-        return Fail(2);
+        return Fail(ERROR_UNINITIALIZED_BUFFER);
     }
     std::memcpy(buffer, record, static_cast<size_t>(count));
     return 1;
@@ -146,7 +147,7 @@ int32_t CTesselCamera::GetCameraStatus(uint8_t* buffer, int32_t length) {
 int32_t CTesselCamera::ReadCameraState(uint8_t* record, uint8_t& state) {
     if (record == nullptr) {
         DebugTrace("Invalid data in the input buffer.");
-        return Fail(2);
+        return Fail(ERROR_UNINITIALIZED_BUFFER);
     }
     if (!ControlRead(kCameraStatusCommand, record, kStatusRecordSize)) {
         DebugTrace("Error reading GetCameraState data.");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/FailedAllocation.h"
 #include "camera/HexToDecimal.h"
@@ -20,8 +21,6 @@ using platform::DebugTrace;
 namespace camera_settings {
 namespace {
 
-constexpr int32_t kNotInitialized = -4;
-constexpr int32_t kRegistryName = -37;
 constexpr uint8_t kDefaultStateMask = 0x21;
 
 constexpr char kGeneral[] = "General Info";
@@ -89,7 +88,7 @@ bool AppendDevices(CAbsPropertyReader& reader, const std::string& section,
         CVidPid pair;
         if (!DeviceId(vendorText, pair.VendorId) || !DeviceId(product.first, pair.ProductId)) {
             DebugTrace("Error with HexToDecimal.");
-            return Fail(kNotInitialized);
+            return Fail(ERROR_CAMERA_NOT_INITIALIZED);
         }
         Process().VidPidList.push_back(pair);
     }
@@ -101,11 +100,11 @@ bool OpenRegistryReader(CTesselCamera& camera, std::string path, std::string& no
     if (!path.empty() && path.find(software) == std::string::npos) {
         // Not a key path: a registry file whose first key names the place.
         std::string firstKey;
-        if (!platform::ImportRegistryFile(path, firstKey)) return Fail(kRegistryName);
+        if (!platform::ImportRegistryFile(path, firstKey)) return Fail(ERROR_REGISTRY_NAME);
         size_t at = firstKey.find(software);
         if (at == std::string::npos ||
             firstKey.substr(0, at).find("HKEY_CURRENT_USER\\") == std::string::npos)
-            return Fail(kRegistryName);
+            return Fail(ERROR_REGISTRY_NAME);
         path = firstKey.substr(at);
     }
     normalizedPath = NormalizeRegistryPath(path, camera.SettingsKeyPath);
@@ -114,7 +113,7 @@ bool OpenRegistryReader(CTesselCamera& camera, std::string path, std::string& no
     camera.SettingsReader = std::move(reader);
     if (!opened.OpenAt(normalizedPath, platform::PredefinedRegKey(camera.RegistryRoot))) {
         DebugTrace("Error opening registry file %s.", normalizedPath.c_str());
-        return Fail(kRegistryName);
+        return Fail(ERROR_REGISTRY_NAME);
     }
     return true;
 }
@@ -140,13 +139,13 @@ bool PrepareReader(CTesselCamera& camera, const std::string& location, int32_t r
                    std::string& normalizedPath) try {
     camera.SettingsReader.reset();
     if (registry) return OpenRegistryReader(camera, location, normalizedPath);
-    if (location.empty()) return Fail(kNotInitialized);
+    if (location.empty()) return Fail(ERROR_CAMERA_NOT_INITIALIZED);
     auto reader = std::make_unique<CIniPropertyReader>();
     bool opened = reader->Open(location);
     camera.SettingsReader = std::move(reader);
     if (!opened) {
         DebugTrace("Error opening registry file %s.", location.c_str());
-        return Fail(kRegistryName);
+        return Fail(ERROR_REGISTRY_NAME);
     }
     return true;
 } catch (...) {
@@ -179,7 +178,7 @@ bool ReadInitializationSettings(CTesselCamera& camera, const std::string& hexFil
     std::string sendFpga;
     if (!reader.ReadString(sendFpgaKey, sendFpga, kGeneral)) {
         DebugTrace("%s is not specified in the registry. Returning FALSE.", sendFpgaKey);
-        return Fail(kNotInitialized);
+        return Fail(ERROR_CAMERA_NOT_INITIALIZED);
     }
     values.sendFpga = DecimalValue(sendFpga.c_str());
 
@@ -215,7 +214,7 @@ bool BuildDeviceList(CTesselCamera& camera, int32_t registry,
     std::string path = normalizedPath + "\\Usb Settings\\Devices";
     if (!devices.OpenAt(path, platform::PredefinedRegKey(camera.RegistryRoot))) {
         DebugTrace("Error opening registry file %s.", path.c_str());
-        return Fail(kRegistryName);
+        return Fail(ERROR_REGISTRY_NAME);
     }
     CAbsPropertyReader::StringList vendors;
     devices.GetSections(vendors);

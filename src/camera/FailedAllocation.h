@@ -8,26 +8,23 @@
 #include <new>
 #include <stdexcept>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/ProcessObjects.h"
 #include "platform/DebugTrace.h"
 
-// ERROR_INCORRECT_IMAGE_BUFFER_SIZE: the library's code for memory it could
-// not have.
-constexpr int32_t kAllocationFailed = 3;
-// CAMERA_FAILURE, for an exception nobody foresaw.
-constexpr int32_t kUnexpectedException = -2;
-
-// For the catch (...) handler of an operation: LastStatus becomes 3 for a
-// failed allocation (or a size no container can hold), -2 for any other
-// exception, and the operation's name goes to the trace.
+// For the catch (...) handler of an operation: LastStatus becomes
+// ERROR_INCORRECT_IMAGE_BUFFER_SIZE, the library's code for memory it could
+// not have, for a failed allocation (or a size no container can hold),
+// CAMERA_FAILURE for any other exception, and the operation's name goes to
+// the trace.
 inline void ReportOperationException(const char* operation) noexcept {
-    int32_t status = kUnexpectedException;
+    int32_t status = CAMERA_FAILURE;
     try {
         throw;
     } catch (const std::bad_alloc&) {
-        status = kAllocationFailed;
+        status = ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     } catch (const std::length_error&) {
-        status = kAllocationFailed;
+        status = ERROR_INCORRECT_IMAGE_BUFFER_SIZE;
     } catch (...) {
     }
     LastStatus().Set(status);

@@ -1,16 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "Vela2UsbCameraDll.h"
 #include "api/StatusNames.h"
 
-TEST(StatusNamesTest, TableHasExactlyTheNamedCodes) {
+// The table holds the named codes of the list and nothing else: every
+// enumerator's value gives its own spelling, the unnamed ones and codes that
+// are no codes the empty text.
+TEST(StatusNamesTest, TableHasExactlyTheNamedCodesOfTheList) {
     std::map<int32_t, std::string> names;
     FillStatusNames(names);
+    std::map<int32_t, std::string> listed;
+    std::vector<int32_t> unnamed;
+#define NAMED(name, value) listed[name] = #name;
+#define UNNAMED(name, value) unnamed.push_back(name);
+    VELA2_STATUS_CODES(NAMED, UNNAMED)
+#undef NAMED
+#undef UNNAMED
+    EXPECT_EQ(names, listed);
     EXPECT_EQ(names.size(), 74u);
-    EXPECT_EQ(names.begin()->first, -51);
-    EXPECT_EQ(names.rbegin()->first, 23);
+    for (int32_t code : unnamed) EXPECT_EQ(names.count(code), 0u) << code;
     EXPECT_EQ(names.count(13), 0u);
     size_t longest = 0;
     for (const auto& entry : names) longest = std::max(longest, entry.second.size());
