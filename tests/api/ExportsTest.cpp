@@ -52,7 +52,7 @@ TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseNull) {
         EXPECT_EQ(value, g.value);
         EXPECT_EQ(g.get(nullptr), -2);
     }
-    EXPECT_EQ(LD_GetTimeout(nullptr), 87);
+    EXPECT_EQ(LD_GetTimeout(nullptr), VELA2_INVALID_PARAMETER);
     EXPECT_EQ(LD_GetSimulationMode(nullptr), 0);
 }
 
@@ -84,7 +84,7 @@ TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWrite) {
     auto* unsignedNumber = reinterpret_cast<uint32_t*>(number);
     EXPECT_EQ(LD_GetSimulationMode(number), CAMERA_FAILURE);
     EXPECT_EQ(LD_GetQuadrantWidth(number), CAMERA_FAILURE);
-    EXPECT_EQ(LD_GetTimeout(unsignedNumber), 87);
+    EXPECT_EQ(LD_GetTimeout(unsignedNumber), VELA2_INVALID_PARAMETER);
     EXPECT_EQ(LD_GetExposureTime(unsignedNumber, nullptr, nullptr), CAMERA_FAILURE);
     EXPECT_EQ(LD_GetTestPatternMode(unsignedNumber), CAMERA_FAILURE);
     EXPECT_EQ(LD_GetCameraType(unsignedNumber), CAMERA_FAILURE);
@@ -118,9 +118,9 @@ TEST_F(ExportsTest, SettersAreStoredAsGiven) {
 TEST_F(ExportsTest, CloseOnANeverInitializedCameraSetsNotInitialized) {
     LastStatus().Set(0);
     Close();
-    EXPECT_EQ(LD_GetStatus(), -4);
+    EXPECT_EQ(LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED);
     Close();
-    EXPECT_EQ(LD_GetStatus(), -4);
+    EXPECT_EQ(LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED);
 }
 
 TEST_F(ExportsTest, StartUpFilledTablesAndModulePath) {

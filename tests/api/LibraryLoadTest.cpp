@@ -78,7 +78,7 @@ TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
         auto temperature = EXPORT(library, LD_GetCcdTemperature);
         ASSERT_TRUE(getStatus && getError && getCameraState && reset && temperature);
 
-        EXPECT_EQ(getStatus(), -4);
+        EXPECT_EQ(getStatus(), ERROR_CAMERA_NOT_INITIALIZED);
         char name[VELA2_STATUS_NAME_SIZE] = "x";
         getError(-38, name);
         EXPECT_STREQ(name, "ERROR_CAMER_RESET");
@@ -88,7 +88,7 @@ TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
 
         // Commands without a camera fail cleanly, and leave a status behind.
         EXPECT_EQ(reset(1), 0);
-        EXPECT_EQ(getStatus(), -33);
+        EXPECT_EQ(getStatus(), INVALID_USB_DEVICE);
         double value = 7;
         EXPECT_EQ(temperature(&value), -49);
         EXPECT_EQ(value, 7);

@@ -32,5 +32,5 @@ TEST(CameraSettings, MemoryRunningOutFailsTheReadingWithStatus3) {
     camera_settings::InitializationValues values;
     LastStatus().Set(0);
     EXPECT_FALSE(camera_settings::ReadInitializationSettings(camera, "mode.hex", values));
-    EXPECT_EQ(LastStatus().Get(), 3);
+    EXPECT_EQ(LastStatus().Get(), ERROR_INCORRECT_IMAGE_BUFFER_SIZE);
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "EpalImage.h"
+#include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
 #include "camera/ProcessObjects.h"
 #include "platform/FileSystem.h"
@@ -265,7 +266,7 @@ class CaptureTest : public ::testing::Test {
     Outcome TakePicture() {
         int32_t started = StartPicture();
         EXPECT_TRUE(CaptureEnds());
-        EXPECT_EQ(camera.WaitForCapture(0), 23);
+        EXPECT_EQ(camera.WaitForCapture(0), RECONSTRUCTION_COMPLETED);
         return WithStatus(started);
     }
     // A capture that hangs fails the test instead of holding it.

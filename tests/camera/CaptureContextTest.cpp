@@ -49,12 +49,12 @@ TEST(CaptureContextTest, AThreadThatAlreadyEndedKeepsItsSlot) {
 
 namespace {
 class RecordingScalar : public CInterlockedScalar<int32_t> {
-public:
+  public:
     RecordingScalar() : CInterlockedScalar<int32_t>(-4) {}
     int changes = 0;
     int32_t lastOld = 0;
 
-protected:
+  protected:
     void OnChange(int32_t, int32_t oldValue) override {
         ++changes;
         lastOld = oldValue;

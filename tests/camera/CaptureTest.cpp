@@ -23,7 +23,8 @@ TEST_F(CaptureTest, PictureFromTheCameraLandsInTheQuadrantImages) {
     EXPECT_EQ(camera.GetNumberOfQuadrants(), 4);
     EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
     ExpectPicture();
-    EXPECT_EQ(camera.IsCaptureComplete(), 23) << "stays complete until the next request";
+    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED)
+        << "stays complete until the next request";
     EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
 
     // And again: the second picture allocates nothing new and is as good.
@@ -36,9 +37,9 @@ TEST_F(CaptureTest, PictureSizesBeyond32BitsAreRefusedBeforeTheCameraIsArmed) {
     uint16_t* buffers[4] = {};
     uint16_t* overscans[4] = {};
     EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 65536, 65536, overscans, 0, 0)),
-              (Outcome{3, 3}));
+              (Outcome{ERROR_INCORRECT_IMAGE_BUFFER_SIZE, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
     EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 4, 4, overscans, 65536, 65536)),
-              (Outcome{3, 3}));
+              (Outcome{ERROR_INCORRECT_IMAGE_BUFFER_SIZE, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
     EXPECT_EQ(simulated.firmware->FramesRead(), 0u);
 }
 
@@ -47,7 +48,7 @@ TEST_F(CaptureTest, RawCaptureHandsOverTheWholeTransfer) {
     const size_t pixels = kQuadrants * kWidth * kHeight;  // 256 bytes: rounded up to 512
     std::vector<uint16_t> raw(256, 0xDEAD);
     EXPECT_EQ(camera.Capture(raw.data()), 0);
-    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{23, 0}));
+    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{RECONSTRUCTION_COMPLETED, 0}));
     for (size_t i = 0; i < pixels; ++i)
         ASSERT_EQ(raw[i], sim::FramePixel(static_cast<uint32_t>(i))) << i;
 }
@@ -58,8 +59,8 @@ TEST_F(CaptureTest, RequestsBeforeInitializationLeaveTheEventsAlone) {
     capture.CaptureCompleteEvent.Set();
     std::vector<uint16_t> raw(256);
     EXPECT_EQ(camera.Capture(raw.data()), 8);
-    EXPECT_EQ(StartPicture(), 8);
-    EXPECT_EQ(camera.IsCaptureComplete(), 23);
+    EXPECT_EQ(StartPicture(), ERROR_CAMERA_CAPTURE);
+    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED);
     capture.CaptureCompleteEvent.Reset();
 }
 
@@ -72,7 +73,7 @@ TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
     camera.SetDesiredCameraState(0x20);
     simulated.firmware->HoldState(0x01);
     int64_t start = platform::PerformanceCounter();
-    EXPECT_EQ(TakePicture(), (Outcome{0, 7}));
+    EXPECT_EQ(TakePicture(), (Outcome{0, ERROR_CAMERA_TIMEOUT}));
     EXPECT_GE(double(platform::PerformanceCounter() - start) * 1000 / frequency, 70.0);
 }
 
@@ -83,13 +84,12 @@ TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWait) {
     EXPECT_EQ(StartPicture(), 0);  // armed: the camera waits for its external trigger
     platform::ScopedTraceCapture trace;
     std::thread resetter([&] { camera.Reset(1); });
-    EXPECT_EQ(camera.WaitForCapture(0), 23);
+    EXPECT_EQ(camera.WaitForCapture(0), RECONSTRUCTION_COMPLETED);
     resetter.join();
-    // The capture ends with -45; the reset then reports its own success, and
-    // which of the two writes the status last depends on the threads.
+    // Whichever of the two ends last, the waiter learns the picture was
+    // aborted: the reset leaves the capture's own result.
     EXPECT_TRUE(trace.Contains("Capture Aborted."));
-    int32_t status = LastStatus().Get();
-    EXPECT_TRUE(status == -45 || status == 0) << status;
+    EXPECT_EQ(LastStatus().Get(), ERROR_CAPTURE_ABORTED);
 }
 
 TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
@@ -97,9 +97,9 @@ TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
     camera.SoftwareTrigger = 0;
     camera.SetTimeout(60000);
     EXPECT_EQ(StartPicture(), 0);
-    EXPECT_EQ(camera.IsCaptureComplete(), 22);
+    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_IN_PROGRESS);
     simulated.firmware->FireExternalTrigger();
-    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{23, 0}));
+    EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{RECONSTRUCTION_COMPLETED, 0}));
     ExpectPicture();
 }
 
@@ -124,33 +124,36 @@ TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
     ExpectPicture();
 
     camera.RawImageFilename.clear();
-    EXPECT_EQ(WithStatus(StartPicture()), (Outcome{-50, 0}));
+    EXPECT_EQ(WithStatus(StartPicture()), (Outcome{ERROR_TRIGGER_TIMEOUT, 0}));
     std::remove(rawFile.c_str());
 }
 
 TEST_F(CaptureTest, InitializationFailuresAndTheirStatus) {
-    EXPECT_EQ(WithStatus(Initialize(0, "no-such-modes.ini")), (Outcome{-21, -21}));
-    EXPECT_EQ(WithStatus(Initialize(7)), (Outcome{-22, -22}));
+    EXPECT_EQ(WithStatus(Initialize(0, "no-such-modes.ini")),
+              (Outcome{ERROR_INI_FILENAME, ERROR_INI_FILENAME}));
+    EXPECT_EQ(WithStatus(Initialize(7)), (Outcome{ERROR_HEX_FILENAME, ERROR_HEX_FILENAME}));
 
     Process().ModulePath = dir + "elsewhere" + platform::kPathSeparator + "libVela2UsbCameraDll.so";
-    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-21, -4}))
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{ERROR_INI_FILENAME, ERROR_CAMERA_NOT_INITIALIZED}))
         << "a missing settings file leaves the status at -4";
     Process().ModulePath = dir + "libVela2UsbCameraDll.so";
 
     // INI mode adds to the devices found before; start from none.
     Process().VidPidList.clear();
     settings["Device_04B4"] = {{"9999", "not our camera"}};
-    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -33}));
+    EXPECT_EQ(WithStatus(Initialize()),
+              (Outcome{ERROR_CAMERA_NOT_INITIALIZED, INVALID_USB_DEVICE}));
 
     settings = DefaultSettings();
     Process().VidPidList.clear();
     settings["Usb Settings"].erase("Bulk IN endpoint number");
-    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -33}))
+    EXPECT_EQ(WithStatus(Initialize()), (Outcome{ERROR_CAMERA_NOT_INITIALIZED, INVALID_USB_DEVICE}))
         << "every failed bring-up ends as an invalid device";
 
     settings = DefaultSettings();
     settings["Device_04B4"] = {{"7FFFFFFF", "bad"}};
-    EXPECT_EQ(WithStatus(Initialize()), (Outcome{-4, -4}));
+    EXPECT_EQ(WithStatus(Initialize()),
+              (Outcome{ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}));
 }
 
 TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {

@@ -42,7 +42,7 @@ TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
     session.driver().Unplug(device);
     EXPECT_EQ(camera.IsInitialized(), 0);
     EXPECT_EQ(camera.UsbDevice, nullptr);
-    EXPECT_EQ(LastStatus().Get(), -4);
+    EXPECT_EQ(LastStatus().Get(), ERROR_CAMERA_NOT_INITIALIZED);
     testsupport::DispatchMessages();
     EXPECT_FALSE(platform::IsNotificationWindow(window)) << "closing the camera closes the window";
 }
@@ -71,7 +71,7 @@ TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesItAndOnlyOnce) {
     // Once closed, a notice for the old handle does nothing.
     LastStatus().Set(7);
     platform::DeliverUsbRemoval(Notice(true, open));
-    EXPECT_EQ(LastStatus().Get(), 7);
+    EXPECT_EQ(LastStatus().Get(), ERROR_CAMERA_TIMEOUT);
 }
 
 TEST_F(DeviceRemovalTest, AClosedWindowMakesTheCameraUninitializedAndIsMadeAgain) {

@@ -69,7 +69,7 @@ TEST_F(EpalTest, BlocksThatCannotBeReconstructedAreRefused) {
     EpalGeometry none;
     none.quadrants = 0;
     platform::ScopedTraceCapture trace;
-    EXPECT_EQ(WithStatus(Load(none)), (Outcome{0, -41}));
+    EXPECT_EQ(WithStatus(Load(none)), (Outcome{0, ERROR_RECONSTRUCTION_VALUE}));
     EXPECT_TRUE(trace.Contains("Failed CReconstructionController::Configure"));
     EXPECT_EQ(camera.NumberOfQuadrants, 0);
 
@@ -77,7 +77,7 @@ TEST_F(EpalTest, BlocksThatCannotBeReconstructedAreRefused) {
     camera.EpalData[256 + 16 + 4] = 0;  // quadrant 0: column stride 0
     camera.EpalData[256 + 16 + 5] = 0;
     EXPECT_EQ(WithStatus(camera.ConfigureFromHexfile(camera.EpalData.data(), 400)),
-              (Outcome{0, -41}));
+              (Outcome{0, ERROR_RECONSTRUCTION_VALUE}));
 }
 
 TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
@@ -85,7 +85,7 @@ TEST_F(EpalTest, ZeroSizedQuadrantsFailWithInvalidValue) {
     empty.quadrantWidth = 0;
     empty.quadrantHeight = 0;
     platform::ScopedTraceCapture trace;
-    EXPECT_EQ(WithStatus(Load(empty)), (Outcome{0, -3}));
+    EXPECT_EQ(WithStatus(Load(empty)), (Outcome{0, CAMERA_INVALID_VALUE}));
     EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
     EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
 }
@@ -114,7 +114,7 @@ TEST_F(EpalTest, SizesBeyond16BitsOrAGibibyteAreRefusedBeforeTheCameraSeesThem) 
     camera.EpalData[256 + 8] = 0;  // PrescanSource: the tables
     camera.PrescanColumnsByBinning[1] = INT32_MAX;
     EXPECT_EQ(WithStatus(camera.ConfigureFromHexfile(camera.EpalData.data(), 400)),
-              (Outcome{0, -3}));
+              (Outcome{0, CAMERA_INVALID_VALUE}));
 }
 
 TEST_F(EpalTest, MemoryRunningOutFailsTheLoadWithStatus3) {
@@ -124,7 +124,7 @@ TEST_F(EpalTest, MemoryRunningOutFailsTheLoadWithStatus3) {
         ScopedFailingAllocation failing;
         loaded = camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
     }
-    EXPECT_EQ(WithStatus(loaded), (Outcome{0, 3}));
+    EXPECT_EQ(WithStatus(loaded), (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
 }
 
 #ifndef _WIN32

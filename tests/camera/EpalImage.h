@@ -28,7 +28,8 @@ inline std::vector<uint8_t> MakeEpalImage(const EpalGeometry& g) {
     std::vector<uint8_t> image(400, 0);
     image[18] = 1;  // column binning
     image[21] = 1;  // row binning
-    PutLittle(image, 23, static_cast<uint16_t>(g.quadrantWidth + g.overscanColumns + g.fixedPrescan));
+    PutLittle(image, 23,
+              static_cast<uint16_t>(g.quadrantWidth + g.overscanColumns + g.fixedPrescan));
     PutLittle(image, 25, static_cast<uint16_t>(g.quadrantHeight + g.overscanRows));
     image[56] = static_cast<uint8_t>(g.exposure >> 8);
     image[57] = static_cast<uint8_t>(g.exposure);

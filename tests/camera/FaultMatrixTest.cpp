@@ -228,7 +228,9 @@ TEST_F(FaultMatrixBringUp, EveryFaultAtEveryVendorRequestFailsInitializationUnti
             Inject(fault, n);
             // Unplugged, the soft reset that follows fails too.
             const Outcome expected =
-                fault == Fault::Unplug && step.refused.first == 0 ? Outcome{-4, -4} : step.refused;
+                fault == Fault::Unplug && step.refused.first == 0
+                    ? Outcome{ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}
+                    : step.refused;
             EXPECT_EQ(WithStatus(Initialize()), expected);
             AwaitUnplug();
             EXPECT_EQ(LastStatus().Get(), expected.second);
@@ -251,7 +253,7 @@ TEST_P(FaultMatrixCapture, CaptureLeavesItsStatusAndTheNextInitializationWorks) 
     if (c.fault == Fault::StallFrame) {
         // Only a reset, a close or the next initialization ends this wait.
         EXPECT_FALSE(CaptureEnds(50));
-        EXPECT_EQ(camera.IsCaptureComplete(), 22);
+        EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_IN_PROGRESS);
     } else {
         EXPECT_TRUE(CaptureEnds());
     }

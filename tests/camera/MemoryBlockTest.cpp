@@ -88,7 +88,7 @@ TEST_F(MemoryBlockTest, ReadBackComparisonLooksAtTheFirst48BytesButByte32) {
 TEST_F(MemoryBlockTest, MissingCompareSettingRefusesTheWrite) {
     general->erase("Compare FPGA data during initialize?");
     uint8_t data[64] = {};
-    EXPECT_EQ(WithStatus(camera.WriteFpga(data, 64, 0)), (Outcome{0, -40}));
+    EXPECT_EQ(WithStatus(camera.WriteFpga(data, 64, 0)), (Outcome{0, ERROR_REGISTRY_VALUE}));
     EXPECT_TRUE(Writes().empty());
 }
 
@@ -149,7 +149,7 @@ TEST_F(MemoryBlockTest, UploadSendsEnabledBlocksAndStopsAtAMissingKey) {
     auto image = Pattern(192, 0);
     (*general)["Send clock voltage data during initialize?"] = "0";
     general->erase("Send calibration data during initialize?");
-    EXPECT_EQ(WithStatus(camera.Upload(image.data(), 192)), (Outcome{0, -40}));
+    EXPECT_EQ(WithStatus(camera.Upload(image.data(), 192)), (Outcome{0, ERROR_REGISTRY_VALUE}));
     ASSERT_EQ(sim.firmware->WrittenCommands(), (Commands{0x01, 0x02}));
     EXPECT_EQ(Writes()[1].data, Pattern(64, 64));
 }
@@ -199,7 +199,8 @@ TEST_F(MemoryBlockTest, WritesOfNoBytesSendNothingAndFailWithStatus2) {
     for (size_t i = 0; i < std::size(writes); ++i) {
         for (int32_t length : {0, -1}) {
             LastStatus().Set(0);
-            EXPECT_EQ(WithStatus(writes[i](length)), (Outcome{0, 2})) << i << ", " << length;
+            EXPECT_EQ(WithStatus(writes[i](length)), (Outcome{0, ERROR_UNINITIALIZED_BUFFER}))
+                << i << ", " << length;
         }
     }
     EXPECT_TRUE(Writes().empty());
@@ -209,7 +210,9 @@ TEST_F(MemoryBlockTest, WritesOfNoBytesSendNothingAndFailWithStatus2) {
 TEST_F(MemoryBlockTest, MemoryRunningOutWhileReadingASettingGivesStatus3) {
     camera.SettingsReader = std::make_unique<ExhaustedPropertyReader>();
     auto data = Pattern(192, 0);
-    EXPECT_EQ(WithStatus(camera.WriteFpga(data.data(), 64, 0)), (Outcome{0, 3}));
-    EXPECT_EQ(WithStatus(camera.Upload(data.data(), 192)), (Outcome{0, 3}));
+    EXPECT_EQ(WithStatus(camera.WriteFpga(data.data(), 64, 0)),
+              (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
+    EXPECT_EQ(WithStatus(camera.Upload(data.data(), 192)),
+              (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
     EXPECT_TRUE(Writes().empty());
 }

@@ -72,7 +72,8 @@ TEST_F(TemperatureTest, RawRecordCopyIsCappedAt64Bytes) {
     EXPECT_EQ(camera.UpdateTemperature(nullptr, 100), 1);
 
     camera.UsbDevice.reset();
-    EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)), (Outcome{0, -49}));
+    EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)),
+              (Outcome{0, ERROR_TEMP_CONTROL_ENDPOINT_READ}));
 }
 
 TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnlyOrFails) {

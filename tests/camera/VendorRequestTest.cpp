@@ -11,8 +11,10 @@ using VendorRequestTest = CameraTest;
 
 TEST_F(VendorRequestTest, WriteCarriesCommandInValueFieldAndAWriteOfNothingFails) {
     const uint8_t zero = 0;
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, &zero, 0)), (Outcome{0, 2}));
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)), (Outcome{0, 2}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, &zero, 0)),
+              (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)),
+              (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
     EXPECT_TRUE(sim.firmware->Log().empty()) << "a write of nothing sends nothing";
     ASSERT_EQ(camera.ControlWrite(0x0B, &zero, 1), 1);
     auto log = sim.firmware->Log();
@@ -32,7 +34,8 @@ TEST_F(VendorRequestTest, ShortAnswerFailsAndKeepsWhatArrived) {
     uint8_t buffer[64];
     std::memset(buffer, 0xEE, sizeof buffer);
     platform::ScopedTraceCapture trace;
-    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -43}));
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)),
+              (Outcome{0, ERROR_CONTROL_ENDPOINT_READ}));
     EXPECT_TRUE(trace.Contains("Error reading from control endpoint - invalid length."));
     for (int i = 0; i < 60; ++i) ASSERT_EQ(buffer[i], i + 1) << i;
     for (int i = 60; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
@@ -41,13 +44,15 @@ TEST_F(VendorRequestTest, ShortAnswerFailsAndKeepsWhatArrived) {
 TEST_F(VendorRequestTest, FailedTransfersAndAMissingDeviceGiveTheirStatus) {
     uint8_t buffer[64];
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -43}));
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)),
+              (Outcome{0, ERROR_CONTROL_ENDPOINT_READ}));
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, -44}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)),
+              (Outcome{0, ERROR_CONTROL_ENDPOINT_WRITE}));
 
     camera.UsbDevice.reset();
-    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, -33}));
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, -33}));
+    EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, INVALID_USB_DEVICE}));
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, INVALID_USB_DEVICE}));
 }
 
 TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRulesAndReadsAnswer) {
@@ -100,7 +105,7 @@ TEST_F(VendorRequestTest, ResetSendsItsCommandAndRequestsAbortEvenWhenItFails) {
 
     camera.AbortRequested = 0;
     sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
-    EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{0, -44}));
+    EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{0, ERROR_CONTROL_ENDPOINT_WRITE}));
     EXPECT_EQ(camera.AbortRequested.load(), 1);
 }
 
@@ -116,11 +121,12 @@ TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32BytesAndItsStateIsByteTen) {
     uint8_t state = 0;
     EXPECT_EQ(camera.ReadCameraState(buffer, state), 1);
     EXPECT_EQ(state, 0x21);
-    EXPECT_EQ(WithStatus(camera.ReadCameraState(nullptr, state)), (Outcome{0, 2}));
+    EXPECT_EQ(WithStatus(camera.ReadCameraState(nullptr, state)),
+              (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
 
     // Without a buffer the status is still read, then the call fails.
     sim.firmware->ClearLog();
-    EXPECT_EQ(WithStatus(camera.GetCameraStatus(nullptr, 64)), (Outcome{0, -3}));
+    EXPECT_EQ(WithStatus(camera.GetCameraStatus(nullptr, 64)), (Outcome{0, CAMERA_INVALID_VALUE}));
     ASSERT_EQ(sim.firmware->Log().size(), 1u);
     EXPECT_EQ(sim.firmware->Log()[0].value, 0x05);
 }

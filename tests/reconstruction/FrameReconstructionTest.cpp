@@ -3,6 +3,7 @@
 #include <random>
 #include <utility>
 
+#include "Vela2UsbCameraStatus.h"
 #include "reconstruction/CopyPlan.h"
 #include "reconstruction/FastCopy.h"
 #include "reconstruction/FrameScenario.h"
@@ -162,17 +163,18 @@ TEST(ReconstructFrame, InputChecksInTheirOrder) {
     ReconstructionInput in = s.Input(true, &cell);
     in.rawFrame = nullptr;
     in.picture.height = 0;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);  // the raw frame comes first
+    EXPECT_EQ(ReconstructFrame(in).failureStatus,
+              ERROR_UNINITIALIZED_BUFFER);  // the raw frame comes first
 
     in = s.Input(true, &cell);
     in.picture.images[3] = nullptr;
     in.picture.height = 0;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
 
     in = s.Input(true, &cell);
     in.picture.height = 0;
     in.epalConverted = false;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, -3);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, CAMERA_INVALID_VALUE);
     for (int k = 0; k < 4; ++k)
         for (uint16_t pixel : s.images[k]) ASSERT_EQ(pixel, kUntouched);
 
@@ -186,7 +188,7 @@ TEST(ReconstructFrame, InputChecksInTheirOrder) {
     in = s.Input(true, &cell);
     in.geometry.numberOfQuadrants = 3;
     in.picture.images[2] = nullptr;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
 }
 
 TEST(ReconstructFrame, ErrorsWhileCopyingKeepWhatWasCopied) {
@@ -194,13 +196,13 @@ TEST(ReconstructFrame, ErrorsWhileCopyingKeepWhatWasCopied) {
     shortList.active = {0, 1};
     const ReconstructionResult result = shortList.Run(true);
     EXPECT_FALSE(result.reconstructed);
-    EXPECT_EQ(result.failureStatus, 12);
+    EXPECT_EQ(result.failureStatus, ERROR_RECONSTRUCTION_EXCEPTION);
     EXPECT_EQ(shortList.images[1][0], RawAt(shortList, 0, 1));
     EXPECT_EQ(shortList.images[2][0], kUntouched);
 
     FrameScenario zero = FourQuadrants();
     zero.block.Word(16 + 32 * 2 + 4, 0x8000);
-    EXPECT_EQ(zero.Run(true).failureStatus, 12);
+    EXPECT_EQ(zero.Run(true).failureStatus, ERROR_RECONSTRUCTION_EXCEPTION);
     EXPECT_EQ(zero.images[1][0], RawAt(zero, 0, 1));
     EXPECT_EQ(zero.images[2][0], kUntouched);
 }

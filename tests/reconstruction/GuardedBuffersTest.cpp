@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Vela2UsbCameraStatus.h"
 #include "reconstruction/FrameScenario.h"
 #include "reconstruction/GuardedBuffer.h"
 
@@ -31,7 +32,7 @@ TEST(GuardedBuffers, ReadOnlyImagesAreRefusedWithoutAFault) {
         int32_t cell = s.overscanHeight;
         ReconstructionInput in = s.Input(fast, &cell);
         in.picture.images[1] = readOnly.Data();
-        EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);
+        EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
     }
 }
 
@@ -41,13 +42,13 @@ TEST(GuardedBuffers, RawFrameShorterThanItsGeometryIsRefused) {
     int32_t cell = s.overscanHeight;
     ReconstructionInput in = s.Input(true, &cell);
     in.rawFrame = raw.Data();
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
 
     GuardedBuffer unreadable(16 * 2 * 4, PROT_NONE);
     in.rawFrame = unreadable.Data();
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, 2);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
     in.picture.height = 0;  // the size check comes before any pixel is read
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, -3);
+    EXPECT_EQ(ReconstructFrame(in).failureStatus, CAMERA_INVALID_VALUE);
 }
 
 TEST(GuardedBuffers, ReadOnlyOverscanOnlyTurnsTheOverscanOff) {

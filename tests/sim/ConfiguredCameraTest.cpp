@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Vela2UsbCameraStatus.h"
 #include "camera/ProcessObjects.h"
 #include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
@@ -54,7 +55,7 @@ class ConfiguredCamera : public ::testing::Test {
         uint16_t* overscans[4] = {};
         for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
         EXPECT_EQ(TheCamera().StartPicture(buffers, width, height, overscans, 0, 0), 0);
-        EXPECT_EQ(TheCamera().WaitForCapture(10000), 23);
+        EXPECT_EQ(TheCamera().WaitForCapture(10000), RECONSTRUCTION_COMPLETED);
         EXPECT_EQ(LastStatus().Get(), status);
         return images;
     }
