@@ -9,7 +9,7 @@
 
 #include "arrays/CArrayError.h"
 #include "arrays/FileError.h"
-#include "platform/FileReplace.h"
+#include "platform/AtomicFile.h"
 #include "platform/Memory.h"
 #include "platform/MessageSink.h"
 #include "platform/SystemError.h"
@@ -199,27 +199,19 @@ void CArrayBase::OpenBinaryFile(int32_t rows, int32_t columns, const std::string
 // half-written frame and a failed save leaves the old file alone.
 void CArrayBase::WriteFile(const std::string& name, bool withHeader) {
     const FileTexts& texts = withHeader ? kImageWrite : kBinaryWrite;
-    const std::string temporary = name + ".tmp";
-    File file(std::fopen(temporary.c_str(), "wb"));
+    platform::AtomicFile target(name);
+    File file(std::fopen(target.TemporaryPath().c_str(), "wb"));
     if (!file) throw CArrayError(texts.open);
-    try {
-        if (withHeader) {
-            const uint8_t header[4] = {
-                static_cast<uint8_t>(columns_), static_cast<uint8_t>(columns_ >> 8),
-                static_cast<uint8_t>(rows_), static_cast<uint8_t>(rows_ >> 8)};
-            WriteBytes(file.get(), header, sizeof header);
-        }
-        WriteBytes(file.get(), pixels_, pixels_ ? static_cast<size_t>(size_) : 0);
-        if (const int error = platform::SyncFile(file.get()))
-            throw FileFailure{FileCauseFromErrno(error)};
-        if (std::fclose(file.release()) != 0) throw FileFailure{FileCauseFromErrno(errno)};
-        if (const int error = platform::RenameOver(temporary, name))
-            throw FileFailure{FileCauseFromErrno(error)};
-    } catch (...) {
-        file.reset();
-        std::remove(temporary.c_str());
-        throw;
+    if (withHeader) {
+        const uint8_t header[4] = {static_cast<uint8_t>(columns_),
+                                   static_cast<uint8_t>(columns_ >> 8), static_cast<uint8_t>(rows_),
+                                   static_cast<uint8_t>(rows_ >> 8)};
+        WriteBytes(file.get(), header, sizeof header);
     }
+    WriteBytes(file.get(), pixels_, pixels_ ? static_cast<size_t>(size_) : 0);
+    if (std::fclose(file.release()) != 0) throw FileFailure{FileCauseFromErrno(errno)};
+    if (const int error = target.Commit(platform::Existing::Replace))
+        throw FileFailure{FileCauseFromErrno(error)};
 }
 
 int32_t CArrayBase::SaveBinaryFile(const std::string& fileName) {

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/AtomicFile.h"
 #include "platform/Registry.h"
-#include "platform/posix/AtomicFile.h"
 #include "support/PrivateRegistryStore.h"
 #include "support/TextFiles.h"
 

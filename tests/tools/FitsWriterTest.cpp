@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "AtomicFile.h"
 #include "FitsWriter.h"
 #include "tools/FitsReader.h"
 #include "tools/ToolTestSupport.h"
@@ -85,33 +84,17 @@ TEST(FitsWriterTest, FailedWriteLeavesNothingBehind) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
 }
 
-TEST(FitsWriterTest, ReplacingAFileKeepsTheOldOneUntilTheNewIsComplete) {
+TEST(FitsWriterTest, AnExistingFileIsNeverReplaced) {
     TempDir dir;
     std::string path = dir.path() + "/same.fits";
     std::vector<uint16_t> first = Ramp(8, 8), second(64, 7);
     std::string error;
     ASSERT_TRUE(FitsWriter::Write(path, ImageView{8, 8, first.data()}, {}, error));
-    EXPECT_FALSE(FitsWriter::Write(path, ImageView{8, 8, second.data()},
-                                   {FitsCard::Integer("BAD KEY=", 1, "")}, error));
+    EXPECT_FALSE(FitsWriter::Write(path, ImageView{8, 8, second.data()}, {}, error));
+    EXPECT_EQ(error, path + " exists already");
     FitsReader fits(path);
     EXPECT_EQ(fits.Pixels(8, 8), first);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.fits"});
-}
-
-TEST(AtomicFileTest, WritesReadsAndMakesDirectories) {
-    TempDir dir;
-    std::string nested = dir.path() + "/a/b/c";
-    std::string error;
-    ASSERT_TRUE(vela2cam::MakeDirectories(nested + "/", error)) << error;
-    std::vector<uint8_t> bytes(300);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
-    ASSERT_TRUE(vela2cam::WriteFileAtomically(nested + "/blocks.bin", bytes, error)) << error;
-    std::vector<uint8_t> back;
-    ASSERT_TRUE(vela2cam::ReadWholeFile(nested + "/blocks.bin", back, error)) << error;
-    EXPECT_EQ(back, bytes);
-    // A file where a directory is wanted is an error, not a silent success.
-    EXPECT_FALSE(vela2cam::MakeDirectories(nested + "/blocks.bin", error));
-    EXPECT_FALSE(vela2cam::ReadWholeFile(nested + "/none", back, error));
 }
 
 }  // namespace

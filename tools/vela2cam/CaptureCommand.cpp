@@ -1,11 +1,12 @@
 // vela2cam capture: pictures from the camera into FITS files.
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
-#include "AtomicFile.h"
 #include "CameraSession.h"
 #include "Commands.h"
 #include "FitsWriter.h"
@@ -16,11 +17,18 @@
 #include "PictureBuffers.h"
 #include "PngPreview.h"
 #include "Progress.h"
+#include "Text.h"
 #include "Vela2UsbCameraDll.h"
+#include "platform/AtomicFile.h"
 
 namespace vela2cam {
 
 namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
 
 constexpr unsigned kPollMs = 20;
 // Beyond the library's own capture timeout and readout time: only a camera
@@ -71,8 +79,9 @@ class CaptureCommand {
     Failure Prepare() {
         if (options_.png && !PngPreview::Available())
             return Failure::Plain(kExitUsage, "this build cannot write PNG previews (no libpng)");
-        std::string error;
-        if (!MakeDirectories(options_.outputDir, error)) return Failure::Plain(kExitFile, error);
+        if (int error = platform::MakeDirectories(options_.outputDir))
+            return Failure::Plain(
+                kExitFile, FileErrorText("cannot create directory", options_.outputDir, error));
         Failure failure = SetUpCamera();
         if (failure.failed()) return failure;
         geometry_ = CameraSession::ReadGeometry();
@@ -272,15 +281,13 @@ class CaptureCommand {
     Failure WriteOne(const std::string& path, const ImageView& view, int quadrant, bool overscan,
                      JsonValue& files) {
         std::string error;
-        // Files of earlier runs are never replaced.
-        if (FileExists(path)) return Failure::Plain(kExitFile, path + " exists already");
+        // The writers never replace a file, so files of earlier runs survive.
         if (!FitsWriter::Write(path, view, FrameHeader::Cards(facts_, quadrant, overscan), error))
             return Failure::Plain(kExitFile, error);
         Wrote(path, files);
         if (options_.png && !overscan) {
             std::string preview =
                 path.substr(0, path.size() - std::string(".fits").size()) + ".png";
-            if (FileExists(preview)) return Failure::Plain(kExitFile, preview + " exists already");
             if (!PngPreview::Write(preview, view, error)) return Failure::Plain(kExitFile, error);
             Wrote(preview, files);
         }

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "AtomicFile.h"
+#include "Text.h"
+#include "platform/AtomicFile.h"
 
 namespace vela2cam {
 
@@ -116,9 +117,9 @@ bool FitsWriter::Write(const std::string& path, const ImageView& image,
     size_t count = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
     auto range = std::minmax_element(image.pixels, image.pixels + count);
 
-    AtomicFile file(path);
+    platform::AtomicFile file(path);
     FitsFile fits;
-    bool written = fits.Create(file.temporaryPath()) && fits.WriteImage(image);
+    bool written = fits.Create(file.TemporaryPath()) && fits.WriteImage(image);
     for (size_t i = 0; written && i < cards.size(); ++i) written = fits.WriteCard(cards[i]);
     written = written &&
               fits.WriteCard(FitsCard::Integer("DATAMIN", *range.first, "lowest pixel value")) &&
@@ -128,7 +129,11 @@ bool FitsWriter::Write(const std::string& path, const ImageView& image,
         error = "cannot write FITS file " + path + ": " + fits.ErrorText();
         return false;
     }
-    return file.Commit(error);
+    if (int failure = file.Commit(platform::Existing::Keep)) {
+        error = FileErrorText("cannot write", path, failure);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vela2cam

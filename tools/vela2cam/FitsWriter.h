@@ -32,8 +32,9 @@ struct ImageView {
 
 class FitsWriter {
   public:
-    // False with a message when the image is empty or the file cannot be
-    // written; nothing is left at path then.
+    // False with a message when the image is empty, a file is at path
+    // already (it stays as it was) or the file cannot be written (nothing is
+    // left at path then).
     static bool Write(const std::string& path, const ImageView& image,
                       const std::vector<FitsCard>& cards, std::string& error);
 };

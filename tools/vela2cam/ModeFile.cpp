@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "AtomicFile.h"
 #include "Text.h"
+#include "platform/AtomicFile.h"
 
 namespace vela2cam {
 
@@ -62,7 +62,8 @@ std::optional<Binning> ModeFile::BinningFor(const std::string& modeFile, int32_t
     // The library opens the name as it stands; a relative name that is not
     // there may be meant relative to the mode file.
     std::string bytes = ReadAll(epal);
-    if (bytes.empty() && epal[0] != '/') bytes = ReadAll(DirectoryOf(modeFile) + "/" + epal);
+    if (bytes.empty() && epal[0] != '/')
+        bytes = ReadAll(platform::DirectoryOf(modeFile) + "/" + epal);
     return BinningOf(bytes);
 }
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AtomicFile.h"
+#include "Text.h"
+#include "platform/AtomicFile.h"
 
 #ifdef VELA2CAM_HAVE_PNG
 #include <png.h>
@@ -57,18 +58,22 @@ bool PngPreview::Write(const std::string& path, const ImageView& image, std::str
         return false;
     }
     std::vector<uint8_t> grey = Stretch(image, RangeOf(image, kLowPercentile, kHighPercentile));
-    AtomicFile file(path);
+    platform::AtomicFile file(path);
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     png.width = static_cast<png_uint_32>(image.width);
     png.height = static_cast<png_uint_32>(image.height);
     png.format = PNG_FORMAT_GRAY;
-    if (!png_image_write_to_file(&png, file.temporaryPath().c_str(), 0, grey.data(), 0, nullptr)) {
+    if (!png_image_write_to_file(&png, file.TemporaryPath().c_str(), 0, grey.data(), 0, nullptr)) {
         error = "cannot write the preview " + path + ": " + png.message;
         png_image_free(&png);
         return false;
     }
-    return file.Commit(error);
+    if (int failure = file.Commit(platform::Existing::Keep)) {
+        error = FileErrorText("cannot write", path, failure);
+        return false;
+    }
+    return true;
 #else
     error = "this build of vela2cam cannot write PNG previews " + path;
     (void)image;

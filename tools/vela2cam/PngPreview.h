@@ -28,7 +28,8 @@ class PngPreview {
                                 double highPercentile);
     // 0 at or below low, 255 at or above high, linear between.
     static std::vector<uint8_t> Stretch(const ImageView& image, StretchRange range);
-    // The preview, written atomically; false with a message.
+    // The preview, written atomically and never over an existing file; false
+    // with a message.
     static bool Write(const std::string& path, const ImageView& image, std::string& error);
 };
 

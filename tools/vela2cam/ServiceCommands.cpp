@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "AtomicFile.h"
 #include "CameraSession.h"
 #include "Commands.h"
+#include "Text.h"
 #include "Vela2UsbCameraDll.h"
+#include "platform/AtomicFile.h"
 
 namespace vela2cam {
 
@@ -38,19 +39,22 @@ int Download(const Options& options, Report& report) {
     std::vector<uint8_t> blocks(kBlockImageSize, 0);
     if (!::Download(blocks.data(), static_cast<int32_t>(blocks.size())))
         return report.Fail(FlagFailure("cannot read the memory blocks"));
-    std::string error;
-    if (!WriteFileAtomically(options.file, blocks, error))
-        return report.Fail(Failure::Plain(kExitFile, error));
+    if (int error =
+            platform::WriteFileAtomically(options.file, std::string(blocks.begin(), blocks.end()),
+                                          platform::Existing::Replace, platform::Access::Everyone))
+        return report.Fail(
+            Failure::Plain(kExitFile, FileErrorText("cannot write", options.file, error)));
     report.Field("file", "wrote", options.file, options.file);
     report.Field("bytes", "bytes", static_cast<int>(blocks.size()), std::to_string(blocks.size()));
     return report.Succeed();
 }
 
 int Upload(const Options& options, Report& report) {
-    std::vector<uint8_t> blocks;
-    std::string error;
-    if (!ReadWholeFile(options.file, blocks, error))
-        return report.Fail(Failure::Plain(kExitFile, error));
+    std::string content;
+    if (int error = platform::ReadWholeFile(options.file, content))
+        return report.Fail(
+            Failure::Plain(kExitFile, FileErrorText("cannot read", options.file, error)));
+    std::vector<uint8_t> blocks(content.begin(), content.end());
     if (blocks.size() != kBlockImageSize)
         return report.Fail(Failure::Plain(
             kExitFile, options.file + " holds " + std::to_string(blocks.size()) +

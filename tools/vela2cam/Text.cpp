@@ -1,5 +1,8 @@
 #include "Text.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace vela2cam {
 
 std::string Trim(const std::string& text) {
@@ -7,6 +10,11 @@ std::string Trim(const std::string& text) {
     if (first == std::string::npos) return "";
     size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
+}
+
+std::string FileErrorText(const std::string& what, const std::string& path, int error) {
+    if (error == EEXIST) return path + " exists already";
+    return what + " " + path + ": " + std::strerror(error);
 }
 
 }  // namespace vela2cam

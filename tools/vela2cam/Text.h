@@ -8,4 +8,8 @@ namespace vela2cam {
 // The text without leading and trailing blanks, tabs and line ends.
 std::string Trim(const std::string& text);
 
+// "<what> <path>: <reason>" for an errno; "<path> exists already" for EEXIST,
+// the failure of a write that must not replace a file.
+std::string FileErrorText(const std::string& what, const std::string& path, int error);
+
 }  // namespace vela2cam

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/AtomicFile.h"
 #include "platform/IniFile.h"
 #include "platform/SystemError.h"
-#include "posix/AtomicFile.h"
 #include "posix/ErrnoMapping.h"
 
 namespace platform {

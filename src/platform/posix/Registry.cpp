@@ -6,9 +6,9 @@
 #include <map>
 #include <mutex>
 
+#include "platform/AtomicFile.h"
 #include "platform/RegFile.h"
 #include "platform/SystemError.h"
-#include "posix/AtomicFile.h"
 #include "posix/ErrnoMapping.h"
 #include "posix/RegistryStore.h"
 

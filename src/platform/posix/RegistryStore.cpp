@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/AtomicFile.h"
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
-#include "posix/AtomicFile.h"
 
 namespace platform {
 namespace {

@@ -1,0 +1,156 @@
+// Files written whole or not at all: readers racing writers, writers racing
+// each other for a name, and a writer dying before its file takes the name.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/AtomicFile.h"
+#include "support/TextFiles.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using namespace platform;
+
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = (std::filesystem::temp_directory_path() /
+                ("vela2-atomic-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+                   .string();
+        std::filesystem::remove_all(dir_);
+        ASSERT_EQ(MakeDirectories(dir_), 0);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Everything in the folder: temporaries left behind show here.
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
+    const std::string nested = dir_ + "/a/b/c";
+    ASSERT_EQ(MakeDirectories(nested + "/"), 0);
+    const std::string path = nested + "/blocks.bin";
+    std::string bytes(300, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+    ASSERT_EQ(WriteFileAtomically(path, bytes), 0);
+    std::string back;
+    ASSERT_EQ(ReadWholeFile(path, back), 0);
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(std::filesystem::directory_iterator(nested)->path().filename(), "blocks.bin");
+    // A file where a folder is wanted is an error, not a silent success.
+    EXPECT_EQ(MakeDirectories(path), ENOTDIR);
+    EXPECT_EQ(ReadWholeFile(nested + "/none", back), ENOENT);
+#ifndef _WIN32
+    // A user's settings stay private; output is for everyone the umask allows.
+    struct stat info {};
+    ASSERT_EQ(stat(nested.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0077, 0u);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    const mode_t mask = umask(0);
+    umask(mask);
+    ASSERT_EQ(WriteFileAtomically(path, bytes, Existing::Replace, Access::Everyone), 0);
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u & ~mask);
+#endif
+}
+
+// Every read sees one writer's content whole, and no temporary file stays.
+TEST_F(AtomicFileTest, ConcurrentWritersLeaveOneWholeVersionAtEveryMoment) {
+    constexpr int kWriters = 3, kWrites = 30;
+    constexpr size_t kSize = 16384;
+    const std::string path = dir_ + "/shared";
+    ASSERT_EQ(WriteFileAtomically(path, std::string(kSize, 'a')), 0);
+    std::atomic<int> running{kWriters};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < kWrites; ++i)
+                if (WriteFileAtomically(path, std::string(kSize, static_cast<char>('b' + w))) != 0)
+                    ++failures;
+            --running;
+        });
+    int reads = 0;
+    while (running > 0 || reads == 0) {
+        std::string content;
+        // Windows refuses to open a file while another name moves onto it.
+        if (ReadWholeFile(path, content) != 0) continue;
+        ++reads;
+        ASSERT_EQ(content.size(), kSize);
+        ASSERT_EQ(content, std::string(kSize, content[0]));
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"shared"});
+}
+
+// The check and the new name are one step: of two writers racing for a name
+// that nobody has, exactly one gets it and the other's content never shows.
+TEST_F(AtomicFileTest, WithoutReplacingExactlyOneOfTwoRacingWritersWins) {
+    constexpr int kRounds = 50;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string path = dir_ + "/frame" + std::to_string(round);
+        std::atomic<int> ready{0};
+        int results[2] = {-1, -1};
+        std::vector<std::thread> writers;
+        for (int w = 0; w < 2; ++w)
+            writers.emplace_back([&, w] {
+                AtomicFile file(path);
+                int written =
+                    file.Write(std::string(1000, static_cast<char>('A' + w)), Access::Everyone);
+                for (++ready; ready < 2;) std::this_thread::yield();
+                results[w] = written ? written : file.Commit(Existing::Keep);
+            });
+        for (std::thread& writer : writers) writer.join();
+        ASSERT_TRUE((results[0] == 0 && results[1] == EEXIST) ||
+                    (results[0] == EEXIST && results[1] == 0))
+            << "round " << round << ": " << results[0] << ", " << results[1];
+        EXPECT_EQ(testsupport::ReadText(path), std::string(1000, results[0] == 0 ? 'A' : 'B'));
+    }
+    EXPECT_EQ(Entries().size(), static_cast<size_t>(kRounds));
+}
+
+#ifndef _WIN32
+TEST_F(AtomicFileTest, AWriterDyingBeforeTheRenameLeavesTheOldContent) {
+    const std::string path = dir_ + "/settings";
+    ASSERT_EQ(WriteFileAtomically(path, "old"), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        // Dies as a crash would: no destructor removes the temporary file.
+        SetAtomicWriteHook([](const std::string&) { _exit(3); });
+        WriteFileAtomically(path, "new");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "the hook was not reached";
+    EXPECT_EQ(testsupport::ReadText(path), "old");
+    EXPECT_EQ(WriteFileAtomically(path, "newer"), 0);
+    EXPECT_EQ(testsupport::ReadText(path), "newer");
+}
+#endif
+
+}  // namespace
