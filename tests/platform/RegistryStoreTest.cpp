@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/AtomicFile.h"
+#include "platform/DebugTrace.h"
 #include "platform/Registry.h"
 #include "support/PrivateRegistryStore.h"
 #include "support/TextFiles.h"
@@ -123,6 +124,9 @@ TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) 
 TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
     ASSERT_EQ(SetDword("value", 1), 0u);
     std::string whole = testsupport::ReadText(StoreFile());
+    // Reported to the caller and the trace, never printed into the host's output.
+    ScopedTraceCapture trace;
+    ::testing::internal::CaptureStderr();
     for (const std::string& damaged :
          {whole.substr(0, whole.size() - 12), whole.substr(0, whole.size() / 2),
           std::string("garbage\n"), whole + "\"late\"=dword:00000001\n"}) {
@@ -135,6 +139,8 @@ TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
                   kErrorBadDatabase);
         EXPECT_EQ(testsupport::ReadText(StoreFile()), damaged);
     }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(trace.Contains("is corrupt"));
 }
 
 TEST_F(RegistryStoreTest, TheStoreFileIsReadableText) {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/AtomicFile.h"
+#include "platform/DebugTrace.h"
 #include "platform/RegFile.h"
 #include "platform/SystemError.h"
 #include "posix/ErrnoMapping.h"
@@ -336,8 +337,7 @@ bool ImportRegistryFile(const std::string& path, std::string& firstKey) {
     std::vector<RegFileKey> keys;
     RegFileError parseError;
     if (!ParseRegFile(bytes, keys, parseError)) {
-        std::fprintf(stderr, "%s(%zu): %s\n", path.c_str(), parseError.line,
-                     parseError.message.c_str());
+        DebugTrace("%s(%zu): %s", path.c_str(), parseError.line, parseError.message.c_str());
         SetLastSystemError(kErrorInvalidParameter);
         return false;
     }
@@ -347,8 +347,7 @@ bool ImportRegistryFile(const std::string& path, std::string& firstKey) {
         StoreRoot root;
         std::vector<std::string> parts;
         if (!RootOf(key.path, root, parts)) {
-            std::fprintf(stderr, "%s: key outside the supported roots: %s\n", path.c_str(),
-                         key.path.c_str());
+            DebugTrace("%s: key outside the supported roots: %s", path.c_str(), key.path.c_str());
             SetLastSystemError(kErrorInvalidParameter);
             return false;
         }

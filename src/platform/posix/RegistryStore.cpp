@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/AtomicFile.h"
+#include "platform/DebugTrace.h"
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
 
@@ -267,8 +268,8 @@ uint32_t RegistryStore::Load(StoreRoot root, const std::string& directory) {
         tree = std::make_unique<StoreKey>("");
         tree->AddSubkey("Software");
     } else if (!ParseStore(root, text, tree, problem)) {
-        std::fprintf(stderr, "registry store %s is corrupt: %s\n",
-                     FilePath(directory, root, ".reg").c_str(), problem.c_str());
+        DebugTrace("registry store %s is corrupt: %s", FilePath(directory, root, ".reg").c_str(),
+                   problem.c_str());
         cache.tree.reset();
         return kErrorBadDatabase;
     }
