@@ -87,7 +87,7 @@ def soak():
     s = read_keys("soak.txt")
     if not s:
         return not_measured("run `scripts/soak 60`")
-    keys = ["minutes", "captures", "right", "failed", "wrong", "faults", "hangs", "rss_kib",
+    keys = ["minutes", "captures", "right", "failed", "wrong", "faults", "hangs", "heap_kib", "rss_kib",
             "threads", "fds", "verdict", "date"]
     return table(["figure", "value"], [[k, s[k]] for k in keys if k in s] +
                  [[k, v] for k, v in s.items() if k not in keys])
