@@ -34,12 +34,15 @@ struct Rig {
         geometry.exposure = 0;
         std::vector<uint8_t> image = cameratest::MakeEpalImage(geometry);
         std::ofstream(dir + "mode0.hex", std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
         std::ofstream(dir + "modes.ini") << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
         std::ofstream(dir + "Vela2Usb.ini")
             << "[General Info]\nUse Software Trigger=1\nSend FPGA data during initialize?=1\n"
-               "Compare FPGA data during initialize?=0\nSend clock voltage data during initialize?=1\n"
-               "Send offset DAC data during initialize?=1\nSend calibration data during initialize?=1\n"
+               "Compare FPGA data during initialize?=0\n"
+               "Send clock voltage data during initialize?=1\n"
+               "Send offset DAC data during initialize?=1\n"
+               "Send calibration data during initialize?=1\n"
                "[Usb Settings]\nBulk IN endpoint number=2\nControl Endpoint timeout=1000\n"
                "Bulk endpoint internal buffer size=65536\n[Device_04B4]\n1002=sim\n";
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
@@ -119,8 +122,8 @@ void ReportRatioAndMemory() {
         copy.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
     }
     double pictureMs = MedianMs(picture), copyMs = MedianMs(copy);
-    std::printf("picture %.2f ms, memcpy of %zu bytes %.2f ms, ratio %.2f (goal <= 2.5)\n", pictureMs,
-                kRawBytes, copyMs, pictureMs / copyMs);
+    std::printf("picture %.2f ms, memcpy of %zu bytes %.2f ms, ratio %.2f (goal <= 2.5)\n",
+                pictureMs, kRawBytes, copyMs, pictureMs / copyMs);
 
     long afterFirst = PeakResidentKiB();
     bool allGood = true;

@@ -20,7 +20,7 @@ void DebugTrace(const char* format, ...);
 // Collects every line traced by any thread while it exists. Captures nest;
 // the innermost collects.
 class ScopedTraceCapture {
-public:
+  public:
     ScopedTraceCapture();
     ~ScopedTraceCapture();
     ScopedTraceCapture(const ScopedTraceCapture&) = delete;
@@ -32,7 +32,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
     std::shared_ptr<State> previous_;
 };

@@ -19,7 +19,7 @@ namespace platform {
 enum class EventReset { Auto, Manual };
 
 class Event {
-public:
+  public:
     explicit Event(EventReset reset, bool initiallySet = false);
     // Creates or opens the named event; an empty name makes an unnamed one.
     Event(EventReset reset, bool initiallySet, const std::string& name);
@@ -45,7 +45,7 @@ public:
     struct Impl;
     Impl& impl() { return *impl_; }
 
-private:
+  private:
     explicit Event(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

@@ -20,7 +20,7 @@ struct Message {
 };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // May be called from any thread. Must return without waiting for a user
     // unless the platform's own message box does.
@@ -41,25 +41,25 @@ const char* ApplicationTitle();
 
 // Keeps every message; for tests and for hosts without a user interface.
 class CollectingMessageSink : public MessageSink {
-public:
+  public:
     void Show(const Message& message) override;
     std::vector<Message> Messages() const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
 };
 
 // Installs a collecting sink for the lifetime of the scope.
 class ScopedMessageCapture {
-public:
+  public:
     ScopedMessageCapture() : previous_(SetMessageSink(&sink_)) {}
     ~ScopedMessageCapture() { SetMessageSink(previous_); }
     std::vector<Message> Messages() const { return sink_.Messages(); }
     void Clear() { sink_.Clear(); }
 
-private:
+  private:
     CollectingMessageSink sink_;
     MessageSink* previous_;
 };

@@ -22,7 +22,8 @@ enum : uint32_t {
     kDbtDevtypHandle = 6,
 };
 
-using WindowProcedure = std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
+using WindowProcedure =
+    std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
 
 // Creates the window (extended style 0x308, style 0xCF0000, never shown).
 // Null on failure, with the reason in LastSystemError().

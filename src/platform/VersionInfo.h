@@ -8,7 +8,7 @@
 namespace platform {
 
 class VersionInfo {
-public:
+  public:
     // Reads the version data of the file. False when the file cannot be read
     // or carries none (the caller's "version data size is 0"). Blocks on file
     // I/O only; reads at most 65536 bytes of version data.
@@ -17,7 +17,7 @@ public:
     // False when the loaded data has no such value.
     bool Query(const std::string& path, std::string& value) const;
 
-private:
+  private:
     std::map<std::string, std::string> values_;
 };
 

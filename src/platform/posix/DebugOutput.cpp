@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void WriteDebugOutput(const std::string& line) { std::fprintf(stderr, "vela2: %s\n", line.c_str()); }
+void WriteDebugOutput(const std::string& line) {
+    std::fprintf(stderr, "vela2: %s\n", line.c_str());
+}
 
 }  // namespace platform

@@ -25,7 +25,7 @@ bool Alive(int32_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM
 // Adding a slot is rare and short; the lock records its holder so a process
 // that died holding it cannot block the others.
 class AllocatorLock {
-public:
+  public:
     explicit AllocatorLock(Table& table) : table_(table) {
         int32_t self = getpid();
         for (;;) {
@@ -37,7 +37,7 @@ public:
     }
     ~AllocatorLock() { table_.allocator.store(0); }
 
-private:
+  private:
     Table& table_;
 };
 
@@ -81,8 +81,8 @@ Table* Attach() {
         int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) return nullptr;
         struct stat info {};
-        if (fstat(fd, &info) != 0 ||
-            (info.st_size < static_cast<off_t>(sizeof(Table)) && ftruncate(fd, sizeof(Table)) != 0)) {
+        if (fstat(fd, &info) != 0 || (info.st_size < static_cast<off_t>(sizeof(Table)) &&
+                                      ftruncate(fd, sizeof(Table)) != 0)) {
             close(fd);
             return nullptr;
         }
@@ -152,7 +152,8 @@ bool TakeIfSet(Slot& slot) {
 }
 
 void WaitForChange(Table& table, uint32_t seen, uint32_t timeoutMs) {
-    timespec wait{static_cast<time_t>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000000L};
+    timespec wait{static_cast<time_t>(timeoutMs / 1000),
+                  static_cast<long>(timeoutMs % 1000) * 1000000L};
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(&table.sequence), FUTEX_WAIT, seen,
             timeoutMs == kInfinite ? nullptr : &wait, nullptr, 0);
 }

@@ -31,7 +31,9 @@ constexpr ErrorText kTexts[] = {
     {28, "The device is not ready."},
     {31, "A device attached to the system is not functioning."},
     {32, "The process cannot access the file because it is being used by another process."},
-    {33, "The process cannot access the file because another process has locked a portion of the file."},
+    {33,
+     "The process cannot access the file because another process has locked a portion of the "
+     "file."},
     {38, "Reached the end of the file."},
     {53, "The network path was not found."},
     {80, "The file exists."},
@@ -42,8 +44,11 @@ constexpr ErrorText kTexts[] = {
     {206, "The filename or extension is too long."},
     {234, "More data is available."},
     {259, "No more data is available."},
-    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
-    {995, "The I/O operation has been aborted because of either a thread exit or an application request."},
+    {317,
+     "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {995,
+     "The I/O operation has been aborted because of either a thread exit or an application "
+     "request."},
     {997, "Overlapped I/O operation is in progress."},
     {1004, "Invalid flags."},
     {1009, "The configuration registry database is corrupt."},
@@ -80,25 +85,40 @@ std::string SystemErrorText(uint32_t code) {
 
 uint32_t WindowsErrorFromErrno(int error) {
     switch (error) {
-        case 0: return 0;
-        case ENOENT: return 2;
-        case ENOTDIR: return 3;
+        case 0:
+            return 0;
+        case ENOENT:
+            return 2;
+        case ENOTDIR:
+            return 3;
         case EMFILE:
-        case ENFILE: return 4;
+        case ENFILE:
+            return 4;
         case EACCES:
         case EPERM:
-        case EROFS: return 5;
-        case EBADF: return 6;
-        case ENOMEM: return 8;
-        case EIO: return 31;
-        case EBUSY: return 32;
-        case EEXIST: return 80;
-        case EINVAL: return 87;
-        case ENOSPC: return 112;
-        case ENAMETOOLONG: return 206;
+        case EROFS:
+            return 5;
+        case EBADF:
+            return 6;
+        case ENOMEM:
+            return 8;
+        case EIO:
+            return 31;
+        case EBUSY:
+            return 32;
+        case EEXIST:
+            return 80;
+        case EINVAL:
+            return 87;
+        case ENOSPC:
+            return 112;
+        case ENAMETOOLONG:
+            return 206;
         case ENODEV:
-        case ENXIO: return 1167;
-        default: return 31;
+        case ENXIO:
+            return 1167;
+        default:
+            return 31;
     }
 }
 

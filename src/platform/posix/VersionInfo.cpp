@@ -47,12 +47,13 @@ bool ReadSections(std::ifstream& file, std::vector<Section>& sections, uint16_t&
 bool ReadVersionSection(const std::string& path, std::vector<char>& data) {
     std::ifstream file(path, std::ios::binary);
     unsigned char ident[EI_NIDENT];
-    if (!file || !ReadAt(file, 0, ident, sizeof ident) || std::memcmp(ident, ELFMAG, SELFMAG) != 0 ||
-        ident[EI_DATA] != ELFDATA2LSB)
+    if (!file || !ReadAt(file, 0, ident, sizeof ident) ||
+        std::memcmp(ident, ELFMAG, SELFMAG) != 0 || ident[EI_DATA] != ELFDATA2LSB)
         return false;
     std::vector<Section> sections;
     uint16_t names = 0;
-    bool ok = ident[EI_CLASS] == ELFCLASS64 ? ReadSections<Elf64_Ehdr, Elf64_Shdr>(file, sections, names)
+    bool ok = ident[EI_CLASS] == ELFCLASS64
+                  ? ReadSections<Elf64_Ehdr, Elf64_Shdr>(file, sections, names)
               : ident[EI_CLASS] == ELFCLASS32
                   ? ReadSections<Elf32_Ehdr, Elf32_Shdr>(file, sections, names)
                   : false;
@@ -62,8 +63,7 @@ bool ReadVersionSection(const std::string& path, std::vector<char>& data) {
     std::vector<char> nameTable(table.size + 1, '\0');
     if (!ReadAt(file, table.offset, nameTable.data(), table.size)) return false;
     for (const Section& section : sections) {
-        if (section.name >= table.size ||
-            std::strcmp(&nameTable[section.name], kSectionName) != 0)
+        if (section.name >= table.size || std::strcmp(&nameTable[section.name], kSectionName) != 0)
             continue;
         size_t size = section.size < kMaxVersionData ? section.size : kMaxVersionData;
         data.assign(size, '\0');

@@ -9,9 +9,9 @@ namespace platform {
 Event::Event(EventReset reset, bool initiallySet) : Event(reset, initiallySet, std::string()) {}
 
 Event::Event(EventReset reset, bool initiallySet, const std::string& name)
-    : impl_(std::make_unique<Impl>(Impl{CreateEventA(nullptr, reset == EventReset::Manual,
-                                                     initiallySet,
-                                                     name.empty() ? nullptr : name.c_str())})) {}
+    : impl_(std::make_unique<Impl>(
+          Impl{CreateEventA(nullptr, reset == EventReset::Manual, initiallySet,
+                            name.empty() ? nullptr : name.c_str())})) {}
 
 Event::Event(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
@@ -44,7 +44,8 @@ WaitStatus Event::Wait(uint32_t timeoutMs) {
 }
 
 WaitAnyResult WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs) {
-    if (events == nullptr || count == 0 || count > MAXIMUM_WAIT_OBJECTS) return {WaitStatus::Failed, 0};
+    if (events == nullptr || count == 0 || count > MAXIMUM_WAIT_OBJECTS)
+        return {WaitStatus::Failed, 0};
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     for (size_t i = 0; i < count; ++i) {
         if (events[i] == nullptr || !events[i]->impl().handle) return {WaitStatus::Failed, 0};
@@ -53,7 +54,8 @@ WaitAnyResult WaitForAny(Event* const* events, size_t count, uint32_t timeoutMs)
     // The system reports the lowest index among the signalled objects.
     DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, timeoutMs);
     WaitStatus status = StatusOf(result, static_cast<DWORD>(count));
-    return {status, status == WaitStatus::Signaled ? static_cast<size_t>(result - WAIT_OBJECT_0) : 0};
+    return {status,
+            status == WaitStatus::Signaled ? static_cast<size_t>(result - WAIT_OBJECT_0) : 0};
 }
 
 }  // namespace platform

@@ -7,9 +7,9 @@
 namespace platform {
 namespace {
 constexpr DWORD kMaxVersionData = 65536;
-const char* const kQueries[] = {"ProductName", "ProductVersion", "CompanyName", "FileDescription",
-                                "Comments",    "FileVersion",    "InternalName", "LegalCopyright",
-                                "OriginalFilename"};
+const char* const kQueries[] = {"ProductName",     "ProductVersion", "CompanyName",
+                                "FileDescription", "Comments",       "FileVersion",
+                                "InternalName",    "LegalCopyright", "OriginalFilename"};
 constexpr char kStringTable[] = "\\StringFileInfo\\040904e4\\";
 }  // namespace
 
