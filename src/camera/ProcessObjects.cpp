@@ -25,3 +25,15 @@ void DestroyProcessObjects() {
     delete g_objects;
     g_objects = nullptr;
 }
+
+void RenewProcessObjects() {
+    ProcessObjects& old = Process();
+    old.Camera.Close(1);
+    std::string modulePath = std::move(old.ModulePath);
+    std::map<int32_t, std::string> statusNames = std::move(old.StatusNames);
+    DestroyProcessObjects();
+    ProcessObjects& fresh = Process();
+    fresh.ModulePath = std::move(modulePath);
+    fresh.StatusNames = std::move(statusNames);
+    fresh.Camera.FillBinningTables();
+}

@@ -41,5 +41,14 @@ ProcessObjects& Process();
 // Destroys the objects; only the library's unload calls this.
 void DestroyProcessObjects();
 
+// Puts a fresh set of objects in place of the current ones, as a new load of
+// the library would have them: the camera is closed, the objects destroyed
+// as at unload and made again in the order of their first creation. What
+// the library's start-up learned about its process (its module's path, the
+// status names) carries over; the binning tables it fills are filled again.
+// For tests, which would otherwise have to put back field by field what
+// each one changed; nothing else may be running in the library meanwhile.
+void RenewProcessObjects();
+
 inline CInterlockedScalar<int32_t>& LastStatus() { return Process().LastStatus; }
 inline CTesselCamera& TheCamera() { return Process().Camera; }

@@ -31,6 +31,7 @@ std::chrono::seconds Duration() {
 class ConcurrencyStress : public ::testing::Test {
   protected:
     ConcurrencyStress() {
+        RenewProcessObjects();
         Process().ModulePath = std::string(VELA2_TEST_CONFIG_DIR) + "/Vela2UsbCameraDll.so";
         // A capture aborted during readout leaves the camera holding its
         // frame: the next capture gives up waiting for idle sooner.
@@ -38,11 +39,7 @@ class ConcurrencyStress : public ::testing::Test {
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
     }
-    ~ConcurrencyStress() override {
-        Close();
-        TheCamera().IdleStateTimeoutMs = 10000;
-        Process().ModulePath.clear();
-    }
+    ~ConcurrencyStress() override { Close(); }
 
     sim::SimUsbSession session;
     sim::SimulatedCameraOptions options;

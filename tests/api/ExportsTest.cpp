@@ -6,16 +6,11 @@
 #include "camera/ProcessObjects.h"
 
 namespace {
-// Exports share one process-wide camera: put back what a test changes.
+// Exports share one process-wide camera: each test starts from a fresh one.
 class ExportsTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        SetHardwareTrigger(1);
-        SetCameraState(0x21);
-        LD_SetSimulationMode(0);
-        LD_SetTimeout(0);
-        Close();
-    }
+    ExportsTest() { RenewProcessObjects(); }
+    void TearDown() override { Close(); }
 };
 }  // namespace
 

@@ -142,6 +142,13 @@ class ExhaustedPropertyReader : public MapPropertyReader {
     }
 };
 
+// The library's process objects as a fresh load has them, made before the
+// fixture's other members: a test changes what it needs and leaves the rest
+// to the next test's renewal.
+struct FreshProcess {
+    FreshProcess() { RenewProcessObjects(); }
+};
+
 // Opens the simulated camera the way bring-up does and hands it to a camera,
 // marked initialized, with the protocol delays at 0.
 struct SimulatedCamera {
@@ -154,12 +161,8 @@ struct SimulatedCamera {
         camera.ControlWriteDelay = 0;
         camera.ControlEndpointTimeout = 1000;
     }
-    ~SimulatedCamera() {
-        camera.Initialized = 0;
-        camera.UsbDevice.reset();
-        camera.SimulationMode = 0;
-        camera.ControlWriteDelay = 2000;
-    }
+    // The device goes before the session that published it.
+    ~SimulatedCamera() { camera.UsbDevice.reset(); }
 
     CTesselCamera& camera;
     sim::SimUsbSession session;
@@ -170,6 +173,7 @@ struct SimulatedCamera {
 // A test's own camera on a scripted simulated device.
 class CameraTest : public ::testing::Test {
   protected:
+    FreshProcess fresh;
     CTesselCamera camera;
     SimulatedCamera sim{camera};
 };
@@ -241,10 +245,6 @@ class CaptureTest : public ::testing::Test {
     }
     void TearDown() override {
         camera.Close(1);
-        camera.IdleStateTimeoutMs = 10000;
-        camera.SimulationMode = 0;
-        camera.SetDesiredCameraState(0x21);
-        Process().ModulePath.clear();
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
@@ -286,6 +286,7 @@ class CaptureTest : public ::testing::Test {
                         << q << "," << r << "," << c;
     }
 
+    FreshProcess fresh;
     CTesselCamera& camera = TheCamera();
     std::string dir;
     Settings settings;

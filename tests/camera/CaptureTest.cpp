@@ -239,7 +239,6 @@ TEST_F(CaptureTest, RegistrySettingsTakeTheSamePicture) {
             devices.OpenAt(location + "\\Usb Settings\\Devices", platform::kHkeyLocalMachine));
         devices.WriteString("1002", "", "04B4");
     }
-    Process().VidPidList.clear();
     EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 1), 0);
     EXPECT_STREQ(Process().HardwareRegistryLocation.c_str(),
                  "Software\\Quintaris Riravir\\USB\\VELA2_USB");

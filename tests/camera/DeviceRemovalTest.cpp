@@ -20,16 +20,14 @@ class DeviceRemovalTest : public ::testing::Test {
         camera.Initialized = 1;
         ASSERT_EQ(camera.IsInitialized(), 1);
     }
-    void TearDown() override {
-        camera.Close(1);
-        camera.UseNotificationWindow = 0;
-    }
+    void TearDown() override { camera.Close(1); }
 
     platform::UsbRemovalNotice Notice(bool forHandle, platform::UsbHandle handle) {
         return {reinterpret_cast<void*>(camera.NotificationWindowHandle), forHandle, handle,
                 sim::CameraInterfaceClass()};
     }
 
+    cameratest::FreshProcess fresh;
     CTesselCamera& camera = TheCamera();
     sim::SimUsbSession session;
     std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();

@@ -31,16 +31,14 @@ const ModeGeometry kModes[] = {{4, 2048, 2048}, {4, 1024, 1024}, {2, 2048, 4096}
 class ConfiguredCamera : public ::testing::Test {
   protected:
     ConfiguredCamera() {
+        RenewProcessObjects();
         // The library looks for its settings INI beside its own file.
         Process().ModulePath = kConfig + "/Vela2UsbCameraDll.so";
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
     }
 
-    ~ConfiguredCamera() override {
-        TheCamera().Close(1);
-        Process().ModulePath.clear();
-    }
+    ~ConfiguredCamera() override { TheCamera().Close(1); }
 
     int32_t Initialize(int mode) {
         return TheCamera().InitializeForMode(mode, (kConfig + "/modes.ini").c_str(), 0);
