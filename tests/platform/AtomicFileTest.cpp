@@ -96,7 +96,7 @@ TEST_F(AtomicFileTest, ConcurrentWritersLeaveOneWholeVersionAtEveryMoment) {
     int reads = 0;
     while (running > 0 || reads == 0) {
         std::string content;
-        // Windows refuses to open a file while another name moves onto it.
+        // Windows may refuse to open a file while another moves onto its name.
         if (ReadWholeFile(path, content) != 0) continue;
         ++reads;
         ASSERT_EQ(content.size(), kSize);

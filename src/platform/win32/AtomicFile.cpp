@@ -11,6 +11,10 @@ namespace {
 
 std::atomic<AtomicWriteHook> g_writeHook{nullptr};
 
+// How long a replacing move waits for other holders of the target: half a second.
+constexpr int kMoveAttempts = 50;
+constexpr DWORD kMoveRetryMs = 10;
+
 int ErrnoFromWindowsError(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -112,7 +116,15 @@ int AtomicFile::Commit(Existing existing) {
     // replacing, an existing target makes the move fail instead.
     DWORD flags = MOVEFILE_WRITE_THROUGH;
     if (existing == Existing::Replace) flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) return LastErrno();
+    // Windows refuses to replace a file while another handle has it open or
+    // another move onto it is under way; such holders let go within moments.
+    for (int attempt = 1; !MoveFileExA(temporary_.c_str(), target_.c_str(), flags); ++attempt) {
+        DWORD error = GetLastError();
+        bool transient = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+        if (!transient || existing == Existing::Keep || attempt == kMoveAttempts)
+            return ErrnoFromWindowsError(error);
+        Sleep(kMoveRetryMs);
+    }
     committed_ = true;
     return 0;
 }
