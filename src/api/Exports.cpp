@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int32_t kInvalidParameter = 87;  // as for a null destination
-
 // The common frame: the library's own module state (a no-op outside the
 // framework that needs one; naming the application object keeps it linked
 // in wherever an export is), the camera, and the guard.
@@ -120,7 +118,7 @@ int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs) {
 int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs) {
     return Inside<int32_t>(CAMERA_FAILURE,
                          [&](CTesselCamera& camera) {
-                             return Unwritable(timeMs) ? kInvalidParameter : camera.GetTimeout(timeMs);
+                             return Unwritable(timeMs) ? VELA2_INVALID_PARAMETER : camera.GetTimeout(timeMs);
                          });
 }
 
@@ -177,11 +175,11 @@ int32_t VELA2_CALL LD_GetRawImageHeight(void) {
 }
 
 int32_t VELA2_CALL GetWidth(void) {
-    return Inside<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetWidth(); });
+    return Inside<int32_t>(CTesselCamera::kNoGeometry, [](CTesselCamera& camera) { return camera.GetWidth(); });
 }
 
 int32_t VELA2_CALL GetHeight(void) {
-    return Inside<int32_t>(-1, [](CTesselCamera& camera) { return camera.GetHeight(); });
+    return Inside<int32_t>(CTesselCamera::kNoGeometry, [](CTesselCamera& camera) { return camera.GetHeight(); });
 }
 
 int32_t VELA2_CALL GetNumberOfQuadrants(void) {
