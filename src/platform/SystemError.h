@@ -7,16 +7,21 @@ namespace platform {
 // Windows error codes the system's callers test for by number.
 enum : uint32_t {
     kErrorSuccess = 0,
+    kErrorInvalidFunction = 1,
     kErrorFileNotFound = 2,
     kErrorAccessDenied = 5,
     kErrorInvalidHandle = 6,
     kErrorNotEnoughMemory = 8,
+    kErrorGenFailure = 31,
     kErrorInvalidParameter = 87,
     kErrorAlreadyExists = 183,
     kErrorMoreData = 234,
     kErrorNoMoreItems = 259,
+    kErrorOperationAborted = 995,
+    kErrorIoIncomplete = 996,
     kErrorIoPending = 997,
     kErrorBadnKey = 1010,
+    kErrorDeviceNotConnected = 1167,
 };
 
 // The calling thread's last-error value, in Windows numbering.

@@ -32,14 +32,6 @@ constexpr UsbHandle kInvalidUsbHandle = ~static_cast<UsbHandle>(0);
 using WindowHandle = void*;
 using NotificationHandle = void*;
 
-// Error codes of the request protocol beyond those in SystemError.h.
-enum : uint32_t {
-    kErrorGenFailure = 31,
-    kErrorOperationAborted = 995,
-    kErrorIoIncomplete = 996,
-    kErrorDeviceNotConnected = 1167,
-};
-
 // One overlapped request: the caller's event, signalled when the request
 // completes, and the completion the backend records for the no-wait result
 // query. Must outlive the request it is given to.
