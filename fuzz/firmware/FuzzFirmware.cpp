@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "camera/VendorProtocol.h"
 #include "sim/CameraFirmware.h"
 
 namespace {
@@ -30,14 +31,14 @@ void Check(bool condition) {
 }
 
 bool KnownState(uint8_t state) {
-    return state == sim::CameraFirmware::kIdle || state == sim::CameraFirmware::kWaitForTrigger ||
-           state == sim::CameraFirmware::kExposure || state == sim::CameraFirmware::kReadout;
+    return state == vendor::kIdle || state == vendor::kWaitForTrigger ||
+           state == vendor::kExposure || state == vendor::kReadout;
 }
 
 void Control(sim::CameraFirmware& firmware, Input& in) {
     sim::SetupPacket setup{};
     setup.RequestType = in.Byte();
-    setup.Request = (in.Byte() & 1) ? sim::CameraFirmware::kVendorRequest : in.Byte();
+    setup.Request = (in.Byte() & 1) ? vendor::kRequest : in.Byte();
     setup.Value = static_cast<uint16_t>(in.Byte() & 0x0F);
     const uint32_t length = in.Byte() % 80;
     setup.Length = static_cast<uint16_t>(length);
@@ -55,7 +56,7 @@ void ReadFrame(sim::CameraFirmware& firmware, Input& in) {
     const uint8_t endpoint = (in.Byte() & 1) ? 0x82 : 0x81;
     const uint8_t before = firmware.CurrentState();
     if (firmware.Fill(endpoint, frame.get(), length, produced)) {
-        Check(produced == length && before == sim::CameraFirmware::kReadout);
+        Check(produced == length && before == vendor::kReadout);
         for (uint32_t i = 0; i + 1 < length; i += 2)
             Check((frame[i] | (frame[i + 1] << 8)) == sim::FramePixel(i / 2));
     } else {

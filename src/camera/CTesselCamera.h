@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "camera/CameraGate.h"
+#include "camera/VendorProtocol.h"
 #include "platform/CriticalSection.h"
 
 namespace usb {
@@ -71,8 +72,8 @@ class CTesselCamera {
     // On success the buffer holds exactly length bytes from the camera.
     int32_t ControlRead(uint16_t value, uint8_t* buffer, int32_t length,
                         uint8_t request = kCameraRequest, uint16_t index = 0);
-    // Sets AbortRequested, then sends reset command 0x09 (argument non-zero)
-    // or 0x0C (zero).
+    // Sets AbortRequested, then sends the reset command (argument non-zero)
+    // or the soft reset (zero).
     int32_t Reset(int32_t argument);
     // Copies up to 32 bytes of the camera status record.
     int32_t GetCameraStatus(uint8_t* buffer, int32_t length);
@@ -156,8 +157,8 @@ class CTesselCamera {
     int32_t GetTestPatternMode(uint32_t* mode);
     int32_t GetCameraType(uint32_t* type);
 
-    static constexpr uint8_t kCameraRequest = 0xAB;
-    static constexpr int32_t kBlockSize = 64;
+    static constexpr uint8_t kCameraRequest = vendor::kRequest;
+    static constexpr int32_t kBlockSize = vendor::kBlockSize;
     static constexpr int32_t kUploadSize = 192;
 
     // Plain getters and setters behind the exports.
@@ -287,8 +288,8 @@ class CTesselCamera {
                           uint8_t* buffer, int32_t length);
     // Reads the 64-byte temperature record, once more after 10 ms if the
     // first read fails.
-    bool ReadTemperatureRecord(uint8_t (&record)[64]);
-    int32_t ReadTemperatureWord(int word, bool subtractOffset, double* value);
+    bool ReadTemperatureRecord(uint8_t (&record)[kBlockSize]);
+    int32_t ReadTemperatureWord(size_t at, bool subtractOffset, double* value);
     // A "General Info" flag that must be present: false (status -40) when
     // the reader cannot give it.
     bool ReadRequiredFlag(const char* key, int32_t& flag);

@@ -31,10 +31,6 @@ namespace {
 constexpr uint32_t kCompletionPolls = 1000;
 constexpr uint32_t kCompletionPollMs = 60;
 constexpr uint32_t kBulkTimeoutMs = 0xFFFFFFFEu;  // one below "no limit"
-constexpr uint16_t kSoftwareTrigger = 0x0B;
-constexpr uint16_t kHardwareTrigger = 0x08;
-constexpr uint8_t kIdle = 0x01;
-constexpr uint8_t kWaitingForTrigger = 0x02;
 
 int64_t ElapsedMs(int64_t start, int64_t ticksPerMs) {
     return (platform::PerformanceCounter() - start) / ticksPerMs;
@@ -299,8 +295,8 @@ int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
     const int64_t start = platform::PerformanceCounter();
     uint8_t state = 0;
     if (!ReadCameraState(StateBuffer.data(), state)) return ERROR_GET_CAMERA_STATE;
-    if (state & (kIdle | kWaitingForTrigger)) return 0;
-    while (!(state & kIdle)) {
+    if (state & (vendor::kIdle | vendor::kWaitForTrigger)) return 0;
+    while (!(state & vendor::kIdle)) {
         // A Close waits only two seconds for the capture thread to stop:
         // the idle wait, up to ten, must end on the abort too.
         if (AbortRequested.load()) return ERROR_CAPTURE_ABORTED;
@@ -314,15 +310,15 @@ int32_t CTesselCamera::WaitForIdle(int64_t ticksPerMs) {
 int32_t CTesselCamera::TriggerAndWaitForState(int64_t ticksPerMs) {
     const uint8_t zero = 0;
     if (SoftwareTrigger) {
-        DebugTrace("Sending SOFTWARE trigger command = 0x%04X", kSoftwareTrigger);
-        if (!ControlWrite(kSoftwareTrigger, &zero, 1)) {
+        DebugTrace("Sending SOFTWARE trigger command = 0x%04X", vendor::kSoftwareTrigger);
+        if (!ControlWrite(vendor::kSoftwareTrigger, &zero, 1)) {
             DebugTrace("Error sending software trigger command.");
             return ERROR_SETTING_TRIGGER;
         }
         Timeout = static_cast<uint32_t>(ExposureTime + SoftwareTriggerMargin);
     } else {
-        DebugTrace("Sending HARDWARE trigger (Scan) command = 0x%04X", kHardwareTrigger);
-        if (!ControlWrite(kHardwareTrigger, &zero, 1)) {
+        DebugTrace("Sending HARDWARE trigger (Scan) command = 0x%04X", vendor::kHardwareTrigger);
+        if (!ControlWrite(vendor::kHardwareTrigger, &zero, 1)) {
             DebugTrace("Error sending hardware trigger command.");
             return ERROR_SETTING_TRIGGER;
         }

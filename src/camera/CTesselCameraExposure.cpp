@@ -15,8 +15,6 @@ using platform::DebugTrace;
 using EpalView = reconstruction::EpalData;
 
 namespace {
-constexpr uint16_t kProductInfoCommand = 0x06;
-
 // The camera's own FPGA block, read into a scratch EPAL area: 0 with the
 // view, or the status of the failure.
 int32_t ReadCameraBlock(CTesselCamera& camera, uint8_t (&scratch)[EpalView::kSize],
@@ -90,7 +88,7 @@ int32_t CTesselCamera::GetCameraType(uint32_t* type) {
         ImageView(EpalData, "Failed EpalData.Convert() in CTesselCamera::LD_GetCameraType().=");
     if (!view) return ERROR_UNINITIALIZED_BUFFER;
     uint8_t productInfo[kBlockSize];
-    if (!ControlRead(kProductInfoCommand, productInfo, kBlockSize))
+    if (!ControlRead(vendor::kProductInfo, productInfo, kBlockSize))
         return ERROR_UNINITIALIZED_BUFFER;
     int32_t count = CameraTypeLastByte - CameraTypeFirstByte + 1;
     if (count < 1 || CameraTypeFirstByte < 0 ||

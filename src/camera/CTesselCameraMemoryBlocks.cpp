@@ -21,18 +21,9 @@
 using platform::DebugTrace;
 
 namespace {
-enum Command : uint16_t {
-    kFpga = 0x01,
-    kOffsets = 0x02,
-    kClockVoltages = 0x03,
-    kCalibration = 0x04,
-    kProductInfo = 0x06,
-    kFpgaAlternative = 0x0D,
-};
 constexpr size_t kVoltageBlockStart = 64;
 constexpr size_t kOffsetsInImage = 96;
 constexpr size_t kCalibrationStart = 128;
-constexpr size_t kHalfBlock = 32;
 constexpr size_t kUncomparedByte = 32;
 constexpr size_t kComparedBytes = 48;
 // ERROR_UNINITIALIZED_BUFFER, as a vendor request of no bytes gives.
@@ -108,7 +99,7 @@ int32_t CTesselCamera::WriteFpga(const uint8_t* data, int32_t length, int32_t al
     if (image) std::memcpy(sent, image, kBlockSize);
     std::memcpy(sent, data, count);
     if (image) std::memcpy(image, sent, kBlockSize);
-    uint16_t command = alternative ? kFpgaAlternative : kFpga;
+    uint16_t command = alternative ? vendor::kFpgaAlternative : vendor::kFpga;
     if (!ControlWrite(command, sent, kBlockSize)) {
         DebugTrace("Error writing FPGA data.");
         return 0;
@@ -127,19 +118,20 @@ int32_t CTesselCamera::WriteFpga(const uint8_t* data, int32_t length, int32_t al
 }
 
 int32_t CTesselCamera::WriteClockVoltages(const uint8_t* data, int32_t length) {
-    return WriteStagedBlock(kClockVoltages, data, length, "Error writing clock voltage data.");
+    return WriteStagedBlock(vendor::kClockVoltages, data, length,
+                            "Error writing clock voltage data.");
 }
 
 int32_t CTesselCamera::WriteOffsets(const uint8_t* data, int32_t length) {
-    return WriteStagedBlock(kOffsets, data, length, "Error writing offset DAC data.");
+    return WriteStagedBlock(vendor::kOffsets, data, length, "Error writing offset DAC data.");
 }
 
 int32_t CTesselCamera::WriteCalibration(const uint8_t* data, int32_t length) {
-    return WriteStagedBlock(kCalibration, data, length, "Error writing calibration data.");
+    return WriteStagedBlock(vendor::kCalibration, data, length, "Error writing calibration data.");
 }
 
 int32_t CTesselCamera::WriteProductInfo(const uint8_t* data, int32_t length) {
-    return WriteStagedBlock(kProductInfo, data, length, "Error writing Product Info data.");
+    return WriteStagedBlock(vendor::kProductInfo, data, length, "Error writing Product Info data.");
 }
 
 // Clock voltages and offsets travel in image bytes 64-127, which they update;
@@ -153,7 +145,7 @@ int32_t CTesselCamera::WriteStagedBlock(uint16_t command, const uint8_t* data, i
         return 0;
     }
     uint8_t staging[kBlockSize] = {};
-    uint8_t* image = command == kClockVoltages || command == kOffsets
+    uint8_t* image = command == vendor::kClockVoltages || command == vendor::kOffsets
                          ? ImageRange(EpalData, kVoltageBlockStart, kBlockSize)
                          : nullptr;
     if (image) std::memcpy(staging, image, kBlockSize);
@@ -167,16 +159,17 @@ int32_t CTesselCamera::WriteStagedBlock(uint16_t command, const uint8_t* data, i
 }
 
 int32_t CTesselCamera::ReadFpga(uint8_t* buffer, int32_t length, int32_t alternative) {
-    return ReadStagedBlock(alternative ? kFpgaAlternative : kFpga, buffer, length,
+    return ReadStagedBlock(alternative ? vendor::kFpgaAlternative : vendor::kFpga, buffer, length,
                            "Error reading FPGA data.");
 }
 
 int32_t CTesselCamera::ReadCalibration(uint8_t* buffer, int32_t length) {
-    return ReadStagedBlock(kCalibration, buffer, length, "Error reading calibration data.");
+    return ReadStagedBlock(vendor::kCalibration, buffer, length, "Error reading calibration data.");
 }
 
 int32_t CTesselCamera::ReadProductInfo(uint8_t* buffer, int32_t length) {
-    return ReadStagedBlock(kProductInfo, buffer, length, "Error reading Product Info data.");
+    return ReadStagedBlock(vendor::kProductInfo, buffer, length,
+                           "Error reading Product Info data.");
 }
 
 // The read lands in a block of its own first, so a failed read leaves the
@@ -198,26 +191,26 @@ int32_t CTesselCamera::ReadStagedBlock(uint16_t command, uint8_t* buffer, int32_
 }
 
 int32_t CTesselCamera::ReadOffsets(uint8_t* buffer, int32_t length) {
-    size_t count = Used(length, kHalfBlock);
-    if (buffer != nullptr && !Writable(buffer + kHalfBlock, count)) {
+    size_t count = Used(length, vendor::kHalfBlock);
+    if (buffer != nullptr && !Writable(buffer + vendor::kHalfBlock, count)) {
         DebugTrace("Invalid write buffer.");
         return 0;
     }
     uint8_t staging[kBlockSize];
-    if (!ControlRead(kOffsets, staging, kBlockSize)) {
+    if (!ControlRead(vendor::kOffsets, staging, kBlockSize)) {
         DebugTrace("Error reading offset data.");
         return 0;
     }
-    uint8_t* image = ImageRange(EpalData, kOffsetsInImage, kHalfBlock);
-    if (image && count) std::memcpy(image, staging + kHalfBlock, count);
+    uint8_t* image = ImageRange(EpalData, kOffsetsInImage, vendor::kHalfBlock);
+    if (image && count) std::memcpy(image, staging + vendor::kHalfBlock, count);
     if (buffer == nullptr) return 0;
-    if (count) std::memcpy(buffer + kHalfBlock, staging + kHalfBlock, count);
+    if (count) std::memcpy(buffer + vendor::kHalfBlock, staging + vendor::kHalfBlock, count);
     return 1;
 }
 
 int32_t CTesselCamera::ReadClockVoltages(uint8_t* buffer, int32_t length) {
-    size_t count = Used(length, kHalfBlock);
-    const uint8_t* image = ImageRange(EpalData, kVoltageBlockStart, kHalfBlock);
+    size_t count = Used(length, vendor::kHalfBlock);
+    const uint8_t* image = ImageRange(EpalData, kVoltageBlockStart, vendor::kHalfBlock);
     if (image == nullptr || buffer == nullptr || !Writable(buffer, count)) return 0;
     if (count) std::memcpy(buffer, image, count);
     return 1;

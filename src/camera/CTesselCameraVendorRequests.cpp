@@ -1,5 +1,5 @@
 // Vendor requests: every command to the camera is one control transfer on
-// endpoint 0, request 0xAB, the command in the value field.
+// endpoint 0 (camera/VendorProtocol.h).
 
 #include <algorithm>
 #include <cctype>
@@ -18,14 +18,9 @@
 using platform::DebugTrace;
 
 namespace {
-constexpr uint16_t kCameraStatusCommand = 0x05;
-constexpr uint16_t kResetCommand = 0x09;
-constexpr uint16_t kSoftResetCommand = 0x0C;
 // How long a reset keeps cancelling the frame transfer of the capture it aborts.
 constexpr uint32_t kResetAbortLimitMs = 100;
-constexpr int32_t kStatusRecordSize = 64;
 constexpr int32_t kStatusCopyLimit = 32;
-constexpr size_t kStateByte = 10;
 
 int32_t Fail(int32_t status) {
     LastStatus().Set(status);
@@ -111,7 +106,7 @@ int32_t CTesselCamera::Reset(int32_t argument) {
     const bool captureBefore = CaptureRunning.load();
     AbortRequested.exchange(1);
     const uint8_t zero = 0;
-    const bool sent = ControlWrite(argument ? kResetCommand : kSoftResetCommand, &zero, 1);
+    const bool sent = ControlWrite(argument ? vendor::kReset : vendor::kSoftReset, &zero, 1);
     // A reset camera sends no frame: a capture that triggered it before the
     // reset came would wait for one for ever.
     const bool captureAfter = CaptureRunning.load();
@@ -126,8 +121,8 @@ int32_t CTesselCamera::Reset(int32_t argument) {
 
 int32_t CTesselCamera::GetCameraStatus(uint8_t* buffer, int32_t length) {
     platform::ScopedLock lock(CaptureLock);
-    uint8_t record[kStatusRecordSize];
-    if (!ControlRead(kCameraStatusCommand, record, kStatusRecordSize)) {
+    uint8_t record[kBlockSize];
+    if (!ControlRead(vendor::kStatus, record, kBlockSize)) {
         DebugTrace("Error reading LD_GetCameraStatus data.");
         return 0;
     }
@@ -149,11 +144,11 @@ int32_t CTesselCamera::ReadCameraState(uint8_t* record, uint8_t& state) {
         DebugTrace("Invalid data in the input buffer.");
         return Fail(ERROR_UNINITIALIZED_BUFFER);
     }
-    if (!ControlRead(kCameraStatusCommand, record, kStatusRecordSize)) {
+    if (!ControlRead(vendor::kStatus, record, kBlockSize)) {
         DebugTrace("Error reading GetCameraState data.");
         return 0;
     }
-    state = record[kStateByte];
+    state = record[vendor::kStatusStateAt];
     DebugTrace("Current camera state = 0x%02x", state);
     return 1;
 }

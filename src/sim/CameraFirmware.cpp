@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/ByteOrder.h"
 #include "sim/SimUsbDevice.h"
 #include "sim/UsbDescriptorSet.h"
 
@@ -20,17 +21,6 @@ constexpr double kEffortPerKelvinOfError = 0.5;
 // How far the heat sink warms above ambient at full cooling.
 constexpr double kHeatSinkRiseKelvin = 2.0;
 constexpr double kTimeTolerance = 1e-6;  // ms
-
-uint16_t Big16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-
-void PutBig16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
-
-void PutBig32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-}
 
 uint16_t Counts(double value) {
     return static_cast<uint16_t>(std::clamp(std::lround(value * 100.0), 0L, 65535L));
@@ -65,7 +55,7 @@ CameraFirmware::CameraFirmware(std::shared_ptr<SimClock> clock)
     : clock_(clock ? std::move(clock) : std::make_shared<SimClock>()) {
     thermal_.lastMs = clock_->NowMs();
     // Until the host sends its calibration the cooler holds ambient: idle.
-    PutBig16(&calibration_[2], Counts(kAmbientKelvin));
+    platform::StoreBe16(&calibration_[vendor::kSetpointKelvinAt], Counts(kAmbientKelvin));
     SetProductInfo(kDefaultSensorSuffix);
     timer_ = platform::Thread::Start([this] {
         platform::NameCurrentThread(kTimerThreadName);
@@ -95,7 +85,7 @@ void CameraFirmware::AttachDevice(std::weak_ptr<SimUsbDevice> device) {
 ControlOutcome CameraFirmware::HandleControl(const SetupPacket& setup, uint8_t* data,
                                              uint32_t length) {
     OneAtATime guard(busy_, violations_);
-    if (((setup.RequestType >> 5) & 3) != kVendorType || setup.Request != kVendorRequest)
+    if (((setup.RequestType >> 5) & 3) != kVendorType || setup.Request != vendor::kRequest)
         return ControlOutcome{true, 0};
     bool changed = false;
     int64_t moved = -1;
@@ -126,90 +116,93 @@ ControlOutcome CameraFirmware::HandleControl(const SetupPacket& setup, uint8_t* 
 int64_t CameraFirmware::Read(uint16_t command, uint8_t* data, uint32_t length) {
     Block64 answer{};
     switch (command) {
-        case kIdentification:
+        case vendor::kIdentification:
             PutText(answer.data(), 0, 8, "VELA2FW ");
             PutText(answer.data(), 8, 16, "2.14.0003");
             PutText(answer.data(), 24, 40, "SIM");
             break;
-        case kFpga:
-        case kFpgaAlternative:
+        case vendor::kFpga:
+        case vendor::kFpgaAlternative:
             answer = fpga_;
             break;
-        case kOffsets:
+        case vendor::kOffsets:
             // Only the offset half can be read back; the clock voltages are
             // write-only on the camera.
-            std::memcpy(answer.data() + 32, clockAndOffsets_.data() + 32, 32);
+            std::memcpy(answer.data() + vendor::kHalfBlock,
+                        clockAndOffsets_.data() + vendor::kHalfBlock, vendor::kHalfBlock);
             break;
-        case kCalibration:
+        case vendor::kCalibration:
             answer = calibration_;
             break;
-        case kStatus:
+        case vendor::kStatus:
             StatusRecord(answer);
             break;
-        case kProductInfo:
+        case vendor::kProductInfo:
             answer = productInfo_;
             break;
-        case kTemperatures:
+        case vendor::kTemperatures:
             TemperatureRecord(answer);
             break;
         default:
             return -1;
     }
-    const uint32_t n = std::min(length, kBlockSize);
+    const uint32_t n = std::min(length, vendor::kBlockSize);
     if (n > 0) std::memcpy(data, answer.data(), n);
     return n;
 }
 
 int64_t CameraFirmware::Write(uint16_t command, const uint8_t* data, uint32_t length) {
-    const bool block = command == kFpga || command == kFpgaAlternative || command == kOffsets ||
-                       command == kClockVoltages || command == kCalibration ||
-                       command == kProductInfo;
-    if (block && length < kBlockSize) return -1;  // the logic latches whole blocks only
+    const bool block = command == vendor::kFpga || command == vendor::kFpgaAlternative ||
+                       command == vendor::kOffsets || command == vendor::kClockVoltages ||
+                       command == vendor::kCalibration || command == vendor::kProductInfo;
+    if (block && length < vendor::kBlockSize) return -1;  // the logic latches whole blocks only
     switch (command) {
-        case kFpga:
-        case kFpgaAlternative:
-            std::memcpy(fpga_.data(), data, kBlockSize);
+        case vendor::kFpga:
+        case vendor::kFpgaAlternative:
+            std::memcpy(fpga_.data(), data, vendor::kBlockSize);
             break;
-        case kClockVoltages:
-            std::memcpy(clockAndOffsets_.data(), data, 32);
+        case vendor::kClockVoltages:
+            std::memcpy(clockAndOffsets_.data(), data, vendor::kHalfBlock);
             break;
-        case kOffsets:
-            std::memcpy(clockAndOffsets_.data() + 32, data + 32, 32);
+        case vendor::kOffsets:
+            std::memcpy(clockAndOffsets_.data() + vendor::kHalfBlock, data + vendor::kHalfBlock,
+                        vendor::kHalfBlock);
             break;
-        case kCalibration:
+        case vendor::kCalibration:
             IntegrateThermal(clock_->NowMs());  // the old setpoint ruled until now
-            std::memcpy(calibration_.data(), data, kBlockSize);
+            std::memcpy(calibration_.data(), data, vendor::kBlockSize);
             break;
-        case kProductInfo:
-            std::memcpy(productInfo_.data(), data, kBlockSize);
+        case vendor::kProductInfo:
+            std::memcpy(productInfo_.data(), data, vendor::kBlockSize);
             break;
-        case kHardwareTrigger:
+        case vendor::kHardwareTrigger:
             Trigger(false);
             break;
-        case kSoftwareTrigger:
+        case vendor::kSoftwareTrigger:
             Trigger(true);
             break;
-        case kResetNonzero:
-        case kResetZero:
+        case vendor::kReset:
+        case vendor::kSoftReset:
             ResetToIdle();
             break;
-        case kImageReRead:
-            if (state_ == kIdle && frameTaken_) state_ = kReadout;
+        case vendor::kImageReRead:
+            if (state_ == vendor::kIdle && frameTaken_) state_ = vendor::kReadout;
             break;
         default:
             return -1;
     }
-    return block ? kBlockSize : length;
+    return block ? vendor::kBlockSize : length;
 }
 
 void CameraFirmware::StatusRecord(Block64& record) {
-    record[0] = 1;  // record layout version
-    PutBig32(&record[4], framesRead_);
-    record[kStateByte] = faults_.holding ? faults_.heldState : state_;
-    if (faults_.failNextFrame && (record[kStateByte] & kReadout) && state_ == kReadout) {
+    record[vendor::kStatusVersionAt] = 1;
+    platform::StoreBe32(&record[vendor::kStatusFramesReadAt], framesRead_);
+    record[vendor::kStatusStateAt] = faults_.holding ? faults_.heldState : state_;
+    if (faults_.failNextFrame && (record[vendor::kStatusStateAt] & vendor::kReadout) &&
+        state_ == vendor::kReadout) {
         // The host reads the frame next: that transfer is the one to lose.
         faults_.failNextFrame = false;
-        state_ = kIdle;
+        state_ = vendor::kIdle;
         if (auto device = device_.lock())
             device->FailNextTransfer(kUsbStatusStall, kDriverStatusUnsuccessful);
     }
@@ -220,41 +213,43 @@ void CameraFirmware::TemperatureRecord(Block64& record) {
     const uint16_t top = static_cast<uint16_t>(std::lround(thermal_.effort * kMaxCurrentCounts));
     // The two coolers are not matched: the bottom one draws a little less.
     const uint16_t bottom = static_cast<uint16_t>(top - top / 50);
-    PutBig16(&record[0], Counts(thermal_.heatSinkK));
-    PutBig16(&record[2], Counts(thermal_.sensorK));
-    PutBig16(&record[4], top);
-    PutBig16(&record[6], bottom);
+    platform::StoreBe16(&record[vendor::kHeatSinkKelvinAt], Counts(thermal_.heatSinkK));
+    platform::StoreBe16(&record[vendor::kSensorKelvinAt], Counts(thermal_.sensorK));
+    platform::StoreBe16(&record[vendor::kTopCurrentAt], top);
+    platform::StoreBe16(&record[vendor::kBottomCurrentAt], bottom);
 }
 
 bool CameraFirmware::Advance() {
-    if (faults_.holding || state_ != kExposure) return false;
+    if (faults_.holding || state_ != vendor::kExposure) return false;
     // Stepped time adds up in floating point: a step landing on the end by
     // another sum of the same milliseconds must count as reaching it.
     if (clock_->NowMs() < exposureEndMs_ - kTimeTolerance) return false;
-    state_ = kReadout;
+    state_ = vendor::kReadout;
     return true;
 }
 
 void CameraFirmware::StartExposure() {
-    exposureEndMs_ = clock_->NowMs() + Big16(&fpga_[56]);
-    state_ = kExposure;
+    exposureEndMs_ = clock_->NowMs() + platform::LoadBe16(&fpga_[vendor::kExposureMsAt]);
+    state_ = vendor::kExposure;
     Advance();  // a zero exposure is read out at once
 }
 
 void CameraFirmware::Trigger(bool software) {
-    if (state_ == kIdle) {
+    if (state_ == vendor::kIdle) {
         if (software)
             StartExposure();
         else
-            state_ = kWaitForTrigger;
-    } else if (state_ == kWaitForTrigger && software) {
+            state_ = vendor::kWaitForTrigger;
+    } else if (state_ == vendor::kWaitForTrigger && software) {
         StartExposure();
     }
 }
 
-void CameraFirmware::ResetToIdle() { state_ = kIdle; }
+void CameraFirmware::ResetToIdle() { state_ = vendor::kIdle; }
 
-double CameraFirmware::SetpointKelvin() const { return Big16(&calibration_[2]) / 100.0; }
+double CameraFirmware::SetpointKelvin() const {
+    return platform::LoadBe16(&calibration_[vendor::kSetpointKelvinAt]) / 100.0;
+}
 
 void CameraFirmware::IntegrateThermal(double nowMs) {
     const double elapsed = nowMs - thermal_.lastMs;
@@ -284,8 +279,9 @@ void CameraFirmware::RelaxThermal(double elapsedMs) {
 
 void CameraFirmware::SetProductInfo(const std::string& suffix) {
     productInfo_.fill(0);
-    PutText(productInfo_.data(), 0, 16, "VELA2-CCD");
-    PutText(productInfo_.data(), 16, 45, "VELA2-CCD" + suffix);
+    PutText(productInfo_.data(), 0, vendor::kModelFieldSize, "VELA2-CCD");
+    PutText(productInfo_.data(), vendor::kSensorFieldAt, vendor::kSensorFieldSize,
+            "VELA2-CCD" + suffix);
 }
 
 bool CameraFirmware::Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t length,
@@ -295,10 +291,10 @@ bool CameraFirmware::Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t len
     if (endpointAddress != kCameraBulkInAddress) return false;  // nothing to say there
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();
-    if (state_ != kReadout || faults_.stallFrames) return false;
+    if (state_ != vendor::kReadout || faults_.stallFrames) return false;
     if (length > 0) std::memcpy(buffer, pattern_.Prepare(length), length);
     produced = length;
-    state_ = kIdle;
+    state_ = vendor::kIdle;
     frameTaken_ = true;
     ++framesRead_;
     return true;
@@ -308,7 +304,7 @@ void CameraFirmware::FireExternalTrigger() {
     bool changed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (state_ == kWaitForTrigger) {
+        if (state_ == vendor::kWaitForTrigger) {
             StartExposure();
             changed = true;
         }
@@ -338,15 +334,15 @@ uint8_t CameraFirmware::CurrentState() {
 std::vector<uint8_t> CameraFirmware::Block(uint16_t command) const {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (command) {
-        case kFpga:
-        case kFpgaAlternative:
+        case vendor::kFpga:
+        case vendor::kFpgaAlternative:
             return {fpga_.begin(), fpga_.end()};
-        case kOffsets:
-        case kClockVoltages:
+        case vendor::kOffsets:
+        case vendor::kClockVoltages:
             return {clockAndOffsets_.begin(), clockAndOffsets_.end()};
-        case kCalibration:
+        case vendor::kCalibration:
             return {calibration_.begin(), calibration_.end()};
-        case kProductInfo:
+        case vendor::kProductInfo:
             return {productInfo_.begin(), productInfo_.end()};
         default:
             return {};
@@ -425,7 +421,7 @@ void CameraFirmware::TimerLoop() {
     const std::shared_ptr<std::atomic<bool>> gone = gone_;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
-        if (state_ != kExposure || faults_.holding) {
+        if (state_ != vendor::kExposure || faults_.holding) {
             timerWake_.wait(lock);
             continue;
         }

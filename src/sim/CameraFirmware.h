@@ -3,19 +3,19 @@
 // host writes and reads, the status and temperature records, the exposure
 // state machine and the readout of the frame on the bulk IN endpoint.
 //
-// Every vendor request is 0xAB with the command in wValue. Reads answer at
-// most 64 bytes; block writes need the whole 64-byte block. The state machine:
-//   idle 0x01 --software trigger 0x0B--> exposure 0x08
-//   idle 0x01 --hardware trigger 0x08--> wait for trigger 0x02
-//        --external trigger (FireExternalTrigger)--> exposure 0x08
-//   exposure --exposure time of the FPGA block (ms, big-endian at 56-57)-->
-//   readout 0x20 --one bulk IN transfer on 0x82 takes the frame--> idle.
+// The requests, records and blocks are those of camera/VendorProtocol.h.
+// Block writes need the whole block. The state machine:
+//   idle --software trigger--> exposure
+//   idle --hardware trigger--> wait for trigger
+//        --external trigger (FireExternalTrigger)--> exposure
+//   exposure --exposure time of the FPGA block-->
+//   readout --one bulk IN transfer on 0x82 takes the frame--> idle.
 // A command changes the state before its control transfer completes, so the
 // host never reads a state older than its own last command. A trigger outside
 // idle (or a software trigger while waiting for the external one, which it
 // replaces) is ignored, as the logic only arms from idle.
 //
-// Resets (0x09, 0x0C) return to idle at once and withdraw the frame: a bulk IN
+// Resets (either kind) return to idle at once and withdraw the frame: a bulk IN
 // transfer already waiting for it stays pending until the host aborts the
 // endpoint, as a device with nothing to send keeps answering NAK.
 //
@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/VendorProtocol.h"
 #include "platform/Thread.h"
 #include "sim/FramePattern.h"
 #include "sim/FrameSource.h"
@@ -43,39 +44,14 @@ class SimUsbDevice;
 
 class CameraFirmware : public VendorRequestHandler, public FrameSource {
   public:
-    static constexpr uint8_t kVendorRequest = 0xAB;
-    static constexpr uint32_t kBlockSize = 64;
+    // The states under the firmware's own name, for the runs that watch it.
+    static constexpr uint8_t kIdle = vendor::kIdle;
+    static constexpr uint8_t kWaitForTrigger = vendor::kWaitForTrigger;
+    static constexpr uint8_t kExposure = vendor::kExposure;
+    static constexpr uint8_t kReadout = vendor::kReadout;
 
-    enum Command : uint16_t {
-        kIdentification = 0x00,  // read only
-        kFpga = 0x01,
-        kOffsets = 0x02,
-        kClockVoltages = 0x03,
-        kCalibration = 0x04,
-        kStatus = 0x05,
-        kProductInfo = 0x06,
-        kTemperatures = 0x07,
-        kHardwareTrigger = 0x08,
-        kResetNonzero = 0x09,
-        kImageReRead = 0x0A,
-        kSoftwareTrigger = 0x0B,
-        kResetZero = 0x0C,
-        kFpgaAlternative = 0x0D,
-    };
-
-    enum State : uint8_t {
-        kIdle = 0x01,
-        kWaitForTrigger = 0x02,
-        kExposure = 0x08,
-        kReadout = 0x20,
-    };
-
-    // Byte 10 of the status record is the state; bytes 4-7 count the frames
-    // read so far (big-endian).
-    static constexpr size_t kStateByte = 10;
-
-    // Product information: a 16-byte model field, then the sensor field from
-    // byte 16 on, "VELA2-CCD" followed by the sensor suffix.
+    // The sensor field of the product information is "VELA2-CCD" followed
+    // by the sensor suffix.
     static constexpr const char* kDefaultSensorSuffix = "_5253";
     static constexpr const char* kTimerThreadName = "vela2sim timer";
 
@@ -134,7 +110,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     void StallFrames(bool stall);
 
   private:
-    using Block64 = std::array<uint8_t, kBlockSize>;
+    using Block64 = std::array<uint8_t, vendor::kBlockSize>;
     struct Faults {
         uint32_t failAt = 0;  // control transfer number, 0: none
         uint32_t shortAt = 0;
@@ -178,7 +154,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     Block64 clockAndOffsets_{};  // bytes 0-31 clock voltages, 32-63 offsets
     Block64 calibration_{};
     Block64 productInfo_{};
-    uint8_t state_ = kIdle;
+    uint8_t state_ = vendor::kIdle;
     double exposureEndMs_ = 0;
     bool frameTaken_ = false;  // a frame was read since power-up (re-read)
     uint32_t framesRead_ = 0;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace sim {
 
 // Pixel i of a frame transfer (16-bit little-endian words from the first
@@ -20,11 +22,8 @@ class FramePattern {
         if (bytes > bytes_.size()) {
             const uint32_t pixels = bytes / 2 + 1;
             bytes_.resize(static_cast<size_t>(pixels) * 2);
-            for (uint32_t i = 0; i < pixels; ++i) {
-                const uint16_t value = FramePixel(i);
-                bytes_[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(value);
-                bytes_[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(value >> 8);
-            }
+            for (uint32_t i = 0; i < pixels; ++i)
+                platform::StoreLe16(&bytes_[2 * static_cast<size_t>(i)], FramePixel(i));
         }
         return bytes_.data();
     }

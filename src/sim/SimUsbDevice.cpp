@@ -4,13 +4,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/SystemError.h"
+#include "usb/UsbDescriptors.h"
+
 namespace sim {
 
 namespace {
 constexpr size_t kTraceDepth = 1024;
-constexpr uint8_t kGetDescriptor = 6;
-constexpr uint32_t kCancelled = 995;      // the operation was aborted
-constexpr uint32_t kNotConnected = 1167;  // the device is not connected
 constexpr uint32_t kDefaultBufferSize = 0x10000;
 
 bool IsStandard(const SetupPacket& setup) { return ((setup.RequestType >> 5) & 3) == 0; }
@@ -32,7 +32,7 @@ SimUsbDevice::~SimUsbDevice() {
     }
     wake_.notify_all();
     thread_->Join(platform::kInfinite);
-    CancelAll(kCancelled);
+    CancelAll(platform::kErrorOperationAborted);
 }
 
 void SimUsbDevice::SetDescriptors(UsbDescriptorSet descriptors) {
@@ -155,7 +155,7 @@ void SimUsbDevice::Trace(RequestTrace trace) {
 
 uint32_t SimUsbDevice::RequestError(uint32_t code) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (unplugged_) return kNotConnected;
+    if (unplugged_) return platform::kErrorDeviceNotConnected;
     auto it = requestErrors_.find(code);
     return it == requestErrors_.end() ? 0 : it->second;
 }
@@ -216,7 +216,7 @@ void SimUsbDevice::Submit(TransferJob job) {
     if (queued)
         wake_.notify_all();
     else
-        Cancel(transfer, kNotConnected);
+        Cancel(transfer, platform::kErrorDeviceNotConnected);
 }
 
 void SimUsbDevice::Abort(uint8_t endpoint) {
@@ -242,7 +242,7 @@ void SimUsbDevice::Abort(uint8_t endpoint) {
         }
     }
     wake_.notify_all();  // a control transfer sitting out its latency may be gone
-    for (Pending& transfer : cancelled) Cancel(transfer, kCancelled);
+    for (Pending& transfer : cancelled) Cancel(transfer, platform::kErrorOperationAborted);
 }
 
 void SimUsbDevice::Unplug() {
@@ -250,7 +250,7 @@ void SimUsbDevice::Unplug() {
         std::lock_guard<std::mutex> lock(mutex_);
         unplugged_ = true;
     }
-    CancelAll(kNotConnected);
+    CancelAll(platform::kErrorDeviceNotConnected);
 }
 
 void SimUsbDevice::CancelAll(uint32_t error) {
@@ -359,17 +359,19 @@ ControlOutcome SimUsbDevice::AnswerControl(const TransferJob& job,
 
 ControlOutcome SimUsbDevice::AnswerStandardRequest(const TransferJob& job) const {
     const SetupPacket& setup = job.setup;
-    if (setup.Request != kGetDescriptor || !setup.DeviceToHost()) return ControlOutcome{true, 0};
+    if (setup.Request != usb::kGetDescriptor || !setup.DeviceToHost())
+        return ControlOutcome{true, 0};
     const uint8_t type = static_cast<uint8_t>(setup.Value >> 8);
     const uint8_t index = static_cast<uint8_t>(setup.Value & 0xFF);
     const std::vector<uint8_t>* descriptor = nullptr;
-    if (type == 1 && index == 0) {
+    if (type == usb::kDescriptorDevice && index == 0) {
         descriptor = &descriptors_.device;
-    } else if (type == 2 && index < descriptors_.configurations.size()) {
+    } else if (type == usb::kDescriptorConfiguration &&
+               index < descriptors_.configurations.size()) {
         descriptor = &descriptors_.configurations[index];
-    } else if (type == 3 && index == 0) {
+    } else if (type == usb::kDescriptorString && index == 0) {
         descriptor = &descriptors_.languages;
-    } else if (type == 3) {
+    } else if (type == usb::kDescriptorString) {
         auto it = descriptors_.strings.find(index);
         if (it != descriptors_.strings.end()) descriptor = &it->second;
     }
@@ -400,7 +402,7 @@ void SimUsbDevice::PumpBulkIn(std::unique_lock<std::mutex>& lock) {
             Pending transfer = std::move(*next);
             waiting_.erase(next);
             lock.unlock();
-            Cancel(transfer, kNotConnected);
+            Cancel(transfer, platform::kErrorDeviceNotConnected);
             lock.lock();
             return;
         }

@@ -20,16 +20,14 @@
 #include "sim/FrameSource.h"
 #include "sim/UsbDescriptorSet.h"
 #include "sim/VendorRequestHandler.h"
+#include "usb/DriverProtocol.h"
 
 namespace sim {
 
-// USB and driver status words of failed transfers.
-enum : uint32_t {
-    kUsbStatusStall = 0xC0000004,
-    kUsbStatusCanceled = 0xC0010000,
-    kDriverStatusCancelled = 0xC0000120,
-    kDriverStatusUnsuccessful = 0xC0000001,
-};
+using usb::kDriverStatusCancelled;
+using usb::kDriverStatusUnsuccessful;
+using usb::kUsbStatusCanceled;
+using usb::kUsbStatusStall;
 
 // How a transfer ended: payload bytes, the two status words, and the error the
 // overlapped result reports (0, or 995 when cancelled).

@@ -4,48 +4,15 @@
 #include <condition_variable>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/SystemError.h"
+#include "usb/DriverProtocol.h"
 
 namespace sim {
 
 namespace {
 
-// The driver's request codes, as the driver knows them.
-enum : uint32_t {
-    kDriverVersion = 0x220000,
-    kSecondVersion = 0x220004,
-    kCurrentAltSetting = 0x220008,
-    kAddress = 0x220010,
-    kControlTransfer = 0x220020,
-    kBufferedTransfer = 0x220024,
-    kDirectTransfer = 0x22004B,
-    kRelease = 0x220030,
-    kGetBufferSize = 0x220034,
-    kSetBufferSize = 0x220038,
-    kNameTextA = 0x22003C,
-    kNameTextB = 0x220040,
-    kAbortEndpoint = 0x220044,
-};
-
-// Transfer record layout.
-constexpr uint32_t kRecordSize = 38;
-constexpr uint32_t kAtEndpoint = 13;
-constexpr uint32_t kAtDriverStatus = 14;
-constexpr uint32_t kAtUsbStatus = 18;
-constexpr uint32_t kAtDataOffset = 30;
-constexpr uint32_t kAtDataLength = 34;
-constexpr uint32_t kSizeRecord = 5;
 constexpr uint32_t kTracedBytes = 4096;
-
-enum : uint32_t { kInvalidFunction = 1, kFileNotFound = 2 };
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Read32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Write32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool Fail(uint32_t error) {
     platform::SetLastSystemError(error);
@@ -181,7 +148,7 @@ platform::UsbHandle SimUsbDriver::Open(const std::string& devicePath) {
         handles_[handle] = p.device;
         return handle;
     }
-    Fail(kFileNotFound);
+    Fail(platform::kErrorFileNotFound);
     return platform::kInvalidUsbHandle;
 }
 
@@ -223,9 +190,9 @@ bool SimUsbDriver::Request(platform::UsbHandle handle, uint32_t code, const void
                        outSize,    bytesReturned,
                        overlapped, device->AnswerLimit(code)};
     switch (code) {
-        case kControlTransfer:
-        case kBufferedTransfer:
-        case kDirectTransfer:
+        case usb::kIoctlControlTransfer:
+        case usb::kIoctlBufferedTransfer:
+        case usb::kIoctlDirectTransfer:
             return SubmitTransfer(request, *device);
         default:
             return AnswerInformation(request, *device);
@@ -243,90 +210,95 @@ bool SimUsbDriver::Answer(const Call& request, uint32_t count) const {
 
 bool SimUsbDriver::AnswerInformation(const Call& request, SimUsbDevice& device) const {
     switch (request.code) {
-        case kDriverVersion:
-        case kSecondVersion:
+        case usb::kIoctlDriverVersion:
+        case usb::kIoctlSecondVersion:
             if (request.outSize < 4) return Fail(platform::kErrorInvalidParameter);
-            Write32(request.out, request.code == kDriverVersion ? device.DriverVersion()
-                                                                : device.SecondVersion());
+            platform::StoreLe32(request.out, request.code == usb::kIoctlDriverVersion
+                                                 ? device.DriverVersion()
+                                                 : device.SecondVersion());
             return Answer(request, 4);
-        case kCurrentAltSetting: {
+        case usb::kIoctlCurrentAltSetting: {
             uint8_t setting = 0;
             if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
             if (!device.AlternateSetting(setting)) return Fail(platform::kErrorGenFailure);
             request.out[0] = setting;
             return Answer(request, 1);
         }
-        case kAddress:
+        case usb::kIoctlAddress:
             if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
             request.out[0] = device.Address();
             return Answer(request, 1);
-        case kNameTextA:
-        case kNameTextB: {
+        case usb::kIoctlNameTextA:
+        case usb::kIoctlNameTextB: {
             if (request.outSize < 1) return Fail(platform::kErrorInvalidParameter);
-            const std::string text = device.NameText(request.code == kNameTextB);
+            const std::string text = device.NameText(request.code == usb::kIoctlNameTextB);
             const uint32_t length =
                 std::min<uint32_t>(static_cast<uint32_t>(text.size()), request.outSize - 1);
             std::memcpy(request.out, text.data(), length);
             request.out[length] = '\0';
             return Answer(request, length + 1);
         }
-        case kRelease:
+        case usb::kIoctlReleaseDevice:
             return Answer(request, 0);
-        case kGetBufferSize:
-        case kSetBufferSize: {
-            if (request.inSize < kSizeRecord) return Fail(platform::kErrorInvalidParameter);
-            const uint8_t endpoint = request.in[0];
-            if (request.code == kSetBufferSize)
-                device.SetBufferSize(endpoint, Read32(request.in + 1));
-            if (request.outSize < kSizeRecord) return Answer(request, 0);
-            request.out[0] = endpoint;
-            Write32(request.out + 1, device.GetBufferSize(endpoint));
-            return Answer(request, kSizeRecord);
+        case usb::kIoctlGetBufferSize:
+        case usb::kIoctlSetBufferSize: {
+            if (request.inSize < usb::kBufferSizeRecordSize)
+                return Fail(platform::kErrorInvalidParameter);
+            auto record = usb::LoadRecord<usb::SUsbBufferSizeRecord>(request.in);
+            if (request.code == usb::kIoctlSetBufferSize)
+                device.SetBufferSize(record.EndpointAddress, record.Size);
+            if (request.outSize < usb::kBufferSizeRecordSize) return Answer(request, 0);
+            record.Size = device.GetBufferSize(record.EndpointAddress);
+            usb::StoreRecord(request.out, record);
+            return Answer(request, usb::kBufferSizeRecordSize);
         }
-        case kAbortEndpoint:
+        case usb::kIoctlAbortEndpoint:
             if (request.inSize < 1) return Fail(platform::kErrorInvalidParameter);
             device.Abort(request.in[0]);
             return Answer(request, 0);
         default:
-            return Fail(kInvalidFunction);
+            return Fail(platform::kErrorInvalidFunction);
     }
 }
 
 bool SimUsbDriver::SubmitTransfer(const Call& request, SimUsbDevice& device) const {
     // The record travels in the input buffer; the record-carrying requests
     // answer in the same record, the direct one into the output buffer.
-    if (request.inSize < kRecordSize) return Fail(platform::kErrorInvalidParameter);
+    if (request.inSize < usb::kTransferRecordSize) return Fail(platform::kErrorInvalidParameter);
     auto* record = const_cast<uint8_t*>(request.in);
+    const auto header = usb::LoadRecord<usb::SUsbTransferRecord>(record);
     TransferJob job;
     uint32_t dataOffset = 0;
-    if (request.code == kDirectTransfer) {
+    if (request.code == usb::kIoctlDirectTransfer) {
         job.data = request.out;
         job.length = request.outSize;
     } else {
         if (request.out != request.in || request.outSize != request.inSize)
             return Fail(platform::kErrorInvalidParameter);
-        dataOffset = Read32(record + kAtDataOffset);
-        const uint32_t dataLength = Read32(record + kAtDataLength);
-        if (dataOffset < kRecordSize || dataOffset > request.inSize ||
+        dataOffset = header.DataOffset;
+        const uint32_t dataLength = header.DataLength;
+        if (dataOffset < usb::kTransferRecordSize || dataOffset > request.inSize ||
             dataLength > request.inSize - dataOffset)
             return Fail(platform::kErrorInvalidParameter);
         job.data = record + dataOffset;
         job.length = dataLength;
     }
-    if (request.code == kControlTransfer) {
+    if (request.code == usb::kIoctlControlTransfer) {
         job.endpoint = 0;
-        job.setup = SetupPacket{record[0], record[1], Read16(record + 2), Read16(record + 4),
-                                Read16(record + 6)};
+        job.setup = SetupPacket{header.RequestType, header.Request, header.Value, header.Index,
+                                header.Length};
         job.in = job.setup.DeviceToHost();
     } else {
-        job.endpoint = record[kAtEndpoint];
+        job.endpoint = header.EndpointAddress;
         job.in = (job.endpoint & 0x80) != 0;
     }
 
     const uint32_t limit = request.answerLimit;
     auto finish = [record, dataOffset, limit](const TransferOutcome& outcome) {
-        Write32(record + kAtDriverStatus, outcome.driverStatus);
-        Write32(record + kAtUsbStatus, outcome.usbStatus);
+        auto answer = usb::LoadRecord<usb::SUsbTransferRecord>(record);
+        answer.DriverStatus = outcome.driverStatus;
+        answer.UsbStatus = outcome.usbStatus;
+        usb::StoreRecord(record, answer);
         return std::min(dataOffset + outcome.bytes, limit);
     };
     if (request.overlapped != nullptr) {

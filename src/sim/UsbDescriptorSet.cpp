@@ -1,11 +1,13 @@
 #include "sim/UsbDescriptorSet.h"
 
+#include "platform/ByteOrder.h"
+
 namespace sim {
 
 namespace {
 void PutWord(std::vector<uint8_t>& bytes, uint16_t value) {
-    bytes.push_back(static_cast<uint8_t>(value & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
+    bytes.resize(bytes.size() + 2);
+    platform::StoreLe16(&bytes[bytes.size() - 2], value);
 }
 }  // namespace
 

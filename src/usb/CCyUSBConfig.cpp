@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
+
 namespace usb {
 
 CCyUSBConfig::CCyUSBConfig(platform::UsbHandle handle, const uint8_t* set, uint32_t size) {
     bLength = set[0];
     bDescriptorType = set[1];
-    wTotalLength = static_cast<uint16_t>(set[2] | (set[3] << 8));
+    wTotalLength = platform::LoadLe16(set + 2);
     bNumInterfaces = set[4];
     bConfigurationValue = set[5];
     iConfiguration = set[6];

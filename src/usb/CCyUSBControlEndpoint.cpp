@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace usb {
 

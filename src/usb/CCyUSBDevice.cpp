@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/SystemError.h"
-#include "usb/SUsbTransferRecord.h"
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace usb {
 
 namespace {
-constexpr uint8_t kGetDescriptor = 6;
 constexpr uint8_t kStandardDeviceToHost = 0x80;
 constexpr uint32_t kDescriptorTimeoutSeconds = 5;
 constexpr uint16_t kPreferredLanguage = 0x0409;
@@ -19,7 +18,6 @@ constexpr uint8_t kAnyAlternateSetting = 0xFF;
 // than the end marker is not walked past this many.
 constexpr uint32_t kMaxInterfaceMembers = 1024;
 
-uint16_t Word(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 }  // namespace
 
 CCyUSBDevice::CCyUSBDevice(platform::WindowHandle window, const platform::Guid& interfaceClass,
@@ -123,14 +121,14 @@ void CCyUSBDevice::ReadDeviceDescriptor() {
     if (!GetDescriptor(kDescriptorDevice << 8, 0, kDeviceDescriptorSize, data, received)) return;
     std::copy(data.begin(), data.end(), DeviceDescriptor.begin());
     const uint8_t* d = DeviceDescriptor.data();
-    BcdUSB = Word(d + 2);
+    BcdUSB = platform::LoadLe16(d + 2);
     DevClass = d[4];
     DevSubClass = d[5];
     DevProtocol = d[6];
     MaxPacketSize = d[7];
-    VendorID = Word(d + 8);
-    ProductID = Word(d + 10);
-    BcdDevice = Word(d + 12);
+    VendorID = platform::LoadLe16(d + 8);
+    ProductID = platform::LoadLe16(d + 10);
+    BcdDevice = platform::LoadLe16(d + 12);
     Configurations = d[17];
 }
 
@@ -141,9 +139,10 @@ void CCyUSBDevice::ReadStringLanguage() {
     const uint8_t length = data[0];
     if (!GetDescriptor(kDescriptorString << 8, 0, length, data, received)) return;
     const uint32_t languages = length >= 2 ? (length - 2u) / 2u : 0;
-    StrLangID = languages > 0 ? Word(&data[2]) : 0;
+    StrLangID = languages > 0 ? platform::LoadLe16(&data[2]) : 0;
     for (uint32_t i = 0; i < languages; ++i)
-        if (Word(&data[2 + 2 * i]) == kPreferredLanguage) StrLangID = kPreferredLanguage;
+        if (platform::LoadLe16(&data[2 + 2 * i]) == kPreferredLanguage)
+            StrLangID = kPreferredLanguage;
 }
 
 void CCyUSBDevice::ReadString(uint8_t index, char16_t* field) {
@@ -181,7 +180,7 @@ void CCyUSBDevice::ReadConfiguration(uint8_t index) {
     std::vector<uint8_t> data;
     uint32_t received = 0;
     if (!GetDescriptor(value, 0, kConfigurationDescriptorSize, data, received)) return;
-    const uint16_t totalLength = Word(&data[2]);
+    const uint16_t totalLength = platform::LoadLe16(&data[2]);
     if (!GetDescriptor(value, 0, totalLength, data, received)) return;
     // Only what the device sent is kept, so a set shorter than it claims is
     // walked as far as it goes and no further.

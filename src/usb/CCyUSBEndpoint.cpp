@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/SystemError.h"
-#include "usb/SUsbBufferSizeRecord.h"
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace usb {
 
@@ -20,7 +20,7 @@ CCyUSBEndpoint::CCyUSBEndpoint(platform::UsbHandle handle, const uint8_t* descri
     DscType = descriptor[1];
     Address = descriptor[2];
     Attributes = descriptor[3];
-    const uint16_t wMaxPacketSize = static_cast<uint16_t>(descriptor[4] | (descriptor[5] << 8));
+    const uint16_t wMaxPacketSize = platform::LoadLe16(descriptor + 4);
     PktsPerFrame = static_cast<uint16_t>(((wMaxPacketSize >> 11) & 3) + 1);
     MaxPktSize = static_cast<uint16_t>((wMaxPacketSize & 0x7FF) * PktsPerFrame);
     Interval = descriptor[6];

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/UsbDriver.h"
-#include "usb/SUsbTransferRecord.h"
+#include "usb/DriverProtocol.h"
 
 namespace usb {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace usb {
 

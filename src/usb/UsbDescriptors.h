@@ -5,6 +5,9 @@
 
 namespace usb {
 
+// The standard request that reads a descriptor.
+constexpr uint8_t kGetDescriptor = 6;
+
 enum : uint8_t {
     kDescriptorDevice = 1,
     kDescriptorConfiguration = 2,

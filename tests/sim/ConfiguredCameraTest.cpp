@@ -10,6 +10,8 @@
 
 #include "Vela2UsbCameraStatus.h"
 #include "camera/ProcessObjects.h"
+#include "camera/VendorProtocol.h"
+#include "platform/ByteOrder.h"
 #include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
 
@@ -80,10 +82,10 @@ TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryAndBlocks) {
         EXPECT_EQ(camera.GetRawImageWidth() % kModes[mode].quadrants, 0);
 
         // The firmware holds what the mode's block image carries.
-        std::vector<uint8_t> calibration = simulated.firmware->Block(CameraFirmware::kCalibration);
-        EXPECT_EQ((calibration[2] << 8) | calibration[3], 25315);
-        std::vector<uint8_t> fpga = simulated.firmware->Block(CameraFirmware::kFpga);
-        EXPECT_EQ((fpga[56] << 8) | fpga[57], 50) << "a short exposure";
+        std::vector<uint8_t> calibration = simulated.firmware->Block(vendor::kCalibration);
+        EXPECT_EQ(platform::LoadBe16(&calibration[vendor::kSetpointKelvinAt]), 25315);
+        std::vector<uint8_t> fpga = simulated.firmware->Block(vendor::kFpga);
+        EXPECT_EQ(platform::LoadBe16(&fpga[vendor::kExposureMsAt]), 50) << "a short exposure";
     }
     EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
 }

@@ -9,33 +9,41 @@
 #include <cstring>
 #include <utility>
 
+#include "camera/VendorProtocol.h"
+#include "platform/ByteOrder.h"
 #include "platform/SystemError.h"
 #include "platform/UsbDriver.h"
 #include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedCamera.h"
+#include "usb/DriverProtocol.h"
 
 namespace {
 
-constexpr uint32_t kRecord = 38;
+constexpr uint32_t kRecord = usb::kTransferRecordSize;
+using Header = usb::SUsbTransferRecord;
 
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+// The header of a control transfer with `length` data bytes behind it.
+Header ControlHeader(uint8_t requestType, uint8_t request, uint16_t length, uint16_t value = 0) {
+    Header header{};
+    header.RequestType = requestType;
+    header.Request = request;
+    header.Value = value;
+    header.Length = length;
+    header.DataOffset = kRecord;
+    header.DataLength = length;
+    return header;
 }
 
-// A record asking for a vendor control transfer with `length` data bytes.
-std::vector<uint8_t> ControlRecord(uint8_t requestType, uint8_t request, uint16_t length) {
-    std::vector<uint8_t> record(kRecord + length, 0);
-    record[0] = requestType;
-    record[1] = request;
-    record[6] = static_cast<uint8_t>(length);
-    record[7] = static_cast<uint8_t>(length >> 8);
-    Put32(&record[30], kRecord);
-    Put32(&record[34], length);
+std::vector<uint8_t> Record(const Header& header) {
+    std::vector<uint8_t> record(kRecord + header.Length, 0);
+    usb::StoreRecord(record.data(), header);
     return record;
+}
+
+std::vector<uint8_t> ControlRecord(uint8_t requestType, uint8_t request, uint16_t length,
+                                   uint16_t value = 0) {
+    return Record(ControlHeader(requestType, request, length, value));
 }
 
 // Empty unsets the variable.
@@ -70,9 +78,11 @@ class SimDriver : public ::testing::Test {
     }
     // A direct bulk IN request on 0x82 into `buffer`, overlapped.
     bool BeginBulkIn() {
-        record[13] = 0x82;
-        return platform::UsbDeviceRequest(handle, 0x22004B, record, kRecord, buffer, sizeof buffer,
-                                          nullptr, &overlapped);
+        Header header{};
+        header.EndpointAddress = 0x82;
+        usb::StoreRecord(record, header);
+        return platform::UsbDeviceRequest(handle, usb::kIoctlDirectTransfer, record, kRecord,
+                                          buffer, sizeof buffer, nullptr, &overlapped);
     }
     // The pending request, once complete, has failed with `error`.
     void ExpectFailedWith(uint32_t error) {
@@ -108,33 +118,35 @@ TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBuffer) {
     device->SetDriverVersion(0x01020304);
     uint8_t version[4] = {};
     uint32_t returned = 0;
-    ASSERT_TRUE(Request(0x220000, version, 4, &returned));
+    ASSERT_TRUE(Request(usb::kIoctlDriverVersion, version, 4, &returned));
     EXPECT_EQ(returned, 4u);
-    EXPECT_EQ(Get32(version), 0x01020304u);
+    EXPECT_EQ(platform::LoadLe32(version), 0x01020304u);
 
     char name[8];
     device->SetNameTexts("a long driver name", "b");
-    ASSERT_TRUE(Request(0x22003C, name, 8, &returned));
+    ASSERT_TRUE(Request(usb::kIoctlNameTextA, name, 8, &returned));
     EXPECT_STREQ(name, "a long ") << "cut to the buffer, still terminated";
 
-    EXPECT_FALSE(Request(0x220000, version, 2, &returned)) << "too small";
+    EXPECT_FALSE(Request(usb::kIoctlDriverVersion, version, 2, &returned)) << "too small";
     EXPECT_FALSE(Request(0x220123, nullptr, 0, &returned)) << "unknown code";
-    EXPECT_FALSE(platform::UsbDeviceRequest(handle + 1, 0x220000, version, 4, version, 4, &returned,
-                                            nullptr));
+    EXPECT_FALSE(platform::UsbDeviceRequest(handle + 1, usb::kIoctlDriverVersion, version, 4,
+                                            version, 4, &returned, nullptr));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidHandle);
 }
 
 TEST_F(SimDriver, MalformedRecordsAreRefusedNotFollowed) {
-    auto control = ControlRecord(0xC0, 1, 16);
-    Put32(&control[34], 1000);  // data length past the record
-    EXPECT_FALSE(Request(0x220020, control));
+    Header header = ControlHeader(0xC0, 1, 16);
+    header.DataLength = 1000;  // past the record
+    auto control = Record(header);
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, control));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidParameter);
 
-    control = ControlRecord(0xC0, 1, 16);
-    Put32(&control[30], 4);  // data inside the header
-    EXPECT_FALSE(Request(0x220020, control));
+    header = ControlHeader(0xC0, 1, 16);
+    header.DataOffset = 4;  // inside the header
+    control = Record(header);
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, control));
     std::vector<uint8_t> shortRecord(20);
-    EXPECT_FALSE(Request(0x22004B, shortRecord));
+    EXPECT_FALSE(Request(usb::kIoctlDirectTransfer, shortRecord));
 }
 
 TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
@@ -154,9 +166,10 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     auto handler = std::make_shared<StateHandler>();
     device->SetVendorRequestHandler(handler);
 
-    auto write = ControlRecord(0x40, 0xAB, 1);
+    auto write = ControlRecord(0x40, vendor::kRequest, 1);
     write[kRecord] = 42;
-    EXPECT_FALSE(Request(0x220020, write.data(), 39, nullptr, &overlapped));
+    EXPECT_FALSE(
+        Request(usb::kIoctlControlTransfer, write.data(), kRecord + 1, nullptr, &overlapped));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
     ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
     EXPECT_EQ(handler->state.load(), 42) << "in place once the write is seen complete";
@@ -164,13 +177,14 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     EXPECT_TRUE(platform::UsbOverlappedResult(handle, overlapped, count));
     EXPECT_EQ(count, kRecord + 1);
 
-    auto read = ControlRecord(0xC0, 0xAB, 1);
+    auto read = ControlRecord(0xC0, vendor::kRequest, 1);
     uint32_t returned = 0;
-    ASSERT_TRUE(Request(0x220020, read.data(), 39, &returned));
-    EXPECT_EQ(returned, 39u);
+    ASSERT_TRUE(Request(usb::kIoctlControlTransfer, read.data(), kRecord + 1, &returned));
+    EXPECT_EQ(returned, kRecord + 1);
     EXPECT_EQ(read[kRecord], 42);
-    EXPECT_EQ(Get32(&read[14]), 0u);
-    EXPECT_EQ(Get32(&read[18]), 0u);
+    const Header answer = usb::LoadRecord<Header>(read.data());
+    EXPECT_EQ(answer.DriverStatus, 0u);
+    EXPECT_EQ(answer.UsbStatus, 0u);
 }
 
 TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
@@ -190,15 +204,15 @@ TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
 TEST_F(SimDriver, AbortCancelsOnlyThatEndpointsTransfers) {
     BeginBulkIn();
     uint8_t endpoint = 0x81;
-    ASSERT_TRUE(
-        platform::UsbDeviceRequest(handle, 0x220044, &endpoint, 1, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlAbortEndpoint, &endpoint, 1, nullptr,
+                                           0, nullptr, nullptr));
     EXPECT_EQ(done.Wait(50), platform::WaitStatus::Timeout);
 
     endpoint = 0x82;
-    ASSERT_TRUE(
-        platform::UsbDeviceRequest(handle, 0x220044, &endpoint, 1, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlAbortEndpoint, &endpoint, 1, nullptr,
+                                           0, nullptr, nullptr));
     ExpectFailedWith(platform::kErrorOperationAborted);
-    EXPECT_EQ(Get32(record + 18), sim::kUsbStatusCanceled);
+    EXPECT_EQ(usb::LoadRecord<Header>(record).UsbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(device->PendingTransfers(), 0u);
 }
 
@@ -208,7 +222,7 @@ TEST_F(SimDriver, UnplugCancelsTransfersAndFailsWhatFollows) {
     ExpectFailedWith(platform::kErrorDeviceNotConnected);
 
     uint8_t version[4];
-    EXPECT_FALSE(Request(0x220000, version, 4));
+    EXPECT_FALSE(Request(usb::kIoctlDriverVersion, version, 4));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorDeviceNotConnected);
     auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
     EXPECT_FALSE(list->Enumerate(0)) << "no longer present";
@@ -266,10 +280,9 @@ TEST(DefaultCameraLatency, TakenFromTheEnvironment) {
     ASSERT_TRUE(list->DevicePath(0, path));
     const platform::UsbHandle handle = platform::OpenUsbDevice(path);
     ASSERT_NE(handle, platform::kInvalidUsbHandle);
-    auto status = ControlRecord(0xC0, 0xAB, 64);
-    status[2] = 5;  // the status record
+    auto status = ControlRecord(0xC0, vendor::kRequest, 64, vendor::kStatus);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(platform::UsbDeviceRequest(handle, 0x220020, status.data(),
+    EXPECT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlControlTransfer, status.data(),
                                            static_cast<uint32_t>(status.size()), status.data(),
                                            static_cast<uint32_t>(status.size()), nullptr, nullptr));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "camera/VendorProtocol.h"
+#include "platform/ByteOrder.h"
 #include "platform/UsbDriver.h"
 #include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
@@ -33,7 +35,7 @@ std::unique_ptr<Pending> Submit(sim::SimUsbDevice& device, uint8_t endpoint, boo
     sim::TransferJob job;
     job.endpoint = endpoint;
     job.in = in;
-    job.setup = {static_cast<uint8_t>(in ? 0xC0 : 0x40), CameraFirmware::kVendorRequest, command, 0,
+    job.setup = {static_cast<uint8_t>(in ? 0xC0 : 0x40), vendor::kRequest, command, 0,
                  static_cast<uint16_t>(length)};
     job.data = pending->data.data();
     job.length = length;
@@ -63,17 +65,16 @@ class SimulatedCameraTest : public ::testing::Test {
     }
     uint8_t State() {
         std::vector<uint8_t> status;
-        sim::TransferOutcome outcome = Control(CameraFirmware::kStatus, true, &status);
+        sim::TransferOutcome outcome = Control(vendor::kStatus, true, &status);
         EXPECT_EQ(outcome.bytes, 64u);
         EXPECT_EQ(outcome.usbStatus, 0u);
-        return status[CameraFirmware::kStateByte];
+        return status[vendor::kStatusStateAt];
     }
     void Trigger(uint16_t exposureMs) {
         std::vector<uint8_t> fpga(64, 0);
-        fpga[56] = static_cast<uint8_t>(exposureMs >> 8);
-        fpga[57] = static_cast<uint8_t>(exposureMs);
-        ASSERT_EQ(Control(CameraFirmware::kFpga, false, nullptr, fpga).bytes, 64u);
-        ASSERT_EQ(Control(CameraFirmware::kSoftwareTrigger, false).bytes, 1u);
+        platform::StoreBe16(&fpga[vendor::kExposureMsAt], exposureMs);
+        ASSERT_EQ(Control(vendor::kFpga, false, nullptr, fpga).bytes, 64u);
+        ASSERT_EQ(Control(vendor::kSoftwareTrigger, false).bytes, 1u);
     }
 
     sim::SimUsbSession session;
@@ -84,7 +85,7 @@ class SimulatedCameraTest : public ::testing::Test {
 
 TEST_F(SimulatedCameraTest, AFrameRequestedEarlyCompletesWhenTheExposureEnds) {
     EXPECT_FALSE(camera.path.empty());
-    EXPECT_EQ(State(), CameraFirmware::kIdle);
+    EXPECT_EQ(State(), vendor::kIdle);
     Trigger(500);
     constexpr uint32_t kBytes = 3 * 8192 + 512;
     auto frame = Submit(*camera.device, 0x82, true, 0, kBytes);
@@ -98,34 +99,34 @@ TEST_F(SimulatedCameraTest, AFrameRequestedEarlyCompletesWhenTheExposureEnds) {
     EXPECT_EQ(outcome.bytes, kBytes);
     EXPECT_EQ(outcome.usbStatus, 0u);
     for (uint32_t i : {0u, 4096u, kBytes / 2 - 1})
-        EXPECT_EQ(frame->data[2 * i] | (frame->data[2 * i + 1] << 8), sim::FramePixel(i)) << i;
-    EXPECT_EQ(State(), CameraFirmware::kIdle);
+        EXPECT_EQ(platform::LoadLe16(&frame->data[2 * i]), sim::FramePixel(i)) << i;
+    EXPECT_EQ(State(), vendor::kIdle);
     EXPECT_EQ(camera.firmware->ConcurrencyViolations(), 0u);
 }
 
 TEST_F(SimulatedCameraTest, AResetLeavesTheWaitingFrameToTheHostsAbort) {
     Trigger(1000);
     auto frame = Submit(*camera.device, 0x82, true, 0, 512);
-    ASSERT_EQ(Control(CameraFirmware::kResetZero, false).bytes, 1u);
+    ASSERT_EQ(Control(vendor::kSoftReset, false).bytes, 1u);
     clock->Advance(2000);
     camera.firmware->Update();
     EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
     camera.device->Abort(0x82);
     ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(frame->outcome.get().usbStatus, sim::kUsbStatusCanceled);
-    EXPECT_EQ(State(), CameraFirmware::kIdle);
+    EXPECT_EQ(State(), vendor::kIdle);
 }
 
 TEST_F(SimulatedCameraTest, ALostFrameFailsTheTransferAfterTheReadoutWasShown) {
     camera.firmware->FailNextFrame();
     Trigger(0);
-    EXPECT_EQ(State(), CameraFirmware::kReadout);
+    EXPECT_EQ(State(), vendor::kReadout);
     auto frame = Submit(*camera.device, 0x82, true, 0, 512);
     ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
     sim::TransferOutcome outcome = frame->outcome.get();
     EXPECT_EQ(outcome.usbStatus, sim::kUsbStatusStall);
     EXPECT_EQ(outcome.bytes, 0u);
-    EXPECT_EQ(State(), CameraFirmware::kIdle) << "the next picture can start";
+    EXPECT_EQ(State(), vendor::kIdle) << "the next picture can start";
     EXPECT_EQ(camera.firmware->FramesRead(), 0u);
 }
 
@@ -133,7 +134,7 @@ TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime
     clock->SetScale(0);
     auto poll = [this] {
         for (int i = 0; i < 200; ++i) {
-            auto pending = Submit(*camera.device, 0, true, CameraFirmware::kTemperatures, 64);
+            auto pending = Submit(*camera.device, 0, true, vendor::kTemperatures, 64);
             pending->outcome.get();
         }
     };
@@ -153,14 +154,14 @@ TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime
 TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     camera.device->SetControlLatency(20ms);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(State(), CameraFirmware::kIdle);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(State(), vendor::kIdle);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms);
 
     // An abort or the device going away must not wait out the latency, and
     // what was withdrawn never reaches the firmware.
     camera.device->SetControlLatency(std::chrono::hours(1));
     const uint32_t transfers = camera.firmware->ControlTransfers();
-    auto aborted = Submit(*camera.device, 0, true, CameraFirmware::kStatus, 64);
+    auto aborted = Submit(*camera.device, 0, true, vendor::kStatus, 64);
     EXPECT_EQ(aborted->outcome.wait_for(30ms), std::future_status::timeout);
     camera.device->Abort(0);
     ASSERT_EQ(aborted->outcome.wait_for(5s), std::future_status::ready);
@@ -169,7 +170,7 @@ TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     auto device = std::make_unique<sim::SimUsbDevice>();
     device->SetVendorRequestHandler(camera.firmware);
     device->SetControlLatency(std::chrono::hours(1));
-    auto dropped = Submit(*device, 0, true, CameraFirmware::kStatus, 64);
+    auto dropped = Submit(*device, 0, true, vendor::kStatus, 64);
     device.reset();
     ASSERT_EQ(dropped->outcome.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(dropped->outcome.get().usbStatus, sim::kUsbStatusCanceled);

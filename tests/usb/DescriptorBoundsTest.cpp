@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "SimCamera.h"
-#include "usb/UsbRequestCodes.h"
+#include "platform/ByteOrder.h"
+#include "usb/DriverProtocol.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ class DescriptorBounds : public ::testing::Test {
 };
 
 std::vector<uint8_t> WithTotalLength(std::vector<uint8_t> set, uint16_t total) {
-    set[2] = static_cast<uint8_t>(total);
-    set[3] = static_cast<uint8_t>(total >> 8);
+    platform::StoreLe16(&set[2], total);
     return set;
 }
 
@@ -115,7 +115,8 @@ TEST_F(DescriptorBounds, OnlyTwoConfigurationsAreRead) {
     EXPECT_NE(device->Config(1), nullptr);
     size_t configurationRequests = 0;
     for (const auto& r : camera.Requests(usb::kIoctlControlTransfer))
-        if (r.input[3] == 2) ++configurationRequests;
+        if (usbtest::HeaderOf(r.input).Value >> 8 == usb::kDescriptorConfiguration)
+            ++configurationRequests;
     EXPECT_EQ(configurationRequests, 4u) << "two requests for each of two configurations";
     EXPECT_NO_THROW(device->Close());
 }

@@ -11,11 +11,11 @@
 #include "sim/PreparedFrameSource.h"
 #include "usb/CCyUSBBulkEndpoint.h"
 #include "usb/CCyUSBIsocEndpoint.h"
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace {
 
-using usbtest::Read32;
+using usbtest::HeaderOf;
 using usbtest::SimCamera;
 
 // Answers every vendor read with a counting pattern and remembers the last write.
@@ -89,15 +89,15 @@ TEST_F(ControlTransfer, VendorReadSendsSetupInRecordAndCopiesAnswerOut) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].inputSize, 102u);
     EXPECT_EQ(records[0].outputSize, 102u);
-    const auto& record = records[0].input;
-    EXPECT_EQ(record[0], 0xC0);
-    EXPECT_EQ(record[1], 0xAB);
-    EXPECT_EQ(record[2] | (record[3] << 8), 5);
-    EXPECT_EQ(record[6] | (record[7] << 8), 64);
-    EXPECT_EQ(Read32(record, 8), 1u);  // seconds
-    EXPECT_EQ(record[13], 0);          // endpoint 0
-    EXPECT_EQ(Read32(record, 30), 38u);
-    EXPECT_EQ(Read32(record, 34), 64u);
+    const usb::SUsbTransferRecord header = HeaderOf(records[0].input);
+    EXPECT_EQ(header.RequestType, 0xC0);
+    EXPECT_EQ(header.Request, 0xAB);
+    EXPECT_EQ(header.Value, 5);
+    EXPECT_EQ(header.Length, 64);
+    EXPECT_EQ(header.TimeoutSeconds, 1u);
+    EXPECT_EQ(header.EndpointAddress, 0);
+    EXPECT_EQ(header.DataOffset, 38u);
+    EXPECT_EQ(header.DataLength, 64u);
 
     EXPECT_EQ(length, 64);
     EXPECT_EQ(control->BytesTransferred, 64u);
@@ -111,7 +111,7 @@ TEST_F(ControlTransfer, VendorWriteSendsDirectionOutAndItsData) {
     ASSERT_TRUE(control->Write(data, length));
     auto record = LastRecord();
     ASSERT_EQ(record.size(), 42u);
-    EXPECT_EQ(record[0], 0x40);
+    EXPECT_EQ(HeaderOf(record).RequestType, 0x40);
     EXPECT_EQ(std::vector<uint8_t>(record.begin() + 38, record.end()),
               std::vector<uint8_t>(data, data + 4));
     EXPECT_EQ(handler->written, std::vector<uint8_t>(data, data + 4));
@@ -122,7 +122,7 @@ TEST_F(ControlTransfer, RequestTypeByteCombinesDirectionTypeAndTarget) {
     control->Target = 0x23;  // only 5 bits count
     control->ReqType = 5;    // only 2 bits count
     ASSERT_TRUE(Read(1));
-    EXPECT_EQ(LastRecord()[0], 0x80 | 0x20 | 0x03);
+    EXPECT_EQ(HeaderOf(LastRecord()).RequestType, 0x80 | 0x20 | 0x03);
 }
 
 TEST_F(ControlTransfer, TimeoutFieldCountsWholeSecondsWithAtLeastOneBelowASecond) {
@@ -136,7 +136,7 @@ TEST_F(ControlTransfer, TimeoutFieldCountsWholeSecondsWithAtLeastOneBelowASecond
         control->TimeOut = timeout;
         length = 1;
         control->Write(buffer, length);
-        EXPECT_EQ(Read32(LastRecord(), 8), timeout / 1000);
+        EXPECT_EQ(HeaderOf(LastRecord()).TimeoutSeconds, timeout / 1000);
     }
 }
 
@@ -223,7 +223,7 @@ TEST_F(BulkTransfer, DirectTransferLandsInTheCallersBufferWithoutACopy) {
     auto direct = camera.Requests(usb::kIoctlDirectTransfer);
     ASSERT_EQ(direct.size(), 1u);
     EXPECT_EQ(direct[0].inputSize, 38u);
-    EXPECT_EQ(direct[0].input[13], 0x82);
+    EXPECT_EQ(HeaderOf(direct[0].input).EndpointAddress, 0x82);
     EXPECT_EQ(direct[0].output, buffer.data());
     EXPECT_EQ(direct[0].outputSize, 4096u);
     EXPECT_TRUE(direct[0].overlapped);
@@ -243,8 +243,8 @@ TEST_F(BulkTransfer, BufferedTransferCarriesDataInTheRecord) {
     auto buffered = camera.Requests(usb::kIoctlBufferedTransfer);
     ASSERT_EQ(buffered.size(), 1u);
     EXPECT_EQ(buffered[0].inputSize, 38u + 1024u);
-    EXPECT_EQ(Read32(buffered[0].input, 30), 38u);
-    EXPECT_EQ(Read32(buffered[0].input, 34), 1024u);
+    EXPECT_EQ(HeaderOf(buffered[0].input).DataOffset, 38u);
+    EXPECT_EQ(HeaderOf(buffered[0].input).DataLength, 1024u);
 }
 
 TEST_F(BulkTransfer, StalledTransferIsAbortedAtTimeoutAndFails) {
@@ -295,10 +295,13 @@ TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndReadBack) {
     auto sets = camera.Requests(usb::kIoctlSetBufferSize);
     ASSERT_EQ(sets.size(), 3u);
     EXPECT_EQ(sets[0].inputSize, 5u);
-    EXPECT_EQ(sets[0].input[0], 0x82);
-    EXPECT_EQ(Read32(sets[0].input, 1), 1024u);
-    EXPECT_EQ(Read32(sets[1].input, 1), 0u);
-    EXPECT_EQ(Read32(sets[2].input, 1), 100352u);
+    auto sizeOf = [](const sim::RequestTrace& set) {
+        return usb::LoadRecord<usb::SUsbBufferSizeRecord>(set.input.data());
+    };
+    EXPECT_EQ(sizeOf(sets[0]).EndpointAddress, 0x82);
+    EXPECT_EQ(sizeOf(sets[0]).Size, 1024u);
+    EXPECT_EQ(sizeOf(sets[1]).Size, 0u);
+    EXPECT_EQ(sizeOf(sets[2]).Size, 100352u);
     EXPECT_EQ(bulkIn->GetBufferSize(), 100352u);
     EXPECT_EQ(camera.device->BufferSize(0x02), 0x10000u) << "kept per endpoint";
 }
@@ -352,8 +355,8 @@ TEST(IsocTransfer, ZeroLengthIssuesNothingAndOtherLengthsCarryAPacketTable) {
     auto direct = camera.Requests(usb::kIoctlDirectTransfer);
     ASSERT_EQ(direct.size(), 1u);
     EXPECT_EQ(direct[0].inputSize, 38u + 3 * 8);
-    EXPECT_EQ(Read32(direct[0].input, 22), 38u);
-    EXPECT_EQ(Read32(direct[0].input, 26), 24u);
+    EXPECT_EQ(HeaderOf(direct[0].input).PacketTableOffset, 38u);
+    EXPECT_EQ(HeaderOf(direct[0].input).PacketTableLength, 24u);
     EXPECT_EQ(table[0], 0) << "the table is cleared, then the driver's copied in";
 }
 

@@ -4,6 +4,7 @@
 
 #include "sim/SimUsbDriver.h"
 #include "usb/CCyUSBDevice.h"
+#include "usb/DriverProtocol.h"
 
 namespace usbtest {
 
@@ -30,9 +31,9 @@ struct SimCamera {
     std::shared_ptr<sim::SimUsbDevice> device;
 };
 
-inline uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-           (static_cast<uint32_t>(bytes[at + 3]) << 24);
+// The record a request sent in front of its data.
+inline usb::SUsbTransferRecord HeaderOf(const std::vector<uint8_t>& input) {
+    return usb::LoadRecord<usb::SUsbTransferRecord>(input.data());
 }
 
 }  // namespace usbtest

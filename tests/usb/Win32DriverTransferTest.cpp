@@ -16,16 +16,13 @@
 #include "platform/win32/UsbIoControl.h"
 #include "usb/CCyUSBBulkEndpoint.h"
 #include "usb/CCyUSBControlEndpoint.h"
-#include "usb/SUsbTransferRecord.h"
-#include "usb/UsbRequestCodes.h"
+#include "usb/DriverProtocol.h"
 
 namespace {
 
 constexpr DWORD kBoundMs = 10000;  // every wait of the test, and the endpoint's own
 constexpr DWORD kShortTimeoutMs = 20;
 constexpr DWORD kStaleError = ERROR_FILE_NOT_FOUND;
-constexpr uint32_t kStatusCancelled = 0xC0000120;
-constexpr uint32_t kUsbStatusCancelled = 0xC0010000;
 constexpr uint8_t kBulkInAddress = 0x82;
 constexpr int32_t kBulkReadLength = 4096;
 constexpr int32_t kControlReadLength = 64;
@@ -127,7 +124,7 @@ const Case kCases[] = {
     {"BulkReadFailsWithTheSystemError", false, Driver::Gone, 0, 0, 0, false,
      ERROR_PIPE_NOT_CONNECTED},
     {"ControlReadTimesOutIsAbortedAndCancelled", true, Driver::AnswersAfterAbort, 0,
-     kStatusCancelled, kUsbStatusCancelled, false, ERROR_IO_PENDING},
+     usb::kDriverStatusCancelled, usb::kUsbStatusCanceled, false, ERROR_IO_PENDING},
     {"BulkReadTimesOutIsAbortedAndKeepsWhatArrived", false, Driver::AnswersAfterAbort, 512, 0, 0,
      false, ERROR_IO_PENDING},
 };
@@ -143,7 +140,7 @@ std::vector<uint8_t> Answer(const Case& c) {
     header.DataOffset = usb::kTransferRecordSize;
     header.DataLength = c.payload;
     std::vector<uint8_t> message(usb::kTransferRecordSize);
-    std::memcpy(message.data(), &header, sizeof header);
+    usb::StoreRecord(message.data(), header);
     message.insert(message.end(), data.begin(), data.end());
     return message;
 }
