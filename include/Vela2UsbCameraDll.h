@@ -179,7 +179,8 @@ VELA2_API int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag);
  * could not be read/written; 2 when the library holds no parameter block. */
 
 /* Reads the timing from the camera: exposure, length (end - start), start. */
-VELA2_API int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start);
+VELA2_API int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length,
+                                                uint32_t* start);
 /* Stores the low 16 bits of each value; the capture timeout becomes the
  * exposure plus the trigger mode's margin. */
 VELA2_API int32_t VELA2_CALL LD_SetExposureTime(uint32_t exposure, uint32_t length, uint32_t start);

@@ -2,15 +2,14 @@
 // the one camera. No exception may leave the library, so every wrapper runs
 // its operation inside a guard that turns one into a failure result.
 
-#include "Vela2UsbCameraDll.h"
+#include <mutex>
 
+#include "Vela2UsbCameraDll.h"
 #include "api/CTesselCameraDllApp.h"
 #include "api/StatusNames.h"
 #include "api/VersionReport.h"
 #include "camera/ProcessObjects.h"
 #include "platform/Memory.h"
-
-#include <mutex>
 
 namespace {
 
@@ -116,10 +115,9 @@ int32_t VELA2_CALL LD_SetTimeout(uint32_t timeMs) {
 }
 
 int32_t VELA2_CALL LD_GetTimeout(uint32_t* timeMs) {
-    return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) {
-                             return Unwritable(timeMs) ? VELA2_INVALID_PARAMETER : camera.GetTimeout(timeMs);
-                         });
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return Unwritable(timeMs) ? VELA2_INVALID_PARAMETER : camera.GetTimeout(timeMs);
+    });
 }
 
 int32_t VELA2_CALL LD_GetQuadrantWidth(int32_t* width) {
@@ -175,11 +173,13 @@ int32_t VELA2_CALL LD_GetRawImageHeight(void) {
 }
 
 int32_t VELA2_CALL GetWidth(void) {
-    return Inside<int32_t>(CTesselCamera::kNoGeometry, [](CTesselCamera& camera) { return camera.GetWidth(); });
+    return Inside<int32_t>(CTesselCamera::kNoGeometry,
+                           [](CTesselCamera& camera) { return camera.GetWidth(); });
 }
 
 int32_t VELA2_CALL GetHeight(void) {
-    return Inside<int32_t>(CTesselCamera::kNoGeometry, [](CTesselCamera& camera) { return camera.GetHeight(); });
+    return Inside<int32_t>(CTesselCamera::kNoGeometry,
+                           [](CTesselCamera& camera) { return camera.GetHeight(); });
 }
 
 int32_t VELA2_CALL GetNumberOfQuadrants(void) {
@@ -195,9 +195,8 @@ intptr_t VELA2_CALL GetDeviceHandle(void) {
 }
 
 const char* VELA2_CALL GetHardwareRegistryLocation(void) {
-    return Inside<const char*>("", [](CTesselCamera&) {
-        return Process().HardwareRegistryLocation.c_str();
-    });
+    return Inside<const char*>(
+        "", [](CTesselCamera&) { return Process().HardwareRegistryLocation.c_str(); });
 }
 
 void VELA2_CALL SetCameraState(uint8_t mask) {
@@ -229,14 +228,13 @@ int32_t VELA2_CALL LD_GetEnableSoftwareTrigger(void) {
 
 int32_t VELA2_CALL LD_SetSimulationMode(int32_t flag) {
     return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) { return camera.SetSimulationMode(flag); });
+                           [&](CTesselCamera& camera) { return camera.SetSimulationMode(flag); });
 }
 
 int32_t VELA2_CALL LD_GetSimulationMode(int32_t* flag) {
-    return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) {
-                             return Unwritable(flag) ? int32_t{CAMERA_FAILURE} : camera.GetSimulationMode(flag);
-                         });
+    return Inside<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
+        return Unwritable(flag) ? int32_t{CAMERA_FAILURE} : camera.GetSimulationMode(flag);
+    });
 }
 
 void VELA2_CALL LD_SetRawImageFilename(const char* path) {
@@ -244,8 +242,8 @@ void VELA2_CALL LD_SetRawImageFilename(const char* path) {
 }
 
 int32_t VELA2_CALL LD_SetCreateRawImageFile(int32_t flag) {
-    return Inside<int32_t>(CAMERA_FAILURE,
-                         [&](CTesselCamera& camera) { return camera.SetCreateRawImageFile(flag); });
+    return Inside<int32_t>(
+        CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetCreateRawImageFile(flag); });
 }
 
 int32_t VELA2_CALL LD_Reset(int32_t kind) {
@@ -253,7 +251,8 @@ int32_t VELA2_CALL LD_Reset(int32_t kind) {
 }
 
 int32_t VELA2_CALL LD_GetCameraStatus(uint8_t* buffer, int32_t length) {
-    return Inside<int32_t>(0, [&](CTesselCamera& camera) { return camera.GetCameraStatus(buffer, length); });
+    return Inside<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.GetCameraStatus(buffer, length); });
 }
 
 int32_t VELA2_CALL WriteVendorRequest(const char* request, const char* value, const char* index,
@@ -271,8 +270,9 @@ int32_t VELA2_CALL ReadVendorRequest(const char* request, const char* value, con
 }
 
 int32_t VELA2_CALL LD_GetTemperature(double* celsius) {
-    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetCcdTemperature(WritableOrNull(celsius)); });
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+        return camera.GetCcdTemperature(WritableOrNull(celsius));
+    });
 }
 
 int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
@@ -286,13 +286,15 @@ int32_t VELA2_CALL LD_GetHeatSinkTemperature(double* celsius) {
 int32_t VELA2_CALL LD_GetTecCurrent(double* value) { return LD_GetHeatSinkTemperature(value); }
 
 int32_t VELA2_CALL LD_GetTopTecCurrent(double* amperes) {
-    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetTopTecCurrent(WritableOrNull(amperes)); });
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+        return camera.GetTopTecCurrent(WritableOrNull(amperes));
+    });
 }
 
 int32_t VELA2_CALL LD_GetBottomTecCurrent(double* amperes) {
-    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ,
-                         [&](CTesselCamera& camera) { return camera.GetBottomTecCurrent(WritableOrNull(amperes)); });
+    return Inside<int32_t>(ERROR_TEMP_CONTROL_ENDPOINT_READ, [&](CTesselCamera& camera) {
+        return camera.GetBottomTecCurrent(WritableOrNull(amperes));
+    });
 }
 
 int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint) {
@@ -302,47 +304,58 @@ int32_t VELA2_CALL LD_SetTemperatureSetpoint(int32_t setpoint) {
 }
 
 int32_t VELA2_CALL LD_UpdateTempVolts(uint8_t* buffer, int32_t length) {
-    return Inside<int32_t>(0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
+    return Inside<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.UpdateTemperature(buffer, length); });
 }
 
 int32_t VELA2_CALL WriteFpga(const uint8_t* data, int32_t size, int32_t alternative) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteFpga(data, size, alternative); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.WriteFpga(data, size, alternative); });
 }
 
 int32_t VELA2_CALL WriteClockVoltages(const uint8_t* data, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteClockVoltages(data, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.WriteClockVoltages(data, size); });
 }
 
 int32_t VELA2_CALL WriteOffsets(const uint8_t* data, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteOffsets(data, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.WriteOffsets(data, size); });
 }
 
 int32_t VELA2_CALL WriteCalibration(const uint8_t* data, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteCalibration(data, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.WriteCalibration(data, size); });
 }
 
 int32_t VELA2_CALL WriteProductInfo(const uint8_t* data, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.WriteProductInfo(data, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.WriteProductInfo(data, size); });
 }
 
 int32_t VELA2_CALL ReadFpga(uint8_t* buffer, int32_t size, int32_t alternative) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadFpga(buffer, size, alternative); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.ReadFpga(buffer, size, alternative); });
 }
 
 int32_t VELA2_CALL ReadClockVoltages(uint8_t* buffer, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadClockVoltages(buffer, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.ReadClockVoltages(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadOffsets(uint8_t* buffer, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadOffsets(buffer, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.ReadOffsets(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadCalibration(uint8_t* buffer, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadCalibration(buffer, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.ReadCalibration(buffer, size); });
 }
 
 int32_t VELA2_CALL ReadProductInfo(uint8_t* buffer, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.ReadProductInfo(buffer, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.ReadProductInfo(buffer, size); });
 }
 
 int32_t VELA2_CALL Upload(const uint8_t* data, int32_t size) {
@@ -350,12 +363,14 @@ int32_t VELA2_CALL Upload(const uint8_t* data, int32_t size) {
 }
 
 int32_t VELA2_CALL Download(uint8_t* buffer, int32_t size) {
-    return WithBlocks<int32_t>(0, [&](CTesselCamera& camera) { return camera.Download(buffer, size); });
+    return WithBlocks<int32_t>(
+        0, [&](CTesselCamera& camera) { return camera.Download(buffer, size); });
 }
 
 int32_t VELA2_CALL LD_GetExposureTime(uint32_t* exposure, uint32_t* length, uint32_t* start) {
     return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
-        if (Unwritable(exposure) || Unwritable(length) || Unwritable(start)) return int32_t{CAMERA_FAILURE};
+        if (Unwritable(exposure) || Unwritable(length) || Unwritable(start))
+            return int32_t{CAMERA_FAILURE};
         return camera.GetExposureTime(exposure, length, start);
     });
 }
@@ -367,7 +382,8 @@ int32_t VELA2_CALL LD_SetExposureTime(uint32_t exposure, uint32_t length, uint32
 }
 
 int32_t VELA2_CALL LD_SetTestPatternMode(uint32_t mode) {
-    return WithBlocks<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetTestPatternMode(mode); });
+    return WithBlocks<int32_t>(
+        CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.SetTestPatternMode(mode); });
 }
 
 int32_t VELA2_CALL LD_GetTestPatternMode(uint32_t* mode) {
@@ -382,7 +398,8 @@ int32_t VELA2_CALL LD_GetCameraType(uint32_t* type) {
     });
 }
 
-int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile, int32_t registry) {
+int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile,
+                                 int32_t registry) {
     (void)unused;
     return Call<int32_t>(ERROR_CAMERA_NOT_INITIALIZED, [&](CTesselCamera& camera) {
         return camera.InitializeForMode(mode, modeFile, registry);
@@ -398,7 +415,8 @@ int32_t VELA2_CALL LD_InitializeWithStatus(int32_t mode, uint32_t unused, const 
 int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2, uint16_t* image3,
                                    uint16_t* image4, int32_t width, int32_t height,
                                    uint16_t* overscan1, uint16_t* overscan2, uint16_t* overscan3,
-                                   uint16_t* overscan4, int32_t overscanWidth, int32_t overscanHeight) {
+                                   uint16_t* overscan4, int32_t overscanWidth,
+                                   int32_t overscanHeight) {
     return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) {
         LastStatus().Set(CAMERA_BUSY);
         uint16_t* images[4] = {image1, image2, image3, image4};
@@ -408,7 +426,8 @@ int32_t VELA2_CALL LD_StartPicture(uint16_t* image1, uint16_t* image2, uint16_t*
 }
 
 int32_t VELA2_CALL LD_Capture(uint16_t* rawBuffer) {
-    return Call<int32_t>(CAMERA_FAILURE, [&](CTesselCamera& camera) { return camera.Capture(rawBuffer); });
+    return Call<int32_t>(CAMERA_FAILURE,
+                         [&](CTesselCamera& camera) { return camera.Capture(rawBuffer); });
 }
 
 int32_t VELA2_CALL LD_WaitForCapture(uint32_t timeMs) {
@@ -422,8 +441,9 @@ int32_t VELA2_CALL LD_IsCaptureComplete(void) {
 }
 
 int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size) {
-    return WithBlocks<int32_t>(ERROR_CAMERA_VERSION_INFO,
-                         [&](CTesselCamera& camera) { return GetVersionReport(camera, buffer, size); });
+    return WithBlocks<int32_t>(ERROR_CAMERA_VERSION_INFO, [&](CTesselCamera& camera) {
+        return GetVersionReport(camera, buffer, size);
+    });
 }
 
 // Names that share one entry point. On Windows the module-definition file
@@ -431,7 +451,8 @@ int32_t VELA2_CALL LD_GetVersion(char* buffer, int32_t size) {
 #ifndef _WIN32
 int32_t VELA2_CALL LD_GetCameraTemperature(double*) __attribute__((alias("LD_GetTemperature")));
 int32_t VELA2_CALL LD_GetCcdTemperature(double*) __attribute__((alias("LD_GetTemperature")));
-int32_t VELA2_CALL LD_UpdateTemperature(uint8_t*, int32_t) __attribute__((alias("LD_UpdateTempVolts")));
+int32_t VELA2_CALL LD_UpdateTemperature(uint8_t*, int32_t)
+    __attribute__((alias("LD_UpdateTempVolts")));
 #endif
 
 }  // extern "C"

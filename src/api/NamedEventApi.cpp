@@ -8,7 +8,9 @@
 #include "platform/Event.h"
 
 namespace {
-platform::Event* EventOf(LD_NamedEvent* handle) { return reinterpret_cast<platform::Event*>(handle); }
+platform::Event* EventOf(LD_NamedEvent* handle) {
+    return reinterpret_cast<platform::Event*>(handle);
+}
 }  // namespace
 
 extern "C" {
@@ -25,9 +27,12 @@ LD_NamedEvent* VELA2_CALL LD_OpenNamedEvent(const char* name) {
 int32_t VELA2_CALL LD_WaitNamedEvent(LD_NamedEvent* event, uint32_t timeoutMs) {
     if (event == nullptr) return -1;
     switch (EventOf(event)->Wait(timeoutMs)) {
-        case platform::WaitStatus::Signaled: return 1;
-        case platform::WaitStatus::Timeout: return 0;
-        default: return -1;
+        case platform::WaitStatus::Signaled:
+            return 1;
+        case platform::WaitStatus::Timeout:
+            return 0;
+        default:
+            return -1;
     }
 }
 

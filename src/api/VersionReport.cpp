@@ -23,10 +23,8 @@ struct VersionLine {
     const char* format;
 };
 constexpr VersionLine kLines[] = {
-    {"ProductName", "ProductName \t = %s\n"},
-    {"ProductVersion", "ProductVersion \t = %s\n"},
-    {"CompanyName", "CompanyName \t = %s\n"},
-    {"FileDescription", "FileDescription \t = %s\n"},
+    {"ProductName", "ProductName \t = %s\n"}, {"ProductVersion", "ProductVersion \t = %s\n"},
+    {"CompanyName", "CompanyName \t = %s\n"}, {"FileDescription", "FileDescription \t = %s\n"},
     {"Comments", "Comments \t = %s\n"},
 };
 
@@ -51,12 +49,14 @@ std::string Format(const char* format, const std::string& value) {
 int32_t GetVersionReport(CTesselCamera& camera, char* buffer, int32_t size) {
     std::string& modulePath = Process().ModulePath;
     if (modulePath.empty()) modulePath = platform::ModuleFilePath().substr(0, kMaxPath);
-    bool usable = buffer != nullptr && size > 0 && platform::IsWritable(buffer, static_cast<size_t>(size));
+    bool usable =
+        buffer != nullptr && size > 0 && platform::IsWritable(buffer, static_cast<size_t>(size));
     if (usable) std::memset(buffer, 0, static_cast<size_t>(size));
 
     platform::VersionInfo info;
     if (!info.Load(modulePath)) {
-        platform::DebugTrace("Error found during GetFileVersionInfoSize with file %s\n", modulePath.c_str());
+        platform::DebugTrace("Error found during GetFileVersionInfoSize with file %s\n",
+                             modulePath.c_str());
         return kVersionInfoError;
     }
     std::string report = "Dll Version Info:\n";

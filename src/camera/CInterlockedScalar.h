@@ -7,14 +7,14 @@
 #include "platform/CriticalSection.h"
 
 class CInterlockedType {
-public:
+  public:
     virtual ~CInterlockedType() = default;
 
-protected:
+  protected:
     // Enters the section and counts the depth, so a hook may see whether it
     // runs inside a store.
     class Lock {
-    public:
+      public:
         explicit Lock(CInterlockedType& owner) : owner_(owner) {
             owner_.section_.Enter();
             ++owner_.lockDepth_;
@@ -26,7 +26,7 @@ protected:
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
-    private:
+      private:
         CInterlockedType& owner_;
     };
 
@@ -36,7 +36,7 @@ protected:
 
 template <typename T>
 class CInterlockedScalar : public CInterlockedType {
-public:
+  public:
     explicit CInterlockedScalar(T initial) : value_(initial) {}
 
     T Get() {
@@ -53,9 +53,9 @@ public:
         return value_;
     }
 
-protected:
+  protected:
     virtual void OnChange(T /*newValue*/, T /*oldValue*/) {}
 
-private:
+  private:
     T value_;
 };

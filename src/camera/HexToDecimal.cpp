@@ -20,7 +20,9 @@ bool HexToDecimal(const char* text, int32_t& value) {
     return value != INT32_MAX;
 }
 
-int32_t DecimalValue(const char* text) { return text ? Saturate(std::strtoll(text, nullptr, 10)) : 0; }
+int32_t DecimalValue(const char* text) {
+    return text ? Saturate(std::strtoll(text, nullptr, 10)) : 0;
+}
 
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),

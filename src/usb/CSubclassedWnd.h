@@ -13,7 +13,7 @@
 namespace usb {
 
 class CSubclassedWnd {
-public:
+  public:
     // deviceHandle: the camera's open device handle (the invalid value when it
     // has none); closeCamera: the camera's close operation.
     CSubclassedWnd(std::function<platform::UsbHandle()> deviceHandle,
@@ -33,7 +33,7 @@ public:
     // the system's handling.
     intptr_t DefWindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-private:
+  private:
     std::function<platform::UsbHandle()> deviceHandle_;
     std::function<void()> closeCamera_;
     platform::WindowHandle window_ = nullptr;
