@@ -120,7 +120,7 @@ TEST_F(ConfiguredCamera, BinnedFourQuadrantPictureDeinterleavesAndMirrorsThePatt
         }
     }
     EXPECT_EQ(simulated.firmware->FramesRead(), 2u);
-    EXPECT_EQ(simulated.firmware->CurrentState(), CameraFirmware::kIdle);
+    EXPECT_EQ(simulated.firmware->CurrentState(), vendor::kIdle);
 }
 
 TEST_F(ConfiguredCamera, SingleQuadrantModeIsMirroredLeftToRight) {
@@ -136,7 +136,7 @@ TEST_F(ConfiguredCamera, SingleQuadrantModeIsMirroredLeftToRight) {
 TEST_F(ConfiguredCamera, APictureThatNeverReachesReadoutTimesOut) {
     ASSERT_EQ(Initialize(1), 0);
     // Armed as far as the idle wait can tell, but never exposing.
-    simulated.firmware->HoldState(CameraFirmware::kWaitForTrigger);
+    simulated.firmware->HoldState(vendor::kWaitForTrigger);
     Picture(1024, 1024, 7);  // 7: the exposure plus the software trigger's margin ran out
     EXPECT_EQ(simulated.firmware->FramesRead(), 0u);
 }

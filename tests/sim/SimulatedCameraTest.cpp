@@ -13,6 +13,7 @@
 #include "platform/UsbDriver.h"
 #include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
+#include "usb/DriverProtocol.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ TEST_F(SimulatedCameraTest, AResetLeavesTheWaitingFrameToTheHostsAbort) {
     EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
     camera.device->Abort(0x82);
     ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(frame->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+    EXPECT_EQ(frame->outcome.get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(State(), vendor::kIdle);
 }
 
@@ -124,7 +125,7 @@ TEST_F(SimulatedCameraTest, ALostFrameFailsTheTransferAfterTheReadoutWasShown) {
     auto frame = Submit(*camera.device, 0x82, true, 0, 512);
     ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
     sim::TransferOutcome outcome = frame->outcome.get();
-    EXPECT_EQ(outcome.usbStatus, sim::kUsbStatusStall);
+    EXPECT_EQ(outcome.usbStatus, usb::kUsbStatusStall);
     EXPECT_EQ(outcome.bytes, 0u);
     EXPECT_EQ(State(), vendor::kIdle) << "the next picture can start";
     EXPECT_EQ(camera.firmware->FramesRead(), 0u);
@@ -165,7 +166,7 @@ TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     EXPECT_EQ(aborted->outcome.wait_for(30ms), std::future_status::timeout);
     camera.device->Abort(0);
     ASSERT_EQ(aborted->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(aborted->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+    EXPECT_EQ(aborted->outcome.get().usbStatus, usb::kUsbStatusCanceled);
 
     auto device = std::make_unique<sim::SimUsbDevice>();
     device->SetVendorRequestHandler(camera.firmware);
@@ -173,7 +174,7 @@ TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     auto dropped = Submit(*device, 0, true, vendor::kStatus, 64);
     device.reset();
     ASSERT_EQ(dropped->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(dropped->outcome.get().usbStatus, sim::kUsbStatusCanceled);
+    EXPECT_EQ(dropped->outcome.get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(camera.firmware->ControlTransfers(), transfers);
 }
 

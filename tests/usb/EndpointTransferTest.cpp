@@ -165,7 +165,7 @@ TEST_F(ControlTransfer, NonZeroStatusOrStallFailsAndIsKeptForTheCaller) {
 
     camera.device->SetVendorRequestHandler(nullptr);
     EXPECT_FALSE(Read(8));
-    EXPECT_EQ(control->UsbStatus, sim::kUsbStatusStall) << "a request nobody handles stalls";
+    EXPECT_EQ(control->UsbStatus, usb::kUsbStatusStall) << "a request nobody handles stalls";
 }
 
 // The capture thread waits in a bulk transfer for the frame while other
