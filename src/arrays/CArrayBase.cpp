@@ -10,6 +10,7 @@
 #include "arrays/CArrayError.h"
 #include "arrays/FileError.h"
 #include "platform/AtomicFile.h"
+#include "platform/ByteOrder.h"
 #include "platform/Memory.h"
 #include "platform/MessageSink.h"
 #include "platform/SystemError.h"
@@ -81,8 +82,6 @@ void WriteBytes(std::FILE* file, const void* from, size_t bytes) {
     if (bytes != 0 && std::fwrite(from, 1, bytes, file) != bytes)
         throw FileFailure{FileCauseFromErrno(errno)};
 }
-
-uint16_t Le16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
 
 std::string Format(const char* format, const char* a, const char* b = nullptr) {
     const int length = std::snprintf(nullptr, 0, format, a, b);
@@ -164,7 +163,7 @@ void CArrayBase::OpenImageFile(const std::string& fileName) {
         uint8_t header[4];
         if (ReadBytes(file.get(), header, 2) < 2 || ReadBytes(file.get(), header + 2, 2) < 2)
             throw CArrayError(kBadHeader);
-        Resize(Le16(header + 2), Le16(header), -1);
+        Resize(platform::LoadLe16(header + 2), platform::LoadLe16(header), -1);
         if (pixels_ &&
             ReadBytes(file.get(), pixels_, static_cast<size_t>(size_)) < static_cast<size_t>(size_))
             throw CArrayError(kShortImage);
@@ -203,9 +202,9 @@ void CArrayBase::WriteFile(const std::string& name, bool withHeader) {
     File file(std::fopen(target.TemporaryPath().c_str(), "wb"));
     if (!file) throw CArrayError(texts.open);
     if (withHeader) {
-        const uint8_t header[4] = {static_cast<uint8_t>(columns_),
-                                   static_cast<uint8_t>(columns_ >> 8), static_cast<uint8_t>(rows_),
-                                   static_cast<uint8_t>(rows_ >> 8)};
+        uint8_t header[4];
+        platform::StoreLe16(header, static_cast<uint16_t>(columns_));
+        platform::StoreLe16(header + 2, static_cast<uint16_t>(rows_));
         WriteBytes(file.get(), header, sizeof header);
     }
     WriteBytes(file.get(), pixels_, pixels_ ? static_cast<size_t>(size_) : 0);

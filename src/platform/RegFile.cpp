@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/ByteOrder.h"
+
 namespace platform {
 
 const char kRegFileHeader5[] = "Windows Registry Editor Version 5.00";
@@ -32,9 +34,9 @@ std::string Utf16LeToUtf8(const uint8_t* bytes, size_t size) {
     std::string out;
     size_t units = size / 2;
     for (size_t i = 0; i < units; ++i) {
-        uint32_t unit = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+        uint32_t unit = LoadLe16(bytes + 2 * i);
         if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            uint32_t low = bytes[2 * i + 2] | (bytes[2 * i + 3] << 8);
+            uint32_t low = LoadLe16(bytes + 2 * i + 2);
             if (low >= 0xDC00 && low < 0xE000) {
                 AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
@@ -309,7 +311,7 @@ std::string FormatRegFileValue(const std::string& name, uint32_t type, const uin
                QuoteRegFileString(std::string(reinterpret_cast<const char*>(data), size - 1));
     char buffer[32];
     if (type == 4 && size == 4) {
-        uint32_t number = data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24);
+        uint32_t number = LoadLe32(data);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
         return line + buffer;
     }

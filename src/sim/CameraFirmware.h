@@ -44,12 +44,6 @@ class SimUsbDevice;
 
 class CameraFirmware : public VendorRequestHandler, public FrameSource {
   public:
-    // The states under the firmware's own name, for the runs that watch it.
-    static constexpr uint8_t kIdle = vendor::kIdle;
-    static constexpr uint8_t kWaitForTrigger = vendor::kWaitForTrigger;
-    static constexpr uint8_t kExposure = vendor::kExposure;
-    static constexpr uint8_t kReadout = vendor::kReadout;
-
     // The sensor field of the product information is "VELA2-CCD" followed
     // by the sensor suffix.
     static constexpr const char* kDefaultSensorSuffix = "_5253";

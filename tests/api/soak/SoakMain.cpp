@@ -34,6 +34,7 @@
 #include "Vela2UsbCameraDll.h"
 #include "api/StressRig.h"
 #include "camera/ProcessObjects.h"
+#include "camera/VendorProtocol.h"
 #include "sim/SimulatedCamera.h"
 
 namespace {
@@ -349,9 +350,8 @@ class Soak {
                 std::chrono::milliseconds(fromMs + random() % (toMs - fromMs)));
         };
         CallSlot& slot = slots_[kFaults];
-        static constexpr uint8_t kStates[] = {
-            sim::CameraFirmware::kIdle, sim::CameraFirmware::kWaitForTrigger,
-            sim::CameraFirmware::kExposure, sim::CameraFirmware::kReadout};
+        static constexpr uint8_t kStates[] = {vendor::kIdle, vendor::kWaitForTrigger,
+                                              vendor::kExposure, vendor::kReadout};
         while (gate_.Checkpoint()) {
             pause(50, 500);
             sim::SimUsbDevice& device = *camera_.device;
