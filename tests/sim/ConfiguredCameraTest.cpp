@@ -17,8 +17,6 @@
 
 namespace {
 
-using sim::CameraFirmware;
-
 const std::string kConfig = VELA2_TEST_CONFIG_DIR;
 
 struct ModeGeometry {

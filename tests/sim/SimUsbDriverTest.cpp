@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "camera/VendorProtocol.h"
-#include "platform/ByteOrder.h"
 #include "platform/SystemError.h"
 #include "platform/UsbDriver.h"
 #include "sim/PreparedFrameSource.h"
@@ -23,27 +22,19 @@ namespace {
 constexpr uint32_t kRecord = usb::kTransferRecordSize;
 using Header = usb::SUsbTransferRecord;
 
-// The header of a control transfer with `length` data bytes behind it.
-Header ControlHeader(uint8_t requestType, uint8_t request, uint16_t length, uint16_t value = 0) {
+// A control transfer's record with `length` data bytes behind it.
+std::vector<uint8_t> ControlRecord(uint8_t requestType, uint16_t length, uint16_t value = 0,
+                                   uint32_t dataOffset = kRecord, uint32_t dataLength = 0) {
     Header header{};
     header.RequestType = requestType;
-    header.Request = request;
+    header.Request = vendor::kRequest;
     header.Value = value;
     header.Length = length;
-    header.DataOffset = kRecord;
-    header.DataLength = length;
-    return header;
-}
-
-std::vector<uint8_t> Record(const Header& header) {
-    std::vector<uint8_t> record(kRecord + header.Length, 0);
+    header.DataOffset = dataOffset;
+    header.DataLength = dataLength ? dataLength : length;
+    std::vector<uint8_t> record(kRecord + length, 0);
     usb::StoreRecord(record.data(), header);
     return record;
-}
-
-std::vector<uint8_t> ControlRecord(uint8_t requestType, uint8_t request, uint16_t length,
-                                   uint16_t value = 0) {
-    return Record(ControlHeader(requestType, request, length, value));
 }
 
 // Empty unsets the variable.
@@ -73,7 +64,7 @@ class SimDriver : public ::testing::Test {
         return platform::UsbDeviceRequest(handle, code, data, size, data, size, returned,
                                           overlapped);
     }
-    bool Request(uint32_t code, std::vector<uint8_t>& record) {
+    bool Request(uint32_t code, std::vector<uint8_t> record) {
         return Request(code, record.data(), static_cast<uint32_t>(record.size()));
     }
     // A direct bulk IN request on 0x82 into `buffer`, overlapped.
@@ -102,26 +93,9 @@ class SimDriver : public ::testing::Test {
     platform::UsbOverlapped overlapped{done};
 };
 
-TEST_F(SimDriver, InterfaceListEndsWithNoMoreItems) {
-    auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
-    ASSERT_TRUE(list);
-    EXPECT_TRUE(list->Enumerate(0));
-    EXPECT_FALSE(list->Enumerate(1));
-    EXPECT_EQ(platform::LastSystemError(), platform::kErrorNoMoreItems);
-    std::string found;
-    ASSERT_TRUE(list->DevicePath(0, found));
-    EXPECT_EQ(found, path);
-    EXPECT_EQ(platform::OpenUsbDevice("\\\\?\\nothing"), platform::kInvalidUsbHandle);
-}
-
-TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBuffer) {
-    device->SetDriverVersion(0x01020304);
+TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBufferOrAreRefused) {
     uint8_t version[4] = {};
     uint32_t returned = 0;
-    ASSERT_TRUE(Request(usb::kIoctlDriverVersion, version, 4, &returned));
-    EXPECT_EQ(returned, 4u);
-    EXPECT_EQ(platform::LoadLe32(version), 0x01020304u);
-
     char name[8];
     device->SetNameTexts("a long driver name", "b");
     ASSERT_TRUE(Request(usb::kIoctlNameTextA, name, 8, &returned));
@@ -132,21 +106,16 @@ TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBuffer) {
     EXPECT_FALSE(platform::UsbDeviceRequest(handle + 1, usb::kIoctlDriverVersion, version, 4,
                                             version, 4, &returned, nullptr));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidHandle);
+    EXPECT_EQ(platform::OpenUsbDevice("\\\\?\\nothing"), platform::kInvalidUsbHandle);
 }
 
 TEST_F(SimDriver, MalformedRecordsAreRefusedNotFollowed) {
-    Header header = ControlHeader(0xC0, 1, 16);
-    header.DataLength = 1000;  // past the record
-    auto control = Record(header);
-    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, control));
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, ControlRecord(0xC0, 16, 0, kRecord, 1000)))
+        << "data past the record";
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidParameter);
-
-    header = ControlHeader(0xC0, 1, 16);
-    header.DataOffset = 4;  // inside the header
-    control = Record(header);
-    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, control));
-    std::vector<uint8_t> shortRecord(20);
-    EXPECT_FALSE(Request(usb::kIoctlDirectTransfer, shortRecord));
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, ControlRecord(0xC0, 16, 0, 4)))
+        << "data inside the header";
+    EXPECT_FALSE(Request(usb::kIoctlDirectTransfer, std::vector<uint8_t>(20)));
 }
 
 TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
@@ -166,7 +135,7 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     auto handler = std::make_shared<StateHandler>();
     device->SetVendorRequestHandler(handler);
 
-    auto write = ControlRecord(0x40, vendor::kRequest, 1);
+    auto write = ControlRecord(0x40, 1);
     write[kRecord] = 42;
     EXPECT_FALSE(
         Request(usb::kIoctlControlTransfer, write.data(), kRecord + 1, nullptr, &overlapped));
@@ -177,7 +146,7 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     EXPECT_TRUE(platform::UsbOverlappedResult(handle, overlapped, count));
     EXPECT_EQ(count, kRecord + 1);
 
-    auto read = ControlRecord(0xC0, vendor::kRequest, 1);
+    auto read = ControlRecord(0xC0, 1);
     uint32_t returned = 0;
     ASSERT_TRUE(Request(usb::kIoctlControlTransfer, read.data(), kRecord + 1, &returned));
     EXPECT_EQ(returned, kRecord + 1);
@@ -216,22 +185,15 @@ TEST_F(SimDriver, AbortCancelsOnlyThatEndpointsTransfers) {
     EXPECT_EQ(device->PendingTransfers(), 0u);
 }
 
-TEST_F(SimDriver, UnplugCancelsTransfersAndFailsWhatFollows) {
+TEST_F(SimDriver, UnplugCancelsTransfersAndResetLeavesNoHandle) {
     BeginBulkIn();
     session.driver().Unplug(device);
     ExpectFailedWith(platform::kErrorDeviceNotConnected);
-
-    uint8_t version[4];
-    EXPECT_FALSE(Request(usb::kIoctlDriverVersion, version, 4));
-    EXPECT_EQ(platform::LastSystemError(), platform::kErrorDeviceNotConnected);
     auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
     EXPECT_FALSE(list->Enumerate(0)) << "no longer present";
-}
 
-TEST_F(SimDriver, ResetLeavesNoDeviceOrHandle) {
     session.driver().Reset();
     EXPECT_EQ(session.driver().OpenHandles(), 0u);
-    EXPECT_FALSE(platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass())->Enumerate(0));
     handle = platform::kInvalidUsbHandle;
 }
 
@@ -280,7 +242,7 @@ TEST(DefaultCameraLatency, TakenFromTheEnvironment) {
     ASSERT_TRUE(list->DevicePath(0, path));
     const platform::UsbHandle handle = platform::OpenUsbDevice(path);
     ASSERT_NE(handle, platform::kInvalidUsbHandle);
-    auto status = ControlRecord(0xC0, vendor::kRequest, 64, vendor::kStatus);
+    auto status = ControlRecord(0xC0, 64, vendor::kStatus);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlControlTransfer, status.data(),
                                            static_cast<uint32_t>(status.size()), status.data(),
@@ -293,9 +255,6 @@ TEST(InterfaceClassText, ParsesTheRegistryFormOnly) {
     platform::Guid guid{};
     ASSERT_TRUE(platform::ParseGuid("{C3085563-87DB-4e0a-ABDC-5747B2EB9BF3}", guid));
     EXPECT_EQ(guid.data1, 0xC3085563u);
-    EXPECT_EQ(guid.data2, 0x87DB);
-    EXPECT_EQ(guid.data3, 0x4E0A);
-    EXPECT_EQ(guid.data4[0], 0xAB);
     EXPECT_EQ(guid.data4[7], 0xF3);
     EXPECT_EQ(platform::GuidText(guid), "{C3085563-87DB-4E0A-ABDC-5747B2EB9BF3}");
     for (const char* bad :
