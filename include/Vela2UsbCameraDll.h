@@ -16,8 +16,11 @@
  * and LD_Initialize included. Close and LD_Initialize run one at a time; each
  * first aborts a capture in progress, then waits for the calls that use the
  * camera to finish, and calls that come meanwhile wait for it and then see
- * the camera as it left it (uninitialized after Close). Concurrent Close
- * calls are harmless and the camera can be initialized again afterwards.
+ * the camera as it left it (uninitialized after Close). A picture whose
+ * capture would begin while either runs ends at once with -4
+ * (ERROR_CAMERA_NOT_INITIALIZED): it could only hold them off. Concurrent
+ * Close calls are harmless and the camera can be initialized again
+ * afterwards.
  * Pictures are taken on the library's own capture thread; after Close no
  * thread of the library runs.
  *
