@@ -219,7 +219,7 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     platform::RegisterUsbDriverBackend("other", nullptr);
 }
 
-TEST(DefaultCameraLatency, TakenFromTheEnvironment) {
+TEST(DefaultCamera, LatencyTakenFromTheEnvironmentAndPublishedOnce) {
     const std::pair<const char*, int64_t> accepted[] = {{"0", 0}, {"1000000", 1000000}};
     for (const auto& [text, micros] : accepted) {
         SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", text);
@@ -237,8 +237,10 @@ TEST(DefaultCameraLatency, TakenFromTheEnvironment) {
     SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "20000");
     ASSERT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
     SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "");
+    EXPECT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
     std::string path;
     auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
+    EXPECT_FALSE(list->Enumerate(1)) << "published once: a camera was there already";
     ASSERT_TRUE(list->DevicePath(0, path));
     const platform::UsbHandle handle = platform::OpenUsbDevice(path);
     ASSERT_NE(handle, platform::kInvalidUsbHandle);

@@ -1,5 +1,5 @@
 // The firmware wired into a simulated device: transfers as the driver hands
-// them over, frames that wait for readout, and the default camera.
+// them over, frames that wait for readout, and what withdraws them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -161,15 +161,6 @@ TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     ASSERT_EQ(dropped->outcome.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(dropped->outcome.get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(camera.firmware->ControlTransfers(), transfers);
-}
-
-TEST(DefaultCamera, PublishedOnceWhenTheClassIsEmpty) {
-    sim::SimUsbSession session;
-    for (int call = 0; call < 2; ++call)
-        EXPECT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
-    auto list = sim::SimUsbDriver::Instance()->OpenInterfaceList(sim::CameraInterfaceClass());
-    EXPECT_TRUE(list->Enumerate(0));
-    EXPECT_FALSE(list->Enumerate(1)) << "a camera was there already";
 }
 
 }  // namespace

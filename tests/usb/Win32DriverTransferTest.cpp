@@ -21,11 +21,6 @@
 namespace {
 
 constexpr DWORD kBoundMs = 10000;  // every wait of the test, and the endpoint's own
-constexpr DWORD kShortTimeoutMs = 20;
-constexpr DWORD kStaleError = ERROR_FILE_NOT_FOUND;
-constexpr uint8_t kBulkInAddress = 0x82;
-constexpr int32_t kBulkReadLength = 4096;
-constexpr int32_t kControlReadLength = 64;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const {
@@ -46,13 +41,11 @@ BOOL WINAPI OverPipe(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
                         ? WriteFile(device, in, inSize, returned, overlapped)
                         : ReadFile(device, out, outSize, returned, overlapped);
     // Success leaves the last error undefined: a stale one must not reach the caller.
-    const DWORD error = ok ? kStaleError : GetLastError();
+    const DWORD error = ok ? ERROR_FILE_NOT_FOUND : GetLastError();
     SetEvent(requestIssued);
     SetLastError(error);
     return ok;
 }
-
-// --- The driver's end of the pipe -------------------------------------------
 
 struct PipeIo {
     PipeIo() : event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
@@ -71,22 +64,16 @@ bool Await(HANDLE pipe, BOOL started, PipeIo& io, DWORD& count) {
     return GetOverlappedResult(pipe, &io.overlapped, &count, TRUE) != FALSE;
 }
 
-bool Send(HANDLE pipe, const std::vector<uint8_t>& message) {
+// Writes `message` to the driver's end, or reads one into it when `receive`.
+bool Exchange(HANDLE pipe, std::vector<uint8_t>& message, bool receive = false) {
     PipeIo io;
     DWORD count = 0;
-    const BOOL started = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()),
-                                   nullptr, &io.overlapped);
-    return Await(pipe, started, io, count) && count == message.size();
-}
-
-std::vector<uint8_t> Receive(HANDLE pipe) {
-    std::vector<uint8_t> message(64);
-    PipeIo io;
-    DWORD count = 0;
-    const BOOL started =
-        ReadFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &io.overlapped);
-    message.resize(Await(pipe, started, io, count) ? count : 0);
-    return message;
+    const DWORD size = static_cast<DWORD>(message.size());
+    const BOOL started = receive ? ReadFile(pipe, message.data(), size, nullptr, &io.overlapped)
+                                 : WriteFile(pipe, message.data(), size, nullptr, &io.overlapped);
+    const bool done = Await(pipe, started, io, count) && (receive || count == size);
+    if (receive) message.resize(done ? count : 0);
+    return done;
 }
 
 std::vector<uint8_t> Pattern(uint32_t length) {
@@ -94,8 +81,6 @@ std::vector<uint8_t> Pattern(uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     return bytes;
 }
-
-// --- The cases --------------------------------------------------------------
 
 enum class Driver {
     AnswersWhenIssued,  // the request pends; the answer follows from the driver's thread
@@ -114,8 +99,6 @@ struct Case {
     bool ok;
     uint32_t lastError;  // as the endpoint keeps it: a request that pended leaves 997
 };
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const Case kCases[] = {
     {"BulkReadPendsThenCompletes", false, Driver::AnswersWhenIssued, 4096, 0, 0, true,
@@ -176,12 +159,14 @@ class Win32DriverTransfer : public ::testing::TestWithParam<Case> {
     // returned within the bound, the pipe is disconnected, which ends any wait
     // of the endpoint's, the unbounded one after an abort included.
     void PlayDriver(const Case& c) {
+        std::vector<uint8_t> answer = Answer(c);
         if (c.driver == Driver::AnswersWhenIssued &&
             WaitForSingleObject(issued_.get(), kBoundMs) == WAIT_OBJECT_0)
-            Send(driver_.get(), Answer(c));
+            Exchange(driver_.get(), answer);
         if (c.driver == Driver::AnswersAfterAbort) {
-            abortSeen_ = Receive(driver_.get());
-            if (!abortSeen_.empty()) Send(driver_.get(), Answer(c));
+            abortSeen_.resize(64);
+            if (Exchange(driver_.get(), abortSeen_, true) && !abortSeen_.empty())
+                Exchange(driver_.get(), answer);
         }
         endpointHung_ = WaitForSingleObject(returned_.get(), kBoundMs) != WAIT_OBJECT_0;
         if (endpointHung_) DisconnectNamedPipe(driver_.get());
@@ -199,21 +184,22 @@ class Win32DriverTransfer : public ::testing::TestWithParam<Case> {
 TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
     const Case& c = GetParam();
     const auto handle = reinterpret_cast<platform::UsbHandle>(device_.get());
-    const uint8_t bulkDescriptor[7] = {7, 5, kBulkInAddress, 2, 0x00, 0x02, 0};
+    const uint8_t bulkDescriptor[7] = {7, 5, 0x82, 2, 0x00, 0x02, 0};
     usb::CCyUSBControlEndpoint control(handle);
     usb::CCyUSBBulkEndpoint bulk(handle, bulkDescriptor);
     usb::CCyUSBEndpoint& endpoint = c.control ? static_cast<usb::CCyUSBEndpoint&>(control) : bulk;
     const bool timesOut = c.driver == Driver::AnswersAfterAbort;
-    endpoint.TimeOut = timesOut ? kShortTimeoutMs : kBoundMs;
+    endpoint.TimeOut = timesOut ? 20 : kBoundMs;
 
+    std::vector<uint8_t> answer = Answer(c);
     if (c.driver == Driver::AnsweredBefore) {
-        ASSERT_TRUE(Send(driver_.get(), Answer(c)));
+        ASSERT_TRUE(Exchange(driver_.get(), answer));
     }
     if (c.driver == Driver::Gone) {
         ASSERT_TRUE(DisconnectNamedPipe(driver_.get()));
     }
     std::thread driverThread([&] { PlayDriver(c); });
-    std::vector<uint8_t> buffer(c.control ? kControlReadLength : kBulkReadLength, 0);
+    std::vector<uint8_t> buffer(c.control ? 64 : 4096, 0);
     int32_t length = static_cast<int32_t>(buffer.size());
     const bool ok =
         c.control ? control.Read(buffer.data(), length) : bulk.Transfer(buffer.data(), length);
