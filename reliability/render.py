@@ -64,6 +64,14 @@ def findings():
     return table(["#", "finding", "test", "build", "before the fix", "at the fix"], rows)
 
 
+BUILDS = {"linux": "native (RelWithDebInfo)", "asan": "AddressSanitizer + UBSan (Debug)",
+          "tsan": "ThreadSanitizer (Debug)"}
+
+
+def build_name(build):
+    return BUILDS.get(build, build)
+
+
 def stress():
     rows = read_tsv("stress.tsv")
     if not rows:
@@ -71,7 +79,7 @@ def stress():
     return table(
         ["build", "seconds", "pictures right", "pictures failed", "failures by status",
          "wrong pictures reported as success", "date"],
-        [[r["build"], r["seconds"], r["right"], r["failed"], r["failures"], r["wrong"], r["date"]]
+        [[build_name(r["build"]), r["seconds"], r["right"], r["failed"], r["failures"], r["wrong"], r["date"]]
          for r in rows])
 
 
@@ -79,8 +87,8 @@ def faults():
     rows = read_tsv("faults.tsv")
     if not rows:
         return not_measured("run `scripts/reliability`")
-    return table(["build", "cases", "seconds", "result", "date"],
-                 [[r["build"], r["cases"], r["seconds"], r["result"], r["date"]] for r in rows])
+    return table(["build", "tests", "seconds", "result", "date"],
+                 [[build_name(r["build"]), r["tests"], r["seconds"], r["result"], r["date"]] for r in rows])
 
 
 def soak():
