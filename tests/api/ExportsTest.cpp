@@ -14,6 +14,7 @@ class ExportsTest : public ::testing::Test {
 };
 }  // namespace
 
+// Closing a camera that never came up leaves "not initialized" behind, each time.
 TEST_F(ExportsTest, UninitializedCameraAnswersFromDefaults) {
     EXPECT_EQ(IsInitialized(), 0);
     EXPECT_EQ(LD_IsInitialized(), 0);
@@ -25,11 +26,19 @@ TEST_F(ExportsTest, UninitializedCameraAnswersFromDefaults) {
     EXPECT_EQ(LD_GetActiveWidth(), 0);
     EXPECT_EQ(LD_GetRawImageWidth(), 0);
     EXPECT_STREQ(GetHardwareRegistryLocation(), "Software\\Quintaris Riravir\\USB\\VELA2_USB");
+    // The settings are looked for beside the module the exports live in.
+    EXPECT_NE(Process().ModulePath.find("test_api"), std::string::npos);
+    EXPECT_EQ(Process().IniFileName, std::string(1, platform::kPathSeparator) + "Vela2Usb.ini");
+    for (int round = 0; round < 2; ++round) {
+        LastStatus().Set(0);
+        Close();
+        EXPECT_EQ(LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED);
+    }
 }
 
 // Getters store into their destination before they test whether they can
-// answer, and refuse a null destination.
-TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseNull) {
+// answer, and refuse a null destination or one they cannot write.
+TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseBadDestinations) {
     const struct {
         const char* name;
         decltype(&LD_GetQuadrantWidth) get;
@@ -49,6 +58,20 @@ TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseNull) {
     }
     EXPECT_EQ(LD_GetTimeout(nullptr), VELA2_INVALID_PARAMETER);
     EXPECT_EQ(LD_GetSimulationMode(nullptr), 0);
+
+    // A destination the caller cannot write is refused, never written through.
+    static const uint64_t kReadOnly[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // in a read-only section
+    auto* number = reinterpret_cast<int32_t*>(const_cast<uint64_t*>(kReadOnly));
+    auto* unsignedNumber = reinterpret_cast<uint32_t*>(number);
+    EXPECT_EQ(LD_GetSimulationMode(number), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetQuadrantWidth(number), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetTimeout(unsignedNumber), VELA2_INVALID_PARAMETER);
+    EXPECT_EQ(LD_GetExposureTime(unsignedNumber, nullptr, nullptr), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetTestPatternMode(unsignedNumber), CAMERA_FAILURE);
+    EXPECT_EQ(LD_GetCameraType(unsignedNumber), CAMERA_FAILURE);
+    EXPECT_NE(LD_GetTemperature(reinterpret_cast<double*>(number)), CAMERA_SUCCESS);
+    LD_GetError(-38, reinterpret_cast<char*>(number));
+    EXPECT_EQ(kReadOnly[0], 1u);
 }
 
 TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerMode) {
@@ -72,22 +95,6 @@ TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerMode) {
     EXPECT_EQ(TheCamera().SetTimeout(0xFFFFFFFFu), 0xFFFFFFFFu) << "saturates, never wraps";
 }
 
-// A destination the caller cannot write is refused, never written through.
-TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWrite) {
-    static const uint64_t kReadOnly[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // in a read-only section
-    auto* number = reinterpret_cast<int32_t*>(const_cast<uint64_t*>(kReadOnly));
-    auto* unsignedNumber = reinterpret_cast<uint32_t*>(number);
-    EXPECT_EQ(LD_GetSimulationMode(number), CAMERA_FAILURE);
-    EXPECT_EQ(LD_GetQuadrantWidth(number), CAMERA_FAILURE);
-    EXPECT_EQ(LD_GetTimeout(unsignedNumber), VELA2_INVALID_PARAMETER);
-    EXPECT_EQ(LD_GetExposureTime(unsignedNumber, nullptr, nullptr), CAMERA_FAILURE);
-    EXPECT_EQ(LD_GetTestPatternMode(unsignedNumber), CAMERA_FAILURE);
-    EXPECT_EQ(LD_GetCameraType(unsignedNumber), CAMERA_FAILURE);
-    EXPECT_NE(LD_GetTemperature(reinterpret_cast<double*>(number)), CAMERA_SUCCESS);
-    LD_GetError(-38, reinterpret_cast<char*>(number));
-    EXPECT_EQ(kReadOnly[0], 1u);
-}
-
 // Settings are stored as given, never read back from the device.
 TEST_F(ExportsTest, SettersAreStoredAsGiven) {
     SetHardwareTrigger(1);
@@ -108,21 +115,4 @@ TEST_F(ExportsTest, SettersAreStoredAsGiven) {
     EXPECT_EQ(TheCamera().RawImageFilename, "/tmp/frame.raw");
     LD_SetRawImageFilename(nullptr);
     EXPECT_EQ(TheCamera().RawImageFilename, "");
-}
-
-TEST_F(ExportsTest, CloseOnANeverInitializedCameraSetsNotInitialized) {
-    LastStatus().Set(0);
-    Close();
-    EXPECT_EQ(LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED);
-    Close();
-    EXPECT_EQ(LD_GetStatus(), ERROR_CAMERA_NOT_INITIALIZED);
-}
-
-TEST_F(ExportsTest, StartUpFilledTablesAndModulePath) {
-    CTesselCamera& camera = TheCamera();
-    EXPECT_EQ(camera.PrescanColumnsByBinning.at(4), 5);
-    EXPECT_EQ(camera.PrescanRowsByBinning.at(1), 16);
-    EXPECT_EQ(camera.FixedPrescanColumnsByBinning.at(8), 4);
-    EXPECT_NE(Process().ModulePath.find("test_api"), std::string::npos);
-    EXPECT_EQ(Process().IniFileName, std::string(1, platform::kPathSeparator) + "Vela2Usb.ini");
 }

@@ -67,7 +67,7 @@ bool Reference::Take() {
     for (int q = 0; q < 4; ++q) {
         bool found = false;
         for (int corner = 0; corner < 4 && !found; ++corner) {
-            found = CornerMatches(smaller, q, corner & 1, corner & 2);
+            found = Mismatch(smaller, q, corner & 1, corner & 2).empty();
             if (found) bottom_[q] = corner & 1, right_[q] = corner & 2;
         }
         if (!found) return false;
@@ -75,149 +75,98 @@ bool Reference::Take() {
     return true;
 }
 
-bool Reference::CornerMatches(const Picture& picture, int q, bool bottom, bool right) const {
-    if (picture.width > full_.width || picture.height > full_.height) return false;
+std::string Reference::Mismatch(const Picture& picture, int q, bool bottom, bool right) const {
+    if (picture.width > full_.width || picture.height > full_.height) return "larger than the mode";
     const size_t firstRow = bottom ? full_.height - picture.height : 0;
     const size_t firstColumn = right ? full_.width - picture.width : 0;
-    const uint16_t* got = picture.images[q].data();
-    const uint16_t* want = full_.images[q].data() + firstRow * full_.width + firstColumn;
     for (int32_t row = 0; row < picture.height; ++row) {
-        if (std::memcmp(got, want, size_t(picture.width) * 2) != 0) return false;
-        got += picture.width;
-        want += full_.width;
-    }
-    return true;
-}
-
-bool Reference::Matches(const Picture& picture) const {
-    for (int q = 0; q < 4; ++q)
-        if (!CornerMatches(picture, q, bottom_[q], right_[q])) return false;
-    return true;
-}
-
-std::string Reference::Difference(const Picture& picture) const {
-    for (int q = 0; q < 4; ++q) {
-        const size_t firstRow = bottom_[q] ? full_.height - picture.height : 0;
-        const size_t firstColumn = right_[q] ? full_.width - picture.width : 0;
-        for (int32_t row = 0; row < picture.height; ++row) {
-            for (int32_t column = 0; column < picture.width; ++column) {
-                const uint16_t got = picture.images[q][size_t(row) * picture.width + column];
-                const uint16_t want =
-                    full_.images[q][(firstRow + row) * full_.width + firstColumn + column];
-                if (got != want)
-                    return "image " + std::to_string(q) + " row " + std::to_string(row) +
-                           " column " + std::to_string(column) + ": " + std::to_string(got) +
-                           " instead of " + std::to_string(want);
-            }
-        }
+        const uint16_t* got = picture.images[q].data() + size_t(row) * picture.width;
+        const uint16_t* want =
+            full_.images[q].data() + (firstRow + row) * full_.width + firstColumn;
+        if (std::memcmp(got, want, size_t(picture.width) * 2) == 0) continue;
+        const auto column = std::mismatch(got, got + picture.width, want).first - got;
+        return "image " + std::to_string(q) + " row " + std::to_string(row) + " column " +
+               std::to_string(column) + ": " + std::to_string(got[column]) + " instead of " +
+               std::to_string(want[column]);
     }
     return "";
 }
 
-void Caller::CallSomething(std::mt19937& random, CallSlot* slot) {
+bool Reference::Matches(const Picture& picture) const { return Difference(picture).empty(); }
+
+std::string Reference::Difference(const Picture& picture) const {
+    for (int q = 0; q < 4; ++q)
+        if (std::string mismatch = Mismatch(picture, q, bottom_[q], right_[q]); !mismatch.empty())
+            return mismatch;
+    return "";
+}
+
+namespace {
+// What the calls of the mix write into; none of it is looked at.
+struct Scratch {
     uint8_t block[192] = {};
     double value = 0;
     uint32_t a = 0, b = 0, c = 0;
     int32_t number = 0;
     char text[1024];
+};
+struct MixCall {
+    const char* name;
+    void (*call)(Scratch&);
+};
+// clang-format off
+const MixCall kMix[] = {
+    {"LD_GetTemperature", [](Scratch& s) { LD_GetTemperature(&s.value); }},
+    {"LD_GetHeatSinkTemperature", [](Scratch& s) { LD_GetHeatSinkTemperature(&s.value); }},
+    {"LD_GetTopTecCurrent", [](Scratch& s) { LD_GetTopTecCurrent(&s.value); }},
+    {"LD_UpdateTempVolts", [](Scratch& s) { LD_UpdateTempVolts(s.block, 64); }},
+    {"LD_GetCameraStatus", [](Scratch& s) { LD_GetCameraStatus(s.block, 32); }},
+    {"ReadFpga", [](Scratch& s) { ReadFpga(s.block, 64, 0); }},
+    {"ReadCalibration", [](Scratch& s) { ReadCalibration(s.block, 64); }},
+    {"Download", [](Scratch& s) { Download(s.block, 192); }},
+    {"ReadVendorRequest", [](Scratch& s) { ReadVendorRequest("0xAB", "0x5", "0x0", s.block, 64); }},
+    {"LD_GetExposureTime, LD_SetExposureTime", [](Scratch& s) {
+        if (LD_GetExposureTime(&s.a, &s.b, &s.c) == 0) LD_SetExposureTime(s.a, s.b, s.c); }},
+    {"LD_GetTestPatternMode, LD_SetTestPatternMode", [](Scratch& s) {
+        if (LD_GetTestPatternMode(&s.a) == 0) LD_SetTestPatternMode(s.a); }},
+    {"LD_GetCameraType", [](Scratch& s) { LD_GetCameraType(&s.a); }},
+    {"the geometry getters", [](Scratch& s) {
+        LD_GetQuadrantWidth(&s.number), LD_GetOverscanWidth(&s.number), GetWidth(), GetHeight(),
+            LD_GetRawImageWidth(), GetNumberOfQuadrants(); }},
+    {"IsInitialized, GetDeviceHandle, LD_GetEpalQuadrantHeight", [](Scratch& s) {
+        IsInitialized(), GetDeviceHandle(), LD_GetEpalQuadrantHeight(&s.number); }},
+    {"LD_GetVersion", [](Scratch& s) { LD_GetVersion(s.text, sizeof s.text); }},
+    {"LD_GetError", [](Scratch& s) { LD_GetError(LD_GetStatus(), s.text); }},
+    {"SetCameraState, SetSoftwareTrigger, LD_GetTimeout", [](Scratch& s) {
+        SetCameraState(0x21), SetSoftwareTrigger(1), LD_GetTimeout(&s.a); }},
+    {"ReadFpga, WriteFpga", [](Scratch& s) {
+        if (ReadFpga(s.block, 64, 0) == 0) WriteFpga(s.block, 64, 0); }},
+    {"LD_SetTemperatureSetpoint", [](Scratch&) { LD_SetTemperatureSetpoint(25315); }},
+    {"LD_GetSimulationMode, LD_GetEnableSoftwareTrigger", [](Scratch& s) {
+        LD_GetSimulationMode(&s.number), LD_GetEnableSoftwareTrigger(); }},
+};
+// clang-format on
+}  // namespace
+
+void Caller::CallSomething(std::mt19937& random, CallSlot* slot) {
     CallSlot ignored;
     CallSlot& watch = slot ? *slot : ignored;
+    // Four in 200 calls are lifecycle calls: two resets, a Close, an initialization.
     const uint32_t pick = random() % 200;
-    switch (pick < 4 ? 20 + pick : pick % 20) {
-        case 0:
-            watch.Enter("LD_GetTemperature");
-            LD_GetTemperature(&value);
-            break;
-        case 1:
-            watch.Enter("LD_GetHeatSinkTemperature");
-            LD_GetHeatSinkTemperature(&value);
-            break;
-        case 2:
-            watch.Enter("LD_GetTopTecCurrent");
-            LD_GetTopTecCurrent(&value);
-            break;
-        case 3:
-            watch.Enter("LD_UpdateTempVolts");
-            LD_UpdateTempVolts(block, 64);
-            break;
-        case 4:
-            watch.Enter("LD_GetCameraStatus");
-            LD_GetCameraStatus(block, 32);
-            break;
-        case 5:
-            watch.Enter("ReadFpga");
-            ReadFpga(block, 64, 0);
-            break;
-        case 6:
-            watch.Enter("ReadCalibration");
-            ReadCalibration(block, 64);
-            break;
-        case 7:
-            watch.Enter("Download");
-            Download(block, 192);
-            break;
-        case 8:
-            watch.Enter("ReadVendorRequest");
-            ReadVendorRequest("0xAB", "0x5", "0x0", block, 64);
-            break;
-        case 9:
-            watch.Enter("LD_GetExposureTime, LD_SetExposureTime");
-            if (LD_GetExposureTime(&a, &b, &c) == 0) LD_SetExposureTime(a, b, c);
-            break;
-        case 10:
-            watch.Enter("LD_GetTestPatternMode, LD_SetTestPatternMode");
-            if (LD_GetTestPatternMode(&a) == 0) LD_SetTestPatternMode(a);
-            break;
-        case 11:
-            watch.Enter("LD_GetCameraType");
-            LD_GetCameraType(&a);
-            break;
-        case 12:
-            watch.Enter("the geometry getters");
-            LD_GetQuadrantWidth(&number), LD_GetOverscanWidth(&number), GetWidth(), GetHeight(),
-                LD_GetRawImageWidth(), GetNumberOfQuadrants();
-            break;
-        case 13:
-            watch.Enter("IsInitialized, GetDeviceHandle, LD_GetEpalQuadrantHeight");
-            IsInitialized(), GetDeviceHandle(), LD_GetEpalQuadrantHeight(&number);
-            break;
-        case 14:
-            watch.Enter("LD_GetVersion");
-            LD_GetVersion(text, sizeof text);
-            break;
-        case 15:
-            watch.Enter("LD_GetError");
-            LD_GetError(LD_GetStatus(), text);
-            break;
-        case 16:
-            watch.Enter("SetCameraState, SetSoftwareTrigger, LD_GetTimeout");
-            SetCameraState(0x21), SetSoftwareTrigger(1), LD_GetTimeout(&a);
-            break;
-        case 17:
-            watch.Enter("ReadFpga, WriteFpga");
-            if (ReadFpga(block, 64, 0) == 0) WriteFpga(block, 64, 0);
-            break;
-        case 18:
-            watch.Enter("LD_SetTemperatureSetpoint");
-            LD_SetTemperatureSetpoint(25315);
-            break;
-        case 19:
-            watch.Enter("LD_GetSimulationMode, LD_GetEnableSoftwareTrigger");
-            LD_GetSimulationMode(&number), LD_GetEnableSoftwareTrigger();
-            break;
-        case 20:
-        case 22:
-            watch.Enter("LD_Reset");
-            Lifecycle([&] { LD_Reset(random() % 2); });
-            break;
-        case 21:
-            watch.Enter("Close");
-            Lifecycle([&] { Close(); });
-            break;
-        case 23:
-            watch.Enter("LD_Initialize");
-            Lifecycle([&] { Initialize(); });
-            break;
+    if (pick == 0 || pick == 2) {
+        watch.Enter("LD_Reset");
+        Lifecycle([&] { LD_Reset(random() % 2); });
+    } else if (pick == 1) {
+        watch.Enter("Close");
+        Lifecycle([&] { Close(); });
+    } else if (pick == 3) {
+        watch.Enter("LD_Initialize");
+        Lifecycle([&] { Initialize(); });
+    } else {
+        Scratch scratch;
+        const MixCall& mix = kMix[pick % 20];
+        watch.Enter(mix.name);
+        mix.call(scratch);
     }
     watch.Leave();
 }

@@ -54,7 +54,8 @@ class Reference {
     int32_t Height() const { return full_.height; }
 
   private:
-    bool CornerMatches(const Picture& picture, int q, bool bottom, bool right) const;
+    // Empty when image q is that corner of the full picture's.
+    std::string Mismatch(const Picture& picture, int q, bool bottom, bool right) const;
     Picture full_{0, 0};
     bool bottom_[4] = {}, right_[4] = {};
 };
