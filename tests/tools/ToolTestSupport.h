@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -87,8 +88,8 @@ inline Outcome Fitsverify(const std::string& path) { return RunShell("fitsverify
 class JsonSyntax {
   public:
     static bool Valid(const std::string& text) {
-        JsonSyntax parser(text);
-        return parser.Value() && (parser.Space(), parser.at_ == text.size());
+        JsonSyntax parser{text};
+        return parser.Value() && parser.Space() == text.size();
     }
 
   private:
@@ -97,49 +98,42 @@ class JsonSyntax {
     // Values skip the white space before them.
     bool Value() {
         Space();
-        if (Take('{')) return Container('}', true);
-        if (Take('[')) return Container(']', false);
-        if (Peek('"')) return String();
-        if (Peek('-') || Digit()) return Number();
+        if (Take('{') || Take('[')) {
+            const bool object = text_[at_ - 1] == '{';
+            const char close = object ? '}' : ']';
+            if (Space(), Take(close)) return true;
+            do {
+                if (object && !(Space(), String() && (Space(), Take(':')))) return false;
+                if (!Value()) return false;
+            } while (Space(), Take(','));
+            return Take(close);
+        }
+        if (Next() == '"') return String();
+        if (Next() == '-' || Digit()) {  // no leading zeros, digits after '.' and 'e'
+            Take('-');
+            if (Take('0') ? Digit() : !Digits()) return false;
+            if (Take('.') && !Digits()) return false;
+            return !(Take('e') || Take('E')) || (Take('+') || Take('-'), Digits());
+        }
         return Word("true") || Word("false") || Word("null");
-    }
-    bool Container(char close, bool object) {
-        Space();
-        if (Take(close)) return true;
-        do {
-            if (object && !(Space(), String() && (Space(), Take(':')))) return false;
-            if (!Value()) return false;
-            Space();
-        } while (Take(','));
-        return Take(close);
     }
     bool String() {
         if (!Take('"')) return false;
         while (at_ < text_.size()) {
-            unsigned char c = text_[at_++];
+            const unsigned char c = text_[at_++];
             if (c == '"') return true;
             if (c < 0x20) return false;
             if (c != '\\') continue;
-            if (Take('u')) {
-                for (int i = 0; i < 4; ++i, ++at_)
-                    if (!std::isxdigit(static_cast<unsigned char>(Next()))) return false;
-            } else if (std::string("\"\\/bfnrt").find(Next()) == std::string::npos) {
+            const int hexDigits = Take('u') ? 4 : 0;
+            for (int i = 0; i < hexDigits; ++i, ++at_)
+                if (!std::isxdigit(static_cast<unsigned char>(Next()))) return false;
+            if (hexDigits == 0 && (Next() == '\0' || !std::strchr("\"\\/bfnrt", text_[at_++])))
                 return false;
-            } else {
-                ++at_;
-            }
         }
         return false;
     }
-    bool Number() {
-        Take('-');
-        if (Take('0') ? Digit() : !Digits()) return false;  // no leading zeros
-        if (Take('.') && !Digits()) return false;
-        if (Take('e') || Take('E')) return (Take('+') || Take('-'), Digits());
-        return true;
-    }
     bool Digits() {
-        size_t start = at_;
+        const size_t start = at_;
         while (Digit()) ++at_;
         return at_ > start;
     }
@@ -149,11 +143,11 @@ class JsonSyntax {
     // The next character, or a NUL past the end (never valid where it is asked for).
     char Next() const { return at_ < text_.size() ? text_[at_] : '\0'; }
     bool Digit() const { return std::isdigit(static_cast<unsigned char>(Next())); }
-    bool Peek(char c) const { return at_ < text_.size() && text_[at_] == c; }
-    bool Take(char c) { return Peek(c) && (++at_, true); }
-    void Space() {
+    bool Take(char c) { return at_ < text_.size() && text_[at_] == c && (++at_, true); }
+    size_t Space() {
         while (Take(' ') || Take('\t') || Take('\r') || Take('\n')) {
         }
+        return at_;
     }
 
     const std::string& text_;
