@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -293,12 +291,9 @@ int32_t TakePicture(const Library& library) {
 // Runs `unload` and fails the whole program if it has not returned in time:
 // a hung unload holds the system's loader lock, which nothing can take back.
 void UnloadWithin(std::chrono::seconds limit, const std::function<void()>& unload) {
-    std::mutex mutex;
-    std::condition_variable returned;
-    bool done = false;
+    platform::Event returned(platform::EventReset::Manual);
     std::thread watchdog([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (returned.wait_for(lock, limit, [&] { return done; })) return;
+        if (returned.Wait(uint32_t(limit.count()) * 1000) == platform::WaitStatus::Signaled) return;
         std::fprintf(stderr, "unloading the library did not return within %d s\n",
                      static_cast<int>(limit.count()));
         std::fflush(stderr);
@@ -309,11 +304,7 @@ void UnloadWithin(std::chrono::seconds limit, const std::function<void()>& unloa
 #endif
     });
     unload();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        done = true;
-    }
-    returned.notify_all();
+    returned.Set();
     watchdog.join();
 }
 
