@@ -9,10 +9,7 @@
 // shared and its memory bandwidth drifts with what else runs, so ratio is
 // the median over iterations of the two sides timed one right after the
 // other; the GB/s figures and ratio_best use each side's fastest iteration,
-// the run least disturbed by others. The fast rows of the 32 MiB frame take
-// the stores the process chose after trying both (streamed = 1 when it
-// chose streamed ones); the stores_cached and stores_streamed rows force one
-// kind each, to show what it chose between. The cold rows empty the caches
+// the run least disturbed by others. The cold rows empty the caches
 // before each measured step, as a frame fresh from the device finds them;
 // the warm rows repeat each side back to back, as a stream of frames of one
 // size does.
@@ -27,12 +24,8 @@
 #include <new>
 #include <vector>
 
-#include "reconstruction/CopyPlan.h"
-#include "reconstruction/FastCopy.h"
 #include "reconstruction/FrameReconstruction.h"
-#include "reconstruction/GeneralCopy.h"
 #include "reconstruction/RowBandWorker.h"
-#include "reconstruction/StoreChoice.h"
 
 namespace {
 
@@ -115,16 +108,7 @@ struct Frame {
     double BytesMoved() const { return 2.0 * double(raw.size()) * 2; }
 };
 
-// The fast copy alone, with the given stores for large outputs.
-reconstruction::ReconstructionResult ForcedStores(const reconstruction::ReconstructionInput& in,
-                                                  reconstruction::StoreKind kind) {
-    const reconstruction::CopyPlan plan = reconstruction::PlanFrame(
-        in, in.picture.overscanWidth > 0 && *in.picture.overscanHeight > 0);
-    const bool copied = reconstruction::TryExecuteFastCopy(plan, in.rawFrame, in.picture, kind);
-    return {copied && !plan.failed, 0};
-}
-
-enum class Path { Fast, OneThread, General, StoresCached, StoresStreamed };
+enum class Path { Fast, OneThread, General };
 
 // Keeps the row band helper stopped for the scope, when asked to.
 class HelperStopped {
@@ -163,10 +147,7 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
     const auto reconstruct = [&] {
         frame.overscanHeight = overscan ? side : 0;
         const long before = g_allocations.load();
-        const reconstruction::ReconstructionResult result =
-            path == Path::StoresCached     ? ForcedStores(in, reconstruction::StoreKind::Cached)
-            : path == Path::StoresStreamed ? ForcedStores(in, reconstruction::StoreKind::Streamed)
-                                           : reconstruction::ReconstructFrame(in);
+        const reconstruction::ReconstructionResult result = reconstruction::ReconstructFrame(in);
         allocations += g_allocations.load() - before;
         ++frames;
         benchmark::ClobberMemory();
@@ -202,9 +183,6 @@ void Reconstruct(benchmark::State& state, int32_t side, bool overscan, int32_t c
     state.counters["allocations"] = double(allocations) / double(frames);
     state.counters["helper"] = reconstruction::ProcessRowBandWorker().Running() &&
                                path != Path::OneThread && path != Path::General;
-    reconstruction::StoreChoice& choice = reconstruction::ProcessStoreChoice();
-    if (path == Path::Fast && side == 2048 && choice.Decided())
-        state.counters["streamed"] = choice.Next() == reconstruction::StoreKind::Streamed;
 }
 
 void Register() {
@@ -216,19 +194,14 @@ void Register() {
     struct Way {
         const char* prefix;
         Path path;
-        bool largeOnly;  // only the frame large enough for streamed stores
     };
-    const Way ways[] = {{"fast/", Path::Fast, false},
-                        {"one_thread/", Path::OneThread, false},
-                        {"stores_cached/", Path::StoresCached, true},
-                        {"stores_streamed/", Path::StoresStreamed, true},
-                        {"general/", Path::General, false}};
+    const Way ways[] = {
+        {"fast/", Path::Fast}, {"one_thread/", Path::OneThread}, {"general/", Path::General}};
     for (const Way& way : ways)
         for (int32_t side : {2048, 1024})
             for (const Mirror& m : mirrors)
                 for (bool overscan : {false, true})
                     for (bool cold : {false, true}) {
-                        if (way.largeOnly && side != 2048) continue;
                         const std::string name =
                             std::string(way.prefix) + (side == 2048 ? "32MiB/" : "8MiB/") + m.name +
                             (overscan ? "/overscan" : "/no_overscan") + (cold ? "/cold" : "/warm");

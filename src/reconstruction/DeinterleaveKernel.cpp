@@ -81,16 +81,9 @@ struct Sse2Ops {
     __attribute__((target("sse2"))) static inline void StoreUnaligned(uint16_t* p, __m128i v) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
     }
-    __attribute__((target("sse2"))) static inline void StoreStaging(uint16_t* p, __m128i v) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
-    }
     __attribute__((target("sse2"))) static inline __m128i LoadUnaligned(const uint16_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     }
-    __attribute__((target("sse2"))) static inline void StoreStreaming(uint16_t* p, __m128i v) {
-        _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
-    }
-    __attribute__((target("sse2"))) static inline void Fence() { _mm_sfence(); }
 };
 
 // The operations the row loops use, here for 16 pixels at a time.
@@ -100,12 +93,8 @@ struct Sse2Ops {
 //                        mirrored when m
 //   Finish<D>(part, shape)  puts a part in pixel order; D, when not Mixed,
 //                        promises the shape's direction
-//   Reverse(v)           a finished block mirrored
-//   StoreUnaligned       a cached store anywhere
+//   StoreUnaligned       a store anywhere
 //   LoadUnaligned        a load from anywhere
-//   StoreStaging         a cached store to an aligned address
-//   StoreStreaming       a non-temporal store to an aligned address
-//   Fence                orders the streamed stores before what follows
 struct Avx2Ops {
     using Vector = __m256i;
     static constexpr int32_t kPixels = 16;
@@ -138,12 +127,6 @@ struct Avx2Ops {
             parts[1] = Odds(a, b);
         }
     }
-    __attribute__((target("avx2"))) static inline __m256i Reverse(__m256i v) {
-        const __m256i words =
-            _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1, 14, 15, 12, 13,
-                             10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
-        return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, words), 0x4E);
-    }
     // How Finish orders a part: each dword's two pixels swapped or not, then
     // the dwords permuted. Mirroring a lane is only other values here: no
     // extra shuffle, and no branch in the loops.
@@ -171,9 +154,9 @@ struct Avx2Ops {
             return _mm256_permutevar8x32_epi32(part, shape.order);
         __m256i swapped;
         if constexpr (kDirections == Directions::Mirrored)
-            // One byte shuffle where two shifts and an or took three
-            // operations: mirrored 512 KiB frames in the cache went from
-            // 58 to 64 GB/s.
+            // One byte shuffle where two shifts and an or take three
+            // operations, and in the cache the loops are bound by how many
+            // they issue.
             swapped = _mm256_shuffle_epi8(
                 part, _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3,
                                        0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13));
@@ -185,128 +168,24 @@ struct Avx2Ops {
     __attribute__((target("avx2"))) static inline void StoreUnaligned(uint16_t* p, __m256i v) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
     }
-    __attribute__((target("avx2"))) static inline void StoreStaging(uint16_t* p, __m256i v) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(p), v);
-    }
     __attribute__((target("avx2"))) static inline __m256i LoadUnaligned(const uint16_t* p) {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    }
-    __attribute__((target("avx2"))) static inline void StoreStreaming(uint16_t* p, __m256i v) {
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
-    }
-    __attribute__((target("avx2"))) static inline void Fence() { _mm_sfence(); }
-};
-
-// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge
-// source of their masked builtins, and the optimizer then warns about it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-// Avx2Ops on 512-bit vectors, 32 pixels at a time, for processors with
-// AVX-512 (F and BW): the same packs and permutes each do twice the work,
-// and in the cache the loops are bound by how many instructions they issue
-// (twice the speed of Avx2Ops on rows in the first-level cache). Cached
-// rows only (see DeinterleaveRow), so without the streaming operations.
-#define VELA2_AVX512_TARGET __attribute__((target("avx2,avx512f,avx512bw")))
-struct Avx512Ops {
-    using Vector = __m512i;
-    static constexpr int32_t kPixels = 32;
-
-    VELA2_AVX512_TARGET static inline __m512i Evens(__m512i x, __m512i y) {
-        const __m512i low = _mm512_set1_epi32(0xFFFF);
-        return _mm512_packus_epi32(_mm512_and_si512(x, low), _mm512_and_si512(y, low));
-    }
-    VELA2_AVX512_TARGET static inline __m512i Odds(__m512i x, __m512i y) {
-        return _mm512_packus_epi32(_mm512_srli_epi32(x, 16), _mm512_srli_epi32(y, 16));
-    }
-    template <int32_t N>
-    VELA2_AVX512_TARGET static inline void Split(const uint16_t* p, __m512i* parts) {
-        const __m512i a = LoadUnaligned(p), b = LoadUnaligned(p + 32);
-        if constexpr (N == 4) {
-            const __m512i c = LoadUnaligned(p + 64), d = LoadUnaligned(p + 96);
-            const __m512i even0 = Evens(a, b), even1 = Evens(c, d);
-            const __m512i odd0 = Odds(a, b), odd1 = Odds(c, d);
-            parts[0] = Evens(even0, even1);
-            parts[1] = Evens(odd0, odd1);
-            parts[2] = Odds(even0, even1);
-            parts[3] = Odds(odd0, odd1);
-        } else {
-            parts[0] = Evens(a, b);
-            parts[1] = Odds(a, b);
-        }
-    }
-    struct Shape {
-        __m128i swap;
-        __m512i order;
-    };
-    // The packs work within each 128-bit quarter, so pixel pair k of a
-    // four-lane part sits at dword 4 * (k % 4) + k / 4, and run of four g of
-    // a two-lane part at qword 2 * (g % 4) + g / 4.
-    template <int32_t N>
-    VELA2_AVX512_TARGET static inline Shape MakeShape(bool mirrored) {
-        Shape shape;
-        shape.swap = _mm_cvtsi32_si128(mirrored ? 16 : 0);
-        if constexpr (N == 4)
-            shape.order =
-                mirrored ? _mm512_setr_epi32(15, 11, 7, 3, 14, 10, 6, 2, 13, 9, 5, 1, 12, 8, 4, 0)
-                         : _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-        else
-            shape.order =
-                mirrored ? _mm512_setr_epi32(15, 14, 11, 10, 7, 6, 3, 2, 13, 12, 9, 8, 5, 4, 1, 0)
-                         : _mm512_setr_epi32(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
-        return shape;
-    }
-    template <Directions kDirections>
-    VELA2_AVX512_TARGET static inline __m512i Finish(__m512i part, const Shape& shape) {
-        if constexpr (kDirections == Directions::Forwards)
-            return _mm512_permutexvar_epi32(shape.order, part);
-        __m512i swapped;
-        if constexpr (kDirections == Directions::Mirrored)
-            swapped = _mm512_shuffle_epi8(
-                part, _mm512_set4_epi32(0x0D0C0F0E, 0x09080B0A, 0x05040706, 0x01000302));
-        else
-            swapped = _mm512_or_si512(_mm512_sll_epi32(part, shape.swap),
-                                      _mm512_srl_epi32(part, shape.swap));
-        return _mm512_permutexvar_epi32(shape.order, swapped);
-    }
-    VELA2_AVX512_TARGET static inline void StoreUnaligned(uint16_t* p, __m512i v) {
-        _mm512_storeu_si512(p, v);
-    }
-    VELA2_AVX512_TARGET static inline __m512i LoadUnaligned(const uint16_t* p) {
-        return _mm512_loadu_si512(p);
     }
 };
 
 namespace sse2 {
 using Ops = Sse2Ops;
 #define VELA2_KERNEL_TARGET __attribute__((target("sse2")))
-#define VELA2_KERNEL_STREAMS 1
 #include "reconstruction/DeinterleaveRowBody.inc"
 #undef VELA2_KERNEL_TARGET
-#undef VELA2_KERNEL_STREAMS
 }  // namespace sse2
 
 namespace avx2 {
 using Ops = Avx2Ops;
 #define VELA2_KERNEL_TARGET __attribute__((target("avx2")))
-#define VELA2_KERNEL_STREAMS 1
 #include "reconstruction/DeinterleaveRowBody.inc"
 #undef VELA2_KERNEL_TARGET
-#undef VELA2_KERNEL_STREAMS
 }  // namespace avx2
-
-namespace avx512 {
-using Ops = Avx512Ops;
-#define VELA2_KERNEL_TARGET VELA2_AVX512_TARGET
-#define VELA2_KERNEL_STREAMS 0
-#include "reconstruction/DeinterleaveRowBody.inc"
-#undef VELA2_KERNEL_TARGET
-#undef VELA2_KERNEL_STREAMS
-}  // namespace avx512
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 #endif  // VELA2_X86
 
@@ -316,8 +195,6 @@ KernelLevel BestKernelLevel() {
 #ifdef VELA2_X86
     static const KernelLevel level = [] {
         __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-            return KernelLevel::Avx512;
         if (__builtin_cpu_supports("avx2")) return KernelLevel::Avx2;
         if (__builtin_cpu_supports("sse2")) return KernelLevel::Sse2;
         return KernelLevel::Scalar;
@@ -329,22 +206,13 @@ KernelLevel BestKernelLevel() {
 }
 
 void DeinterleaveRow(KernelLevel level, const uint16_t* row, int32_t n, const LaneTarget* targets,
-                     int32_t count, bool stream) {
+                     int32_t count) {
 #ifdef VELA2_X86
-    // Streamed rows are bound by memory, where 512-bit streaming stores
-    // measured slower than 256-bit ones (0.78 against 1.07 of memcpy on
-    // plain 32 MiB frames).
-    if (level == KernelLevel::Avx512 && !stream)
-        return n == 4 ? avx512::CachedRow<4>(row, targets, count)
-                      : avx512::CachedRow<2>(row, targets, count);
-    if (level >= KernelLevel::Avx2)
-        return n == 4 ? avx2::Row<4>(row, targets, count, stream)
-                      : avx2::Row<2>(row, targets, count, stream);
+    if (level == KernelLevel::Avx2)
+        return n == 4 ? avx2::Row<4>(row, targets, count) : avx2::Row<2>(row, targets, count);
     if (level == KernelLevel::Sse2)
-        return n == 4 ? sse2::Row<4>(row, targets, count, stream)
-                      : sse2::Row<2>(row, targets, count, stream);
+        return n == 4 ? sse2::Row<4>(row, targets, count) : sse2::Row<2>(row, targets, count);
 #endif
-    (void)stream;
     ScalarRange(row, n, targets, 0, count);
 }
 

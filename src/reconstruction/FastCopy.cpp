@@ -1,19 +1,12 @@
 #include "reconstruction/FastCopy.h"
 
 #include <algorithm>
-#include <cstdlib>
 
-#include "platform/Clock.h"
 #include "reconstruction/DeinterleaveKernel.h"
 #include "reconstruction/RowBandWorker.h"
 
 namespace reconstruction {
 namespace {
-
-// Outputs this large may bypass the cache on their way to memory, where
-// they would only push the raw frame out of it; whether that is faster
-// depends on the processor (see StoreChoice).
-constexpr int64_t kStreamingBytes = int64_t{12} << 20;
 
 // Raw bytes in one band of rows handed to a thread at a time: large enough
 // that each thread reads and writes long runs the processor's prefetching
@@ -151,7 +144,7 @@ void CopyOverscanRows(const uint16_t* raw, const CopyPlan& plan, const PictureBu
         }
         const uint16_t* group =
             raw + static_cast<int64_t>(rawRow) * plan.rawColumns + groups.groupStart;
-        DeinterleaveRow(level, group, n, targets, groups.common, false);
+        DeinterleaveRow(level, group, n, targets, groups.common);
         for (int32_t k = 0; k < n; ++k)
             FinishLane(group, n, targets[k], groups.common, plan.copies[k].overscanColumns.count);
         return;
@@ -172,19 +165,16 @@ void CopyRemainingOverscan(const uint16_t* raw, const CopyPlan& plan, const Pict
     }
 }
 
-// Whether to walk the frame from its last raw row. Rows are always read
-// forwards: memory delivers a row read backwards at half the speed. Streamed
-// frames are read straight through from the first row, since walking them
-// the other way costs as much again. Cached stores instead want each
-// output's stores one stream through memory: outputs with mirrored rows but
-// not columns become one rising stream when walked upwards. Mirrored
-// columns are walked downwards all the same, their next rows prefetched
-// (see NextRowsAhead): walking them upwards leaves both the reads and the
-// stores falling, which measured slower. Outputs that disagree follow the
-// first.
-bool WalkUpwards(const CopyPlan& plan, bool stream) {
+// Whether to walk the frame from its last raw row, so that each output's
+// stores are one rising stream through memory: outputs with mirrored rows
+// but not columns. Rows themselves are always read forwards, which memory
+// delivers faster. Mirrored columns are walked downwards all the same, with
+// their next rows prefetched (see NextRowsAhead): walking them upwards would
+// leave both reads and stores falling (fast/8MiB/mirror_columns). Outputs
+// that disagree follow the first.
+bool WalkUpwards(const CopyPlan& plan) {
     const QuadrantCopy& first = plan.copies[0];
-    return !stream && first.rows.dstStride < 0 && first.columns.dstStride > 0;
+    return first.rows.dstStride < 0 && first.columns.dstStride > 0;
 }
 
 // Asks for [begin, begin + bytes) a cache line at a time; kForWriting and
@@ -199,23 +189,21 @@ void PrefetchBytes(const void* begin, int64_t bytes) {
 // A frame walked upwards is read a row at a time from the bottom, which the
 // processor's prefetching does not foresee: it fetches the row below, not the
 // one above. The next row is asked for explicitly, into the second-level
-// cache, while this one is copied: 8 MiB frames walked upwards went from
-// about 0.7 to 0.8 of memcpy in the cache, and from 0.55 to 0.8 from memory.
+// cache, while this one is copied.
 void PrefetchRawRow(const uint16_t* row, int64_t pixels) { PrefetchBytes<0, 2>(row, pixels * 2); }
 
-// Outputs smaller than this are found in the second-level cache anyway:
-// prefetching their rows only costs instructions (512 KiB frames lost 3-5%).
-// Outputs large enough to stream are left to the processor's own
-// prefetching even when their stores are cached: asking for the next rows
-// as well measured a quarter slower on 32 MiB frames.
+// Outputs from 1 MiB to 12 MiB get their next rows prefetched for writing.
+// Smaller ones are found in the second-level cache anyway, where the
+// prefetch only costs instructions; larger ones gain nothing from it
+// (fast/32MiB/mirror_columns), the memory being the bound.
 constexpr int64_t kPrefetchOutputBytes = int64_t{1} << 20;
+constexpr int64_t kPrefetchOutputMaxBytes = int64_t{12} << 20;
 
 // Which outputs get their next row prefetched for writing: those whose
 // stores fall through each row while the walk takes their rows rising, or
 // the other way round. The processor's prefetching follows the stores
-// within a row but does not jump to where the next row begins. Column-
-// mirrored 8 MiB frames walked downwards with this ran up to 11% faster
-// than walked upwards without it, and 12-20% with overscan (paired runs).
+// within a row but does not jump to where the next row begins
+// (fast/8MiB/mirror_columns).
 void NextRowsAhead(const CopyPlan& plan, bool upwards, bool* ahead) {
     for (int32_t k = 0; k < plan.copyCount; ++k) {
         const QuadrantCopy& c = plan.copies[k];
@@ -242,15 +230,13 @@ int64_t KernelOutputBytes(const CopyPlan& plan) {
 // its own output rows and overscan rows.
 class BandedCopy {
   public:
-    BandedCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
-               StoreKind largeOutputs)
+    BandedCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p)
         : plan_(plan), raw_(raw), p_(p), level_(BestKernelLevel()) {
         common_ = CommonColumns(plan);
         const int64_t outputBytes = KernelOutputBytes(plan);
-        const bool large = outputBytes >= kStreamingBytes;
-        stream_ = large && largeOutputs == StoreKind::Streamed;
-        upwards_ = WalkUpwards(plan, stream_);
-        if (!large && outputBytes >= kPrefetchOutputBytes) NextRowsAhead(plan, upwards_, ahead_);
+        upwards_ = WalkUpwards(plan);
+        if (outputBytes >= kPrefetchOutputBytes && outputBytes < kPrefetchOutputMaxBytes)
+            NextRowsAhead(plan, upwards_, ahead_);
         overscanGroups_ = FindOverscanGroups(plan);
         const int64_t rawRowBytes = int64_t{plan.rawColumns} * 2;
         stepsPerBand_ = static_cast<int32_t>(
@@ -273,7 +259,6 @@ class BandedCopy {
     const PictureBuffers& p_;
     KernelLevel level_;
     int32_t common_ = 0;
-    bool stream_ = false;
     bool upwards_ = false;
     bool ahead_[4] = {};
     OverscanGroups overscanGroups_;
@@ -301,7 +286,7 @@ void BandedCopy::CopySteps(int32_t from, int32_t to) const {
                                     int64_t{p_.width} * 2);
         }
         if (upwards_ && more) PrefetchRawRow(rawRow - plan_.rawColumns, int64_t{common_} * n);
-        DeinterleaveRow(level_, rawRow, n, targets, common_, stream_);
+        DeinterleaveRow(level_, rawRow, n, targets, common_);
         for (int32_t k = 0; k < n; ++k)
             FinishLane(rawRow, n, targets[k], common_, plan_.copies[k].columns.count);
         // The overscan while its raw row is still in the cache.
@@ -310,35 +295,13 @@ void BandedCopy::CopySteps(int32_t from, int32_t to) const {
     }
 }
 
-void ExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
-                     StoreKind largeOutputs) {
-    BandedCopy copy(plan, raw, p, largeOutputs);
-    ProcessRowBandWorker().RunPieces(copy.Bands(), copy);
-    if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
-}
-
 }  // namespace
-
-bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p,
-                        StoreKind largeOutputs) {
-    if (!FitsKernel(plan, raw, p)) return false;
-    ExecuteFastCopy(plan, raw, p, largeOutputs);
-    return true;
-}
 
 bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* raw, const PictureBuffers& p) {
     if (!FitsKernel(plan, raw, p)) return false;
-    if (KernelOutputBytes(plan) < kStreamingBytes) {
-        ExecuteFastCopy(plan, raw, p, StoreKind::Cached);
-        return true;
-    }
-    // Timed always: two reads of the counter cost nothing beside such a
-    // frame, and the choice ignores them once made.
-    StoreChoice& choice = ProcessStoreChoice();
-    const StoreKind kind = choice.Next();
-    const int64_t start = platform::PerformanceCounter();
-    ExecuteFastCopy(plan, raw, p, kind);
-    choice.Record(kind, platform::PerformanceCounter() - start);
+    BandedCopy copy(plan, raw, p);
+    ProcessRowBandWorker().RunPieces(copy.Bands(), copy);
+    if (plan.overscanOn) CopyRemainingOverscan(raw, plan, p);
     return true;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 #include "reconstruction/CopyPlan.h"
-#include "reconstruction/StoreChoice.h"
 
 namespace reconstruction {
 
@@ -9,14 +8,9 @@ namespace reconstruction {
 // the same raw rows, outputs forwards or mirrored by single steps, and no
 // buffer overlapping another. Such a plan is executed in one pass over the
 // raw frame by a vector kernel; anything else returns false untouched.
-// Outputs too large for the cache take the stores ProcessStoreChoice picks,
-// and report how long they took.
+// Every size is written through the cache, where the application reads the
+// images right after (fast/32MiB rows of bench_reconstruction).
 bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* rawFrame,
                         const PictureBuffers& picture);
-
-// The same with the stores for large outputs given: the outputs are the
-// same either way, only the speed differs.
-bool TryExecuteFastCopy(const CopyPlan& plan, const uint16_t* rawFrame,
-                        const PictureBuffers& picture, StoreKind largeOutputs);
 
 }  // namespace reconstruction
