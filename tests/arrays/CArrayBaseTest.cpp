@@ -20,9 +20,6 @@ namespace fs = std::filesystem;
 class ArrayFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        directory_ = fs::temp_directory_path() /
-                     ("vela2-arrays-" +
-                      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(directory_);
         fs::create_directories(directory_);
     }
@@ -40,7 +37,9 @@ class ArrayFiles : public ::testing::Test {
     }
     size_t Entries() const { return std::distance(fs::directory_iterator(directory_), {}); }
 
-    fs::path directory_;
+    const fs::path directory_ = fs::temp_directory_path() /
+                                (std::string("vela2-arrays-") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 std::string ErrorText(const std::function<void()>& action) {
@@ -159,13 +158,11 @@ TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
 }
 
 TEST(FileError, CausesAndTexts) {
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(ENOENT)), "File not found\n");
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(EACCES)), "accessDenied\n");
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(ENOSPC)), "diskFull\n");
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(EMFILE)), "tooManyOpenFiles\n");
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(EIO)), "hardIO\n");
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "File not found\n"},   {EACCES, "accessDenied\n"}, {ENOSPC, "diskFull\n"},
+        {EMFILE, "tooManyOpenFiles\n"}, {EIO, "hardIO\n"},          {0, "Unknown file error.\n"}};
+    for (const auto& c : cases) EXPECT_STREQ(FileErrorText(FileCauseFromErrno(c.first)), c.second);
     EXPECT_STREQ(FileErrorText(FileCause::EndOfFile), "endOfFile\n");
-    EXPECT_STREQ(FileErrorText(FileCauseFromErrno(0)), "Unknown file error.\n");
 }
 
 }  // namespace

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/Profile.h"
+#include "support/TextFiles.h"
 
 using namespace platform;
 
@@ -33,23 +32,11 @@ const char kSettings[] =
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("vela2-profile-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                  ".ini"))
-                    .string();
-        std::filesystem::remove(path_);
-    }
+    void SetUp() override { std::filesystem::remove(path_); }
     void TearDown() override { std::filesystem::remove(path_); }
 
-    void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string FileText() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    void Write(const std::string& text) { testsupport::WriteText(path_, text); }
+    std::string FileText() const { return testsupport::ReadText(path_); }
     std::string Read(const char* section, const char* key, const char* def = "",
                      uint32_t size = 256) {
         std::vector<char> buffer(size + 1, '#');
@@ -64,7 +51,9 @@ class ProfileTest : public ::testing::Test {
         return items;
     }
 
-    std::string path_;
+    const std::string path_ = ::testing::TempDir() + "vela2-profile-" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".ini";
 };
 
 TEST_F(ProfileTest, ValuesAreTrimmedUnquotedCutToTheBufferAndFoundWithoutRegardToCase) {
@@ -85,29 +74,24 @@ TEST_F(ProfileTest, ValuesAreTrimmedUnquotedCutToTheBufferAndFoundWithoutRegardT
     EXPECT_EQ(Read("General Info", "Key One", "none"), "none");
 }
 
-TEST_F(ProfileTest, SectionNamesComeInFileOrderForLfFilesToo) {
+TEST_F(ProfileTest, SectionsListEntriesWithoutCommentsAndNamesInFileOrderForLfFilesToo) {
     std::string lf = kSettings;
     lf.erase(std::remove(lf.begin(), lf.end(), '\r'), lf.end());
     for (const std::string& text : {std::string(kSettings), lf}) {
         std::filesystem::remove(path_);
         Write(text);
-        std::vector<char> buffer(256);
+        std::vector<char> buffer(1024);
         uint32_t length = ProfileSectionNames(buffer.data(), 256, path_.c_str());
         EXPECT_EQ(Split(buffer, length), (std::vector<std::string>{"General Info", "Device_04B4"}));
         EXPECT_EQ(buffer[length], '\0');
-        EXPECT_EQ(Read("general info", "key one"), "value one");
+        length = ProfileSection("GENERAL INFO", buffer.data(), 1024, path_.c_str());
+        EXPECT_EQ(Split(buffer, length),
+                  (std::vector<std::string>{"Key One=value one", "Quoted=\"  spaced  \"",
+                                            "Single='x'", "Mismatch=\"x'", "Empty=", "=nameless",
+                                            "novalue", "list=a;b"}));
+        EXPECT_EQ(ProfileSection("absent", buffer.data(), 1024, path_.c_str()), 0u);
     }
-}
-
-TEST_F(ProfileTest, SectionListsEntriesWithoutCommentsAndCutsWhatDoesNotFit) {
-    Write(kSettings);
-    std::vector<char> buffer(1024);
-    uint32_t length = ProfileSection("GENERAL INFO", buffer.data(), 1024, path_.c_str());
-    EXPECT_EQ(
-        Split(buffer, length),
-        (std::vector<std::string>{"Key One=value one", "Quoted=\"  spaced  \"", "Single='x'",
-                                  "Mismatch=\"x'", "Empty=", "=nameless", "novalue", "list=a;b"}));
-    EXPECT_EQ(ProfileSection("absent", buffer.data(), 1024, path_.c_str()), 0u);
+    // A list that does not fit is cut.
     std::vector<char> small(8, '#');
     EXPECT_EQ(ProfileSectionNames(small.data(), 8, path_.c_str()), 6u);
     EXPECT_EQ(std::string(small.data()), "Genera");
@@ -119,7 +103,7 @@ TEST_F(ProfileTest, SectionListsEntriesWithoutCommentsAndCutsWhatDoesNotFit) {
 #endif
 }
 
-TEST_F(ProfileTest, WritesReplaceAddAndRemoveEntries) {
+TEST_F(ProfileTest, WritesCreateTheFileReplaceAddAndRemoveEntries) {
     Write(kSettings);
     ASSERT_TRUE(ProfileWriteString("general info", "key one", "changed", path_.c_str()));
     ASSERT_TRUE(ProfileWriteString("General Info", "Added", "new", path_.c_str()));
@@ -135,6 +119,12 @@ TEST_F(ProfileTest, WritesReplaceAddAndRemoveEntries) {
     std::string text = FileText();
     EXPECT_NE(text.find("; settings written on Windows"), std::string::npos);
     EXPECT_NE(text.find("; inner comment"), std::string::npos);
+
+    std::filesystem::remove(path_);
+    EXPECT_FALSE(ProfileFileExists(path_.c_str()));
+    ASSERT_TRUE(ProfileWriteString("Section", "key", "value", path_.c_str()));
+    EXPECT_TRUE(ProfileFileExists(path_.c_str()));
+    EXPECT_EQ(Read("section", "KEY"), "value");
 }
 
 #ifndef _WIN32
@@ -151,12 +141,5 @@ TEST_F(ProfileTest, AWriteKeepsEveryOtherLineAsItWas) {
     EXPECT_EQ(FileText(), expected);
 }
 #endif
-
-TEST_F(ProfileTest, WritingCreatesAMissingFile) {
-    EXPECT_FALSE(ProfileFileExists(path_.c_str()));
-    ASSERT_TRUE(ProfileWriteString("Section", "key", "value", path_.c_str()));
-    EXPECT_TRUE(ProfileFileExists(path_.c_str()));
-    EXPECT_EQ(Read("section", "KEY"), "value");
-}
 
 }  // namespace

@@ -89,7 +89,8 @@ TEST_F(RegistryKeyTest, FailuresCarryTheOperationAndTheSystemCode) {
     EXPECT_FALSE(CRegistryKey(0x12345678).HasSubkey("x", kKeyAllAccess));
 }
 
-TEST_F(RegistryKeyTest, ValuesHaveTheTextFormOfTheirType) {
+// Each type keeps its bytes exactly through the registry and has a text form.
+TEST_F(RegistryKeyTest, ValuesKeepTheirBytesAndHaveTheTextFormOfTheirType) {
     CRegistryKey base = Base();
     struct Case {
         uint32_t type;
@@ -100,11 +101,12 @@ TEST_F(RegistryKeyTest, ValuesHaveTheTextFormOfTheirType) {
         {platform::kRegDword, {5, 0, 0, 0}, "5"},
         {platform::kRegDword, {0xff, 0xff, 0xff, 0xff}, "4294967295"},
         {platform::kRegDwordBigEndian, {0, 0, 0, 5}, "83886080"},
-        {platform::kRegBinary, {0x0a, 0xff}, "0aff"},
+        {platform::kRegBinary, {0x0a, 0xff, 0x00}, "0aff00"},
         {platform::kRegBinary, {}, ""},
         {platform::kRegNone, {0x00, 0x10}, "0010"},
         {platform::kRegMultiSz, {'a', 0, 'b', 0, 0}, "a"},
         {platform::kRegExpandSz, {'%', 'X', '%', 0}, "%X%"},
+        {platform::kRegSz, {'a', 'b', 0}, "ab"},
         {platform::kRegSz, {'a', 'b'}, "ab"},
     };
     int index = 0;
@@ -115,6 +117,7 @@ TEST_F(RegistryKeyTest, ValuesHaveTheTextFormOfTheirType) {
         CRegistryKey::Value read = base.QueryValue(name.c_str());
         EXPECT_EQ(read.Type(), c.type);
         EXPECT_STREQ(read.AsString(), c.text) << name;
+        EXPECT_EQ(std::vector<uint8_t>(read.Data(), read.Data() + read.Size()), c.data) << name;
     }
     base.SetValue("string", "text", platform::kRegSz);
     CRegistryKey::Value read = base.QueryValue("string");
@@ -139,31 +142,22 @@ TEST_F(RegistryKeyTest, IteratorsWalkSubkeysAndValuesInRegistryOrder) {
     EXPECT_EQ(values, (std::vector<std::string>{"first=7", "second=2"}));
 }
 
-TEST_F(RegistryKeyTest, AnIteratorKeepsItsKeyAlive) {
-    CRegistryKey::SubkeyIterator it;
+// An iterator holds its key open, and items that grew past the buffers it
+// sized at the start are still fetched whole.
+TEST_F(RegistryKeyTest, AnIteratorKeepsItsKeyAliveAndFetchesItemsThatGrew) {
+    CRegistryKey::SubkeyIterator subkey;
+    CRegistryKey::ValueIterator value;
     {
         CRegistryKey base = Base();
         NewKey(base, "a");
-        NewKey(base, "b");
-        it = base.BeginSubkeys();
+        base.SetValue("v", "1", platform::kRegSz);
+        subkey = base.BeginSubkeys();
+        value = base.BeginValues();
     }
-    EXPECT_STREQ(*it, "a");
-    ++it;
-    EXPECT_STREQ(*it, "b");
-    ++it;
-    EXPECT_TRUE(it == CRegistryKey::SubkeyIterator());
-}
-
-TEST_F(RegistryKeyTest, ItemsThatGrewAfterTheIteratorWasMadeAreStillFetched) {
-    CRegistryKey base = Base();
-    NewKey(base, "a");
-    base.SetValue("v", "1", platform::kRegSz);
-    auto subkey = base.BeginSubkeys();
-    auto value = base.BeginValues();
     ASSERT_STREQ(*subkey, "a");
     ASSERT_STREQ(*value, "v");
-    const std::string longName(60, 'z');
-    const std::string longText(300, 't');
+    const std::string longName(60, 'z'), longText(300, 't');
+    CRegistryKey base = Base();
     NewKey(base, longName.c_str());
     base.SetValue(longName.c_str(), longText.c_str(), platform::kRegSz);
     ++subkey;
@@ -172,7 +166,7 @@ TEST_F(RegistryKeyTest, ItemsThatGrewAfterTheIteratorWasMadeAreStillFetched) {
     EXPECT_EQ(std::string(*value), longName);
     EXPECT_EQ(std::string(value.AsString()), longText);
     ++subkey;
-    EXPECT_TRUE(subkey == base.EndSubkeys());
+    EXPECT_TRUE(subkey == CRegistryKey::SubkeyIterator());
 }
 
 TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperationOwnedByTheWindow) {

@@ -13,8 +13,7 @@ namespace {
 // not raise back cannot leak into other tests.
 template <typename Body>
 void OnOwnThread(Body body) {
-    std::thread thread(body);
-    thread.join();
+    std::thread(body).join();
 }
 
 // Whether a thread may move to `priority` here: outside Windows an ordinary
@@ -39,8 +38,6 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
     EXPECT_FALSE(IsThreadPriorityName("THREAD_PRIORITY_NORMAL "));
     EXPECT_FALSE(IsThreadPriorityName("NORMAL_PRIORITY_CLASS"));
     EXPECT_FALSE(IsPriorityClassName(""));
-    EXPECT_EQ(CThreadPriority::ThreadPriorities().Entries().front().first, -15);
-    EXPECT_EQ(CThreadPriority::PriorityClasses().Entries().back().first, 0x100u);
 }
 
 TEST(ThreadPriorityTest, AboveNormalClassChangesNothing) {
