@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
 #include "support/PrivateRegistryStore.h"
+#include "support/TextFiles.h"
 
 using namespace platform;
 
@@ -116,21 +116,13 @@ TEST(RegFileParseTest, FormattedValuesReadBackToTheSameBytes) {
 
 class RegistryImportTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        DeleteRegistryTree(kHkeyCurrentUser, kBase);
-        file_ = (std::filesystem::temp_directory_path() /
-                 ("vela2-import-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                  ".reg"))
-                    .string();
-    }
+    void SetUp() override { DeleteRegistryTree(kHkeyCurrentUser, kBase); }
     void TearDown() override {
         DeleteRegistryTree(kHkeyCurrentUser, kBase);
         std::filesystem::remove(file_);
     }
     bool Import(const std::string& content, std::string& firstKey) {
-        std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
-        return ImportRegistryFile(file_, firstKey);
+        return testsupport::WriteText(file_, content) && ImportRegistryFile(file_, firstKey);
     }
     bool Exists(const char* path) {
         RegKey key = 0;
@@ -155,7 +147,9 @@ class RegistryImportTest : public ::testing::Test {
     static constexpr const char* kBase = "Software\\Vela2ImportTest";
     static constexpr const char* kKeys = "Software\\Vela2ImportTest\\Keys";
     PrivateRegistryStore store_;
-    std::string file_;
+    const std::string file_ = ::testing::TempDir() + "vela2-import-" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".reg";
 };
 
 TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTrip) {
