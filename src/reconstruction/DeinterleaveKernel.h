@@ -3,8 +3,8 @@
 // pass: column j * n + lane of the row goes to position j of that lane's
 // output, forwards or mirrored. Vector versions for AVX2 and SSE2 are chosen
 // by what the processor offers when the library runs. 512-bit vectors are
-// left out: they ran no faster than AVX2 on the fast/ rows of
-// bench_reconstruction, and slower on the 32 MiB ones.
+// left out: a third kernel for a small gain on frames in the cache, and a
+// loss on larger ones (fast/32MiB/mirror_columns in bench_reconstruction).
 
 #include <cstdint>
 
