@@ -40,18 +40,21 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
     EXPECT_FALSE(IsPriorityClassName(""));
 }
 
-TEST(ThreadPriorityTest, AboveNormalClassChangesNothing) {
+// Neither the above-normal class nor a scope without a thread moves the thread.
+TEST(ThreadPriorityTest, AboveNormalClassOrNoThreadLeavesTheThreadAlone) {
     OnOwnThread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
-        int32_t before = ThreadPriority(self);
         {
             CThreadPriority scope("THREAD_PRIORITY_HIGHEST", self, "ABOVE_NORMAL_PRIORITY_CLASS",
                                   "");
             EXPECT_EQ(scope.GetPriorityClass(), 0x8000u);
-            EXPECT_EQ(ThreadPriority(self), before);
+            EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
             EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
         }
-        EXPECT_EQ(ThreadPriority(self), before);
+        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
+        CThreadPriority scope("THREAD_PRIORITY_LOWEST", 0, "NORMAL_PRIORITY_CLASS", "");
+        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
+        EXPECT_EQ(scope.GetThreadPriority(), kThreadPriorityLowest);
     });
 }
 
@@ -80,14 +83,6 @@ TEST(ThreadPriorityTest, HighestInTheHighClassIsAppliedForTheScope) {
         }
         EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-    });
-}
-
-TEST(ThreadPriorityTest, WithoutAThreadOnlyTheClassIsTouched) {
-    OnOwnThread([] {
-        CThreadPriority scope("THREAD_PRIORITY_LOWEST", 0, "NORMAL_PRIORITY_CLASS", "");
-        EXPECT_EQ(ThreadPriority(CurrentThreadPseudoHandle()), kThreadPriorityNormal);
-        EXPECT_EQ(scope.GetThreadPriority(), kThreadPriorityLowest);
     });
 }
 
