@@ -11,9 +11,11 @@ namespace {
 
 std::atomic<AtomicWriteHook> g_writeHook{nullptr};
 
-// How long a replacing move waits for other holders of the target: half a second.
-constexpr int kMoveAttempts = 50;
-constexpr DWORD kMoveRetryMs = 10;
+// How long a replacing move waits for other holders of the target: five
+// seconds. Writers that replace one file back to back keep each other's
+// moves failing for a while; a short budget lost writes under such load.
+constexpr int kMoveAttempts = 1000;
+constexpr DWORD kMoveRetryMs = 5;
 
 int ErrnoFromWindowsError(DWORD error) {
     switch (error) {
