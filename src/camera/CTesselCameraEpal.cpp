@@ -242,9 +242,9 @@ int32_t CTesselCamera::ReconstructFrame(const uint16_t* rawFrame,
     if (!result.reconstructed) {
         if (!input.epalConverted) DebugTrace(kConvertFailed);
         LastStatus().Set(result.failureStatus);
-        LastStatus().Set(0);
+        LastStatus().Set(CAMERA_SUCCESS);
         return 0;
     }
-    LastStatus().Set(0);
+    LastStatus().Set(CAMERA_SUCCESS);
     return 1;
 }

@@ -34,7 +34,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 }
 
 // The mode file beside the library, named after it. Where paths ignore case
-// the library's name is taken in lower case, as it always has been there.
+// the library's name is taken in lower case, so any spelling of it finds
+// the same file.
 std::string DefaultModeFile(const std::string& modulePath) {
     if (platform::kCaseInsensitivePaths) return ReplaceAll(LowerCase(modulePath), ".dll", ".ini");
     size_t slash = modulePath.rfind(platform::kPathSeparator);
@@ -138,7 +139,7 @@ int32_t CTesselCamera::Initialize(const std::string& hexFile, const std::string&
         return Fail(ERROR_CAMERA_NOT_INITIALIZED);
     }
     Initialized = 1;
-    LastStatus().Set(0);
+    LastStatus().Set(CAMERA_SUCCESS);
     return 1;
 }
 

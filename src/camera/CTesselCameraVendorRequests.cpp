@@ -115,7 +115,7 @@ int32_t CTesselCamera::Reset(int32_t argument) {
         DebugTrace("Error sending reset command.");
         return 0;
     }
-    if (!captureBefore && !captureAfter) LastStatus().Set(0);
+    if (!captureBefore && !captureAfter) LastStatus().Set(CAMERA_SUCCESS);
     return 1;
 }
 

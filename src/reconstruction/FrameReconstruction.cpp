@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "Vela2UsbCameraStatus.h"
 #include "platform/Memory.h"
 #include "reconstruction/CopyPlan.h"
 #include "reconstruction/FastCopy.h"
@@ -11,10 +12,6 @@
 
 namespace reconstruction {
 namespace {
-
-constexpr int32_t kUninitializedBuffer = 2;
-constexpr int32_t kInvalidValue = -3;
-constexpr int32_t kReconstructionException = 12;
 
 ReconstructionResult Failure(int32_t status) { return {false, status}; }
 
@@ -40,10 +37,10 @@ int32_t ReceivingBuffers(const RawFrameGeometry& g) {
 int32_t CheckBuffers(const ReconstructionInput& in) {
     const PictureBuffers& p = in.picture;
     const int32_t n = in.geometry.numberOfQuadrants;
-    if (n == 2 && (!p.images[0] || !p.images[1])) return kUninitializedBuffer;
+    if (n == 2 && (!p.images[0] || !p.images[1])) return ERROR_UNINITIALIZED_BUFFER;
     if (n == 4 && std::find(p.images, p.images + 4, nullptr) != p.images + 4)
-        return kUninitializedBuffer;
-    if (p.width < 1 || p.height < 1) return kInvalidValue;
+        return ERROR_UNINITIALIZED_BUFFER;
+    if (p.width < 1 || p.height < 1) return CAMERA_INVALID_VALUE;
     return 0;
 }
 
@@ -82,9 +79,9 @@ AccessPlan PlanAccess(const ReconstructionInput& in) {
 // 0 when the frame may be copied, otherwise its failure status. Overscan
 // buffers that cannot take their pixels only cost the overscan.
 int32_t CheckAccess(AccessPlan& plan) {
-    if (!plan.sizesValid) return kUninitializedBuffer;
+    if (!plan.sizesValid) return ERROR_UNINITIALIZED_BUFFER;
     if (platform::AllAccessible(plan.ranges, plan.count)) return 0;
-    if (!platform::AllAccessible(plan.ranges, plan.frameRanges)) return kUninitializedBuffer;
+    if (!platform::AllAccessible(plan.ranges, plan.frameRanges)) return ERROR_UNINITIALIZED_BUFFER;
     plan.overscanWanted = false;
     return 0;
 }
@@ -93,21 +90,22 @@ int32_t CheckAccess(AccessPlan& plan) {
 
 ReconstructionResult ReconstructFrame(const ReconstructionInput& in) {
     try {
-        if (in.rawFrame == nullptr) return Failure(kUninitializedBuffer);
+        if (in.rawFrame == nullptr) return Failure(ERROR_UNINITIALIZED_BUFFER);
         if (const int32_t status = CheckBuffers(in)) return Failure(status);
         if (!in.epalConverted) return Failure(0);
-        if (in.picture.overscanHeight == nullptr) return Failure(kReconstructionException);
+        if (in.picture.overscanHeight == nullptr) return Failure(ERROR_RECONSTRUCTION_EXCEPTION);
         AccessPlan access = PlanAccess(in);
         if (const int32_t status = CheckAccess(access)) return Failure(status);
-        if (!in.block || in.activeQuadrants == nullptr) return Failure(kReconstructionException);
+        if (!in.block || in.activeQuadrants == nullptr)
+            return Failure(ERROR_RECONSTRUCTION_EXCEPTION);
 
         const CopyPlan plan = PlanFrame(in, access.overscanWanted);
         if (!in.allowFastPath || !TryExecuteFastCopy(plan, in.rawFrame, in.picture))
             ExecuteGeneralCopy(plan, in.rawFrame, in.picture);
-        if (plan.failed) return Failure(kReconstructionException);
+        if (plan.failed) return Failure(ERROR_RECONSTRUCTION_EXCEPTION);
         return {true, 0};
     } catch (...) {
-        return Failure(kReconstructionException);
+        return Failure(ERROR_RECONSTRUCTION_EXCEPTION);
     }
 }
 
