@@ -85,13 +85,6 @@ TEST_F(MemoryBlockTest, ReadBackComparisonLooksAtTheFirst48BytesButByte32) {
     }
 }
 
-TEST_F(MemoryBlockTest, MissingCompareSettingRefusesTheWrite) {
-    general->erase("Compare FPGA data during initialize?");
-    uint8_t data[64] = {};
-    EXPECT_EQ(WithStatus(camera.WriteFpga(data, 64, 0)), (Outcome{0, ERROR_REGISTRY_VALUE}));
-    EXPECT_TRUE(Writes().empty());
-}
-
 TEST_F(MemoryBlockTest, VoltageWritesSendAndReplaceTheWholeVoltageBlock) {
     auto data = Pattern(64, 200);
     EXPECT_EQ(camera.WriteOffsets(data.data(), 64), 1);
@@ -207,9 +200,12 @@ TEST_F(MemoryBlockTest, WritesOfNoBytesSendNothingAndFailWithStatus2) {
     EXPECT_EQ(camera.EpalData, Pattern(400, 0)) << "the image keeps its blocks";
 }
 
-TEST_F(MemoryBlockTest, MemoryRunningOutWhileReadingASettingGivesStatus3) {
-    camera.SettingsReader = std::make_unique<ExhaustedPropertyReader>();
+TEST_F(MemoryBlockTest, SettingsThatCannotBeReadRefuseTheWriteWithTheirStatus) {
+    general->erase("Compare FPGA data during initialize?");
     auto data = Pattern(192, 0);
+    EXPECT_EQ(WithStatus(camera.WriteFpga(data.data(), 64, 0)), (Outcome{0, ERROR_REGISTRY_VALUE}));
+
+    camera.SettingsReader = std::make_unique<ExhaustedPropertyReader>();
     EXPECT_EQ(WithStatus(camera.WriteFpga(data.data(), 64, 0)),
               (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
     EXPECT_EQ(WithStatus(camera.Upload(data.data(), 192)),

@@ -47,27 +47,18 @@ uint16_t RawAt(const FrameScenario& s, int row, int column) {
 
 class BothPaths : public ::testing::TestWithParam<bool> {};
 
-TEST_P(BothPaths, ColumnInterleavedQuadrantsAreSeparated) {
-    FrameScenario s = FourQuadrants();
-    ASSERT_TRUE(s.Run(GetParam()).reconstructed);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 8; ++j)
-                ASSERT_EQ(s.images[k][i * 8 + j], RawAt(s, i, 4 * j + k))
-                    << k << " " << i << " " << j;
-}
-
-TEST_P(BothPaths, NegativeOutputStridesMirror) {
-    FrameScenario rows = FourQuadrants(1, -1);
-    ASSERT_TRUE(rows.Run(GetParam()).reconstructed);
-    FrameScenario columns = FourQuadrants(-1, 1);
-    ASSERT_TRUE(columns.Run(GetParam()).reconstructed);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 8; ++j) {
-                ASSERT_EQ(rows.images[k][(2 - i) * 8 + j], RawAt(rows, i, 4 * j + k));
-                ASSERT_EQ(columns.images[k][i * 8 + (7 - j)], RawAt(columns, i, 4 * j + k));
-            }
+TEST_P(BothPaths, ColumnInterleavedQuadrantsAreSeparatedAndMirrored) {
+    for (const auto& [outColumns, outRows] : {std::pair{1, 1}, {1, -1}, {-1, 1}}) {
+        FrameScenario s = FourQuadrants(outColumns, outRows);
+        ASSERT_TRUE(s.Run(GetParam()).reconstructed);
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 8; ++j) {
+                    const int r = outRows > 0 ? i : 2 - i, c = outColumns > 0 ? j : 7 - j;
+                    ASSERT_EQ(s.images[k][r * 8 + c], RawAt(s, i, 4 * j + k))
+                        << outColumns << " " << outRows << ": " << k << " " << i << " " << j;
+                }
+    }
 }
 
 TEST_P(BothPaths, ImageWiderThanTheSourceKeepsItsExtraColumns) {

@@ -60,16 +60,6 @@ TEST(ReconstructionController, AnyNonzeroFlagEnables) {
     EXPECT_EQ(plan.ActiveQuadrants(), (std::vector<int32_t>{1, 3}));
 }
 
-TEST(ReconstructionController, StrideWordsAreSignMagnitude) {
-    BlockBuilder builder;
-    builder.Enable(0).Enable(1).Quadrant(0, Layout(0, 1, 1)).Quadrant(1, Layout(0, 1, 1));
-    builder.Word(16 + 4, 0x8003).Word(48 + 4, 0x0003);
-    CReconstructionController plan;
-    ASSERT_EQ(plan.Configure(builder.Data()), 1);
-    EXPECT_EQ(plan.Inputs()[0].sourceColumnStride, -3);
-    EXPECT_EQ(plan.Inputs()[1].sourceColumnStride, 3);
-}
-
 TEST(ReconstructionController, BlocksThatCannotReconstructAreFlagged) {
     CReconstructionController plan;
     BlockBuilder none;
