@@ -111,13 +111,6 @@ int AtomicFile::Commit(Existing existing) {
     return 0;
 }
 
-int WriteFileAtomically(const std::string& path, const std::string& content, Existing existing,
-                        Access access) {
-    AtomicFile file(path);
-    if (int error = file.Write(content, access)) return error;
-    return file.Commit(existing);
-}
-
 int ReadWholeFile(const std::string& path, std::string& content) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) return errno;

@@ -131,13 +131,6 @@ int AtomicFile::Commit(Existing existing) {
     return 0;
 }
 
-int WriteFileAtomically(const std::string& path, const std::string& content, Existing existing,
-                        Access access) {
-    AtomicFile file(path);
-    if (int error = file.Write(content, access)) return error;
-    return file.Commit(existing);
-}
-
 int ReadWholeFile(const std::string& path, std::string& content) {
     // Sharing deletion lets a writer move its file onto this name meanwhile.
     FileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
