@@ -38,6 +38,9 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
     EXPECT_FALSE(IsThreadPriorityName("THREAD_PRIORITY_NORMAL "));
     EXPECT_FALSE(IsThreadPriorityName("NORMAL_PRIORITY_CLASS"));
     EXPECT_FALSE(IsPriorityClassName(""));
+    // The tables run from the lowest to the highest: idle first, realtime last.
+    EXPECT_EQ(CThreadPriority::ThreadPriorities().Entries().front().first, -15);
+    EXPECT_EQ(CThreadPriority::PriorityClasses().Entries().back().first, 0x100u);
 }
 
 // Neither the above-normal class nor a scope without a thread moves the thread.
