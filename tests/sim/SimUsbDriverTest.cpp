@@ -152,8 +152,8 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     EXPECT_EQ(returned, kRecord + 1);
     EXPECT_EQ(read[kRecord], 42);
     const Header answer = usb::LoadRecord<Header>(read.data());
-    EXPECT_EQ(answer.DriverStatus, 0u);
-    EXPECT_EQ(answer.UsbStatus, 0u);
+    EXPECT_EQ(+answer.DriverStatus, 0u);
+    EXPECT_EQ(+answer.UsbStatus, 0u);
 }
 
 TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
@@ -181,7 +181,7 @@ TEST_F(SimDriver, AbortCancelsOnlyThatEndpointsTransfers) {
     ASSERT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlAbortEndpoint, &endpoint, 1, nullptr,
                                            0, nullptr, nullptr));
     ExpectFailedWith(platform::kErrorOperationAborted);
-    EXPECT_EQ(usb::LoadRecord<Header>(record).UsbStatus, usb::kUsbStatusCanceled);
+    EXPECT_EQ(+usb::LoadRecord<Header>(record).UsbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(device->PendingTransfers(), 0u);
 }
 

@@ -89,14 +89,14 @@ TEST_F(ControlTransfer, VendorReadAndWriteSendTheSetupInTheRecordAndMoveTheData)
     EXPECT_EQ(records[0].inputSize, 102u);
     EXPECT_EQ(records[0].outputSize, 102u);
     const usb::SUsbTransferRecord header = HeaderOf(records[0].input);
-    EXPECT_EQ(header.RequestType, 0xC0);
-    EXPECT_EQ(header.Request, 0xAB);
-    EXPECT_EQ(header.Value, 5);
-    EXPECT_EQ(header.Length, 64);
-    EXPECT_EQ(header.TimeoutSeconds, 1u);
-    EXPECT_EQ(header.EndpointAddress, 0);
-    EXPECT_EQ(header.DataOffset, 38u);
-    EXPECT_EQ(header.DataLength, 64u);
+    EXPECT_EQ(+header.RequestType, 0xC0);
+    EXPECT_EQ(+header.Request, 0xAB);
+    EXPECT_EQ(+header.Value, 5);
+    EXPECT_EQ(+header.Length, 64);
+    EXPECT_EQ(+header.TimeoutSeconds, 1u);
+    EXPECT_EQ(+header.EndpointAddress, 0);
+    EXPECT_EQ(+header.DataOffset, 38u);
+    EXPECT_EQ(+header.DataLength, 64u);
     EXPECT_EQ(length, 64);
     EXPECT_EQ(control->BytesTransferred, 64u);
     EXPECT_EQ(buffer[0], 1);
@@ -107,7 +107,7 @@ TEST_F(ControlTransfer, VendorReadAndWriteSendTheSetupInTheRecordAndMoveTheData)
     ASSERT_TRUE(control->Write(data, length));
     auto record = LastRecord();
     ASSERT_EQ(record.size(), 42u);
-    EXPECT_EQ(HeaderOf(record).RequestType, 0x40);
+    EXPECT_EQ(+HeaderOf(record).RequestType, 0x40);
     EXPECT_EQ(std::vector<uint8_t>(record.begin() + 38, record.end()),
               std::vector<uint8_t>(data, data + 4));
     EXPECT_EQ(handler->written, std::vector<uint8_t>(data, data + 4));
@@ -116,7 +116,7 @@ TEST_F(ControlTransfer, VendorReadAndWriteSendTheSetupInTheRecordAndMoveTheData)
     control->Target = 0x23;  // only 5 bits count
     control->ReqType = 5;    // only 2 bits count
     ASSERT_TRUE(Read(1));
-    EXPECT_EQ(HeaderOf(LastRecord()).RequestType, 0x80 | 0x20 | 0x03);
+    EXPECT_EQ(+HeaderOf(LastRecord()).RequestType, 0x80 | 0x20 | 0x03);
 }
 
 TEST_F(ControlTransfer, TimeoutFieldCountsWholeSecondsWithAtLeastOneBelowASecond) {
@@ -140,17 +140,17 @@ TEST_F(ControlTransfer, ShortOrEmptyAnswerGivesTheLengthTheDeviceSent) {
 TEST_F(ControlTransfer, NonZeroStatusOrStallFailsAndIsKeptForTheCaller) {
     camera.device->FailNextTransfer(0xC0000004, 0);
     EXPECT_FALSE(Read(8));
-    EXPECT_EQ(control->UsbStatus, 0xC0000004u);
+    EXPECT_EQ(+control->UsbStatus, 0xC0000004u);
 
     camera.device->FailNextTransfer(0, 0xC0000001);
     EXPECT_FALSE(Read(8));
-    EXPECT_EQ(control->UsbStatus, 0u);
+    EXPECT_EQ(+control->UsbStatus, 0u);
     EXPECT_EQ(control->NtStatus, 0xC0000001u);
     EXPECT_TRUE(Read(8)) << "the status words describe one transfer only";
 
     camera.device->SetVendorRequestHandler(nullptr);
     EXPECT_FALSE(Read(8));
-    EXPECT_EQ(control->UsbStatus, usb::kUsbStatusStall) << "a request nobody handles stalls";
+    EXPECT_EQ(+control->UsbStatus, usb::kUsbStatusStall) << "a request nobody handles stalls";
 }
 
 // The capture thread waits in a bulk transfer for the frame while other
@@ -208,7 +208,7 @@ TEST_F(BulkTransfer, DirectTransferLandsInTheCallersBufferWithoutACopy) {
     auto direct = camera.Requests(usb::kIoctlDirectTransfer);
     ASSERT_EQ(direct.size(), 1u);
     EXPECT_EQ(direct[0].inputSize, 38u);
-    EXPECT_EQ(HeaderOf(direct[0].input).EndpointAddress, 0x82);
+    EXPECT_EQ(+HeaderOf(direct[0].input).EndpointAddress, 0x82);
     EXPECT_EQ(direct[0].output, buffer.data());
     EXPECT_EQ(direct[0].outputSize, 4096u);
     EXPECT_TRUE(direct[0].overlapped);
@@ -228,8 +228,8 @@ TEST_F(BulkTransfer, BufferedTransferCarriesDataInTheRecord) {
     auto buffered = camera.Requests(usb::kIoctlBufferedTransfer);
     ASSERT_EQ(buffered.size(), 1u);
     EXPECT_EQ(buffered[0].inputSize, 38u + 1024u);
-    EXPECT_EQ(HeaderOf(buffered[0].input).DataOffset, 38u);
-    EXPECT_EQ(HeaderOf(buffered[0].input).DataLength, 1024u);
+    EXPECT_EQ(+HeaderOf(buffered[0].input).DataOffset, 38u);
+    EXPECT_EQ(+HeaderOf(buffered[0].input).DataLength, 1024u);
 }
 
 TEST_F(BulkTransfer, StalledTransferIsAbortedAtTimeoutAndFails) {
@@ -246,7 +246,7 @@ TEST_F(BulkTransfer, StalledTransferIsAbortedAtTimeoutAndFails) {
     EXPECT_FALSE(aborts[0].overlapped);
     EXPECT_EQ(camera.device->PendingTransfers(), 0u) << "the cancelled request was waited for";
     EXPECT_EQ(length, 0);
-    EXPECT_NE(bulkIn->UsbStatus, 0u);
+    EXPECT_NE(+bulkIn->UsbStatus, 0u);
 }
 
 TEST_F(BulkTransfer, TransferHeldUntilReadoutBeginsCompletesOnKick) {
@@ -281,10 +281,10 @@ TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndAShortAnswerReadsAsZero
     auto sizeOf = [&](size_t i) {
         return usb::LoadRecord<usb::SUsbBufferSizeRecord>(sets[i].input.data());
     };
-    EXPECT_EQ(sizeOf(0).EndpointAddress, 0x82);
-    EXPECT_EQ(sizeOf(0).Size, 1024u);
-    EXPECT_EQ(sizeOf(1).Size, 0u);
-    EXPECT_EQ(sizeOf(2).Size, 100352u);
+    EXPECT_EQ(+sizeOf(0).EndpointAddress, 0x82);
+    EXPECT_EQ(+sizeOf(0).Size, 1024u);
+    EXPECT_EQ(+sizeOf(1).Size, 0u);
+    EXPECT_EQ(+sizeOf(2).Size, 100352u);
     EXPECT_EQ(bulkIn->GetBufferSize(), 100352u);
     EXPECT_EQ(camera.device->BufferSize(0x02), 0x10000u) << "kept per endpoint";
 
@@ -335,8 +335,8 @@ TEST(IsocTransfer, ZeroLengthIssuesNothingAndOtherLengthsCarryAPacketTable) {
     auto direct = camera.Requests(usb::kIoctlDirectTransfer);
     ASSERT_EQ(direct.size(), 1u);
     EXPECT_EQ(direct[0].inputSize, 38u + 3 * 8);
-    EXPECT_EQ(HeaderOf(direct[0].input).PacketTableOffset, 38u);
-    EXPECT_EQ(HeaderOf(direct[0].input).PacketTableLength, 24u);
+    EXPECT_EQ(+HeaderOf(direct[0].input).PacketTableOffset, 38u);
+    EXPECT_EQ(+HeaderOf(direct[0].input).PacketTableLength, 24u);
     EXPECT_EQ(table[0], 0) << "the table is cleared, then the driver's copied in";
 }
 

@@ -212,7 +212,7 @@ TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
     EXPECT_EQ(length, static_cast<int32_t>(c.payload));
     EXPECT_EQ(endpoint.BytesTransferred, c.payload);
     EXPECT_EQ(endpoint.NtStatus, c.driverStatus);
-    EXPECT_EQ(endpoint.UsbStatus, c.usbStatus);
+    EXPECT_EQ(+endpoint.UsbStatus, c.usbStatus);
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + c.payload), Pattern(c.payload));
     if (timesOut) {
         EXPECT_EQ(abortSeen_, std::vector<uint8_t>{endpoint.Address});
