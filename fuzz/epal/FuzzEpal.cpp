@@ -92,7 +92,7 @@ void ReconstructOneFrame(CTesselCamera& camera) {
     request.ImageHeight = height;
     request.OverscanWidth = overscanWidth;
     request.OverscanHeight = overscanHeight;
-    camera.ReconstructFrame(frame.Data());
+    camera.ReconstructFrame(frame.Data(), camera.EpalData);
     for (int q = 0; q < 4; ++q) request.Images[q] = request.Overscans[q] = nullptr;
 }
 
