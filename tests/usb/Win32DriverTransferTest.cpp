@@ -47,31 +47,20 @@ BOOL WINAPI OverPipe(HANDLE device, DWORD code, void* in, DWORD inSize, void* ou
     return ok;
 }
 
-struct PipeIo {
-    PipeIo() : event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        overlapped.hEvent = event.get();
-    }
-    Handle event;
-    OVERLAPPED overlapped{};
-};
-
-// A read or write of the driver's end that outlasts the bound is cancelled,
-// so its OVERLAPPED is the system's no longer when it goes out of scope.
-bool Await(HANDLE pipe, BOOL started, PipeIo& io, DWORD& count) {
-    if (!started && GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(io.event.get(), kBoundMs) != WAIT_OBJECT_0)
-        CancelIoEx(pipe, &io.overlapped);
-    return GetOverlappedResult(pipe, &io.overlapped, &count, TRUE) != FALSE;
-}
-
 // Writes `message` to the driver's end, or reads one into it when `receive`.
+// An exchange that outlasts the bound is cancelled, so its OVERLAPPED is the
+// system's no longer when it goes out of scope.
 bool Exchange(HANDLE pipe, std::vector<uint8_t>& message, bool receive = false) {
-    PipeIo io;
+    Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED io{};
+    io.hEvent = event.get();
     DWORD count = 0;
     const DWORD size = static_cast<DWORD>(message.size());
-    const BOOL started = receive ? ReadFile(pipe, message.data(), size, nullptr, &io.overlapped)
-                                 : WriteFile(pipe, message.data(), size, nullptr, &io.overlapped);
-    const bool done = Await(pipe, started, io, count) && (receive || count == size);
+    const BOOL started = receive ? ReadFile(pipe, message.data(), size, nullptr, &io)
+                                 : WriteFile(pipe, message.data(), size, nullptr, &io);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+    if (WaitForSingleObject(event.get(), kBoundMs) != WAIT_OBJECT_0) CancelIoEx(pipe, &io);
+    const bool done = GetOverlappedResult(pipe, &io, &count, TRUE) && (receive || count == size);
     if (receive) message.resize(done ? count : 0);
     return done;
 }
