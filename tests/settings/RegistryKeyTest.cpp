@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/MessageSink.h"
@@ -152,6 +153,97 @@ TEST_F(RegistryKeyTest, IteratorsWalkInOrderKeepTheirKeyAliveAndFetchItemsThatGr
     EXPECT_EQ(std::string(value.AsString()), longText);
     EXPECT_TRUE(++subkey == CRegistryKey::SubkeyIterator());
     EXPECT_TRUE(++value == base.EndValues());
+}
+
+// The seam below the key classes: our own store natively, the system's
+// registry under Wine; both must answer alike.
+TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortAsTheSystemDoes) {
+    using namespace platform;
+    EXPECT_EQ(disposition_, kRegCreatedNewKey);
+    const uint8_t one = 1, two = 2, four[] = {1, 2, 3, 4};
+    ASSERT_EQ(SetRegistryValue(key_, "MixedCase", kRegBinary, &one, 1), 0u);
+    ASSERT_EQ(SetRegistryValue(key_, "MIXEDCASE", kRegBinary, &two, 1), 0u);
+    uint8_t data[8] = {};
+    uint32_t size = sizeof data;
+    ASSERT_EQ(QueryRegistryValue(key_, "mixedcase", nullptr, data, &size), 0u);
+    EXPECT_EQ(data[0], 2);
+    char name[32];
+    uint32_t length = sizeof name;
+    ASSERT_EQ(EnumRegistryValue(key_, 0, name, &length, nullptr, nullptr, nullptr), 0u);
+    EXPECT_STREQ(name, "MixedCase");
+    EXPECT_EQ(length, 9u);
+    CRegistryKey base = Base();
+    NewKey(base, "longer name");
+    uint32_t disposition = 0;
+    base.CreateOrOpenKey("LONGER NAME", "", 0, kKeyAllAccess, nullptr, &disposition);
+    EXPECT_EQ(disposition, kRegOpenedExistingKey);
+    length = sizeof name;
+    ASSERT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), 0u);
+    EXPECT_STREQ(name, "longer name");
+    ASSERT_EQ(SetRegistryValue(key_, nullptr, kRegBinary, &one, 1), 0u);
+    size = sizeof data;
+    data[0] = 0;
+    EXPECT_EQ(QueryRegistryValue(key_, "", nullptr, data, &size), 0u) << "the default value";
+    EXPECT_EQ(data[0], 1);
+
+    RegKey sub = 0;
+    EXPECT_EQ(OpenRegistryKey(key_, "absent", kKeyAllAccess, &sub), kErrorFileNotFound);
+    EXPECT_EQ(QueryRegistryValue(key_, "absent", nullptr, nullptr, &size), kErrorFileNotFound);
+    EXPECT_EQ(DeleteRegistryValue(key_, "absent"), kErrorFileNotFound);
+    ASSERT_EQ(SetRegistryValue(key_, "MixedCase", kRegBinary, four, 4), 0u);
+    size = 2;
+    EXPECT_EQ(QueryRegistryValue(key_, "MixedCase", nullptr, data, &size), kErrorMoreData);
+    EXPECT_EQ(size, 4u);
+    char small[3];
+    length = sizeof small;
+    size = sizeof data;
+    EXPECT_EQ(EnumRegistryValue(key_, 0, small, &length, nullptr, data, &size), kErrorMoreData);
+    length = sizeof small;
+    EXPECT_EQ(EnumRegistryKey(key_, 0, small, &length, nullptr, nullptr), kErrorMoreData);
+    length = sizeof name;
+    EXPECT_EQ(EnumRegistryKey(key_, 1, name, &length, nullptr, nullptr), kErrorNoMoreItems);
+}
+
+// A nested key counts neither as a subkey nor with its whole path.
+TEST_F(RegistryKeyTest, TheSeamCountsOnlyDirectSubkeysAndCreatesAndDeletesWholePaths) {
+    using namespace platform;
+    CRegistryKey base = Base();
+    for (const char* name : {"charlie", "Alpha", "bravo", "Alpha\\deeper"}) NewKey(base, name);
+    const uint8_t bytes[] = {1, 2, 3};
+    ASSERT_EQ(SetRegistryValue(key_, "ab", kRegBinary, bytes, 3), 0u);
+    ASSERT_EQ(SetRegistryValue(key_, "abcde", kRegBinary, bytes, 1), 0u);
+    RegKeyInfo info;
+    ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
+    EXPECT_EQ(info.subkeys, 3u);
+    EXPECT_EQ(info.maxSubkeyLength, 7u);
+    EXPECT_EQ(info.values, 2u);
+    EXPECT_EQ(info.maxValueNameLength, 5u);
+    EXPECT_EQ(info.maxValueDataSize, 3u);
+
+    base.CreateOrOpenKey("one\\two\\three", "", 0, kKeyAllAccess, nullptr, nullptr);
+    EXPECT_TRUE(Exists("one\\two"));
+    EXPECT_EQ(DeleteRegistryTree(key_, "one"), 0u);
+    EXPECT_FALSE(Exists("one"));
+    RegKey root = 0;
+    ASSERT_EQ(ConnectRegistry(nullptr, kHkeyCurrentUser, &root), 0u);
+    EXPECT_TRUE(CRegistryKey(root).HasSubkey(base_.c_str(), kKeyRead));
+}
+
+TEST_F(RegistryKeyTest, ThreadsWritingOneKeyAtOnceLoseNothing) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([this, t] {
+            for (uint8_t i = 0; i < 25; ++i) {
+                std::string name = std::to_string(t) + "_" + std::to_string(i);
+                EXPECT_EQ(
+                    platform::SetRegistryValue(key_, name.c_str(), platform::kRegBinary, &i, 1),
+                    0u);
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    platform::RegKeyInfo info;
+    ASSERT_EQ(platform::QueryRegistryKeyInfo(key_, &info), 0u);
+    EXPECT_EQ(info.values, 100u);
 }
 
 TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperationOwnedByTheWindow) {

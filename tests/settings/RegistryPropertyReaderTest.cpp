@@ -75,7 +75,10 @@ TEST_F(RegistryPropertyReaderTest, RefusedOpensSayWhyAndEveryOperationThenWantsA
     ExpectOnlyMessage(capture, "Not Implemented.", platform::ApplicationTitle());
 }
 
-TEST_F(RegistryPropertyReaderTest, OpenCreatesTheWholeTailOnceBelowTheCurrentUser) {
+// Open makes the missing path once. Absent keys and sections read empty and
+// an absent section is not made; writes make theirs, and values of other
+// types read as their text form through both reads.
+TEST_F(RegistryPropertyReaderTest, OpenCreatesThePathOnceAbsentReadsAreEmptyAndWritesReadBack) {
     location_ = base_ + "\\One\\Two\\Camera Settings";
     {
         platform::ScopedTraceCapture trace;
@@ -83,27 +86,21 @@ TEST_F(RegistryPropertyReaderTest, OpenCreatesTheWholeTailOnceBelowTheCurrentUse
         EXPECT_TRUE(trace.Contains("Creating registry key"));
     }
     EXPECT_TRUE(Exists("One\\Two\\Camera Settings"));
-    EXPECT_TRUE(reader_.IsOpened());
     EXPECT_EQ(reader_.GetLocation(), location_);
     EXPECT_EQ(reader_.GetRootKey(), kHkeyCurrentUser);
+    reader_.Close();
+    EXPECT_FALSE(reader_.IsOpened());
     platform::ScopedTraceCapture trace;
     ASSERT_TRUE(OpenReader());
     EXPECT_FALSE(trace.Contains("Creating registry key"));
-    reader_.Close();
-    EXPECT_FALSE(reader_.IsOpened());
-}
 
-TEST_F(RegistryPropertyReaderTest, AbsentKeysAndSectionsReadEmpty) {
-    ASSERT_TRUE(OpenReader());
     std::string value = "stale";
     EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
     EXPECT_EQ(value, "");
     CAbsPropertyReader::StringMap map{{"kept", "1"}};
     EXPECT_TRUE(reader_.ReadSection("Temperature Settings", map));
     EXPECT_EQ(map.size(), 1u);
-    EXPECT_FALSE(Exists("Camera Settings\\Temperature Settings"))
-        << "an absent section is not made";
-
+    EXPECT_FALSE(Exists("One\\Two\\Camera Settings\\Temperature Settings"));
     // An absent key in a present section is created, empty.
     AddSection("Temperature Settings");
     value = "stale";
@@ -112,29 +109,24 @@ TEST_F(RegistryPropertyReaderTest, AbsentKeysAndSectionsReadEmpty) {
     CRegistryKey::Value created = AddSection("Temperature Settings").QueryValue("Gain");
     EXPECT_EQ(created.Type(), platform::kRegSz);
     EXPECT_EQ(created.Size(), 1u);
-}
 
-// Writes make their sections; values of other types read as the key's text
-// form through both reads.
-TEST_F(RegistryPropertyReaderTest, WritesCreateSectionsAndEveryTypeReadsBackAsText) {
-    ASSERT_TRUE(OpenReader());
     reader_.WriteString("Bulk IN endpoint number", "2", "Usb Settings");
     reader_.WriteSection("General Info", {{"Simulated Data", "1"}, {"text", "x"}});
     CRegistryKey section = AddSection("General Info");
     section.SetValue(CRegistryKey::Value("dword", "\x05\0\0\0", 4, platform::kRegDword));
     section.SetValue(CRegistryKey::Value("multi", "a\0b\0", 5, platform::kRegMultiSz));
-    std::string value;
     EXPECT_TRUE(reader_.ReadString("Bulk IN endpoint number", value, "Usb Settings"));
     EXPECT_EQ(value, "2");
     EXPECT_TRUE(reader_.ReadString("dword", value, "General Info"));
     EXPECT_EQ(value, "5");
-    CAbsPropertyReader::StringMap map;
+    map.clear();  // a present section adds to what the map held
     EXPECT_TRUE(reader_.ReadSection("General Info", map));
     EXPECT_EQ(map, (CAbsPropertyReader::StringMap{
                        {"Simulated Data", "1"}, {"dword", "5"}, {"multi", "a"}, {"text", "x"}}));
     CAbsPropertyReader::StringList sections{"stale"};
     reader_.GetSections(sections);
-    EXPECT_EQ(sections, (CAbsPropertyReader::StringList{"General Info", "Usb Settings"}));
+    EXPECT_EQ(sections, (CAbsPropertyReader::StringList{"General Info", "Temperature Settings",
+                                                        "Usb Settings"}));
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <utility>
 
 #include "camera/VendorProtocol.h"
 #include "platform/SystemError.h"
@@ -52,28 +50,29 @@ void SetEnvironment(const char* name, const char* value) {
 class SimDriver : public ::testing::Test {
   protected:
     void SetUp() override {
-        path = session.driver().Publish(device);
-        handle = platform::OpenUsbDevice(path);
+        handle = platform::OpenUsbDevice(session.driver().Publish(device));
         ASSERT_NE(handle, platform::kInvalidUsbHandle);
     }
     void TearDown() override { platform::CloseUsbDevice(handle); }
 
     // The request in place: the answer overwrites what was sent.
-    bool Request(uint32_t code, void* data, uint32_t size, uint32_t* returned = nullptr,
+    bool Request(uint32_t code, void* data, uint32_t size,
                  platform::UsbOverlapped* overlapped = nullptr) {
-        return platform::UsbDeviceRequest(handle, code, data, size, data, size, returned,
+        return platform::UsbDeviceRequest(handle, code, data, size, data, size, &returned,
                                           overlapped);
     }
     bool Request(uint32_t code, std::vector<uint8_t> record) {
         return Request(code, record.data(), static_cast<uint32_t>(record.size()));
     }
+    bool Abort(uint8_t endpoint) { return Request(usb::kIoctlAbortEndpoint, &endpoint, 1); }
     // A direct bulk IN request on 0x82 into `buffer`, overlapped.
-    bool BeginBulkIn() {
+    void BeginBulkIn() {
         Header header{};
         header.EndpointAddress = 0x82;
         usb::StoreRecord(record, header);
-        return platform::UsbDeviceRequest(handle, usb::kIoctlDirectTransfer, record, kRecord,
-                                          buffer, sizeof buffer, nullptr, &overlapped);
+        EXPECT_FALSE(platform::UsbDeviceRequest(handle, usb::kIoctlDirectTransfer, record, kRecord,
+                                                buffer, sizeof buffer, nullptr, &overlapped));
+        EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
     }
     // The pending request, once complete, has failed with `error`.
     void ExpectFailedWith(uint32_t error) {
@@ -85,31 +84,27 @@ class SimDriver : public ::testing::Test {
 
     sim::SimUsbSession session;
     std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();
-    std::string path;
     platform::UsbHandle handle = platform::kInvalidUsbHandle;
+    uint32_t returned = 0;
     uint8_t record[kRecord] = {};
     uint8_t buffer[64] = {};
     platform::Event done{platform::EventReset::Auto};
     platform::UsbOverlapped overlapped{done};
 };
 
-TEST_F(SimDriver, InformationRequestsAnswerInTheCallersBufferOrAreRefused) {
-    uint8_t version[4] = {};
-    uint32_t returned = 0;
+TEST_F(SimDriver, RequestsItCannotServeAreRefusedAsTheSystemDriverRefusesThem) {
     char name[8];
     device->SetNameTexts("a long driver name", "b");
-    ASSERT_TRUE(Request(usb::kIoctlNameTextA, name, 8, &returned));
+    ASSERT_TRUE(Request(usb::kIoctlNameTextA, name, 8));
     EXPECT_STREQ(name, "a long ") << "cut to the buffer, still terminated";
-
-    EXPECT_FALSE(Request(usb::kIoctlDriverVersion, version, 2, &returned)) << "too small";
-    EXPECT_FALSE(Request(0x220123, nullptr, 0, &returned)) << "unknown code";
+    uint8_t version[4] = {};
+    EXPECT_FALSE(Request(usb::kIoctlDriverVersion, version, 2)) << "too small";
+    EXPECT_FALSE(Request(0x220123, nullptr, 0)) << "unknown code";
     EXPECT_FALSE(platform::UsbDeviceRequest(handle + 1, usb::kIoctlDriverVersion, version, 4,
                                             version, 4, &returned, nullptr));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidHandle);
     EXPECT_EQ(platform::OpenUsbDevice("\\\\?\\nothing"), platform::kInvalidUsbHandle);
-}
 
-TEST_F(SimDriver, MalformedRecordsAreRefusedNotFollowed) {
     EXPECT_FALSE(Request(usb::kIoctlControlTransfer, ControlRecord(0xC0, 16, 0, kRecord, 1000)))
         << "data past the record";
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorInvalidParameter);
@@ -118,15 +113,12 @@ TEST_F(SimDriver, MalformedRecordsAreRefusedNotFollowed) {
     EXPECT_FALSE(Request(usb::kIoctlDirectTransfer, std::vector<uint8_t>(20)));
 }
 
-TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
-    class StateHandler : public sim::VendorRequestHandler {
-      public:
+// The model's state has changed by the time the host sees the write complete.
+TEST_F(SimDriver, AWriteCompletesAfterTheDeviceHasActedOnIt) {
+    struct StateHandler : sim::VendorRequestHandler {
         sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
                                           uint32_t length) override {
-            if (!setup.DeviceToHost()) {
-                state = data[0];
-                return {false, length};
-            }
+            if (!setup.DeviceToHost()) return state = data[0], sim::ControlOutcome{false, length};
             data[0] = state;
             return {false, 1};
         }
@@ -134,64 +126,49 @@ TEST_F(SimDriver, ControlWriteChangesModelStateBeforeItCompletes) {
     };
     auto handler = std::make_shared<StateHandler>();
     device->SetVendorRequestHandler(handler);
-
     auto write = ControlRecord(0x40, 1);
     write[kRecord] = 42;
-    EXPECT_FALSE(
-        Request(usb::kIoctlControlTransfer, write.data(), kRecord + 1, nullptr, &overlapped));
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, write.data(), kRecord + 1, &overlapped));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
     ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
-    EXPECT_EQ(handler->state.load(), 42) << "in place once the write is seen complete";
+    EXPECT_EQ(handler->state.load(), 42);
     uint32_t count = 0;
     EXPECT_TRUE(platform::UsbOverlappedResult(handle, overlapped, count));
     EXPECT_EQ(count, kRecord + 1);
 
     auto read = ControlRecord(0xC0, 1);
-    uint32_t returned = 0;
-    ASSERT_TRUE(Request(usb::kIoctlControlTransfer, read.data(), kRecord + 1, &returned));
+    ASSERT_TRUE(Request(usb::kIoctlControlTransfer, read.data(), kRecord + 1));
     EXPECT_EQ(returned, kRecord + 1);
     EXPECT_EQ(read[kRecord], 42);
-    const Header answer = usb::LoadRecord<Header>(read.data());
-    EXPECT_EQ(+answer.DriverStatus, 0u);
-    EXPECT_EQ(+answer.UsbStatus, 0u);
+    EXPECT_EQ(+usb::LoadRecord<Header>(read.data()).UsbStatus, 0u);
 }
 
-TEST_F(SimDriver, PendingResultIsIncompleteUntilTheDeviceAnswers) {
-    EXPECT_FALSE(BeginBulkIn());
-    EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
+// Pending until the device answers; an abort withdraws only its endpoint's
+// transfers, an unplug all of them.
+TEST_F(SimDriver, PendingTransfersEndByAnswerAbortOrUnplug) {
+    BeginBulkIn();
     uint32_t count = 99;
     EXPECT_FALSE(platform::UsbOverlappedResult(handle, overlapped, count));
     EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoIncomplete);
-
     device->SetFrameSource(std::make_shared<sim::PreparedFrameSource>(std::vector<uint8_t>(40, 7)));
     ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
     EXPECT_TRUE(platform::UsbOverlappedResult(handle, overlapped, count));
     EXPECT_EQ(count, 40u);
     EXPECT_EQ(buffer[39], 7);
-}
+    device->SetFrameSource(nullptr);
 
-TEST_F(SimDriver, AbortCancelsOnlyThatEndpointsTransfers) {
     BeginBulkIn();
-    uint8_t endpoint = 0x81;
-    ASSERT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlAbortEndpoint, &endpoint, 1, nullptr,
-                                           0, nullptr, nullptr));
+    ASSERT_TRUE(Abort(0x81));
     EXPECT_EQ(done.Wait(50), platform::WaitStatus::Timeout);
-
-    endpoint = 0x82;
-    ASSERT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlAbortEndpoint, &endpoint, 1, nullptr,
-                                           0, nullptr, nullptr));
+    ASSERT_TRUE(Abort(0x82));
     ExpectFailedWith(platform::kErrorOperationAborted);
     EXPECT_EQ(+usb::LoadRecord<Header>(record).UsbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(device->PendingTransfers(), 0u);
-}
 
-TEST_F(SimDriver, UnplugCancelsTransfersAndResetLeavesNoHandle) {
     BeginBulkIn();
     session.driver().Unplug(device);
     ExpectFailedWith(platform::kErrorDeviceNotConnected);
-    auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());
-    EXPECT_FALSE(list->Enumerate(0)) << "no longer present";
-
+    EXPECT_FALSE(platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass())->Enumerate(0));
     session.driver().Reset();
     EXPECT_EQ(session.driver().OpenHandles(), 0u);
     handle = platform::kInvalidUsbHandle;
@@ -201,17 +178,14 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     sim::RegisterSimUsbBackend();
     auto other = std::make_shared<sim::SimUsbDriver>();  // any second backend
     platform::RegisterUsbDriverBackend("other", other);
-
     platform::SelectUsbDriverBackend("other");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), other);
     platform::SelectUsbDriverBackend("");
-
     SetEnvironment("VELA2_USB_BACKEND", "sim");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), sim::SimUsbDriver::Instance());
     SetEnvironment("VELA2_USB_BACKEND", "");
 #ifdef _WIN32
-    EXPECT_EQ(platform::ActiveUsbDriverBackend(), platform::OsUsbDriverBackend())
-        << "the system's driver is the default on Windows";
+    EXPECT_EQ(platform::ActiveUsbDriverBackend(), platform::OsUsbDriverBackend());
 #else
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), nullptr)
         << "two in-process backends and no OS driver: nobody guesses";
@@ -219,6 +193,8 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     platform::RegisterUsbDriverBackend("other", nullptr);
 }
 
+// The camera a process finds by itself answers at the pace the environment
+// asks for, and is published once.
 TEST(DefaultCamera, LatencyTakenFromTheEnvironmentAndPublishedOnce) {
     const std::pair<const char*, int64_t> accepted[] = {{"0", 0}, {"1000000", 1000000}};
     for (const auto& [text, micros] : accepted) {
@@ -231,8 +207,6 @@ TEST(DefaultCamera, LatencyTakenFromTheEnvironmentAndPublishedOnce) {
                   sim::SimulatedCamera::kDefaultControlLatency)
             << '"' << refused << '"';
     }
-
-    // The camera a process finds by itself answers at that pace.
     sim::SimUsbSession session;
     SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "20000");
     ASSERT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
@@ -245,10 +219,10 @@ TEST(DefaultCamera, LatencyTakenFromTheEnvironmentAndPublishedOnce) {
     const platform::UsbHandle handle = platform::OpenUsbDevice(path);
     ASSERT_NE(handle, platform::kInvalidUsbHandle);
     auto status = ControlRecord(0xC0, 64, vendor::kStatus);
+    const uint32_t size = static_cast<uint32_t>(status.size());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlControlTransfer, status.data(),
-                                           static_cast<uint32_t>(status.size()), status.data(),
-                                           static_cast<uint32_t>(status.size()), nullptr, nullptr));
+    EXPECT_TRUE(platform::UsbDeviceRequest(handle, usb::kIoctlControlTransfer, status.data(), size,
+                                           status.data(), size, nullptr, nullptr));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
     platform::CloseUsbDevice(handle);
 }

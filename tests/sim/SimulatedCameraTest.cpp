@@ -10,8 +10,6 @@
 
 #include "camera/VendorProtocol.h"
 #include "platform/ByteOrder.h"
-#include "platform/UsbDriver.h"
-#include "sim/FramePattern.h"
 #include "sim/SimulatedCamera.h"
 #include "usb/DriverProtocol.h"
 
@@ -24,13 +22,19 @@ struct Pending {
     std::vector<uint8_t> data;
     std::promise<sim::TransferOutcome> done;
     std::future<sim::TransferOutcome> outcome = done.get_future();
+    bool Waiting() { return outcome.wait_for(30ms) == std::future_status::timeout; }
+    sim::TransferOutcome Get() {
+        if (outcome.wait_for(5s) == std::future_status::ready) return outcome.get();
+        ADD_FAILURE() << "the transfer never completed";
+        return {};
+    }
 };
 
-std::unique_ptr<Pending> Submit(sim::SimUsbDevice& device, uint8_t endpoint, bool in,
-                                uint16_t command, uint32_t length,
-                                const std::vector<uint8_t>& payload = {}) {
+std::unique_ptr<Pending> Submit(sim::SimUsbDevice& device, uint8_t endpoint, uint16_t command,
+                                uint32_t length, std::vector<uint8_t> payload = {}) {
     auto pending = std::make_unique<Pending>();
-    pending->data = payload;
+    const bool in = endpoint == 0x82 || payload.empty();
+    pending->data = std::move(payload);
     pending->data.resize(length);
     sim::TransferJob job;
     job.endpoint = endpoint;
@@ -53,27 +57,16 @@ class SimulatedCameraTest : public ::testing::Test {
         options.clock = clock;
         camera = sim::SimulatedCamera::Publish(session.driver(), options);
     }
-
-    sim::TransferOutcome Control(uint16_t command, bool in, std::vector<uint8_t>* answer = nullptr,
-                                 std::vector<uint8_t> data = {0}) {
-        auto pending = Submit(*camera.device, 0, in, command,
-                              in ? 64u : static_cast<uint32_t>(data.size()), data);
-        sim::TransferOutcome outcome = pending->outcome.get();
-        if (answer) *answer = pending->data;
-        return outcome;
-    }
     uint8_t State() {
-        std::vector<uint8_t> status;
-        sim::TransferOutcome outcome = Control(vendor::kStatus, true, &status);
-        EXPECT_EQ(outcome.bytes, 64u);
-        EXPECT_EQ(outcome.usbStatus, 0u);
-        return status[vendor::kStatusStateAt];
+        auto status = Submit(*camera.device, 0, vendor::kStatus, 64);
+        EXPECT_EQ(status->Get().bytes, 64u);
+        return status->data[vendor::kStatusStateAt];
     }
     void Trigger(uint16_t exposureMs) {
         std::vector<uint8_t> fpga(64, 0);
         platform::StoreBe16(&fpga[vendor::kExposureMsAt], exposureMs);
-        ASSERT_EQ(Control(vendor::kFpga, false, nullptr, fpga).bytes, 64u);
-        ASSERT_EQ(Control(vendor::kSoftwareTrigger, false).bytes, 1u);
+        ASSERT_EQ(Submit(*camera.device, 0, vendor::kFpga, 64, fpga)->Get().bytes, 64u);
+        ASSERT_EQ(Submit(*camera.device, 0, vendor::kSoftwareTrigger, 1, {0})->Get().bytes, 1u);
     }
 
     sim::SimUsbSession session;
@@ -82,54 +75,40 @@ class SimulatedCameraTest : public ::testing::Test {
     sim::SimulatedCamera camera;
 };
 
-TEST_F(SimulatedCameraTest, AFrameRequestedEarlyCompletesWhenTheExposureEnds) {
-    EXPECT_FALSE(camera.path.empty());
-    EXPECT_EQ(State(), vendor::kIdle);
+// No request follows the frame's: the firmware's own timer notices the end
+// of the exposure. A reset instead leaves the frame to the host's abort.
+TEST_F(SimulatedCameraTest, AWaitingFrameCompletesAtTheExposureEndOrAfterAResetOnlyByAbort) {
     Trigger(500);
     constexpr uint32_t kBytes = 3 * 8192 + 512;
-    auto frame = Submit(*camera.device, 0x82, true, 0, kBytes);
-    EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
+    auto frame = Submit(*camera.device, 0x82, 0, kBytes);
+    EXPECT_TRUE(frame->Waiting());
     EXPECT_EQ(camera.device->PendingTransfers(), 1u);
-
-    // No request follows: the firmware's own timer notices the exposure end.
     clock->Advance(500);
-    ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
-    sim::TransferOutcome outcome = frame->outcome.get();
+    sim::TransferOutcome outcome = frame->Get();
     EXPECT_EQ(outcome.bytes, kBytes);
     EXPECT_EQ(outcome.usbStatus, 0u);
-    for (uint32_t i : {0u, 4096u, kBytes / 2 - 1})
-        EXPECT_EQ(platform::LoadLe16(&frame->data[2 * i]), sim::FramePixel(i)) << i;
     EXPECT_EQ(State(), vendor::kIdle);
-    EXPECT_EQ(camera.firmware->ConcurrencyViolations(), 0u);
-}
 
-TEST_F(SimulatedCameraTest, AResetLeavesTheWaitingFrameToTheHostsAbort) {
     Trigger(1000);
-    auto frame = Submit(*camera.device, 0x82, true, 0, 512);
-    ASSERT_EQ(Control(vendor::kSoftReset, false).bytes, 1u);
+    frame = Submit(*camera.device, 0x82, 0, 512);
+    ASSERT_EQ(Submit(*camera.device, 0, vendor::kSoftReset, 1, {0})->Get().bytes, 1u);
     clock->Advance(2000);
     camera.firmware->Update();
-    EXPECT_EQ(frame->outcome.wait_for(30ms), std::future_status::timeout);
+    EXPECT_TRUE(frame->Waiting());
     camera.device->Abort(0x82);
-    ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(frame->outcome.get().usbStatus, usb::kUsbStatusCanceled);
+    EXPECT_EQ(frame->Get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(State(), vendor::kIdle);
 }
 
 TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime) {
     clock->SetScale(0);
     auto poll = [this] {
-        for (int i = 0; i < 200; ++i) {
-            auto pending = Submit(*camera.device, 0, true, vendor::kTemperatures, 64);
-            pending->outcome.get();
-        }
+        for (int i = 0; i < 200; ++i) Submit(*camera.device, 0, vendor::kTemperatures, 64)->Get();
     };
     std::thread a(poll), b(poll);
     for (int i = 0; i < 20; ++i) {
         Trigger(1);
-        auto frame = Submit(*camera.device, 0x82, true, 0, 1024);
-        ASSERT_EQ(frame->outcome.wait_for(5s), std::future_status::ready);
-        EXPECT_EQ(frame->outcome.get().bytes, 1024u);
+        EXPECT_EQ(Submit(*camera.device, 0x82, 0, 1024)->Get().bytes, 1024u);
     }
     a.join();
     b.join();
@@ -147,19 +126,17 @@ TEST_F(SimulatedCameraTest, EachControlTransferTakesTheLatencyUnlessWithdrawn) {
     // what was withdrawn never reaches the firmware.
     camera.device->SetControlLatency(std::chrono::hours(1));
     const uint32_t transfers = camera.firmware->ControlTransfers();
-    auto aborted = Submit(*camera.device, 0, true, vendor::kStatus, 64);
-    EXPECT_EQ(aborted->outcome.wait_for(30ms), std::future_status::timeout);
+    auto aborted = Submit(*camera.device, 0, vendor::kStatus, 64);
+    EXPECT_TRUE(aborted->Waiting());
     camera.device->Abort(0);
-    ASSERT_EQ(aborted->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(aborted->outcome.get().usbStatus, usb::kUsbStatusCanceled);
+    EXPECT_EQ(aborted->Get().usbStatus, usb::kUsbStatusCanceled);
 
     auto device = std::make_unique<sim::SimUsbDevice>();
     device->SetVendorRequestHandler(camera.firmware);
     device->SetControlLatency(std::chrono::hours(1));
-    auto dropped = Submit(*device, 0, true, vendor::kStatus, 64);
+    auto dropped = Submit(*device, 0, vendor::kStatus, 64);
     device.reset();
-    ASSERT_EQ(dropped->outcome.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(dropped->outcome.get().usbStatus, usb::kUsbStatusCanceled);
+    EXPECT_EQ(dropped->Get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(camera.firmware->ControlTransfers(), transfers);
 }
 
