@@ -25,7 +25,11 @@ void OnOwnThread(Body body) {
     std::thread(body).join();
 }
 
-TEST(PriorityTest, AThreadReadsBackWhatWasAppliedAndRefusesUnknownValues) {
+TEST(PriorityTest, AThreadAndTheProcessReadBackWhatWasAppliedAndRefuseUnknownValues) {
+    EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
+    EXPECT_TRUE(SetProcessPriorityClass(kNormalPriorityClass));
+    EXPECT_FALSE(SetProcessPriorityClass(0x12345));
+    EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
     OnOwnThread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
@@ -39,13 +43,6 @@ TEST(PriorityTest, AThreadReadsBackWhatWasAppliedAndRefusesUnknownValues) {
         }
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
     });
-}
-
-TEST(PriorityTest, TheProcessRunsInTheNormalClassAndRefusesUnknownOnes) {
-    EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
-    EXPECT_TRUE(SetProcessPriorityClass(kNormalPriorityClass));
-    EXPECT_FALSE(SetProcessPriorityClass(0x12345));
-    EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
 }
 
 #ifndef _WIN32

@@ -43,8 +43,10 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
     EXPECT_EQ(CThreadPriority::PriorityClasses().Entries().back().first, 0x100u);
 }
 
-// Neither the above-normal class nor a scope without a thread moves the thread.
-TEST(ThreadPriorityTest, AboveNormalClassOrNoThreadLeavesTheThreadAlone) {
+// Neither the above-normal class nor a scope without a thread moves the
+// thread; an unknown class acts as normal while the thread is set and
+// restored.
+TEST(ThreadPriorityTest, TheScopeMovesOnlyItsOwnThreadAndRestoresIt) {
     OnOwnThread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
         {
@@ -54,16 +56,11 @@ TEST(ThreadPriorityTest, AboveNormalClassOrNoThreadLeavesTheThreadAlone) {
             EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
             EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
         }
-        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-        CThreadPriority scope("THREAD_PRIORITY_LOWEST", 0, "NORMAL_PRIORITY_CLASS", "");
-        EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-        EXPECT_EQ(scope.GetThreadPriority(), kThreadPriorityLowest);
-    });
-}
-
-TEST(ThreadPriorityTest, AnUnknownClassActsAsNormalAndTheThreadIsSetAndRestored) {
-    OnOwnThread([] {
-        ThreadRef self = CurrentThreadPseudoHandle();
+        {
+            CThreadPriority scope("THREAD_PRIORITY_LOWEST", 0, "NORMAL_PRIORITY_CLASS", "");
+            EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
+            EXPECT_EQ(scope.GetThreadPriority(), kThreadPriorityLowest);
+        }
         {
             CThreadPriority scope("THREAD_PRIORITY_BELOW_NORMAL", self, "BOGUS_CLASS", "label");
             EXPECT_EQ(scope.GetPriorityClass(), kNormalPriorityClass);
