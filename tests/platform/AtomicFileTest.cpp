@@ -1,5 +1,6 @@
 // Files written whole or not at all: readers racing writers, writers racing
-// each other for a name, and a writer dying before its file takes the name.
+// each other for a name. A writer dying before its file takes the name:
+// RegistryStoreTest, where the store's lock must die with it too.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,11 +13,6 @@
 
 #include "platform/AtomicFile.h"
 #include "support/TextFiles.h"
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 using namespace platform;
 
@@ -120,25 +116,5 @@ TEST_F(AtomicFileTest, WithoutReplacingExactlyOneOfTwoRacingWritersWins) {
     }
     EXPECT_EQ(Entries(), static_cast<size_t>(kRounds));
 }
-
-#ifndef _WIN32
-TEST_F(AtomicFileTest, AWriterDyingBeforeTheRenameLeavesTheOldContent) {
-    const std::string path = dir_ + "/settings";
-    ASSERT_EQ(WriteFileAtomically(path, "old"), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        // Dies as a crash would: no destructor removes the temporary file.
-        SetAtomicWriteHook([](const std::string&) { _exit(3); });
-        WriteFileAtomically(path, "new");
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "the hook was not reached";
-    EXPECT_EQ(testsupport::ReadText(path), "old");
-    EXPECT_EQ(WriteFileAtomically(path, "newer"), 0);
-    EXPECT_EQ(testsupport::ReadText(path), "newer");
-}
-#endif
 
 }  // namespace
