@@ -48,16 +48,15 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
         // the host's serialisation.
         if (busy_.exchange(true)) overlapped_ = true;
         std::lock_guard<std::mutex> lock(mutex_);
-        SentRequest sent{setup.Request,        setup.Value, setup.Index,
-                         setup.DeviceToHost(), {},          std::chrono::steady_clock::now()};
-        if (!setup.DeviceToHost()) sent.data.assign(data, data + length);
-        log_.push_back(sent);
-        if (setup.DeviceToHost()) {
-            std::vector<uint8_t>& block = blocks_[setup.Value];
-            block.resize(64);
+        const bool read = setup.DeviceToHost();
+        log_.push_back({setup.Request, setup.Value, setup.Index, read, {}, Now()});
+        std::vector<uint8_t>& block = blocks_[setup.Value];
+        block.resize(64);
+        if (read) {
             std::memcpy(data, block.data(), length < 64 ? length : 64);
-        } else if (length == 64) {
-            blocks_[setup.Value].assign(data, data + 64);
+        } else {
+            log_.back().data.assign(data, data + length);
+            if (length == 64) block.assign(data, data + 64);
         }
         busy_.store(false);
         return {false, length};
@@ -76,11 +75,16 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
         std::lock_guard<std::mutex> lock(mutex_);
         return log_;
     }
+    std::vector<SentRequest> Writes() {
+        std::vector<SentRequest> writes;
+        for (auto& sent : Log())
+            if (!sent.read) writes.push_back(sent);
+        return writes;
+    }
     // The command of each write, in order.
     std::vector<uint16_t> WrittenCommands() {
         std::vector<uint16_t> commands;
-        for (auto& sent : Log())
-            if (!sent.read) commands.push_back(sent.value);
+        for (auto& sent : Writes()) commands.push_back(sent.value);
         return commands;
     }
     void ClearLog() {
@@ -90,6 +94,7 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
     bool SawOverlap() const { return overlapped_; }
 
   private:
+    static std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
     std::mutex mutex_;
     std::map<uint16_t, std::vector<uint8_t>> blocks_;
     std::vector<SentRequest> log_;
@@ -149,10 +154,19 @@ struct FreshProcess {
     FreshProcess() { RenewProcessObjects(); }
 };
 
-// Opens the simulated camera the way bring-up does and hands it to a camera,
-// marked initialized, with the protocol delays at 0.
-struct SimulatedCamera {
-    explicit SimulatedCamera(CTesselCamera& camera) : camera(camera) {
+// Every block sent at initialization; the read-back comparison as asked.
+inline CAbsPropertyReader::StringMap SendEveryBlock(const char* compare) {
+    CAbsPropertyReader::StringMap general{{"Compare FPGA data during initialize?", compare}};
+    for (const char* block : {"FPGA", "clock voltage", "offset DAC", "calibration"})
+        general[std::string("Send ") + block + " data during initialize?"] = "1";
+    return general;
+}
+
+// A test's own camera on a scripted simulated device, opened the way bring-up
+// does it and marked initialized, with the protocol delays at 0.
+class CameraTest : public ::testing::Test {
+  protected:
+    CameraTest() {
         device->SetVendorRequestHandler(firmware);
         session.driver().Publish(device);
         camera.UsbDevice =
@@ -162,20 +176,16 @@ struct SimulatedCamera {
         camera.ControlEndpointTimeout = 1000;
     }
     // The device goes before the session that published it.
-    ~SimulatedCamera() { camera.UsbDevice.reset(); }
+    ~CameraTest() override { camera.UsbDevice.reset(); }
+    void FailNextTransfer() {
+        device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    }
 
-    CTesselCamera& camera;
+    FreshProcess fresh;
+    CTesselCamera camera;
     sim::SimUsbSession session;
     std::shared_ptr<sim::SimUsbDevice> device = std::make_shared<sim::SimUsbDevice>();
     std::shared_ptr<ScriptedFirmware> firmware = std::make_shared<ScriptedFirmware>();
-};
-
-// A test's own camera on a scripted simulated device.
-class CameraTest : public ::testing::Test {
-  protected:
-    FreshProcess fresh;
-    CTesselCamera camera;
-    SimulatedCamera sim{camera};
 };
 
 // Initialization and capture end to end: the library's own settings and mode
@@ -188,33 +198,20 @@ constexpr int kQuadrants = 4;
 using Settings = std::map<std::string, std::map<std::string, std::string>>;
 
 inline Settings DefaultSettings() {
-    return {
-        {"General Info",
-         {{"Simulated Data", "0"},
-          {"Use Software Trigger", "1"},
-          {"Delay after Control Endpoint Write (mSec)", "0"},
-          {"Delay after Initialization (mSec)", "0"},
-          {"Issue Soft Reset during Initialize?", "0"},
-          {"Camera State bit mask to wait on during capture", "0x21"},
-          {"Send FPGA data during initialize?", "1"},
-          {"Compare FPGA data during initialize?", "1"},
-          {"Send clock voltage data during initialize?", "1"},
-          {"Send offset DAC data during initialize?", "1"},
-          {"Send calibration data during initialize?", "1"}}},
-        {"Usb Settings",
-         {{"Bulk IN endpoint number", "2"},
-          {"Control Endpoint timeout", "1000"},
-          {"Bulk endpoint internal buffer size", "65536"}}},
-        {"Device_04B4", {{"1002", "simulated camera"}}},
-    };
-}
-
-inline void WriteIni(const std::string& path, const Settings& settings) {
-    std::ofstream file(path, std::ios::trunc);
-    for (const auto& section : settings) {
-        file << "[" << section.first << "]\n";
-        for (const auto& entry : section.second) file << entry.first << "=" << entry.second << "\n";
-    }
+    Settings settings{{"Usb Settings",
+                       {{"Bulk IN endpoint number", "2"},
+                        {"Control Endpoint timeout", "1000"},
+                        {"Bulk endpoint internal buffer size", "65536"}}},
+                      {"Device_04B4", {{"1002", "simulated camera"}}}};
+    auto& general = settings["General Info"];
+    for (auto& entry : SendEveryBlock("1")) general.insert(entry);
+    for (const char* off :
+         {"Simulated Data", "Delay after Control Endpoint Write (mSec)",
+          "Delay after Initialization (mSec)", "Issue Soft Reset during Initialize?"})
+        general[off] = "0";
+    general["Use Software Trigger"] = "1";
+    general["Camera State bit mask to wait on during capture"] = "0x21";
+    return settings;
 }
 
 class CaptureTest : public ::testing::Test {
@@ -228,17 +225,15 @@ class CaptureTest : public ::testing::Test {
         dir += "vela2-capture-" + std::to_string(std::random_device{}()) + platform::kPathSeparator;
         std::filesystem::create_directories(dir);
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
-        settings = DefaultSettings();
         EpalGeometry geometry;
         geometry.quadrantWidth = kWidth;
         geometry.quadrantHeight = kHeight;
         geometry.exposure = 20;
         std::vector<uint8_t> image = MakeEpalImage(geometry);
-        std::ofstream(dir + "mode0.hex", std::ios::binary | std::ios::trunc)
+        std::ofstream(dir + "mode0.hex", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));
-        std::ofstream(dir + "modes.ini", std::ios::trunc)
-            << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
+        std::ofstream(dir + "modes.ini") << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
         camera.IdleStateTimeoutMs = 200;
@@ -250,7 +245,13 @@ class CaptureTest : public ::testing::Test {
     }
 
     int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
-        WriteIni(dir + "Vela2Usb.ini", settings);
+        std::ofstream file(dir + "Vela2Usb.ini", std::ios::trunc);
+        for (const auto& section : settings) {
+            file << "[" << section.first << "]\n";
+            for (const auto& entry : section.second)
+                file << entry.first << "=" << entry.second << "\n";
+        }
+        file.close();
         return camera.InitializeForMode(mode, (dir + modes).c_str(), 0);
     }
 
@@ -289,7 +290,7 @@ class CaptureTest : public ::testing::Test {
     FreshProcess fresh;
     CTesselCamera& camera = TheCamera();
     std::string dir;
-    Settings settings;
+    Settings settings = DefaultSettings();
     sim::SimUsbSession session;
     sim::SimulatedCameraOptions options;
     sim::SimulatedCamera simulated;

@@ -17,51 +17,33 @@
 
 using namespace cameratest;
 
-TEST_F(CaptureTest, PictureFromTheCameraLandsInTheQuadrantImages) {
+TEST_F(CaptureTest, PicturesAndRawFramesLandWholeAndOversizedRequestsArmNothing) {
     ASSERT_EQ(Initialize(), 0);
     EXPECT_EQ(camera.IsInitialized(), 1);
     EXPECT_EQ(camera.GetNumberOfQuadrants(), 4);
-    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
-    ExpectPicture();
-    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED)
-        << "stays complete until the next request";
-    EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
-
-    // And again: the second picture allocates nothing new and is as good.
-    EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
-    ExpectPicture();
-}
-
-TEST_F(CaptureTest, PictureSizesBeyond32BitsAreRefusedBeforeTheCameraIsArmed) {
-    ASSERT_EQ(Initialize(), 0);
-    uint16_t* buffers[4] = {};
-    uint16_t* overscans[4] = {};
-    EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 65536, 65536, overscans, 0, 0)),
+    // Sizes whose products pass 32 bits are refused before the camera is armed.
+    uint16_t* none[4] = {};
+    EXPECT_EQ(WithStatus(camera.StartPicture(none, 65536, 65536, none, 0, 0)),
               (Outcome{ERROR_INCORRECT_IMAGE_BUFFER_SIZE, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
-    EXPECT_EQ(WithStatus(camera.StartPicture(buffers, 4, 4, overscans, 65536, 65536)),
+    EXPECT_EQ(WithStatus(camera.StartPicture(none, 4, 4, none, 65536, 65536)),
               (Outcome{ERROR_INCORRECT_IMAGE_BUFFER_SIZE, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
     EXPECT_EQ(simulated.firmware->FramesRead(), 0u);
-}
 
-TEST_F(CaptureTest, RawCaptureHandsOverTheWholeTransfer) {
-    ASSERT_EQ(Initialize(), 0);
-    const size_t pixels = kQuadrants * kWidth * kHeight;  // 256 bytes: rounded up to 512
+    // Twice: the second picture allocates nothing new and is as good.
+    for (int picture = 0; picture < 2; ++picture) {
+        EXPECT_EQ(TakePicture(), (Outcome{0, 0}));
+        ExpectPicture();
+        EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED)
+            << "stays complete until the next request";
+    }
+    EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
+
+    // A raw capture hands over the whole transfer (256 bytes rounded up to 512).
     std::vector<uint16_t> raw(256, 0xDEAD);
     EXPECT_EQ(camera.Capture(raw.data()), 0);
     EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{RECONSTRUCTION_COMPLETED, 0}));
-    for (size_t i = 0; i < pixels; ++i)
+    for (size_t i = 0; i < kQuadrants * kWidth * kHeight; ++i)
         ASSERT_EQ(raw[i], sim::FramePixel(static_cast<uint32_t>(i))) << i;
-}
-
-TEST_F(CaptureTest, RequestsBeforeInitializationLeaveTheEventsAlone) {
-    camera.Close(1);
-    CaptureContext& capture = Process().Capture;
-    capture.CaptureCompleteEvent.Set();
-    std::vector<uint16_t> raw(256);
-    EXPECT_EQ(camera.Capture(raw.data()), 8);
-    EXPECT_EQ(StartPicture(), ERROR_CAMERA_CAPTURE);
-    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED);
-    capture.CaptureCompleteEvent.Reset();
 }
 
 TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
@@ -77,22 +59,7 @@ TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
     EXPECT_GE(double(platform::PerformanceCounter() - start) * 1000 / frequency, 70.0);
 }
 
-TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWait) {
-    ASSERT_EQ(Initialize(), 0);
-    camera.SoftwareTrigger = 0;
-    camera.SetTimeout(60000);
-    EXPECT_EQ(StartPicture(), 0);  // armed: the camera waits for its external trigger
-    platform::ScopedTraceCapture trace;
-    std::thread resetter([&] { camera.Reset(1); });
-    EXPECT_EQ(camera.WaitForCapture(0), RECONSTRUCTION_COMPLETED);
-    resetter.join();
-    // Whichever of the two ends last, the waiter learns the picture was
-    // aborted: the reset leaves the capture's own result.
-    EXPECT_TRUE(trace.Contains("Capture Aborted."));
-    EXPECT_EQ(LastStatus().Get(), ERROR_CAPTURE_ABORTED);
-}
-
-TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
+TEST_F(CaptureTest, HardwareTriggerWaitsForItsTriggerAndAResetFromAnotherThreadAborts) {
     ASSERT_EQ(Initialize(), 0);
     camera.SoftwareTrigger = 0;
     camera.SetTimeout(60000);
@@ -101,6 +68,16 @@ TEST_F(CaptureTest, HardwareTriggerWaitsForTheExternalTrigger) {
     simulated.firmware->FireExternalTrigger();
     EXPECT_EQ(WithStatus(camera.WaitForCapture(0)), (Outcome{RECONSTRUCTION_COMPLETED, 0}));
     ExpectPicture();
+
+    EXPECT_EQ(StartPicture(), 0);  // armed again, and no trigger comes
+    platform::ScopedTraceCapture trace;
+    std::thread resetter([&] { camera.Reset(1); });
+    EXPECT_EQ(camera.WaitForCapture(0), RECONSTRUCTION_COMPLETED);
+    resetter.join();
+    // Whichever of the two ends last, the waiter learns the picture was
+    // aborted: the reset leaves the capture's own result.
+    EXPECT_TRUE(trace.Contains("Capture Aborted."));
+    EXPECT_EQ(LastStatus().Get(), ERROR_CAPTURE_ABORTED);
 }
 
 TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
@@ -128,7 +105,7 @@ TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
     std::remove(rawFile.c_str());
 }
 
-TEST_F(CaptureTest, InitializationFailuresAndTheirStatus) {
+TEST_F(CaptureTest, InitializationFailuresTheirStatusAndRequestsAfterThem) {
     EXPECT_EQ(WithStatus(Initialize(0, "no-such-modes.ini")),
               (Outcome{ERROR_INI_FILENAME, ERROR_INI_FILENAME}));
     EXPECT_EQ(WithStatus(Initialize(7)), (Outcome{ERROR_HEX_FILENAME, ERROR_HEX_FILENAME}));
@@ -154,31 +131,50 @@ TEST_F(CaptureTest, InitializationFailuresAndTheirStatus) {
     settings["Device_04B4"] = {{"7FFFFFFF", "bad"}};
     EXPECT_EQ(WithStatus(Initialize()),
               (Outcome{ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}));
+
+    // Requests to the camera left uninitialized fail and leave the events alone.
+    camera.Close(1);
+    Process().Capture.CaptureCompleteEvent.Set();
+    std::vector<uint16_t> raw(256);
+    EXPECT_EQ(camera.Capture(raw.data()), 8);
+    EXPECT_EQ(StartPicture(), ERROR_CAMERA_CAPTURE);
+    EXPECT_EQ(camera.IsCaptureComplete(), RECONSTRUCTION_COMPLETED);
+    Process().Capture.CaptureCompleteEvent.Reset();
 }
 
-TEST_F(CaptureTest, ReinitializationKeepsThreadsAndCameraBytesAndResetsTwice) {
+// Bytes 58-59 of the FPGA block belong to the camera: a first load takes the
+// file's, a reload keeps the running camera's.
+TEST_F(CaptureTest, CameraBytesSurviveLoadsAndReinitializationKeepsThreadsAndResetsTwice) {
+    camera.EpalData.clear();  // a process that has not loaded the file yet
+    std::string file = testsupport::ReadText(dir + "mode0.hex");
+    file[58] = '\x5A';
+    file[59] = '\xA5';
+    ASSERT_TRUE(testsupport::WriteText(dir + "mode0.hex", file));
+    uint8_t bytes[64] = {};
+    camera.ReadClockVoltages(bytes, 32);
+    camera.WriteClockVoltages(bytes, 64);
     settings["General Info"]["Issue Soft Reset during Initialize?"] = "1";
     ASSERT_EQ(Initialize(), 0);
+    std::vector<uint8_t> fpga = simulated.firmware->Block(0x01);
+    EXPECT_EQ(fpga[58], 0x5A);
+    EXPECT_EQ(fpga[59], 0xA5);
+
     platform::Thread* captureThread = Process().Capture.CaptureThread.get();
-    // Bytes 58-59 of the running camera's block survive the reload of the file.
     std::vector<uint8_t> block(camera.EpalData.begin(), camera.EpalData.begin() + 64);
-    block[58] = 0x5A;
-    block[59] = 0xA5;
+    block[58] = 0x11;
+    block[59] = 0x22;
     ASSERT_EQ(camera.WriteFpga(block.data(), 64, 0), 1);
     simulated.device->ClearRequests();
-    auto resets = [&] {
-        int count = 0;
-        for (const auto& request : simulated.device->Requests())
-            if (request.code == 0x220020 && request.input.size() > 3 && request.input[1] == 0xAB &&
-                request.input[2] == 0x0C && !(request.input[0] & 0x80))
-                ++count;
-        return count;
-    };
     ASSERT_EQ(Initialize(), 0);
     EXPECT_EQ(Process().Capture.CaptureThread.get(), captureThread) << "no new worker threads";
-    EXPECT_EQ(camera.EpalData[58], 0x5A);
-    EXPECT_EQ(camera.EpalData[59], 0xA5);
-    EXPECT_EQ(resets(), 2);
+    EXPECT_EQ(camera.EpalData[58], 0x11);
+    EXPECT_EQ(camera.EpalData[59], 0x22);
+    int resets = 0;
+    for (const auto& request : simulated.device->Requests())
+        resets += request.code == 0x220020 && request.input.size() > 3 &&
+                  request.input[1] == 0xAB && request.input[2] == 0x0C &&
+                  !(request.input[0] & 0x80);
+    EXPECT_EQ(resets, 2);
 }
 
 TEST_F(CaptureTest, ClosesAtOnceLeaveTheCameraAbleToTakePictures) {
@@ -203,45 +199,25 @@ TEST_F(CaptureTest, ClosesAtOnceLeaveTheCameraAbleToTakePictures) {
     ExpectPicture();
 }
 
-TEST_F(CaptureTest, BlockOperationsBeforeTheFirstInitializationLeaveTheFileItsBytes) {
-    // A process that has not loaded the EPAL file yet, and a file whose bytes
-    // 58-59 are not zero.
-    camera.EpalData.clear();
-    std::string file = testsupport::ReadText(dir + "mode0.hex");
-    file[58] = '\x5A';
-    file[59] = '\xA5';
-    ASSERT_TRUE(testsupport::WriteText(dir + "mode0.hex", file));
-    uint8_t block[64] = {};
-    camera.ReadClockVoltages(block, 32);
-    camera.WriteClockVoltages(block, 64);
-    ASSERT_EQ(Initialize(), 0);
-    std::vector<uint8_t> fpga = simulated.firmware->Block(0x01);
-    EXPECT_EQ(fpga[58], 0x5A);
-    EXPECT_EQ(fpga[59], 0xA5);
-}
-
 #ifndef _WIN32
 // The same camera with its settings in the registry (the POSIX store in a
 // folder of the test's own).
 TEST_F(CaptureTest, RegistrySettingsTakeTheSamePicture) {
-    std::string store = dir + "registry";
-    setenv("VELA2_REGISTRY_DIR", store.c_str(), 1);
+    setenv("VELA2_REGISTRY_DIR", (dir + "registry").c_str(), 1);
     const std::string location = "Software\\Quintaris Riravir\\USB\\VELA2_USB\\Camera Settings";
     {
-        CRegistryPropertyReader writer;
+        CRegistryPropertyReader writer, devices;
         ASSERT_TRUE(writer.OpenAt(location, platform::kHkeyLocalMachine));
         for (const auto& section : settings)
             if (section.first.find("Device_") == std::string::npos)
                 for (const auto& entry : section.second)
                     writer.WriteString(entry.first, entry.second, section.first);
-        CRegistryPropertyReader devices;
         ASSERT_TRUE(
             devices.OpenAt(location + "\\Usb Settings\\Devices", platform::kHkeyLocalMachine));
         devices.WriteString("1002", "", "04B4");
     }
     EXPECT_EQ(camera.InitializeForMode(0, (dir + "modes.ini").c_str(), 1), 0);
-    EXPECT_STREQ(Process().HardwareRegistryLocation.c_str(),
-                 "Software\\Quintaris Riravir\\USB\\VELA2_USB");
+    EXPECT_EQ(Process().HardwareRegistryLocation, "Software\\Quintaris Riravir\\USB\\VELA2_USB");
     ASSERT_EQ(Process().VidPidList.size(), 1u);
     EXPECT_EQ(Process().VidPidList[0].ProductId, 0x1002u);
     EXPECT_EQ(TakePicture(), (Outcome{0, 0}));

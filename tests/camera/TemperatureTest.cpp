@@ -20,8 +20,8 @@ std::vector<uint8_t> Record(uint16_t heatSink, uint16_t sensor, uint16_t top, ui
 }
 }  // namespace
 
-TEST_F(TemperatureTest, CountsConvertWithGainAndOffset) {
-    sim.firmware->SetBlock(0x07, Record(29815, 27315, 150, 75));
+TEST_F(TemperatureTest, CountsConvertWithGainAndOffsetAndTheRawCopyIsCappedAt64Bytes) {
+    firmware->SetBlock(0x07, Record(29815, 27315, 150, 75));
     auto read = [&](int32_t (CTesselCamera::*get)(double*)) {
         double value = 0;
         EXPECT_EQ((camera.*get)(&value), 0);
@@ -31,19 +31,29 @@ TEST_F(TemperatureTest, CountsConvertWithGainAndOffset) {
     EXPECT_NEAR(read(&CTesselCamera::GetCcdTemperature), 0.0, 1e-9);
     EXPECT_NEAR(read(&CTesselCamera::GetTopTecCurrent), 1.5, 1e-12);
     EXPECT_NEAR(read(&CTesselCamera::GetBottomTecCurrent), 0.75, 1e-12);
-
     camera.TemperatureScale = 0.0;
     EXPECT_NEAR(read(&CTesselCamera::GetHeatSinkTemperature), -273.15, 1e-9);
-
     // Without a destination the record is still read.
-    sim.firmware->ClearLog();
+    firmware->ClearLog();
     EXPECT_EQ(camera.GetCcdTemperature(nullptr), 87);
-    EXPECT_EQ(sim.firmware->Log().size(), 1u);
+    EXPECT_EQ(firmware->Log().size(), 1u);
+
+    uint8_t buffer[100];
+    for (auto [length, last] : {std::pair{100, 63}, {8, 7}}) {
+        std::memset(buffer, 0xEE, sizeof buffer);
+        EXPECT_EQ(camera.UpdateTemperature(buffer, length), 1);
+        EXPECT_EQ(buffer[last], last == 63 ? 63 : 75);
+        EXPECT_EQ(buffer[last + 1], 0xEE);
+    }
+    EXPECT_EQ(camera.UpdateTemperature(nullptr, 100), 1);
+    camera.UsbDevice.reset();
+    EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)),
+              (Outcome{0, ERROR_TEMP_CONTROL_ENDPOINT_READ}));
 }
 
 TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPauseTwoAreAnError) {
-    sim.firmware->SetBlock(0x07, Record(29815, 0, 0, 0));
-    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    firmware->SetBlock(0x07, Record(29815, 0, 0, 0));
+    FailNextTransfer();
     double value = 0;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(camera.GetHeatSinkTemperature(&value), 0);
@@ -58,38 +68,18 @@ TEST_F(TemperatureTest, OneFailedReadIsRetriedAfterAPauseTwoAreAnError) {
     EXPECT_EQ(value, 42);
 }
 
-TEST_F(TemperatureTest, RawRecordCopyIsCappedAt64Bytes) {
-    sim.firmware->SetBlock(0x07, Record(1, 2, 3, 4));
-    uint8_t buffer[100];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    EXPECT_EQ(camera.UpdateTemperature(buffer, 100), 1);
-    EXPECT_EQ(buffer[63], 63);
-    EXPECT_EQ(buffer[64], 0xEE);
-    std::memset(buffer, 0xEE, sizeof buffer);
-    EXPECT_EQ(camera.UpdateTemperature(buffer, 8), 1);
-    EXPECT_EQ(buffer[7], 4);
-    EXPECT_EQ(buffer[8], 0xEE);
-    EXPECT_EQ(camera.UpdateTemperature(nullptr, 100), 1);
-
-    camera.UsbDevice.reset();
-    EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)),
-              (Outcome{0, ERROR_TEMP_CONTROL_ENDPOINT_READ}));
-}
-
 TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOnlyOrFails) {
-    std::vector<uint8_t> calibration(64, 0x5A);
-    sim.firmware->SetBlock(0x04, calibration);
+    firmware->SetBlock(0x04, std::vector<uint8_t>(64, 0x5A));
     EXPECT_EQ(camera.SetTemperatureSetpoint(70000), 0);
-    std::vector<uint8_t> written = sim.firmware->Block(0x04);
-    EXPECT_EQ(written[2], 0x11);
-    EXPECT_EQ(written[3], 0x70);
-    EXPECT_EQ(written[1], 0x5A);
-    EXPECT_EQ(written[4], 0x5A);
-    auto log = sim.firmware->Log();
+    std::vector<uint8_t> expected(64, 0x5A);
+    expected[2] = 0x11;
+    expected[3] = 0x70;
+    EXPECT_EQ(firmware->Block(0x04), expected);
+    auto log = firmware->Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_TRUE(log[0].read);
     EXPECT_FALSE(log[1].read);
 
-    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    FailNextTransfer();
     EXPECT_EQ(camera.SetTemperatureSetpoint(100), -49);
 }

@@ -9,58 +9,52 @@
 using namespace cameratest;
 using VendorRequestTest = CameraTest;
 
-TEST_F(VendorRequestTest, WriteCarriesCommandInValueFieldAndAWriteOfNothingFails) {
-    const uint8_t zero = 0;
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, &zero, 0)),
+TEST_F(VendorRequestTest, ControlTransfersCarryTheCommandAndFailuresGiveTheirStatus) {
+    uint8_t buffer[64];
+    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 0)),
               (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
     EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)),
               (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
-    EXPECT_TRUE(sim.firmware->Log().empty()) << "a write of nothing sends nothing";
-    ASSERT_EQ(camera.ControlWrite(0x0B, &zero, 1), 1);
-    auto log = sim.firmware->Log();
+    EXPECT_TRUE(firmware->Log().empty()) << "a write of nothing sends nothing";
+    buffer[0] = 0;
+    ASSERT_EQ(camera.ControlWrite(0x0B, buffer, 1), 1);
+    auto log = firmware->Log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].request, 0xAB);
     EXPECT_EQ(log[0].value, 0x0B);
     EXPECT_EQ(log[0].index, 0);
     EXPECT_FALSE(log[0].read);
     EXPECT_EQ(log[0].data, std::vector<uint8_t>{0});
-}
 
-TEST_F(VendorRequestTest, ShortAnswerFailsAndKeepsWhatArrived) {
+    // A short answer fails and keeps what arrived.
     std::vector<uint8_t> record(64);
     for (int i = 0; i < 64; ++i) record[i] = static_cast<uint8_t>(i + 1);
-    sim.firmware->SetBlock(0x05, record);
-    sim.device->ShortenNextTransfer(60);
-    uint8_t buffer[64];
+    firmware->SetBlock(0x05, record);
+    device->ShortenNextTransfer(60);
     std::memset(buffer, 0xEE, sizeof buffer);
     platform::ScopedTraceCapture trace;
     EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)),
               (Outcome{0, ERROR_CONTROL_ENDPOINT_READ}));
     EXPECT_TRUE(trace.Contains("Error reading from control endpoint - invalid length."));
-    for (int i = 0; i < 60; ++i) ASSERT_EQ(buffer[i], i + 1) << i;
-    for (int i = 60; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
-}
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(buffer[i], i < 60 ? i + 1 : 0) << i;
 
-TEST_F(VendorRequestTest, FailedTransfersAndAMissingDeviceGiveTheirStatus) {
-    uint8_t buffer[64];
-    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    FailNextTransfer();
     EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)),
               (Outcome{0, ERROR_CONTROL_ENDPOINT_READ}));
-    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    FailNextTransfer();
     EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)),
               (Outcome{0, ERROR_CONTROL_ENDPOINT_WRITE}));
-
     camera.UsbDevice.reset();
     EXPECT_EQ(WithStatus(camera.ControlRead(0x05, buffer, 64)), (Outcome{0, INVALID_USB_DEVICE}));
     EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 1)), (Outcome{0, INVALID_USB_DEVICE}));
 }
 
-TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRulesAndReadsAnswer) {
+TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRulesAndBadOnesSendNothing) {
     uint8_t data[1] = {0};
     EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 1);
     EXPECT_EQ(camera.WriteVendorRequest("171", "0X0B", "0", data, 1), 1);
     EXPECT_EQ(camera.WriteVendorRequest("0XAB", "12", "0x10", data, 1), 1);
-    auto log = sim.firmware->Log();
+    auto log = firmware->Log();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].request, 0xAB);
     EXPECT_EQ(log[0].value, 0x0B);
@@ -69,15 +63,13 @@ TEST_F(VendorRequestTest, RawRequestTextsFollowTheirPrefixRulesAndReadsAnswer) {
     EXPECT_EQ(log[2].request, 0xAB) << "it is in the request code";
     EXPECT_EQ(log[2].value, 12);
     EXPECT_EQ(log[2].index, 0x10);
-
-    sim.firmware->SetBlock(0x06, {1, 2, 3, 4});
+    firmware->SetBlock(0x06, {1, 2, 3, 4});
     uint8_t answer[64] = {};
     EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x06", "0", answer, 64), 1);
     EXPECT_EQ(answer[3], 4);
-}
 
-TEST_F(VendorRequestTest, RawRequestsSendNothingOnOverflowInSimulationOrUninitialized) {
-    uint8_t data[1] = {0};
+    // Overflowing numbers, simulation and an uninitialized camera send nothing.
+    firmware->ClearLog();
     platform::ScopedTraceCapture trace;
     EXPECT_EQ(camera.WriteVendorRequest("0x7fffffff", "0x0b", "0", data, 1), 0);
     EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0xffffffffff", "0", data, 1), 0);
@@ -85,7 +77,7 @@ TEST_F(VendorRequestTest, RawRequestsSendNothingOnOverflowInSimulationOrUninitia
     camera.SimulationMode = 1;
     EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 1);
     EXPECT_EQ(camera.ReadVendorRequest("0xAB", "0x05", "0", data, 1), 1);
-    EXPECT_TRUE(sim.firmware->Log().empty());
+    EXPECT_TRUE(firmware->Log().empty());
     camera.Initialized = 0;
     EXPECT_EQ(camera.WriteVendorRequest("0xAB", "0x0b", "0", data, 1), 0);
 }
@@ -96,10 +88,10 @@ TEST_F(VendorRequestTest, ResetSendsItsCommandAndRequestsAbortEvenWhenItFails) {
     EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{1, 0}));
     EXPECT_EQ(camera.AbortRequested.load(), 1);
     EXPECT_EQ(camera.Reset(0), 1);
-    EXPECT_EQ(sim.firmware->WrittenCommands(), (std::vector<uint16_t>{0x09, 0x0C}));
+    EXPECT_EQ(firmware->WrittenCommands(), (std::vector<uint16_t>{0x09, 0x0C}));
 
     camera.AbortRequested = 0;
-    sim.device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
+    FailNextTransfer();
     EXPECT_EQ(WithStatus(camera.Reset(1)), (Outcome{0, ERROR_CONTROL_ENDPOINT_WRITE}));
     EXPECT_EQ(camera.AbortRequested.load(), 1);
 }
@@ -108,7 +100,7 @@ TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32BytesAndItsStateIsByteTen) {
     std::vector<uint8_t> record(64);
     for (int i = 0; i < 64; ++i) record[i] = static_cast<uint8_t>(100 + i);
     record[10] = 0x21;
-    sim.firmware->SetBlock(0x05, record);
+    firmware->SetBlock(0x05, record);
     uint8_t buffer[64] = {};
     EXPECT_EQ(camera.GetCameraStatus(buffer, 64), 1);
     EXPECT_EQ(buffer[31], 131);
@@ -120,10 +112,10 @@ TEST_F(VendorRequestTest, CameraStatusCopiesAtMost32BytesAndItsStateIsByteTen) {
               (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
 
     // Without a buffer the status is still read, then the call fails.
-    sim.firmware->ClearLog();
+    firmware->ClearLog();
     EXPECT_EQ(WithStatus(camera.GetCameraStatus(nullptr, 64)), (Outcome{0, CAMERA_INVALID_VALUE}));
-    ASSERT_EQ(sim.firmware->Log().size(), 1u);
-    EXPECT_EQ(sim.firmware->Log()[0].value, 0x05);
+    ASSERT_EQ(firmware->Log().size(), 1u);
+    EXPECT_EQ(firmware->Log()[0].value, 0x05);
 }
 
 TEST_F(VendorRequestTest, ControlLockSerialisesRequestsFromManyThreads) {
@@ -136,19 +128,19 @@ TEST_F(VendorRequestTest, ControlLockSerialisesRequestsFromManyThreads) {
     };
     std::thread threads[] = {std::thread(hammer), std::thread(hammer), std::thread(hammer)};
     for (auto& thread : threads) thread.join();
-    EXPECT_EQ(sim.firmware->Log().size(), 300u);
-    EXPECT_FALSE(sim.firmware->SawOverlap());
+    EXPECT_EQ(firmware->Log().size(), 300u);
+    EXPECT_FALSE(firmware->SawOverlap());
 }
 
 TEST_F(VendorRequestTest, WriteDelayIsHeldInsideTheLock) {
     camera.ControlWriteDelay = 100;
     uint8_t byte = 0;
     std::thread writer([&] { camera.ControlWrite(0x0B, &byte, 1); });
-    while (sim.firmware->Log().empty()) std::this_thread::yield();
+    while (firmware->Log().empty()) std::this_thread::yield();
     uint8_t buffer[64];
     camera.ControlRead(0x05, buffer, 64);  // queued behind the writer's pause
     writer.join();
-    auto log = sim.firmware->Log();
+    auto log = firmware->Log();
     ASSERT_EQ(log.size(), 2u);
     auto gap =
         std::chrono::duration_cast<std::chrono::milliseconds>(log[1].arrival - log[0].arrival);

@@ -16,7 +16,7 @@ namespace {
 using testing::BlockBuilder;
 using testing::QuadrantLayout;
 
-TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsets) {
+TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsetsAndNullIsRefused) {
     std::vector<uint8_t> block(400, 0);
     block[23] = 0x34, block[24] = 0x12;  // little-endian, unaligned
     block[35] = 0x00, block[36] = 0x04;
@@ -28,13 +28,14 @@ TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsets) {
     EXPECT_EQ(epal.RawQuadrantHeight(), 1024);
     EXPECT_EQ(epal.ExposureTime(), 1000);
     EXPECT_EQ(epal.QuadrantWidth(), 1000);
-
     epal.SetLinesPerFrame(0xBEEF);
     epal.SetOverscanRows(0x0102);
-    EXPECT_EQ(block[25], 0xEF);
-    EXPECT_EQ(block[26], 0xBE);
-    EXPECT_EQ(block[252], 0x02);
-    EXPECT_EQ(block[253], 0x01);
+    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 25, block.begin() + 27),
+              (std::vector<uint8_t>{0xEF, 0xBE}));
+    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 252, block.begin() + 254),
+              (std::vector<uint8_t>{0x02, 0x01}));
+    EXPECT_FALSE(EpalData::Convert(nullptr));
+    EXPECT_FALSE(Reconstruction::Convert(nullptr));
 }
 
 TEST(EpalBlock, SignMagnitudeStrides) {
@@ -42,16 +43,8 @@ TEST(EpalBlock, SignMagnitudeStrides) {
     EXPECT_EQ(DecodeSignMagnitude(0x0002), 2);
     EXPECT_EQ(DecodeSignMagnitude(0x8000), 0);
     EXPECT_EQ(DecodeSignMagnitude(0xFFFF), -32767);
-
-    QuadrantLayout layout;
-    layout.columnStride = -3;
-    layout.rowStride = 4;
-    layout.outputColumnStride = -1;
-    layout.outputRowStride = 1;
-    layout.firstColumn = 7;
-    layout.outputRowOrigin = 9;
     BlockBuilder builder;
-    builder.Quadrant(3, layout);
+    builder.Quadrant(3, {7, 0, -3, 4, 0, 9, -1, 1});
     const Reconstruction view = Reconstruction::Convert(builder.Data());
     const QuadrantRecord record = view.Quadrant(3);
     EXPECT_EQ(record.SourceColumnStride(), -3);
@@ -62,38 +55,24 @@ TEST(EpalBlock, SignMagnitudeStrides) {
     EXPECT_THROW(view.Quadrant(4), std::out_of_range);
 }
 
-TEST(EpalBlock, ConvertRefusesNull) {
-    EXPECT_FALSE(EpalData::Convert(nullptr));
-    EXPECT_FALSE(Reconstruction::Convert(nullptr));
-}
-
 // The camera's own load checks the raw sizes; the EPAL sizes, where the
 // block's pre-scan can outgrow the rounded width, only show here.
-TEST(FrameGeometry, EpalSizesTakeTheLargerOfRawAndBlockSizes) {
+TEST(FrameGeometry, EpalSizesTakeTheLargerOfRawAndBlockSizesAndNoQuadrantsDividesByNothing) {
     FrameGeometryInput in;
-    in.quadrantWidth = 1000;
+    in.quadrantWidth = in.quadrantHeight = in.blockQuadrantWidth = in.blockQuadrantHeight = 1000;
     in.overscanColumns = 20;
-    in.prescan.fixedColumns = 3;
-    in.numberOfQuadrants = 4;
-    in.quadrantHeight = 1000;
     in.overscanRows = 24;
-    in.blockQuadrantWidth = 1000;
-    in.blockQuadrantHeight = 1000;
-    in.prescan.columns = 50;
-    in.prescan.rows = 2;
+    in.numberOfQuadrants = 4;
+    in.prescan = {50, 2, 3};
     const FrameGeometry g = ComputeFrameGeometry(in);
     EXPECT_EQ(g.rawQuadrantWidth, 1024);
     EXPECT_EQ(g.epalQuadrantWidth, 1070);
     EXPECT_EQ(g.rawQuadrantHeight, 1024);
     EXPECT_EQ(g.epalQuadrantHeight, 1026);
-}
 
-TEST(FrameGeometry, NoQuadrantsDividesByNothing) {
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 0), 1023);
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 2), 1024);
-    EXPECT_EQ(RoundRawQuadrantWidth(1024, 4), 1024);
-    FrameGeometryInput in;
-    in.quadrantWidth = 10;
+    in.numberOfQuadrants = 0;
     EXPECT_EQ(ComputeFrameGeometry(in).rawImageWidth, 0);
 }
 
@@ -102,23 +81,19 @@ TEST(FrameGeometry, PrescanSourceOneTakesTheBlockCounts) {
     builder.Prescan(1, 11, 12, 13);
     PrescanCounts counts;
     ASSERT_TRUE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
-    EXPECT_EQ(counts.columns, 11);
-    EXPECT_EQ(counts.rows, 12);
-    EXPECT_EQ(counts.fixedColumns, 13);
+    EXPECT_EQ(std::vector<int32_t>({counts.columns, counts.rows, counts.fixedColumns}),
+              std::vector<int32_t>({11, 12, 13}));
     builder.Prescan(2, 11, 12, 13);
     EXPECT_FALSE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
 }
 
 TEST(FrameGeometry, TransferSizeEdgesInBlocksAndPackets) {
-    TransferSize one = TransferSizeForBytes(1);
-    EXPECT_EQ(one.numberOfBlocks, 1);
-    EXPECT_EQ(one.windowImageSize, 512);
+    EXPECT_EQ(TransferSizeForBytes(1).numberOfBlocks, 1);
+    EXPECT_EQ(TransferSizeForBytes(1).windowImageSize, 512);
     EXPECT_EQ(ComputeTransferSize(1, 1, 1).windowImageSize, 512);
-    TransferSize empty = ComputeTransferSize(0, 1024, 1024);
-    EXPECT_EQ(empty.numberOfBlocks, 1);
-    EXPECT_EQ(empty.windowImageSize, 0);
-    TransferSize odd = ComputeTransferSize(4, 1024, 1024 + 1);
-    EXPECT_EQ(odd.numberOfBlocks, 129);
+    EXPECT_EQ(ComputeTransferSize(0, 1024, 1024).numberOfBlocks, 1);
+    EXPECT_EQ(ComputeTransferSize(0, 1024, 1024).windowImageSize, 0);
+    EXPECT_EQ(ComputeTransferSize(4, 1024, 1024 + 1).numberOfBlocks, 129);
 }
 
 TEST(CameraType, ModelFieldEndsAtItsFortyFifthCharacter) {

@@ -25,40 +25,32 @@ FrameScenario TwoQuadrants() {
     return s;
 }
 
-TEST(GuardedBuffers, ReadOnlyImagesAreRefusedWithoutAFault) {
+// Buffers the library cannot use are refused, or only turn the overscan off,
+// before any pixel of them is touched.
+TEST(GuardedBuffers, UnusableBuffersAreRefusedWithoutAFault) {
     FrameScenario s = TwoQuadrants();
+    int32_t cell = s.overscanHeight;
     GuardedBuffer readOnly(15 * 4, PROT_READ);
     for (bool fast : {false, true}) {
-        int32_t cell = s.overscanHeight;
         ReconstructionInput in = s.Input(fast, &cell);
         in.picture.images[1] = readOnly.Data();
         EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
     }
-}
 
-TEST(GuardedBuffers, RawFrameShorterThanItsGeometryIsRefused) {
-    FrameScenario s = TwoQuadrants();
-    GuardedBuffer raw(16 * 2 * 4 - 1);
-    int32_t cell = s.overscanHeight;
+    // A raw frame shorter than its geometry, or unreadable.
+    GuardedBuffer shortRaw(16 * 2 * 4 - 1), unreadable(16 * 2 * 4, PROT_NONE);
     ReconstructionInput in = s.Input(true, &cell);
-    in.rawFrame = raw.Data();
+    in.rawFrame = shortRaw.Data();
     EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
-
-    GuardedBuffer unreadable(16 * 2 * 4, PROT_NONE);
     in.rawFrame = unreadable.Data();
     EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
     in.picture.height = 0;  // the size check comes before any pixel is read
     EXPECT_EQ(ReconstructFrame(in).failureStatus, CAMERA_INVALID_VALUE);
-}
 
-TEST(GuardedBuffers, ReadOnlyOverscanOnlyTurnsTheOverscanOff) {
-    FrameScenario s = TwoQuadrants();
-    GuardedBuffer readOnly(2 * 4, PROT_READ);
-    int32_t cell = s.overscanHeight;
-    ReconstructionInput in = s.Input(true, &cell);
+    // A read-only overscan only turns the overscan off.
+    in = s.Input(true, &cell);
     in.picture.overscans[0] = readOnly.Data();
-    const ReconstructionResult result = ReconstructFrame(in);
-    EXPECT_TRUE(result.reconstructed);
+    EXPECT_TRUE(ReconstructFrame(in).reconstructed);
     EXPECT_EQ(s.images[1][0], s.raw[1]);
     for (uint16_t pixel : s.overscans[1]) EXPECT_EQ(pixel, testing::kUntouched);
 }

@@ -20,11 +20,7 @@ struct CountedPieces {
         ++runs.at(piece);
         threads.at(piece) = std::this_thread::get_id();
     }
-    bool EachRanOnce() const {
-        for (int r : runs)
-            if (r != 1) return false;
-        return true;
-    }
+    bool EachRanOnce() const { return runs == std::vector<int>(runs.size(), 1); }
     int RunElsewhere() const {
         int count = 0;
         for (const std::thread::id& id : threads) count += id != std::this_thread::get_id();
@@ -42,28 +38,24 @@ struct StartedWorker {
 };
 
 TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
+    auto runsAlone = [](RowBandWorker& worker, int32_t count) {
+        CountedPieces work(count);
+        worker.RunPieces(count, work);
+        return work.EachRanOnce() && work.RunElsewhere() == 0;
+    };
     RowBandWorker neverStarted{1};
-    CountedPieces work(7);
-    neverStarted.RunPieces(7, work);
-    EXPECT_TRUE(work.EachRanOnce());
-    EXPECT_EQ(work.RunElsewhere(), 0);
-
+    EXPECT_TRUE(runsAlone(neverStarted, 7));
     StartedWorker stopped;
     stopped.worker.Stop();
     EXPECT_FALSE(stopped.worker.Running());
-    CountedPieces after(7);
-    stopped.worker.RunPieces(7, after);
-    EXPECT_TRUE(after.EachRanOnce());
-    EXPECT_EQ(after.RunElsewhere(), 0);
+    EXPECT_TRUE(runsAlone(stopped.worker, 7));
 
     // Nothing to do, or one piece: no hand-over at all.
-    CountedPieces single(1);
     StartedWorker started;
-    started.worker.RunPieces(0, single);
-    EXPECT_EQ(single.runs[0], 0);
-    started.worker.RunPieces(1, single);
-    EXPECT_TRUE(single.EachRanOnce());
-    EXPECT_EQ(single.RunElsewhere(), 0);
+    CountedPieces none(1);
+    started.worker.RunPieces(0, none);
+    EXPECT_EQ(none.runs[0], 0);
+    EXPECT_TRUE(runsAlone(started.worker, 1));
 }
 
 // Waits, up to a limit that only a broken worker reaches, until ready().
