@@ -1,3 +1,6 @@
+// The library loaded by file name, as an application loads it, with none of
+// its code linked into this program: its defaults on every load, its version
+// report, its named events, and loads and unloads that leave nothing behind.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +17,8 @@
 #include "Vela2UsbCameraDll.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
+#include "platform/Module.h"
+#include "platform/VersionInfo.h"
 #include "support/ChildProcess.h"
 #include "support/ProcessResources.h"
 #include "support/TextFiles.h"
@@ -47,59 +52,15 @@ struct Library {
     ~Library() {
         if (handle) Unload(handle);
     }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
     bool loaded() const { return handle != nullptr; }
     void* Find(const char* name) const { return Symbol(handle, name); }
-    template <typename Function>
-    Function* Get(const char* name) const {
-        return reinterpret_cast<Function*>(Find(name));
-    }
     const Handle handle;
 };
 
 // The loaded file's export, typed like the header's declaration; decltype
 // keeps this program from linking the function itself.
-#define EXPORT(library, function) (library).Get<decltype(function)>(#function)
-}  // namespace
+#define EXPORT(library, function) reinterpret_cast<decltype(function)*>((library).Find(#function))
 
-// Each load starts from the defaults again, however the previous one left them.
-TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE("load " + std::to_string(round + 1));
-        Library library;
-        ASSERT_TRUE(library.loaded()) << LibraryPath();
-        auto getStatus = EXPORT(library, LD_GetStatus);
-        auto getError = EXPORT(library, LD_GetError);
-        auto getCameraState = EXPORT(library, GetCameraState);
-        auto reset = EXPORT(library, LD_Reset);
-        auto temperature = EXPORT(library, LD_GetCcdTemperature);
-        ASSERT_TRUE(getStatus && getError && getCameraState && reset && temperature);
-
-        EXPECT_EQ(getStatus(), ERROR_CAMERA_NOT_INITIALIZED);
-        char name[VELA2_STATUS_NAME_SIZE] = "x";
-        getError(-38, name);
-        EXPECT_STREQ(name, "ERROR_CAMER_RESET");
-        EXPECT_EQ(getCameraState(), 0x21);
-        // Internal classes stay internal.
-        EXPECT_EQ(library.Find("_ZN13CTesselCamera5CloseEi"), nullptr);
-
-        // Commands without a camera fail cleanly, and leave a status behind.
-        EXPECT_EQ(reset(1), 0);
-        EXPECT_EQ(getStatus(), INVALID_USB_DEVICE);
-        double value = 7;
-        EXPECT_EQ(temperature(&value), -49);
-        EXPECT_EQ(value, 7);
-
-        // The header's aliases are one function, each.
-        EXPECT_EQ(library.Find("LD_GetTemperature"), reinterpret_cast<void*>(temperature));
-        EXPECT_EQ(library.Find("LD_GetCameraTemperature"), reinterpret_cast<void*>(temperature));
-        EXPECT_EQ(library.Find("LD_UpdateTemperature"), library.Find("LD_UpdateTempVolts"));
-        EXPECT_NE(library.Find("LD_GetHeatSinkTemperature"), reinterpret_cast<void*>(temperature));
-    }
-}
-
-namespace {
 std::string VersionOf(const std::string& path, int32_t size, int32_t& result) {
     Library library(path);
     if (!library.loaded()) return "<not loaded>";
@@ -109,7 +70,33 @@ std::string VersionOf(const std::string& path, int32_t size, int32_t& result) {
 }
 }  // namespace
 
-TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
+// Each load starts from the defaults again, however the previous one left them.
+TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE("load " + std::to_string(round + 1));
+        Library library;
+        ASSERT_TRUE(library.loaded()) << LibraryPath();
+        EXPECT_EQ(EXPORT(library, LD_GetStatus)(), ERROR_CAMERA_NOT_INITIALIZED);
+        EXPECT_EQ(EXPORT(library, GetCameraState)(), 0x21);
+        EXPECT_EQ(library.Find("_ZN13CTesselCamera5CloseEi"), nullptr) << "classes stay internal";
+        // Commands without a camera fail cleanly, and leave a status behind.
+        EXPECT_EQ(EXPORT(library, LD_Reset)(1), 0);
+        EXPECT_EQ(EXPORT(library, LD_GetStatus)(), INVALID_USB_DEVICE);
+        auto temperature = EXPORT(library, LD_GetCcdTemperature);
+        double value = 7;
+        EXPECT_EQ(temperature(&value), -49);
+        EXPECT_EQ(value, 7);
+        // The header's aliases are one function, each.
+        EXPECT_EQ(library.Find("LD_GetTemperature"), reinterpret_cast<void*>(temperature));
+        EXPECT_EQ(library.Find("LD_GetCameraTemperature"), reinterpret_cast<void*>(temperature));
+        EXPECT_EQ(library.Find("LD_UpdateTemperature"), library.Find("LD_UpdateTempVolts"));
+        EXPECT_NE(library.Find("LD_GetHeatSinkTemperature"), reinterpret_cast<void*>(temperature));
+    }
+}
+
+// The report of an uninitialized camera comes from the file's version data,
+// which files without it do not have.
+TEST(LibraryLoadTest, VersionReportComesFromTheFilesVersionData) {
     int32_t result = -1;
     std::string text = VersionOf(LibraryPath(), 1024, result);
     EXPECT_EQ(result, 0);
@@ -123,29 +110,37 @@ TEST(LibraryLoadTest, VersionReportOfAnUninitializedCamera) {
     const std::string tail = "Firmware \t\t =  -  - ";
     ASSERT_GE(report.size(), tail.size());
     EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
-    EXPECT_EQ(text[report.size()], '\0');
     EXPECT_EQ(text[1023], '\0') << "the whole buffer is cleared first";
-
     // A short buffer gets the report's start and a terminator.
     EXPECT_EQ(VersionOf(LibraryPath(), 10, result), std::string("Dll Versi") + '\0');
     EXPECT_EQ(result, 0);
-}
 
+    const std::string table = "\\StringFileInfo\\040904e4\\";
+    platform::VersionInfo info;
+    ASSERT_TRUE(info.Load(LibraryPath()));
+    std::string value;
+    for (const char* name : {"CompanyName", "FileDescription", "Comments"}) {
+        EXPECT_TRUE(info.Query(table + name, value)) << name;
+        EXPECT_FALSE(value.empty()) << name;
+    }
+    EXPECT_FALSE(info.Query(table + "NoSuchString", value));
+    platform::VersionInfo none;
+    EXPECT_FALSE(none.Load(platform::ModuleFilePath()));  // this test program has none
+    EXPECT_FALSE(none.Load(LibraryPath() + ".missing"));
+    EXPECT_FALSE(none.Load(""));
 #ifndef _WIN32
-TEST(LibraryLoadTest, ACopyWithoutVersionDataReportsTheError) {
     // A name of its own: test programs run side by side.
     std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped-" +
                        std::to_string(std::random_device{}()) + ".so";
-    std::string command =
-        "objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    int32_t result = 0;
-    std::string text = VersionOf(copy, 64, result);
+    ASSERT_EQ(std::system(
+                  ("objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'")
+                      .c_str()),
+              0);
+    EXPECT_EQ(VersionOf(copy, 64, result), std::string(64, '\0'));
     EXPECT_EQ(result, -51);
-    EXPECT_EQ(text, std::string(64, '\0'));
     std::remove(copy.c_str());
-}
 #endif
+}
 
 #ifndef _WIN32
 namespace {
@@ -184,12 +179,33 @@ TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
 #endif
 
 namespace {
-// A folder of copies of the library, each its own module at its own address,
-// with the simulated camera's settings (the notification window on or off)
-// and a mode file for mode 1.
-struct CameraFolder {
-    explicit CameraFolder(bool window = false) {
+void SetSimulatedCamera(const std::string& backend, const std::string& scale) {
+    for (const auto& [name, value] : {std::pair{"VELA2_USB_BACKEND", backend},
+                                      {"VELA2_SIM_TIME_SCALE", scale},
+                                      {"VELA2_SIM_CONTROL_LATENCY_US", scale}}) {
+#ifdef _WIN32
+        _putenv((std::string(name) + "=" + value).c_str());
+#else
+        value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
+#endif
+    }
+}
+
+// Brings the camera up through this copy's exports.
+bool BringUpWith(const Library& library, const std::string& modes) {
+    return EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
+           EXPORT(library, IsInitialized)() == 1;
+}
+
+// A folder of two copies of the library, each its own module at its own
+// address, with the simulated camera's settings (the notification window on
+// or off) and a mode file for mode 1. While it lives, every copy loaded finds
+// the simulated camera at once: no exposure time and no control round trip,
+// which the many initializations here would pay thousands of times.
+struct CameraCopies {
+    explicit CameraCopies(bool window = false) {
         namespace fs = std::filesystem;
+        SetSimulatedCamera("sim", "0");
         folder = fs::path(::testing::TempDir()) /
                  ("vela2-copies-" + std::to_string(std::random_device{}()));
         std::string settings =
@@ -197,8 +213,7 @@ struct CameraFolder {
         const std::string off = "USB device notifications?=0";
         const size_t at = settings.find(off);
         std::error_code error;
-        ready = at != std::string::npos && fs::create_directories(folder, error);
-        if (!ready) return;
+        if (at == std::string::npos || !fs::create_directories(folder, error)) return;
         if (window) settings.replace(at, off.size(), "USB device notifications?=1");
         ready =
             testsupport::WriteText((folder / "Vela2Usb.ini").string(), settings) &&
@@ -207,86 +222,50 @@ struct CameraFolder {
             fs::copy_file(LibraryPath(), copy(1), error) &&
             fs::copy_file(LibraryPath(), copy(2), error);
     }
-    ~CameraFolder() {
+    ~CameraCopies() {
         std::error_code error;
         std::filesystem::remove_all(folder, error);
+        SetSimulatedCamera("", "");
     }
     std::string copy(int n) const {
         return (folder / (std::to_string(n) + "-" + VELA2_LIBRARY_PATH)).string();
     }
     std::string modes() const { return (folder / "modes.ini").string(); }
+    bool BringUp(const Library& library) const { return BringUpWith(library, modes()); }
 
     std::filesystem::path folder;
     bool ready = false;
 };
 
-// The simulated camera, at once, for every copy of the library loaded while
-// this lives: no exposure time and no control round trip, which the many
-// initializations here would pay thousands of times. The library reads these
-// through the C runtime.
-struct SimulatedCameraEnvironment {
-    static constexpr const char* kNames[] = {"VELA2_USB_BACKEND", "VELA2_SIM_TIME_SCALE",
-                                             "VELA2_SIM_CONTROL_LATENCY_US"};
-    SimulatedCameraEnvironment() { Set({"sim", "0", "0"}); }
-    ~SimulatedCameraEnvironment() { Set({"", "", ""}); }
-    static void Set(std::initializer_list<const char*> values) {
-        const char* const* name = kNames;
-        for (const char* value : values) {
-#ifdef _WIN32
-            _putenv((std::string(*name++) + "=" + value).c_str());
-#else
-            *value ? setenv(*name++, value, 1) : unsetenv(*name++);
-#endif
-        }
-    }
-};
-
-bool BringUp(const Library& library, const std::string& modes) {
-    return EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
-           EXPORT(library, IsInitialized)() == 1;
-}
-
-// Brings the camera up through this copy's exports and closes it again;
-// false when it did not come up.
-bool BringUpAndClose(const Library& library, const std::string& modes) {
-    const bool up = BringUp(library, modes);
-    EXPORT(library, Close)();
-    testsupport::DispatchMessages();
-    return up;
-}
-
 // The buffers of one picture of the camera's current geometry, overscan
 // included.
 struct PictureBuffers {
     explicit PictureBuffers(const Library& library) {
-        auto getters = {EXPORT(library, LD_GetQuadrantWidth), EXPORT(library, LD_GetQuadrantHeight),
-                        EXPORT(library, LD_GetOverscanWidth),
-                        EXPORT(library, LD_GetOverscanHeight)};
-        int32_t* value = size;
-        for (auto get : getters) get(value++);
+        EXPORT(library, LD_GetQuadrantWidth)(&size[0]);
+        EXPORT(library, LD_GetQuadrantHeight)(&size[1]);
+        EXPORT(library, LD_GetOverscanWidth)(&size[2]);
+        EXPORT(library, LD_GetOverscanHeight)(&size[3]);
         for (int q = 0; q < 4; ++q) {
-            images[q].assign(size_t(size[0]) * size[1], 0);
-            overscans[q].assign(size_t(size[2]) * size[3], 0);
+            buffers[q].assign(size_t(size[0]) * size[1], 0);
+            buffers[4 + q].assign(size_t(size[2]) * size[3], 0);
         }
     }
     int32_t Start(const Library& library) {
-        return EXPORT(library, LD_StartPicture)(
-            images[0].data(), images[1].data(), images[2].data(), images[3].data(), size[0],
-            size[1], overscans[0].data(), overscans[1].data(), overscans[2].data(),
-            overscans[3].data(), size[2], size[3]);
+        auto& b = buffers;
+        return EXPORT(library, LD_StartPicture)(b[0].data(), b[1].data(), b[2].data(), b[3].data(),
+                                                size[0], size[1], b[4].data(), b[5].data(),
+                                                b[6].data(), b[7].data(), size[2], size[3]);
     }
-    std::vector<uint16_t> images[4], overscans[4];
+    // Its status once it completed, or the completion state when it did not.
+    int32_t Take(const Library& library) {
+        if (int32_t started = Start(library)) return started;
+        const int32_t completion = EXPORT(library, LD_WaitForCapture)(5000);
+        return completion == RECONSTRUCTION_COMPLETED ? EXPORT(library, LD_GetStatus)()
+                                                      : completion;
+    }
+    std::vector<uint16_t> buffers[8];  // the images, then their overscans
     int32_t size[4] = {};
 };
-
-// One picture through the exports: its status once it completed, or the
-// completion state when it did not.
-int32_t TakePicture(const Library& library) {
-    PictureBuffers buffers(library);
-    if (int32_t started = buffers.Start(library)) return started;
-    const int32_t completion = EXPORT(library, LD_WaitForCapture)(5000);
-    return completion == RECONSTRUCTION_COMPLETED ? EXPORT(library, LD_GetStatus)() : completion;
-}
 
 // Runs `unload` and fails the whole program if it has not returned in time:
 // a hung unload holds the system's loader lock, which nothing can take back.
@@ -307,8 +286,6 @@ void UnloadWithin(std::chrono::seconds limit, const std::function<void()>& unloa
     returned.Set();
     watchdog.join();
 }
-
-enum class LeftRunning { kNothing, kTriggerWait, kWindow };
 }  // namespace
 
 // Unloading an initialized camera without Close stops the capture (one
@@ -316,19 +293,16 @@ enum class LeftRunning { kNothing, kTriggerWait, kWindow };
 // takes the notification window along: afterwards no thread of the library
 // runs, and the host goes on dispatching its messages.
 TEST(LibraryLoadTest, UnloadWithoutCloseLeavesNoThreadAndNoWindow) {
-    const SimulatedCameraEnvironment simulated;
-    for (LeftRunning left :
-         {LeftRunning::kNothing, LeftRunning::kTriggerWait, LeftRunning::kWindow}) {
-        SCOPED_TRACE("case " + std::to_string(static_cast<int>(left)));
-        CameraFolder folder(left == LeftRunning::kWindow);
-        ASSERT_TRUE(folder.ready) << folder.folder;
+    for (bool window : {false, true}) {
+        SCOPED_TRACE(window ? "notification window" : "capture waiting for its trigger");
+        CameraCopies copies(window);
+        ASSERT_TRUE(copies.ready) << copies.folder;
         const int threadsBefore = testsupport::ThreadCount();
-        auto library = std::make_unique<Library>(folder.copy(1));
-        ASSERT_TRUE(library->loaded());
-        ASSERT_TRUE(BringUp(*library, folder.modes()));
-        EXPECT_EQ(TakePicture(*library), CAMERA_SUCCESS);
+        auto library = std::make_unique<Library>(copies.copy(1));
+        ASSERT_TRUE(library->loaded() && copies.BringUp(*library));
         PictureBuffers waiting(*library);
-        if (left == LeftRunning::kTriggerWait) {
+        EXPECT_EQ(waiting.Take(*library), CAMERA_SUCCESS);
+        if (!window) {
             EXPORT(*library, SetHardwareTrigger)(1);
             ASSERT_EQ(waiting.Start(*library), CAMERA_SUCCESS);
             EXPECT_EQ(EXPORT(*library, LD_IsCaptureComplete)(), RECONSTRUCTION_IN_PROGRESS);
@@ -339,14 +313,14 @@ TEST(LibraryLoadTest, UnloadWithoutCloseLeavesNoThreadAndNoWindow) {
     }
 }
 
+// Each round unloads a camera that took a picture without closing it.
 TEST(LibraryLoadTest, FiftyLoadsLeaveNoThreadHandleOrMemoryBehind) {
-    const SimulatedCameraEnvironment simulated;
-    CameraFolder folder;
-    ASSERT_TRUE(folder.ready) << folder.folder;
+    CameraCopies copies;
+    ASSERT_TRUE(copies.ready) << copies.folder;
     auto round = [&] {
-        Library library(folder.copy(1));
-        return library.loaded() && BringUp(library, folder.modes()) &&
-               TakePicture(library) == CAMERA_SUCCESS;
+        Library library(copies.copy(1));
+        return library.loaded() && copies.BringUp(library) &&
+               PictureBuffers(library).Take(library) == CAMERA_SUCCESS;
     };
     // The first rounds fill the system's and the runtime's own caches.
     for (int warmUp = 0; warmUp < 5; ++warmUp) ASSERT_TRUE(round());
@@ -372,7 +346,7 @@ testsupport::ChildMode g_exitWhileWaiting("VELA2_EXIT_WHILE_WAITING", [](const s
     auto* library = new Library(std::filesystem::path(modes)
                                     .replace_filename("1-" + std::string(VELA2_LIBRARY_PATH))
                                     .string());
-    if (!library->loaded() || !BringUp(*library, modes)) return 4;
+    if (!library->loaded() || !BringUpWith(*library, modes)) return 4;
     EXPORT(*library, SetHardwareTrigger)(1);
     PictureBuffers* waiting = new PictureBuffers(*library);
     if (waiting->Start(*library) != CAMERA_SUCCESS) return 5;
@@ -381,10 +355,9 @@ testsupport::ChildMode g_exitWhileWaiting("VELA2_EXIT_WHILE_WAITING", [](const s
 }  // namespace
 
 TEST(LibraryLoadTest, AProcessEndsWhileItsCameraWaitsForATrigger) {
-    const SimulatedCameraEnvironment simulated;
-    CameraFolder folder;
-    ASSERT_TRUE(folder.ready) << folder.folder;
-    EXPECT_EQ(testsupport::RunChild("VELA2_EXIT_WHILE_WAITING", folder.modes(), [] {}), 0);
+    CameraCopies copies;
+    ASSERT_TRUE(copies.ready) << copies.folder;
+    EXPECT_EQ(testsupport::RunChild("VELA2_EXIT_WHILE_WAITING", copies.modes(), [] {}), 0);
 }
 
 // Window classes outlive the library that registered them. A copy loaded
@@ -392,15 +365,20 @@ TEST(LibraryLoadTest, AProcessEndsWhileItsCameraWaitsForATrigger) {
 // unloaded must make its window with its own procedure, not the unloaded
 // copy's (which took the process down).
 TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
-    const SimulatedCameraEnvironment simulated;
-    CameraFolder copies(true);
+    CameraCopies copies(true);
     ASSERT_TRUE(copies.ready) << copies.folder;
     auto first = std::make_unique<Library>(copies.copy(1));
     Library second(copies.copy(2));
     ASSERT_TRUE(first->loaded() && second.loaded());
-    ASSERT_TRUE(BringUpAndClose(*first, copies.modes()));
+    auto bringUpAndClose = [&](const Library& library) {
+        const bool up = copies.BringUp(library);
+        EXPORT(library, Close)();
+        testsupport::DispatchMessages();
+        return up;
+    };
+    ASSERT_TRUE(bringUpAndClose(*first));
     first.reset();
-    EXPECT_TRUE(BringUpAndClose(second, copies.modes()));
+    EXPECT_TRUE(bringUpAndClose(second));
 }
 
 #ifdef _WIN32
@@ -408,16 +386,15 @@ TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
 // another thread, the library cannot destroy it, and that thread dispatches
 // the window's messages after the library is gone.
 TEST(LibraryLoadTest, AWindowOfAnotherThreadOutlivesTheUnloadHarmlessly) {
-    const SimulatedCameraEnvironment simulated;
-    CameraFolder folder(true);
-    ASSERT_TRUE(folder.ready) << folder.folder;
-    auto library = std::make_unique<Library>(folder.copy(1));
+    CameraCopies copies(true);
+    ASSERT_TRUE(copies.ready) << copies.folder;
+    auto library = std::make_unique<Library>(copies.copy(1));
     ASSERT_TRUE(library->loaded());
     platform::Event up(platform::EventReset::Manual), unloaded(platform::EventReset::Manual);
     bool broughtUp = false;
     HWND window = nullptr;
     std::thread owner([&] {
-        broughtUp = BringUp(*library, folder.modes());
+        broughtUp = copies.BringUp(*library);
         window = FindWindowA(nullptr, "Tamberlin Notification Window");
         up.Set();
         unloaded.Wait(20000);

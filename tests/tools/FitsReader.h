@@ -4,6 +4,7 @@
 
 #include <fitsio.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,9 +21,6 @@ class FitsReader {
         int ignored = 0;
         if (file_) fits_close_file(file_, &ignored);
     }
-    FitsReader(const FitsReader&) = delete;
-    FitsReader& operator=(const FitsReader&) = delete;
-
     bool ok() const { return status_ == 0; }
 
     // BITPIX as stored, and the axes.
@@ -43,23 +41,20 @@ class FitsReader {
         return pixels;
     }
 
-    std::optional<double> Real(const char* key) {
-        double value = 0;
-        int status = 0;
-        fits_read_key(file_, TDOUBLE, key, &value, nullptr, &status);
-        if (status) return std::nullopt;
-        return value;
-    }
-
+    std::optional<double> Real(const char* key) { return Key<double>(TDOUBLE, key); }
     std::optional<std::string> Text(const char* key) {
-        char value[FLEN_VALUE] = {};
-        int status = 0;
-        fits_read_key(file_, TSTRING, key, value, nullptr, &status);
-        if (status) return std::nullopt;
-        return std::string(value);
+        auto text = Key<std::array<char, FLEN_VALUE>>(TSTRING, key);
+        return text ? std::optional<std::string>(text->data()) : std::nullopt;
     }
 
   private:
+    template <typename Value>
+    std::optional<Value> Key(int type, const char* key) {
+        Value value{};
+        int status = 0;
+        fits_read_key(file_, type, key, &value, nullptr, &status);
+        return status ? std::nullopt : std::optional<Value>(value);
+    }
     fitsfile* file_ = nullptr;
     int status_ = 0;
 };

@@ -1,12 +1,8 @@
 // FITS files as any reader sees them: unsigned pixels through BZERO, the
 // header cards, and files that appear whole or not at all.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,15 +36,11 @@ TEST(FitsWriterTest, UnsignedPixelsAndCardsReadBackAsWrittenAndVerify) {
     std::string error;
     ASSERT_TRUE(FitsWriter::Write(
         path, ImageView{width, height, pixels.data()},
-        {FitsCard::Text("INSTRUME", "Vela2 USB CCD", "instrument"),
-         FitsCard::Real("EXPTIME", 1.25, "[s]"), FitsCard::Integer("READMODE", 3, "mode"),
-         FitsCard::Text("DATE-OBS", "2026-12-06T03:45:12.123", "UTC start of the exposure"),
-         FitsCard::Real("CCD-TEMP", -19.87, "[C]"), FitsCard::Integer("XBINNING", 2, "")},
+        {FitsCard::Text("DATE-OBS", "2026-12-06T03:45:12.123", "UTC"),
+         FitsCard::Real("CCD-TEMP", -19.87, "[C]"), FitsCard::Integer("READMODE", 3, "")},
         error))
         << error;
-
     FitsReader fits(path);
-    ASSERT_TRUE(fits.ok());
     int bitpix = 0;
     long w = 0, h = 0;
     ASSERT_TRUE(fits.Shape(bitpix, w, h));
@@ -57,43 +49,36 @@ TEST(FitsWriterTest, UnsignedPixelsAndCardsReadBackAsWrittenAndVerify) {
     EXPECT_EQ(h, height);
     EXPECT_EQ(fits.Real("BZERO"), 32768.0);
     EXPECT_EQ(fits.Pixels(w, h), pixels);
-    EXPECT_EQ(fits.Text("INSTRUME"), "Vela2 USB CCD");
-    EXPECT_EQ(fits.Real("EXPTIME"), 1.25);
-    EXPECT_EQ(fits.Real("READMODE"), 3.0);
+    EXPECT_EQ(fits.Text("DATE-OBS"), "2026-12-06T03:45:12.123");
     EXPECT_EQ(fits.Real("CCD-TEMP"), -19.87);
+    EXPECT_EQ(fits.Real("READMODE"), 3.0);
     EXPECT_EQ(fits.Real("DATAMIN"), 0.0);
     EXPECT_EQ(fits.Real("DATAMAX"), 65535.0);
     vela2cam_test::Outcome verify = vela2cam_test::Fitsverify(path);
     EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
 }
 
-TEST(FitsWriterTest, FailedWriteLeavesNothingBehind) {
+// A refused write leaves no file, not even its temporary one, and an existing
+// file is never replaced.
+TEST(FitsWriterTest, FailedWriteLeavesNothingBehindAndNothingIsReplaced) {
     TempDir dir;
-    std::vector<uint16_t> pixels = Ramp(8, 8);
-    // Refused with a message.
-    auto refused = [&](const std::string& name, int width, std::vector<FitsCard> cards) {
+    std::vector<uint16_t> pixels = Ramp(8, 8), other(64, 7);
+    auto refused = [&](const std::string& name, int width, std::vector<FitsCard> cards,
+                       const uint16_t* data) {
         std::string error;
-        return !FitsWriter::Write(dir.path() + name, ImageView{width, 8, pixels.data()}, cards,
-                                  error) &&
+        return !FitsWriter::Write(dir.path() + name, ImageView{width, 8, data}, cards, error) &&
                !error.empty();
     };
-    EXPECT_TRUE(refused("/missing/x.fits", 8, {}));  // the temporary file cannot be made
-    EXPECT_TRUE(refused("/empty.fits", 0, {}));      // refused before any file is made
-    // A key cfitsio refuses fails the file, and no temporary file stays.
-    EXPECT_TRUE(refused("/badkey.fits", 8, {FitsCard::Integer("BAD KEY=", 1, "")}));
+    EXPECT_TRUE(refused("/missing/x.fits", 8, {}, pixels.data()));
+    EXPECT_TRUE(refused("/empty.fits", 0, {}, pixels.data()));
+    EXPECT_TRUE(refused("/badkey.fits", 8, {FitsCard::Integer("BAD KEY=", 1, "")}, pixels.data()));
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
-}
 
-TEST(FitsWriterTest, AnExistingFileIsNeverReplaced) {
-    TempDir dir;
-    std::string path = dir.path() + "/same.fits";
-    std::vector<uint16_t> first = Ramp(8, 8), second(64, 7);
-    std::string error;
-    ASSERT_TRUE(FitsWriter::Write(path, ImageView{8, 8, first.data()}, {}, error));
-    EXPECT_FALSE(FitsWriter::Write(path, ImageView{8, 8, second.data()}, {}, error));
+    std::string error, path = dir.path() + "/same.fits";
+    ASSERT_TRUE(FitsWriter::Write(path, ImageView{8, 8, pixels.data()}, {}, error));
+    EXPECT_FALSE(FitsWriter::Write(path, ImageView{8, 8, other.data()}, {}, error));
     EXPECT_EQ(error, path + " exists already");
-    FitsReader fits(path);
-    EXPECT_EQ(fits.Pixels(8, 8), first);
+    EXPECT_EQ(FitsReader(path).Pixels(8, 8), pixels);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.fits"});
 }
 

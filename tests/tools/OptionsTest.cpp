@@ -27,20 +27,15 @@ TEST(OptionsTest, CaptureTakesEveryOptionAndDefaultsTheRest) {
     const vela2cam::Options& o = parsed.options;
     EXPECT_EQ(o.command, Command::Capture);
     EXPECT_TRUE(o.simulated && o.registry && o.mosaic && o.overscan && o.raw && o.json);
-    EXPECT_EQ(o.mode, 2);
-    EXPECT_EQ(o.modeFile, "m.ini");
-    EXPECT_EQ(o.exposureMs, 65535u);
+    EXPECT_TRUE(o.mode == 2 && o.modeFile == "m.ini" && o.outputDir == "out/");
+    EXPECT_TRUE(o.exposureMs == 65535u && o.testPattern == 255u && o.frames == 3u);
     EXPECT_EQ(o.trigger, Trigger::Hardware);
-    EXPECT_EQ(o.testPattern, 255u);
-    EXPECT_EQ(o.frames, 3u);
-    EXPECT_EQ(o.outputDir, "out/");
 
     // Without options: one software-triggered frame into the current directory.
     ParseResult plain = Parse({"capture"});
     ASSERT_TRUE(plain.ok());
-    EXPECT_EQ(plain.options.frames, 1u);
+    EXPECT_TRUE(plain.options.frames == 1u && plain.options.outputDir == ".");
     EXPECT_EQ(plain.options.trigger, Trigger::Software);
-    EXPECT_EQ(plain.options.outputDir, ".");
     EXPECT_FALSE(plain.options.exposureMs.has_value() || plain.options.registry);
 }
 
@@ -64,10 +59,7 @@ TEST(OptionsTest, RefusesBadInputWithAMessage) {
     // clang-format on
     for (const auto& arguments : bad) {
         ParseResult parsed = Parse(arguments);
-        std::string line;
-        for (auto& a : arguments) line += a + " ";
-        EXPECT_FALSE(parsed.ok()) << line;
-        EXPECT_FALSE(parsed.error.empty()) << line;
+        EXPECT_FALSE(parsed.ok() || parsed.error.empty()) << testing::PrintToString(arguments);
     }
 }
 
@@ -92,9 +84,7 @@ TEST(OptionsTest, ServiceCommandsTakeTheirOperands) {
     ParseResult temp =
         Parse({"temp", "--watch", "--interval", "250", "--count", "4", "--setpoint", "-20.5"});
     ASSERT_TRUE(temp.ok()) << temp.error;
-    EXPECT_TRUE(temp.options.watch);
-    EXPECT_EQ(temp.options.intervalMs, 250u);
-    EXPECT_EQ(temp.options.count, 4u);
+    EXPECT_TRUE(temp.options.watch && temp.options.intervalMs == 250u && temp.options.count == 4u);
     EXPECT_EQ(temp.options.setpointCelsius, -20.5);
 }
 

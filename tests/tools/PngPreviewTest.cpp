@@ -27,17 +27,15 @@ TEST(PngPreviewTest, StretchSpansThePercentilesAndClampsOutliers) {
     EXPECT_NEAR(range.low, 1004, 1);
     EXPECT_NEAR(range.high, 1994, 1);
     std::vector<uint8_t> grey = PngPreview::Stretch(image, range);
-    EXPECT_EQ(grey[0], 0);       // below the low percentile
-    EXPECT_EQ(grey[999], 255);   // above the high percentile
-    EXPECT_EQ(grey[1000], 0);    // the dark outlier
-    EXPECT_EQ(grey[1001], 255);  // the hot outlier
+    // Below and above the percentiles, then the dark and the hot outlier.
+    EXPECT_EQ((std::vector<int>{grey[0], grey[999], grey[1000], grey[1001]}),
+              (std::vector<int>{0, 255, 0, 255}));
     EXPECT_NEAR(grey[499], 127, 2);
     // A flat picture has no range: no division by zero, one grey level.
     std::vector<uint16_t> flat(16, 700);
     ImageView flatImage{4, 4, flat.data()};
-    std::vector<uint8_t> flatGrey =
-        PngPreview::Stretch(flatImage, PngPreview::RangeOf(flatImage, 0.5, 99.5));
-    EXPECT_EQ(flatGrey, std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(PngPreview::Stretch(flatImage, PngPreview::RangeOf(flatImage, 0.5, 99.5)),
+              std::vector<uint8_t>(16, 0));
 }
 
 #ifdef VELA2CAM_HAVE_PNG

@@ -33,9 +33,6 @@ class TempDir {
         std::error_code ignored;
         if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
     const std::string& path() const { return path_; }
 
     // The names in the directory (or a subdirectory), sorted.
@@ -74,11 +71,7 @@ inline Outcome RunShell(const std::string& command) {
     std::string line =
         "( " + command + " ) >" + Quote(outPath) + " 2>" + Quote(errPath) + " </dev/null";
     int status = std::system(line.c_str());
-    Outcome run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadText(outPath);
-    run.err = ReadText(errPath);
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(outPath), ReadText(errPath)};
 }
 
 // fitsverify's exit status counts errors plus warnings.
