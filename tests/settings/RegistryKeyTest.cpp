@@ -174,12 +174,6 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
     length = sizeof name;
     ASSERT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), 0u);
     EXPECT_STREQ(name, "longer name");
-    ASSERT_EQ(SetRegistryValue(key_, nullptr, kRegBinary, &one, 1), 0u);
-    size = sizeof data;
-    data[0] = 0;
-    EXPECT_EQ(QueryRegistryValue(key_, "", nullptr, data, &size), 0u) << "the default value";
-    EXPECT_EQ(data[0], 1);
-
     RegKey sub = 0;
     EXPECT_EQ(OpenRegistryKey(key_, "absent", kKeyAllAccess, &sub), kErrorFileNotFound);
     EXPECT_EQ(QueryRegistryValue(key_, "absent", nullptr, nullptr, &size), kErrorFileNotFound);
@@ -196,6 +190,11 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
     EXPECT_EQ(EnumRegistryKey(key_, 0, small, &length, nullptr, nullptr), kErrorMoreData);
     length = sizeof name;
     EXPECT_EQ(EnumRegistryKey(key_, 1, name, &length, nullptr, nullptr), kErrorNoMoreItems);
+    ASSERT_EQ(SetRegistryValue(key_, nullptr, kRegBinary, &one, 1), 0u);
+    size = sizeof data;
+    data[0] = 0;
+    EXPECT_EQ(QueryRegistryValue(key_, "", nullptr, data, &size), 0u) << "the default value";
+    EXPECT_EQ(data[0], 1);
 }
 
 // A nested key counts neither as a subkey nor with its whole path.
