@@ -10,20 +10,22 @@ function(vela2_component name)
     endif()
 endfunction()
 
-# vela2_test(<name> SOURCES <files...> DEPS <targets...> [LABELS <labels...>])
+# vela2_test(<name> SOURCES <files...> DEPS <targets...> [LABELS <labels...>]
+#            [WRAPPER <program>])
+# WRAPPER: the program that runs the test program (umockdev-wrapper).
 # LABELS: "wine" runs the test under Wine in the Windows build too; "tsan" joins
 # the ThreadSanitizer pass; "camera" marks programs that create the library's
 # process-wide objects, whose two named events every process of the user
 # shares: such programs never run at the same time.
 function(vela2_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "WRAPPER" "SOURCES;DEPS;LABELS" ${ARGN})
     if(WIN32 AND NOT "wine" IN_LIST ARG_LABELS)
         return()
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} vela2_gtest_main)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${ARG_WRAPPER} $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
     if("camera" IN_LIST ARG_LABELS)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK vela2_named_events)

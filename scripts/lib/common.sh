@@ -9,6 +9,7 @@ PACKAGES=(
     libblitz0-dev libcfitsio-dev fitsverify libpng-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64
     g++-multilib binutils file clang-format-14
+    libusb-1.0-0-dev pkg-config umockdev libumockdev-dev
 )
 # Wine's 32-bit loader, for the i686 test programs; only scripts/test needs it.
 WINE32_PACKAGE=wine32:i386

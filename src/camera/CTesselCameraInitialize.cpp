@@ -16,6 +16,7 @@
 #include "platform/Module.h"
 #include "platform/Profile.h"
 #include "platform/Thread.h"
+#include "platform/UsbDriver.h"
 #include "settings/CAbsPropertyReader.h"
 #include "usb/CCyUSBDevice.h"
 
@@ -58,6 +59,17 @@ bool Fail(int32_t status) {
     LastStatus().Set(status);
     return false;
 }
+
+// The settings' device list, as the driver layer takes it.
+std::vector<platform::UsbDeviceId> ListedDevices() {
+    std::vector<platform::UsbDeviceId> accepted;
+    for (const CVidPid& pair : Process().VidPidList)
+        if (pair.VendorId <= 0xFFFF && pair.ProductId <= 0xFFFF)
+            accepted.push_back(
+                {static_cast<uint16_t>(pair.VendorId), static_cast<uint16_t>(pair.ProductId)});
+    return accepted;
+}
+
 }  // namespace
 
 int32_t CTesselCamera::InitializeForMode(int32_t mode, const char* modeFile, int32_t registry) {
@@ -171,6 +183,9 @@ int32_t CTesselCamera::InitializeDevice() {
         void* window = NotificationWindowHandle == -1
                            ? nullptr
                            : reinterpret_cast<void*>(NotificationWindowHandle);
+        // Before the device object counts and opens devices: where the driver
+        // layer reaches a whole bus, only listed devices are ever opened.
+        platform::SetAcceptedUsbDevices(ListedDevices());
         if (!UsbDevice) {
             try {
                 UsbDevice = std::make_unique<usb::CCyUSBDevice>(window, interfaceClass, true);

@@ -24,11 +24,34 @@ bool UsbOverlapped::Completed(uint32_t& bytes, uint32_t& error) const {
 
 namespace {
 
+class FixedInterfaceList : public DeviceInterfaceList {
+  public:
+    explicit FixedInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    bool Enumerate(uint32_t index) override {
+        if (index >= paths_.size()) {
+            SetLastSystemError(kErrorNoMoreItems);
+            return false;
+        }
+        if (!paths_[index].empty()) return true;
+        SetLastSystemError(kErrorGenFailure);
+        return false;
+    }
+    bool DevicePath(uint32_t index, std::string& path) override {
+        if (!Enumerate(index)) return false;
+        path = paths_[index];
+        return true;
+    }
+
+  private:
+    std::vector<std::string> paths_;
+};
+
 struct BackendRegistry {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<UsbDriverBackend>> backends;
     std::string selected;
     UsbRemovalReceiver removalReceiver;
+    std::vector<UsbDeviceId> accepted;
 };
 
 BackendRegistry& Registry() {
@@ -41,6 +64,9 @@ std::shared_ptr<UsbDriverBackend> Named(BackendRegistry& registry, const std::st
     auto it = registry.backends.find(name);
     return it == registry.backends.end() ? nullptr : it->second;
 }
+
+// The backend over the system's USB library, where one is built in.
+constexpr const char* kSystemLibraryBackend = "libusb";
 
 std::shared_ptr<UsbDriverBackend> Backend() {
     std::shared_ptr<UsbDriverBackend> backend = ActiveUsbDriverBackend();
@@ -70,9 +96,27 @@ std::shared_ptr<UsbDriverBackend> ActiveUsbDriverBackend() {
     if (fromEnvironment != nullptr && *fromEnvironment != '\0')
         return Named(registry, fromEnvironment);
     if (std::shared_ptr<UsbDriverBackend> os = OsUsbDriverBackend()) return os;
-    // Without an OS driver, a single in-process backend is the natural one.
+    if (std::shared_ptr<UsbDriverBackend> library = Named(registry, kSystemLibraryBackend))
+        return library;
+    // Without a way to the bus, a single in-process backend is the natural one.
     if (registry.backends.size() == 1) return registry.backends.begin()->second;
     return nullptr;
+}
+
+std::unique_ptr<DeviceInterfaceList> MakeDeviceInterfaceList(std::vector<std::string> paths) {
+    return std::make_unique<FixedInterfaceList>(std::move(paths));
+}
+
+void SetAcceptedUsbDevices(std::vector<UsbDeviceId> devices) {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.accepted = std::move(devices);
+}
+
+std::vector<UsbDeviceId> AcceptedUsbDevices() {
+    BackendRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    return registry.accepted;
 }
 
 std::unique_ptr<DeviceInterfaceList> OpenDeviceInterfaceList(const Guid& interfaceClass) {

@@ -4,10 +4,12 @@
 //
 // Every operation goes to the active driver backend. On Windows that is the
 // system's driver, reached through SetupDi, CreateFileA and DeviceIoControl;
-// an in-process backend (the simulated camera) can be registered and chosen
-// instead, by the environment variable VELA2_USB_BACKEND=<name> or by a test
-// through SelectUsbDriverBackend. Without a selection the OS driver is used
-// where there is one, otherwise the only registered backend.
+// elsewhere a backend over the system's USB library ("libusb") is built in;
+// an in-process backend (the simulated camera, "sim") can be registered and
+// chosen instead, by the environment variable VELA2_USB_BACKEND=<name> or by
+// a test through SelectUsbDriverBackend. Without a selection the OS driver is
+// used where there is one, then the "libusb" backend when it is registered,
+// otherwise the only registered backend.
 //
 // Errors are reported as on Windows: a false (or invalid) result with the
 // reason in LastSystemError(), in Windows numbering.
@@ -17,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Event.h"
 #include "platform/Guid.h"
@@ -76,6 +79,10 @@ class DeviceInterfaceList {
     virtual bool DevicePath(uint32_t index, std::string& path) = 0;
 };
 
+// A list of fixed paths, as in-process backends give it; an empty path stands
+// for a member that cannot be read.
+std::unique_ptr<DeviceInterfaceList> MakeDeviceInterfaceList(std::vector<std::string> paths);
+
 // What a driver backend provides; the free functions below dispatch to it.
 // Implementations must be thread-safe: requests arrive from several threads.
 class UsbDriverBackend {
@@ -93,6 +100,15 @@ class UsbDriverBackend {
     virtual NotificationHandle RegisterHandleNotification(WindowHandle window,
                                                           UsbHandle handle) = 0;
     virtual bool UnregisterNotification(NotificationHandle notification) = 0;
+};
+
+// A device the library may open: its vendor and product IDs.
+struct UsbDeviceId {
+    uint16_t vendorId;
+    uint16_t productId;
+    bool operator==(const UsbDeviceId& other) const {
+        return vendorId == other.vendorId && productId == other.productId;
+    }
 };
 
 // --- The operations, on the active backend -------------------------------
@@ -128,6 +144,14 @@ NotificationHandle RegisterUsbInterfaceNotification(WindowHandle window,
 NotificationHandle RegisterUsbHandleNotification(WindowHandle window, UsbHandle handle);
 // UnregisterDeviceNotification. False on failure.
 bool UnregisterUsbNotification(NotificationHandle notification);
+
+// Tells the driver layer which devices the library may enumerate and open,
+// before it enumerates. A backend that reaches a whole bus (libusb) lists
+// only these, so nothing else on the bus is ever opened; backends whose
+// driver publishes only cameras (Windows, the simulated one) may ignore it.
+// Thread-safe; the list holds until the next call.
+void SetAcceptedUsbDevices(std::vector<UsbDeviceId> devices);
+std::vector<UsbDeviceId> AcceptedUsbDevices();
 
 // --- Backends -------------------------------------------------------------
 

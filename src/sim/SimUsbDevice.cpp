@@ -11,7 +11,6 @@ namespace sim {
 
 namespace {
 constexpr size_t kTraceDepth = 1024;
-constexpr uint32_t kDefaultBufferSize = 0x10000;
 
 bool IsStandard(const SetupPacket& setup) { return ((setup.RequestType >> 5) & 3) == 0; }
 }  // namespace
@@ -136,10 +135,15 @@ size_t SimUsbDevice::PendingTransfers() const {
     return incoming_.size() + waiting_.size();
 }
 
+UsbDescriptorSet SimUsbDevice::Descriptors() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return descriptors_;
+}
+
 uint32_t SimUsbDevice::BufferSize(uint8_t endpoint) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = bufferSizes_.find(endpoint);
-    return it == bufferSizes_.end() ? kDefaultBufferSize : it->second;
+    return it == bufferSizes_.end() ? usb::kDefaultEndpointBufferSize : it->second;
 }
 
 bool SimUsbDevice::Unplugged() const {

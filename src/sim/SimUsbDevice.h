@@ -101,6 +101,7 @@ class SimUsbDevice {
     void Kick();
 
     // --- Observation ---
+    UsbDescriptorSet Descriptors() const;
     std::vector<RequestTrace> Requests() const;
     void ClearRequests();
     size_t PendingTransfers() const;

@@ -19,24 +19,6 @@ bool Fail(uint32_t error) {
     return false;
 }
 
-class SimInterfaceList : public platform::DeviceInterfaceList {
-  public:
-    explicit SimInterfaceList(std::vector<std::string> paths) : paths_(std::move(paths)) {}
-    // An empty path stands for a member that cannot be read.
-    bool Enumerate(uint32_t index) override {
-        if (index >= paths_.size()) return Fail(platform::kErrorNoMoreItems);
-        return !paths_[index].empty() || Fail(platform::kErrorGenFailure);
-    }
-    bool DevicePath(uint32_t index, std::string& path) override {
-        if (!Enumerate(index)) return false;
-        path = paths_[index];
-        return true;
-    }
-
-  private:
-    std::vector<std::string> paths_;
-};
-
 // Where a synchronous caller waits for a transfer the device completes.
 struct Latch {
     std::mutex mutex;
@@ -88,8 +70,7 @@ void SimUsbDriver::PublishUnreadable(const platform::Guid& interfaceClass) {
 }
 
 void SimUsbDriver::Unplug(const std::shared_ptr<SimUsbDevice>& device) {
-    std::vector<platform::UsbRemovalNotice> handleNotices;
-    std::vector<platform::UsbRemovalNotice> classNotices;
+    std::vector<platform::UsbRemovalNotice> notices;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto published = std::find_if(published_.begin(), published_.end(),
@@ -97,20 +78,13 @@ void SimUsbDriver::Unplug(const std::shared_ptr<SimUsbDevice>& device) {
         if (published == published_.end()) return;
         const platform::Guid interfaceClass = published->interfaceClass;
         published_.erase(published);
-        for (const auto& [token, r] : registrations_) {
-            if (r.handle == platform::kInvalidUsbHandle) {
-                if (r.interfaceClass == interfaceClass)
-                    classNotices.push_back({r.window, false, r.handle, interfaceClass});
-                continue;
-            }
-            auto it = handles_.find(r.handle);
-            if (it != handles_.end() && it->second == device)
-                handleNotices.push_back({r.window, true, r.handle, interfaceClass});
-        }
+        std::vector<platform::UsbHandle> handles;
+        for (const auto& [handle, open] : handles_)
+            if (open == device) handles.push_back(handle);
+        notices = notifications_.RemovalNotices(handles, &interfaceClass);
     }
     device->Unplug();
-    for (const auto& notice : handleNotices) platform::DeliverUsbRemoval(notice);
-    for (const auto& notice : classNotices) platform::DeliverUsbRemoval(notice);
+    for (const auto& notice : notices) platform::DeliverUsbRemoval(notice);
 }
 
 void SimUsbDriver::Reset() {
@@ -119,7 +93,7 @@ void SimUsbDriver::Reset() {
         std::lock_guard<std::mutex> lock(mutex_);
         devices.swap(published_);
         handles_.clear();
-        registrations_.clear();
+        notifications_.Clear();
     }
     for (Published& p : devices)
         if (p.device) p.device->Unplug();
@@ -136,7 +110,7 @@ std::unique_ptr<platform::DeviceInterfaceList> SimUsbDriver::OpenInterfaceList(
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Published& p : published_)
         if (p.interfaceClass == interfaceClass) paths.push_back(p.path);
-    return std::make_unique<SimInterfaceList>(std::move(paths));
+    return platform::MakeDeviceInterfaceList(std::move(paths));
 }
 
 platform::UsbHandle SimUsbDriver::Open(const std::string& devicePath) {
@@ -262,44 +236,23 @@ bool SimUsbDriver::AnswerInformation(const Call& request, SimUsbDevice& device) 
 }
 
 bool SimUsbDriver::SubmitTransfer(const Call& request, SimUsbDevice& device) const {
-    // The record travels in the input buffer; the record-carrying requests
-    // answer in the same record, the direct one into the output buffer.
-    if (request.inSize < usb::kTransferRecordSize) return Fail(platform::kErrorInvalidParameter);
-    auto* record = const_cast<uint8_t*>(request.in);
-    const auto header = usb::LoadRecord<usb::SUsbTransferRecord>(record);
+    usb::TransferRequest transfer;
+    if (!usb::DecodeTransferRequest(request.code, request.in, request.inSize, request.out,
+                                    request.outSize, transfer))
+        return Fail(platform::kErrorInvalidParameter);
     TransferJob job;
-    uint32_t dataOffset = 0;
-    if (request.code == usb::kIoctlDirectTransfer) {
-        job.data = request.out;
-        job.length = request.outSize;
-    } else {
-        if (request.out != request.in || request.outSize != request.inSize)
-            return Fail(platform::kErrorInvalidParameter);
-        dataOffset = header.DataOffset;
-        const uint32_t dataLength = header.DataLength;
-        if (dataOffset < usb::kTransferRecordSize || dataOffset > request.inSize ||
-            dataLength > request.inSize - dataOffset)
-            return Fail(platform::kErrorInvalidParameter);
-        job.data = record + dataOffset;
-        job.length = dataLength;
-    }
-    if (request.code == usb::kIoctlControlTransfer) {
-        job.endpoint = 0;
-        job.setup = SetupPacket{header.RequestType, header.Request, header.Value, header.Index,
-                                header.Length};
-        job.in = job.setup.DeviceToHost();
-    } else {
-        job.endpoint = header.EndpointAddress;
-        job.in = (job.endpoint & 0x80) != 0;
-    }
+    job.endpoint = transfer.endpoint;
+    job.in = transfer.in;
+    job.setup = SetupPacket{transfer.requestType, transfer.request, transfer.value, transfer.index,
+                            transfer.length};
+    job.data = transfer.data;
+    job.length = transfer.dataLength;
 
     const uint32_t limit = request.answerLimit;
-    auto finish = [record, dataOffset, limit](const TransferOutcome& outcome) {
-        auto answer = usb::LoadRecord<usb::SUsbTransferRecord>(record);
-        answer.DriverStatus = outcome.driverStatus;
-        answer.UsbStatus = outcome.usbStatus;
-        usb::StoreRecord(record, answer);
-        return std::min(dataOffset + outcome.bytes, limit);
+    auto finish = [transfer, limit](const TransferOutcome& outcome) {
+        return std::min(usb::CompleteTransferRecord(transfer, outcome.bytes, outcome.usbStatus,
+                                                    outcome.driverStatus),
+                        limit);
     };
     if (request.overlapped != nullptr) {
         platform::UsbOverlapped* overlapped = request.overlapped;
@@ -338,28 +291,20 @@ bool SimUsbDriver::OverlappedResult(platform::UsbHandle handle, platform::UsbOve
 
 platform::NotificationHandle SimUsbDriver::RegisterInterfaceNotification(
     platform::WindowHandle window, const platform::Guid& interfaceClass) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const uintptr_t token = nextRegistration_++;
-    registrations_[token] = {window, platform::kInvalidUsbHandle, interfaceClass};
-    return reinterpret_cast<platform::NotificationHandle>(token);
+    return notifications_.AddForClass(window, interfaceClass);
 }
 
 platform::NotificationHandle SimUsbDriver::RegisterHandleNotification(platform::WindowHandle window,
                                                                       platform::UsbHandle handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (handles_.count(handle) == 0) {
+    if (!DeviceOf(handle)) {
         Fail(platform::kErrorInvalidHandle);
         return nullptr;
     }
-    const uintptr_t token = nextRegistration_++;
-    registrations_[token] = {window, handle, platform::Guid{}};
-    return reinterpret_cast<platform::NotificationHandle>(token);
+    return notifications_.AddForHandle(window, handle);
 }
 
 bool SimUsbDriver::UnregisterNotification(platform::NotificationHandle notification) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return registrations_.erase(reinterpret_cast<uintptr_t>(notification)) == 1 ||
-           Fail(platform::kErrorInvalidHandle);
+    return notifications_.Remove(notification);
 }
 
 void RegisterSimUsbBackend() {

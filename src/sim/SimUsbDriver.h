@@ -12,6 +12,7 @@
 
 #include "platform/Guid.h"
 #include "platform/UsbDriver.h"
+#include "platform/UsbNotificationRegistry.h"
 #include "sim/SimUsbDevice.h"
 
 namespace sim {
@@ -60,11 +61,6 @@ class SimUsbDriver : public platform::UsbDriverBackend {
         platform::Guid interfaceClass;
         std::shared_ptr<SimUsbDevice> device;
     };
-    struct Registration {
-        platform::WindowHandle window;
-        platform::UsbHandle handle;  // invalid for a class registration
-        platform::Guid interfaceClass;
-    };
     struct Call;
 
     std::shared_ptr<SimUsbDevice> DeviceOf(platform::UsbHandle handle) const;
@@ -75,10 +71,9 @@ class SimUsbDriver : public platform::UsbDriverBackend {
     mutable std::mutex mutex_;
     std::vector<Published> published_;
     std::map<platform::UsbHandle, std::shared_ptr<SimUsbDevice>> handles_;
-    std::map<uintptr_t, Registration> registrations_;
+    platform::UsbNotificationRegistry notifications_;
     uint32_t nextDevice_ = 0;
     platform::UsbHandle nextHandle_ = 0x100;
-    uintptr_t nextRegistration_ = 0x1000;
 };
 
 // Makes the simulated driver available to the seam as the backend "sim".

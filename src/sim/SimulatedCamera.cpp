@@ -9,8 +9,7 @@
 
 namespace sim {
 
-SimulatedCamera SimulatedCamera::Publish(SimUsbDriver& driver,
-                                         const SimulatedCameraOptions& options) {
+SimulatedCamera SimulatedCamera::Assemble(const SimulatedCameraOptions& options) {
     SimulatedCamera camera;
     camera.clock = options.clock ? options.clock : std::make_shared<SimClock>();
     camera.device = std::make_shared<SimUsbDevice>(UsbDescriptorSet::Camera());
@@ -20,6 +19,12 @@ SimulatedCamera SimulatedCamera::Publish(SimUsbDriver& driver,
     camera.firmware->AttachDevice(camera.device);
     camera.device->SetVendorRequestHandler(camera.firmware);
     camera.device->SetFrameSource(camera.firmware);
+    return camera;
+}
+
+SimulatedCamera SimulatedCamera::Publish(SimUsbDriver& driver,
+                                         const SimulatedCameraOptions& options) {
+    SimulatedCamera camera = Assemble(options);
     camera.path = driver.Publish(camera.device);
     return camera;
 }

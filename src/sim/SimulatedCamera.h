@@ -26,6 +26,8 @@ struct SimulatedCameraOptions {
 
 class SimulatedCamera {
   public:
+    // A new camera, not yet on any bus: its device, firmware and clock wired.
+    static SimulatedCamera Assemble(const SimulatedCameraOptions& options = {});
     // Publishes a new camera on `driver`, after the devices already there.
     static SimulatedCamera Publish(SimUsbDriver& driver,
                                    const SimulatedCameraOptions& options = {});
@@ -50,7 +52,7 @@ class SimulatedCamera {
     std::shared_ptr<SimUsbDevice> device;
     std::shared_ptr<CameraFirmware> firmware;
     std::shared_ptr<SimClock> clock;
-    std::string path;  // the device path it was published under
+    std::string path;  // the device path it was published under, if it was
 };
 
 }  // namespace sim

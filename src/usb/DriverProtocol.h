@@ -75,13 +75,86 @@ void StoreRecord(uint8_t* bytes, const Record& record) {
     std::memcpy(bytes, &record, sizeof record);
 }
 
+// What the driver reports for an endpoint whose buffer size was never set.
+constexpr uint32_t kDefaultEndpointBufferSize = 0x10000;
+
 // The status words of a transfer that failed on the bus or was cancelled.
 enum : uint32_t {
     kUsbStatusStall = 0xC0000004,
+    kUsbStatusDeviceNotResponding = 0xC0000005,
+    kUsbStatusBabble = 0xC0000012,
     kUsbStatusCanceled = 0xC0010000,
     kDriverStatusCancelled = 0xC0000120,
     kDriverStatusUnsuccessful = 0xC0000001,
 };
+
+// A transfer request as a driver reads it: the endpoint, the setup packet of a
+// control transfer, and where its data lie (inside the record, or the
+// caller's own buffer for a direct transfer).
+struct TransferRequest {
+    uint8_t endpoint = 0;  // 0: a control transfer on endpoint 0
+    bool in = false;
+    uint8_t requestType = 0;
+    uint8_t request = 0;
+    uint16_t value = 0;
+    uint16_t index = 0;
+    uint16_t length = 0;
+    uint32_t timeoutSeconds = 0;
+    uint8_t* record = nullptr;
+    uint32_t dataOffset = 0;  // 0 for a direct transfer: its count is the payload alone
+    uint8_t* data = nullptr;
+    uint32_t dataLength = 0;
+};
+
+// Takes a control (kIoctlControlTransfer), buffered (kIoctlBufferedTransfer)
+// or direct (kIoctlDirectTransfer) request apart. False when the record is
+// short, a record-carrying request does not answer in its own record, or its
+// data area does not lie inside it: the driver refuses such a request with
+// ERROR_INVALID_PARAMETER before anything reaches the bus.
+inline bool DecodeTransferRequest(uint32_t code, const void* in, uint32_t inSize, void* out,
+                                  uint32_t outSize, TransferRequest& request) {
+    if (in == nullptr || inSize < kTransferRecordSize) return false;
+    request = TransferRequest{};
+    request.record = static_cast<uint8_t*>(const_cast<void*>(in));
+    const auto header = LoadRecord<SUsbTransferRecord>(request.record);
+    if (code == kIoctlDirectTransfer) {
+        if (out == nullptr && outSize > 0) return false;
+        request.data = static_cast<uint8_t*>(out);
+        request.dataLength = outSize;
+    } else {
+        if (out != in || outSize != inSize) return false;
+        if (header.DataOffset < kTransferRecordSize || header.DataOffset > inSize ||
+            header.DataLength > inSize - header.DataOffset)
+            return false;
+        request.dataOffset = header.DataOffset;
+        request.data = request.record + header.DataOffset;
+        request.dataLength = header.DataLength;
+    }
+    if (code == kIoctlControlTransfer) {
+        request.requestType = header.RequestType;
+        request.request = header.Request;
+        request.value = header.Value;
+        request.index = header.Index;
+        request.length = header.Length;
+        request.in = (header.RequestType & 0x80) != 0;
+    } else {
+        request.endpoint = header.EndpointAddress;
+        request.in = (header.EndpointAddress & 0x80) != 0;
+    }
+    request.timeoutSeconds = header.TimeoutSeconds;
+    return true;
+}
+
+// Writes a finished transfer's status words into its record and gives the
+// count the driver returns: the record up to the data, then the payload.
+inline uint32_t CompleteTransferRecord(const TransferRequest& request, uint32_t bytes,
+                                       uint32_t usbStatus, uint32_t driverStatus) {
+    auto answer = LoadRecord<SUsbTransferRecord>(request.record);
+    answer.DriverStatus = driverStatus;
+    answer.UsbStatus = usbStatus;
+    StoreRecord(request.record, answer);
+    return request.dataOffset + bytes;
+}
 
 // One allocated record: the header and whatever follows it in the same
 // allocation, the data area or the isochronous packet table.

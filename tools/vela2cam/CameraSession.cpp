@@ -46,7 +46,9 @@ Failure CameraSession::Open(const Options& options) {
     // -4 says only that it failed; the last status says why.
     int32_t last = LD_GetStatus();
     int32_t reason = result == ERROR_CAMERA_NOT_INITIALIZED && last < CAMERA_BUSY ? last : result;
-    std::string what = "cannot initialize mode " + std::to_string(options.mode);
+    std::string what = reason == INVALID_USB_DEVICE
+                           ? "no camera found"
+                           : "cannot initialize mode " + std::to_string(options.mode);
     if (reason != result) what += " (LD_Initialize: " + StatusName(result) + ")";
     return Failure::WithStatus(kExitInitialization, what, reason);
 }

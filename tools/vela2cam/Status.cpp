@@ -27,8 +27,10 @@ std::string StatusAdvice(int32_t code) {
          "Check the settings (\"Send FPGA data during initialize?\" and the Device_ sections) and "
          "that the camera was initialized."},
         {INVALID_USB_DEVICE,
-         "Check that the camera is connected and powered and that its vendor and product IDs are "
-         "in the settings' device list; --simulated runs without a camera."},
+         "Check that the camera is connected and powered, that its vendor and product IDs are in "
+         "the settings' device list (the Device_ sections of Vela2Usb.ini) and, on Linux, that "
+         "the udev rule lets you use it (README: \"A real camera on Linux\"); --simulated runs "
+         "without a camera."},
         {ERROR_REGISTRY_NAME, "Check that the settings location exists and can be opened."},
         {ERROR_REGISTRY_VALUE,
          "Check the \"Usb Settings\" section: endpoint number, control timeout and buffer size."},

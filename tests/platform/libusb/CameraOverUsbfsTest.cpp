@@ -1,0 +1,218 @@
+// The camera end to end through each driver backend: the simulated driver,
+// and libusb over the kernel's usbfs interface as umockdev emulates it, both
+// answered by the same simulated camera. The usbfs runs need umockdev-wrapper.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Vela2UsbCameraDll.h"
+#include "camera/ProcessObjects.h"
+#include "platform/libusb/LibusbDriver.h"
+#include "sim/FramePattern.h"
+#include "sim/SimUsbDriver.h"
+#include "sim/SimUsbfsDevice.h"
+#include "sim/SimulatedCamera.h"
+#include "support/WindowMessages.h"
+
+namespace {
+
+enum class Backend { Sim, Libusb };
+
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The bundled settings with the notification window on, as an application
+// that wants to hear of an unplugged camera runs, and a control timeout short
+// enough for a test to sit one out.
+std::string SettingsFolder() {
+    static const std::string folder = [] {
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("vela2-usbfs-test-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(path);
+        std::ifstream in(std::string(VELA2_TEST_CONFIG_DIR) + "/Vela2Usb.ini");
+        std::ofstream out(path / "Vela2Usb.ini");
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("Create invisible window", 0) == 0)
+                line = line.substr(0, line.size() - 1) + "1";
+            if (line.rfind("Control Endpoint timeout=", 0) == 0)
+                line = "Control Endpoint timeout=200";
+            out << line << '\n';
+        }
+        return path.string();
+    }();
+    return folder;
+}
+
+class CameraOverUsb : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        RenewProcessObjects();
+        Process().ModulePath = SettingsFolder() + "/Vela2UsbCameraDll.so";
+        sim::SimulatedCameraOptions options;
+        options.clock = std::make_shared<sim::SimClock>(0.0);
+        simulated = sim::SimulatedCamera::Assemble(options);
+        if (GetParam() == Backend::Sim) {
+            session = std::make_unique<sim::SimUsbSession>();
+            session->driver().Publish(simulated.device);
+            return;
+        }
+        testbed = umockdev_testbed_new();
+        usbfs = std::make_unique<sim::SimUsbfsDevice>(testbed, simulated.device);
+        driver = std::make_shared<platform::LibusbDriver>();
+        platform::RegisterUsbDriverBackend("libusb", driver);
+        platform::SelectUsbDriverBackend("libusb");
+    }
+
+    void TearDown() override {
+        Close();
+        testsupport::DispatchMessages();
+        platform::SelectUsbDriverBackend("");
+        if (GetParam() == Backend::Sim) return;
+        platform::RegisterUsbDriverBackend("libusb", nullptr);
+        driver.reset();
+        usbfs.reset();
+        g_object_unref(testbed);
+    }
+
+    static int32_t Initialize(int32_t mode) {
+        static const std::string modes = std::string(VELA2_TEST_CONFIG_DIR) + "/modes.ini";
+        return LD_Initialize(mode, 0, modes.c_str(), 0);
+    }
+
+    void Unplug() {
+        if (session) return session->driver().Unplug(simulated.device);
+        usbfs->Unplug();
+    }
+
+    // One raw frame, through LD_Capture.
+    std::vector<uint16_t> CaptureRaw() {
+        std::vector<uint16_t> raw(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight() + 256);
+        EXPECT_EQ(LD_Capture(raw.data()), 0);
+        EXPECT_EQ(LD_WaitForCapture(5000), 23);
+        EXPECT_EQ(LD_GetStatus(), 0);
+        raw.resize(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight());
+        return raw;
+    }
+
+    sim::SimulatedCamera simulated;
+    std::unique_ptr<sim::SimUsbSession> session;
+    UMockdevTestbed* testbed = nullptr;
+    std::unique_ptr<sim::SimUsbfsDevice> usbfs;
+    std::shared_ptr<platform::LibusbDriver> driver;
+};
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::Sim ? "SimulatedDriver" : "LibusbOverUsbfs";
+}
+
+}  // namespace
+
+TEST_P(CameraOverUsb, BringsUpAndAnswersTemperatureBlockAndVendorCalls) {
+    ASSERT_EQ(Initialize(0), 0);
+    EXPECT_EQ(LD_IsInitialized(), 1);
+    double celsius = -1000;
+    EXPECT_EQ(LD_GetTemperature(&celsius), 0);
+    EXPECT_GT(celsius, -120.0);
+    EXPECT_LT(celsius, 80.0);
+    EXPECT_EQ(LD_GetHeatSinkTemperature(&celsius), 0);
+    double amperes = -1;
+    EXPECT_EQ(LD_GetTopTecCurrent(&amperes), 0);
+
+    uint8_t image[192] = {};
+    ASSERT_EQ(Download(image, sizeof image), 1);
+    EXPECT_EQ(Upload(image, sizeof image), 1);
+    uint8_t again[192] = {};
+    ASSERT_EQ(Download(again, sizeof again), 1);
+    EXPECT_EQ(std::vector<uint8_t>(image, image + 64), std::vector<uint8_t>(again, again + 64));
+    uint8_t status[32] = {};
+    EXPECT_EQ(LD_GetCameraStatus(status, sizeof status), 1);
+    EXPECT_EQ(LD_SetExposureTime(120, 0, 0), 0);
+    uint32_t exposure = 0, length = 0, start = 0;
+    EXPECT_EQ(LD_GetExposureTime(&exposure, &length, &start), 0);
+    EXPECT_EQ(exposure, 120u);
+}
+
+// The frame arrives pixel for pixel in two modes, and through usbfs the
+// kernel is handed the caller's own buffer: no copy on the way.
+TEST_P(CameraOverUsb, PicturesInTwoModesArePixelExact) {
+    for (int32_t mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(Initialize(mode), 0);
+        const std::vector<uint16_t> raw = CaptureRaw();
+        ASSERT_FALSE(raw.empty());
+        size_t wrong = 0;
+        for (size_t i = 0; i < raw.size(); ++i) wrong += raw[i] != sim::FramePixel(uint32_t(i));
+        EXPECT_EQ(wrong, 0u);
+        if (usbfs) EXPECT_EQ(usbfs->SubmittedBuffers(0x82).back(), raw.data());
+        int32_t width = 0, height = 0;
+        ASSERT_EQ(LD_GetQuadrantWidth(&width), 0);
+        ASSERT_EQ(LD_GetQuadrantHeight(&height), 0);
+        std::vector<std::vector<uint16_t>> quadrants(4,
+                                                     std::vector<uint16_t>(size_t(width) * height));
+        ASSERT_EQ(LD_StartPicture(quadrants[0].data(), quadrants[1].data(), quadrants[2].data(),
+                                  quadrants[3].data(), width, height, nullptr, nullptr, nullptr,
+                                  nullptr, 0, 0),
+                  0);
+        EXPECT_EQ(LD_WaitForCapture(5000), 23);
+        EXPECT_EQ(LD_GetStatus(), 0);
+        Close();
+    }
+}
+
+// A reset during the frame's transfer cancels it; the camera carries on.
+TEST_P(CameraOverUsb, AResetDuringTheFrameCancelsItAndTheNextPictureWorks) {
+    ASSERT_EQ(Initialize(0), 0);
+    simulated.firmware->StallFrames(true);
+    std::vector<uint16_t> raw(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight() + 256);
+    ASSERT_EQ(LD_Capture(raw.data()), 0);
+    ASSERT_TRUE(Eventually([&] { return simulated.device->PendingTransfers() == 1; }));
+    EXPECT_EQ(LD_Reset(1), 1);
+    EXPECT_EQ(LD_WaitForCapture(5000), 23);
+    EXPECT_NE(LD_GetStatus(), 0);
+    simulated.firmware->StallFrames(false);
+    EXPECT_EQ(CaptureRaw().front(), sim::FramePixel(0));
+}
+
+// A refused (stalled) request and one the camera never answers fail the call
+// that made them, and the next call works.
+TEST_P(CameraOverUsb, AStalledAndAnUnansweredRequestFailOnlyTheirCall) {
+    ASSERT_EQ(Initialize(0), 0);
+    uint8_t block[64];
+    simulated.firmware->FailControlTransfer(1);
+    EXPECT_EQ(ReadFpga(block, sizeof block, 0), 0);
+    EXPECT_EQ(ReadFpga(block, sizeof block, 0), 1);
+    simulated.device->StallNextTransfer();  // held until the control timeout cancels it
+    EXPECT_EQ(ReadFpga(block, sizeof block, 0), 0);
+    EXPECT_EQ(ReadFpga(block, sizeof block, 0), 1);
+}
+
+// Unplugged while the frame is on its way: the notice closes the camera.
+TEST_P(CameraOverUsb, UnpluggedDuringAPictureTheCameraCloses) {
+    ASSERT_EQ(Initialize(0), 0);
+    simulated.firmware->StallFrames(true);
+    std::vector<uint16_t> raw(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight() + 256);
+    ASSERT_EQ(LD_Capture(raw.data()), 0);
+    ASSERT_TRUE(Eventually([&] { return simulated.device->PendingTransfers() == 1; }));
+    Unplug();
+    // The close runs on the thread the notice came on; its last word is the status.
+    EXPECT_TRUE(Eventually([] { return LD_IsInitialized() == 0 && LD_GetStatus() == -4; }));
+    testsupport::DispatchMessages();
+    EXPECT_EQ(Initialize(0), -4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CameraOverUsb, ::testing::Values(Backend::Sim, Backend::Libusb),
+                         BackendName);
