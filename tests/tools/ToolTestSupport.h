@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -90,56 +90,34 @@ class JsonSyntax {
 
     // Values skip the white space before them.
     bool Value() {
-        Space();
-        if (Take('{') || Take('[')) {
-            const bool object = text_[at_ - 1] == '{';
-            const char close = object ? '}' : ']';
-            if (Space(), Take(close)) return true;
+        // No control characters or unknown escapes in strings, no leading
+        // zeros, and digits after '.' and 'e' in numbers.
+        static const std::regex string(R"("(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*")");
+        static const std::regex scalar(
+            R"(-?(?:0|[1-9]\d*)(?:\.\d+)?(?:[eE][+-]?\d+)?|true|false|null)");
+        for (const char open : {'{', '['}) {
+            if (!Take(open)) continue;
+            const char close = open == '{' ? '}' : ']';
+            if (Take(close)) return true;
             do {
-                if (object && !(Space(), String() && (Space(), Take(':')))) return false;
+                if (open == '{' && !(Match(string) && Take(':'))) return false;
                 if (!Value()) return false;
-            } while (Space(), Take(','));
+            } while (Take(','));
             return Take(close);
         }
-        if (Next() == '"') return String();
-        if (Next() == '-' || Digit()) {  // no leading zeros, digits after '.' and 'e'
-            Take('-');
-            if (Take('0') ? Digit() : !Digits()) return false;
-            if (Take('.') && !Digits()) return false;
-            return !(Take('e') || Take('E')) || (Take('+') || Take('-'), Digits());
-        }
-        return Word("true") || Word("false") || Word("null");
+        return Match(string) || Match(scalar);
     }
-    bool String() {
-        if (!Take('"')) return false;
-        while (at_ < text_.size()) {
-            const unsigned char c = text_[at_++];
-            if (c == '"') return true;
-            if (c < 0x20) return false;
-            if (c != '\\') continue;
-            const int hexDigits = Take('u') ? 4 : 0;
-            for (int i = 0; i < hexDigits; ++i, ++at_)
-                if (!std::isxdigit(static_cast<unsigned char>(Next()))) return false;
-            if (hexDigits == 0 && (Next() == '\0' || !std::strchr("\"\\/bfnrt", text_[at_++])))
-                return false;
-        }
-        return false;
+    bool Match(const std::regex& token) {
+        std::smatch match;
+        if (!std::regex_search(text_.begin() + Space(), text_.end(), match, token,
+                               std::regex_constants::match_continuous))
+            return false;
+        at_ += match.length(0);
+        return true;
     }
-    bool Digits() {
-        const size_t start = at_;
-        while (Digit()) ++at_;
-        return at_ > start;
-    }
-    bool Word(const std::string& word) {
-        return text_.compare(at_, word.size(), word) == 0 && (at_ += word.size(), true);
-    }
-    // The next character, or a NUL past the end (never valid where it is asked for).
-    char Next() const { return at_ < text_.size() ? text_[at_] : '\0'; }
-    bool Digit() const { return std::isdigit(static_cast<unsigned char>(Next())); }
-    bool Take(char c) { return at_ < text_.size() && text_[at_] == c && (++at_, true); }
+    bool Take(char c) { return Space() < text_.size() && text_[at_] == c && (++at_, true); }
     size_t Space() {
-        while (Take(' ') || Take('\t') || Take('\r') || Take('\n')) {
-        }
+        at_ = std::min(text_.find_first_not_of(" \t\r\n", at_), text_.size());
         return at_;
     }
 
