@@ -87,6 +87,7 @@ TEST_F(ControlTransfer, VendorReadAndWriteSendTheSetupInTheRecordAndMoveTheData)
     EXPECT_EQ(+header.Value, 5);
     EXPECT_EQ(+header.Length, 64);
     EXPECT_EQ(+header.TimeoutSeconds, 1u);
+    EXPECT_EQ(+header.EndpointAddress, 0);
     EXPECT_EQ(+header.DataOffset, 38u);
     EXPECT_EQ(+header.DataLength, 64u);
     EXPECT_EQ(length, 64);
