@@ -59,13 +59,4 @@ TEST(ConfigFiles, RegistryFileCarriesTheSettingsOfTheIniFile) {
     EXPECT_EQ(IniValue("Device_04B4", "1002"), "Vela2 simulated camera");
 }
 
-TEST(ConfigFiles, EveryModeNamesABlockImageOfFourHundredBytes) {
-    for (int mode = 0; mode < 4; ++mode) {
-        char path[256] = {};
-        platform::ProfileReadString(("Mode" + std::to_string(mode)).c_str(), "Configuration File",
-                                    "", path, sizeof path, (kSource + "/modes.ini").c_str());
-        EXPECT_EQ(testsupport::ReadText(kSource + "/" + path).size(), 400u) << path;
-    }
-}
-
 }  // namespace
