@@ -221,10 +221,10 @@ bool CTesselCamera::PrepareNotificationWindow() {
     ProcessObjects& process = Process();
     try {
         // Bring-up never runs inside a window's procedure: closed windows'
-        // objects can go.
+        // objects can go once no driver thread is still returning from one.
         auto& closing = process.ClosingNotificationWindows;
         closing.erase(std::remove_if(closing.begin(), closing.end(),
-                                     [](const auto& window) { return !window->IsAlive(); }),
+                                     [](const auto& window) { return !window->InUse(); }),
                       closing.end());
         if (!process.NotificationWindow) {
             process.NotificationWindow = std::make_unique<usb::CSubclassedWnd>(

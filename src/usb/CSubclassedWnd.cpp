@@ -29,6 +29,11 @@ void CSubclassedWnd::PostClose() {
 }
 
 intptr_t CSubclassedWnd::DefWindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    struct Call {
+        std::atomic<int>& calls;
+        explicit Call(std::atomic<int>& counter) : calls(counter) { ++calls; }
+        ~Call() { --calls; }
+    } inside(procedureCalls_);
     uint32_t deviceType = 0;
     platform::UsbHandle handle = platform::kInvalidUsbHandle;
     if (message == platform::kWmDeviceChange && wParam == platform::kDbtDeviceRemoveComplete &&

@@ -3,6 +3,7 @@
 // open device and closes the camera when that device is removed. It knows
 // the camera only through the two calls it is given.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +26,10 @@ class CSubclassedWnd {
     // Creates the window unless it is alive. False when the system refuses.
     bool Create(const std::string& title);
     bool IsAlive() const;
+    // Alive, or its procedure still runs (on POSIX a removal notice calls it
+    // on a driver's thread, and it may outlive the window it closed): only
+    // then may the object go.
+    bool InUse() const { return IsAlive() || procedureCalls_.load() > 0; }
     platform::WindowHandle Handle() const { return window_; }
     // Asks the window to close; it goes away when the message is handled.
     void PostClose();
@@ -37,6 +42,7 @@ class CSubclassedWnd {
     std::function<platform::UsbHandle()> deviceHandle_;
     std::function<void()> closeCamera_;
     platform::WindowHandle window_ = nullptr;
+    std::atomic<int> procedureCalls_{0};
 };
 
 }  // namespace usb

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,16 +65,22 @@ class CameraOverUsb : public ::testing::TestWithParam<Backend> {
     void SetUp() override {
         RenewProcessObjects();
         Process().ModulePath = SettingsFolder() + "/Vela2UsbCameraDll.so";
+        if (GetParam() == Backend::Sim)
+            session = std::make_unique<sim::SimUsbSession>();
+        else
+            testbed = umockdev_testbed_new();
+        Plug();
+    }
+
+    // A new camera on the bus. libusb gets a new context for it: the one
+    // before knew the bus as it was when it started.
+    void Plug() {
         sim::SimulatedCameraOptions options;
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Assemble(options);
-        if (GetParam() == Backend::Sim) {
-            session = std::make_unique<sim::SimUsbSession>();
-            session->driver().Publish(simulated.device);
-            return;
-        }
-        testbed = umockdev_testbed_new();
-        usbfs = std::make_unique<sim::SimUsbfsDevice>(testbed, simulated.device);
+        if (session) return static_cast<void>(session->driver().Publish(simulated.device));
+        usbfs.reset();
+        usbfs = std::make_unique<sim::SimUsbfsDevice>(testbed, simulated.device, ++deviceNumber);
         driver = std::make_shared<platform::LibusbDriver>();
         platform::RegisterUsbDriverBackend("libusb", driver);
         platform::SelectUsbDriverBackend("libusb");
@@ -102,8 +111,12 @@ class CameraOverUsb : public ::testing::TestWithParam<Backend> {
     std::vector<uint16_t> CaptureRaw() {
         std::vector<uint16_t> raw(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight() + 256);
         EXPECT_EQ(LD_Capture(raw.data()), 0);
-        EXPECT_EQ(LD_WaitForCapture(5000), 23);
-        EXPECT_EQ(LD_GetStatus(), 0);
+        const int32_t completion = LD_WaitForCapture(5000);
+        const int32_t status = LD_GetStatus();
+        if (completion != 23 || status != 0) {
+            ADD_FAILURE() << "completion " << completion << ", status " << status;
+            Close();  // the buffer goes with this call: no capture may still write to it
+        }
         raw.resize(size_t(LD_GetRawImageWidth()) * LD_GetRawImageHeight());
         return raw;
     }
@@ -113,6 +126,28 @@ class CameraOverUsb : public ::testing::TestWithParam<Backend> {
     UMockdevTestbed* testbed = nullptr;
     std::unique_ptr<sim::SimUsbfsDevice> usbfs;
     std::shared_ptr<platform::LibusbDriver> driver;
+    uint8_t deviceNumber = 1;
+};
+
+// Between the device and its firmware: runs an action at the nth vendor
+// request, which the device then refuses when the action says so.
+class AtRequest : public sim::VendorRequestHandler {
+  public:
+    AtRequest(std::shared_ptr<sim::CameraFirmware> firmware, uint32_t nth,
+              std::function<bool()> action)
+        : firmware_(std::move(firmware)), nth_(nth), action_(std::move(action)) {}
+    sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
+                                      uint32_t length) override {
+        if (++seen_ == nth_ && action_()) return {true, 0};
+        return firmware_->HandleControl(setup, data, length);
+    }
+    uint32_t Seen() const { return seen_; }
+
+  private:
+    std::shared_ptr<sim::CameraFirmware> firmware_;
+    uint32_t nth_;
+    std::function<bool()> action_;
+    std::atomic<uint32_t> seen_{0};
 };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
@@ -184,6 +219,10 @@ TEST_P(CameraOverUsb, AResetDuringTheFrameCancelsItAndTheNextPictureWorks) {
     EXPECT_EQ(LD_WaitForCapture(5000), 23);
     EXPECT_NE(LD_GetStatus(), 0);
     simulated.firmware->StallFrames(false);
+    // The aborted capture's own end sets the shared completion event once
+    // more; a new initialization waits for that end, so the next wait is the
+    // next picture's.
+    ASSERT_EQ(Initialize(0), 0);
     EXPECT_EQ(CaptureRaw().front(), sim::FramePixel(0));
 }
 
@@ -212,6 +251,59 @@ TEST_P(CameraOverUsb, UnpluggedDuringAPictureTheCameraCloses) {
     EXPECT_TRUE(Eventually([] { return LD_IsInitialized() == 0 && LD_GetStatus() == -4; }));
     testsupport::DispatchMessages();
     EXPECT_EQ(Initialize(0), -4);
+}
+
+// A refused answer, a short one and a camera pulled out, at each request of
+// the bring-up: the initialization ends, with -4 or (where bring-up ignores
+// that request's failure) 0, never hangs, leaves the camera initialized only
+// when it says so, and a camera whose answers were bad initializes next time.
+TEST_P(CameraOverUsb, BadAnswersAtEachBringUpRequestFailOnlyThatInitialization) {
+    auto counter = std::make_shared<AtRequest>(simulated.firmware, 0, [] { return false; });
+    simulated.device->SetVendorRequestHandler(counter);
+    ASSERT_EQ(Initialize(0), 0);
+    Close();
+    const uint32_t requests = counter->Seen();
+    ASSERT_GT(requests, 3u);
+    for (uint32_t nth = 1; nth <= requests; ++nth) {
+        SCOPED_TRACE(nth);
+        for (bool refuse : {true, false}) {
+            if (refuse)
+                simulated.firmware->FailControlTransfer(nth);
+            else
+                simulated.firmware->ShortenControlTransfer(nth, 7);
+            const int32_t result = Initialize(0);
+            EXPECT_TRUE(result == 0 || result == -4) << result;
+            EXPECT_EQ(LD_IsInitialized(), result == 0 ? 1 : 0);
+            Close();
+        }
+        ASSERT_EQ(Initialize(0), 0);
+        Close();
+    }
+    for (uint32_t nth = 1; nth <= requests; ++nth) {
+        SCOPED_TRACE(nth);
+        // Pulled from another thread, as the system reports it, while the
+        // bring-up waits for its request.
+        std::promise<void> pull;
+        std::thread unplugger([this, pulled = pull.get_future()] {
+            pulled.wait();
+            Unplug();
+        });
+        std::once_flag once;
+        auto pullOnce = [&] { std::call_once(once, [&] { pull.set_value(); }); };
+        simulated.device->SetVendorRequestHandler(
+            std::make_shared<AtRequest>(simulated.firmware, nth, [&] {
+                pullOnce();
+                return true;
+            }));
+        const int32_t result = Initialize(0);
+        EXPECT_TRUE(result == 0 || result == -4) << result;
+        pullOnce();
+        unplugger.join();
+        EXPECT_TRUE(Eventually([] { return LD_IsInitialized() == 0; }));
+        Close();
+        testsupport::DispatchMessages();
+        Plug();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CameraOverUsb, ::testing::Values(Backend::Sim, Backend::Libusb),
