@@ -34,20 +34,30 @@ class DeviceRemovalTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(DeviceRemovalTest, UnpluggingTheOpenDeviceClosesTheCamera) {
+TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesTheCameraAndItsWindowOnce) {
     const platform::WindowHandle window = Process().NotificationWindow->Handle();
+    platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
+    platform::DeliverUsbRemoval(Notice(true, open + 1));
+    platform::DeliverUsbRemoval(Notice(false, platform::kInvalidUsbHandle));
+    EXPECT_EQ(camera.IsInitialized(), 1);
     LastStatus().Set(0);
-    session.driver().Unplug(device);
+    session.driver().Unplug(device);  // the system's notice for the open handle
     EXPECT_EQ(camera.IsInitialized(), 0);
     EXPECT_EQ(camera.UsbDevice, nullptr);
     EXPECT_EQ(LastStatus().Get(), ERROR_CAMERA_NOT_INITIALIZED);
     testsupport::DispatchMessages();
     EXPECT_FALSE(platform::IsNotificationWindow(window)) << "closing the camera closes the window";
+    // Once closed, a notice for the old handle does nothing.
+    LastStatus().Set(7);
+    platform::DeliverUsbRemoval(Notice(true, open));
+    EXPECT_EQ(LastStatus().Get(), ERROR_CAMERA_TIMEOUT);
 }
 
 // Windows closes the window only when the application next dispatches
 // messages; a bring-up before that must not take over the closing window.
-TEST_F(DeviceRemovalTest, ABringUpRightAfterCloseMakesAWindowOfItsOwn) {
+// A window closed under the camera makes it uninitialized; the next bring-up
+// makes another.
+TEST_F(DeviceRemovalTest, ABringUpAfterTheWindowClosesMakesAWindowOfItsOwn) {
     const platform::WindowHandle closing = Process().NotificationWindow->Handle();
     camera.Close(1);
     EXPECT_EQ(Process().NotificationWindow, nullptr);
@@ -56,23 +66,8 @@ TEST_F(DeviceRemovalTest, ABringUpRightAfterCloseMakesAWindowOfItsOwn) {
     testsupport::DispatchMessages();
     EXPECT_FALSE(platform::IsNotificationWindow(closing));
     EXPECT_TRUE(Process().NotificationWindow->IsAlive());
-}
 
-TEST_F(DeviceRemovalTest, OnlyTheNoticeForTheOpenHandleClosesItAndOnlyOnce) {
-    platform::UsbHandle open = camera.UsbDevice->GetDeviceHandle();
-    platform::DeliverUsbRemoval(Notice(true, open + 1));
-    EXPECT_EQ(camera.IsInitialized(), 1);
-    platform::DeliverUsbRemoval(Notice(false, platform::kInvalidUsbHandle));
-    EXPECT_EQ(camera.IsInitialized(), 1);
-    platform::DeliverUsbRemoval(Notice(true, open));
-    EXPECT_EQ(camera.IsInitialized(), 0);
-    // Once closed, a notice for the old handle does nothing.
-    LastStatus().Set(7);
-    platform::DeliverUsbRemoval(Notice(true, open));
-    EXPECT_EQ(LastStatus().Get(), ERROR_CAMERA_TIMEOUT);
-}
-
-TEST_F(DeviceRemovalTest, AClosedWindowMakesTheCameraUninitializedAndIsMadeAgain) {
+    camera.Initialized = 1;
     Process().NotificationWindow->PostClose();
     testsupport::DispatchMessages();
     EXPECT_EQ(camera.IsInitialized(), 0);

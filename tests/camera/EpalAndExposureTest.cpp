@@ -51,12 +51,10 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
     geometry.exposure = 1000;
     camera.SoftwareTrigger = 1;
     ASSERT_EQ(Load(geometry), 1);
-    EXPECT_EQ(camera.NumberOfQuadrants, 4);
-    EXPECT_EQ(camera.RawQuadrantWidth, 1024);
-    EXPECT_EQ(camera.RawImageWidth, 4096);
-    EXPECT_EQ(camera.RawQuadrantHeight, 10);
-    EXPECT_EQ(camera.FixedPrescanColumns, 3);
-    EXPECT_EQ(Process().OverscanColumns, 20);
+    EXPECT_EQ(std::vector<int32_t>({camera.NumberOfQuadrants, camera.RawQuadrantWidth,
+                                    camera.RawImageWidth, camera.RawQuadrantHeight,
+                                    camera.FixedPrescanColumns, Process().OverscanColumns}),
+              std::vector<int32_t>({4, 1024, 4096, 10, 3, 20}));
     EXPECT_EQ(camera.ActiveQuadrants, (std::vector<int32_t>{0, 1, 2, 3}));
     EXPECT_EQ(Process().Capture.WindowImageSize, 81920);  // already whole packets
     std::vector<uint8_t> fpga = firmware->Block(0x01);
@@ -87,6 +85,15 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
 }
 
 TEST_F(EpalTest, BlocksThatCannotBeLoadedAreRefusedWithTheirStatus) {
+    // Memory running out on the first load.
+    camera.EpalData = MakeEpalImage(EpalGeometry{});
+    int32_t loaded = -1;
+    {
+        ScopedFailingAllocation failing;
+        loaded = camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
+    }
+    EXPECT_EQ(WithStatus(loaded), (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
+
     EpalGeometry none;
     none.quadrants = 0;
     platform::ScopedTraceCapture trace;
@@ -124,14 +131,6 @@ TEST_F(EpalTest, BlocksThatCannotBeLoadedAreRefusedWithTheirStatus) {
     camera.EpalData[256 + 8] = 0;  // PrescanSource: the tables
     camera.PrescanColumnsByBinning[1] = INT32_MAX;
     EXPECT_EQ(WithStatus(LoadImage()), (Outcome{0, CAMERA_INVALID_VALUE}));
-
-    camera.EpalData = MakeEpalImage(EpalGeometry{});
-    int32_t loaded = -1;
-    {
-        ScopedFailingAllocation failing;
-        loaded = camera.ConfigureFromHexfile(camera.EpalData.data(), 400);
-    }
-    EXPECT_EQ(WithStatus(loaded), (Outcome{0, ERROR_INCORRECT_IMAGE_BUFFER_SIZE}));
 }
 
 #ifndef _WIN32

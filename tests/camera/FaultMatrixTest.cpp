@@ -20,8 +20,6 @@ using namespace cameratest;
 namespace {
 
 enum class Fault { FailTransfer, ShortRead, HoldState, StallFrame, LoseFrame, Unplug };
-const char* const kFaultNames[] = {"refused",       "short",      "state held",
-                                   "frame stalled", "frame lost", "unplugged"};
 
 // A capture's steps: its first three vendor requests, then the frame (past
 // any request number).
@@ -222,7 +220,7 @@ TEST_F(FaultMatrixBringUp, EveryFaultAtEveryVendorRequestFailsInitializationUnti
             const BringUpStep& step = kBringUpSteps[n - 1];
             if (fault == Fault::ShortRead && !step.read) continue;
             SCOPED_TRACE(::testing::Message()
-                         << kFaultNames[static_cast<int>(fault)] << " at request " << n
+                         << "fault " << static_cast<int>(fault) << " at request " << n
                          << ", command " << step.command);
             camera.Close(1);
             Inject(fault, n);
