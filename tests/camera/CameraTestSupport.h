@@ -112,17 +112,10 @@ class MapPropertyReader : public CAbsPropertyReader {
   public:
     std::map<std::string, StringMap> sections;
 
-    void GetSections(StringList& names) override {
-        names.clear();
-        for (auto& section : sections) names.push_back(section.first);
-    }
-    void WriteSection(const std::string& section, const StringMap& values) override {
-        for (auto& entry : values) sections[section][entry.first] = entry.second;
-    }
-    bool ReadSection(const std::string& section, StringMap& values) override {
-        values = sections[section];
-        return true;
-    }
+    // Whole sections are not what the camera reads.
+    void GetSections(StringList&) override {}
+    void WriteSection(const std::string&, const StringMap&) override {}
+    bool ReadSection(const std::string&, StringMap&) override { return false; }
     void WriteString(const std::string& key, const std::string& value,
                      const std::string& section) override {
         sections[section][key] = value;
