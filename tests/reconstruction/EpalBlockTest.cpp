@@ -24,10 +24,9 @@ TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsetsAndNullIsRefused) {
     block[246] = 0xE8, block[247] = 0x03;
     const EpalData epal = EpalData::Convert(block.data());
     ASSERT_TRUE(epal);
-    EXPECT_EQ(epal.ActivePixelsPerLine(), 0x1234);
-    EXPECT_EQ(epal.RawQuadrantHeight(), 1024);
-    EXPECT_EQ(epal.ExposureTime(), 1000);
-    EXPECT_EQ(epal.QuadrantWidth(), 1000);
+    EXPECT_EQ(std::vector<int32_t>({epal.ActivePixelsPerLine(), epal.RawQuadrantHeight(),
+                                    epal.ExposureTime(), epal.QuadrantWidth()}),
+              std::vector<int32_t>({0x1234, 1024, 1000, 1000}));
     epal.SetLinesPerFrame(0xBEEF);
     epal.SetOverscanRows(0x0102);
     EXPECT_EQ(std::vector<uint8_t>(block.begin() + 25, block.begin() + 27),
@@ -39,19 +38,16 @@ TEST(EpalBlock, FieldsUseTheirOwnByteOrderAtOddOffsetsAndNullIsRefused) {
 }
 
 TEST(EpalBlock, SignMagnitudeStrides) {
-    EXPECT_EQ(DecodeSignMagnitude(0x8002), -2);
-    EXPECT_EQ(DecodeSignMagnitude(0x0002), 2);
-    EXPECT_EQ(DecodeSignMagnitude(0x8000), 0);
-    EXPECT_EQ(DecodeSignMagnitude(0xFFFF), -32767);
+    for (auto [word, value] : {std::pair{0x8002, -2}, {0x0002, 2}, {0x8000, 0}, {0xFFFF, -32767}})
+        EXPECT_EQ(DecodeSignMagnitude(static_cast<uint16_t>(word)), value) << word;
     BlockBuilder builder;
     builder.Quadrant(3, {7, 0, -3, 4, 0, 9, -1, 1});
     const Reconstruction view = Reconstruction::Convert(builder.Data());
     const QuadrantRecord record = view.Quadrant(3);
-    EXPECT_EQ(record.SourceColumnStride(), -3);
-    EXPECT_EQ(record.SourceRowStride(), 4);
-    EXPECT_EQ(record.OutputColumnStride(), -1);
-    EXPECT_EQ(record.SourceFirstColumn(), 7);
-    EXPECT_EQ(record.OutputRowOrigin(), 9);
+    EXPECT_EQ(std::vector<int32_t>({record.SourceColumnStride(), record.SourceRowStride(),
+                                    record.OutputColumnStride(), record.SourceFirstColumn(),
+                                    record.OutputRowOrigin()}),
+              std::vector<int32_t>({-3, 4, -1, 7, 9}));
     EXPECT_THROW(view.Quadrant(4), std::out_of_range);
 }
 
@@ -65,10 +61,9 @@ TEST(FrameGeometry, EpalSizesTakeTheLargerOfRawAndBlockSizesAndNoQuadrantsDivide
     in.numberOfQuadrants = 4;
     in.prescan = {50, 2, 3};
     const FrameGeometry g = ComputeFrameGeometry(in);
-    EXPECT_EQ(g.rawQuadrantWidth, 1024);
-    EXPECT_EQ(g.epalQuadrantWidth, 1070);
-    EXPECT_EQ(g.rawQuadrantHeight, 1024);
-    EXPECT_EQ(g.epalQuadrantHeight, 1026);
+    EXPECT_EQ(std::vector<int32_t>({g.rawQuadrantWidth, g.epalQuadrantWidth, g.rawQuadrantHeight,
+                                    g.epalQuadrantHeight}),
+              std::vector<int32_t>({1024, 1070, 1024, 1026}));
 
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 0), 1023);
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 2), 1024);

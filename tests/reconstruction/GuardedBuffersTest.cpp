@@ -14,11 +14,7 @@ using testing::QuadrantLayout;
 FrameScenario TwoQuadrants() {
     FrameScenario s;
     s.geometry = {2, 16, 4, 2, 0};
-    QuadrantLayout l;
-    l.columnStride = 2;
-    s.block.Enable(0).Enable(1).Quadrant(0, l);
-    l.firstColumn = 1;
-    s.block.Quadrant(1, l);
+    s.block.Enable(0).Enable(1).Quadrant(0, {0, 0, 2}).Quadrant(1, {1, 0, 2});
     s.active = {0, 1};
     s.width = 15, s.height = 4, s.overscanWidth = 2, s.overscanHeight = 4;
     s.Allocate();
@@ -63,11 +59,7 @@ TEST(GuardedBuffers, ExactlySizedBuffersAreNeverOverrun) {
         for (int32_t cs : {1, -1, 2, -2})
             for (bool fast : {false, true}) {
                 FrameScenario s = TwoQuadrants();
-                QuadrantLayout l;
-                l.columnStride = 2;
-                l.outputColumnStride = cs;
-                l.outputRowStride = -cs;
-                s.block.Quadrant(0, l);
+                s.block.Quadrant(0, {0, 0, 2, 1, 0, 0, cs, -cs});
                 GuardedBuffer raw(16 * 2 * 4), image0(width * 4), image1(width * 4);
                 GuardedBuffer os0(3 * 4), os1(3 * 4);
                 int32_t cell = 4;
@@ -75,10 +67,8 @@ TEST(GuardedBuffers, ExactlySizedBuffersAreNeverOverrun) {
                 in.rawFrame = raw.Data();
                 in.picture.width = width;
                 in.picture.overscanWidth = 3;
-                in.picture.images[0] = image0.Data();
-                in.picture.images[1] = image1.Data();
-                in.picture.overscans[0] = os0.Data();
-                in.picture.overscans[1] = os1.Data();
+                in.picture.images[0] = image0.Data(), in.picture.images[1] = image1.Data();
+                in.picture.overscans[0] = os0.Data(), in.picture.overscans[1] = os1.Data();
                 EXPECT_TRUE(ReconstructFrame(in).reconstructed);
             }
 }

@@ -9,15 +9,9 @@ namespace {
 using testing::BlockBuilder;
 using testing::QuadrantLayout;
 
-QuadrantLayout Layout(uint16_t firstColumn, int32_t columnStride) {
-    return {firstColumn,
-            static_cast<uint16_t>(firstColumn + 100),
-            columnStride,
-            1,
-            static_cast<uint16_t>(firstColumn + 200),
-            7,
-            -1,
-            -1};
+QuadrantLayout Layout(uint16_t first, int32_t columnStride) {
+    const uint16_t row = first + 100, outputColumn = first + 200;
+    return {first, row, columnStride, 1, outputColumn, 7, -1, -1};
 }
 
 TEST(ReconstructionController, RecordsFollowTheEnabledQuadrantsInOrderAndNullLeavesThemAlone) {
