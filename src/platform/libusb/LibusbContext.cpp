@@ -15,13 +15,23 @@ constexpr uint32_t kThreadStopMs = 5000;
 
 LibusbContext::LibusbContext(RemovalHandler onRemoval) : onRemoval_(std::move(onRemoval)) {}
 
-LibusbContext::~LibusbContext() {
-    if (removalThread_ && !removalThread_->Join(kThreadStopMs))
+LibusbContext::~LibusbContext() { Shutdown(); }
+
+void LibusbContext::Shutdown() {
+    std::unique_ptr<Thread> removalThread;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        removalThread = std::move(removalThread_);
+    }
+    if (removalThread && !removalThread->Join(kThreadStopMs))
         DebugTrace("The USB removal thread did not stop in time.");
     std::lock_guard<std::mutex> lock(mutex_);
+    initTried_ = true;
     if (context_ == nullptr) return;
     if (hotplugRegistered_) libusb_hotplug_deregister_callback(context_, hotplug_);
+    hotplugRegistered_ = false;
     libusb_exit(context_);
+    context_ = nullptr;
 }
 
 libusb_context* LibusbContext::Get() {

@@ -22,7 +22,7 @@ class LibusbContext {
     using RemovalHandler = std::function<void(libusb_device* device)>;
 
     explicit LibusbContext(RemovalHandler onRemoval);
-    // Runs only when no device is open any more.
+    // Shutdown.
     ~LibusbContext();
     LibusbContext(const LibusbContext&) = delete;
     LibusbContext& operator=(const LibusbContext&) = delete;
@@ -37,6 +37,11 @@ class LibusbContext {
     // device opens or the context goes.
     bool Retain();
     void Release();
+
+    // Ends libusb for good (its own threads with it), once no device is open:
+    // the library may be unloaded next, and libusb with it. Get() gives null
+    // from then on.
+    void Shutdown();
 
     // From any thread, the event thread included: the device left the bus.
     // Each device is handed on once per removal thread run.

@@ -105,12 +105,16 @@ std::string LibusbDevicePath(libusb_device* device) {
 
 LibusbDriver::LibusbDriver() : context_([this](libusb_device* device) { DeviceLeft(device); }) {}
 
-LibusbDriver::~LibusbDriver() {
+LibusbDriver::~LibusbDriver() { Shutdown(); }
+
+void LibusbDriver::Shutdown() {
     std::map<UsbHandle, std::shared_ptr<LibusbDevice>> open;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         open.swap(handles_);
     }
+    open.clear();  // each closes as its last request returns
+    context_.Shutdown();
 }
 
 std::unique_ptr<DeviceInterfaceList> LibusbDriver::OpenInterfaceList(const Guid&) {

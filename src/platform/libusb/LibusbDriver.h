@@ -22,7 +22,12 @@ namespace platform {
 class LibusbDriver : public UsbDriverBackend {
   public:
     LibusbDriver();
+    // Shutdown.
     ~LibusbDriver() override;
+
+    // Closes what is open and ends libusb; the backend then finds no device.
+    // For the library's unload, after which no libusb thread may run.
+    void Shutdown();
 
     // Lists the accepted devices present now; the class is not asked of the
     // device (the accepted list stands for it). Never fails: an empty list

@@ -6,7 +6,15 @@
 #include "platform/libusb/LibusbDriver.h"
 
 namespace {
-const bool registered =
-    (platform::RegisterUsbDriverBackend("libusb", std::make_shared<platform::LibusbDriver>()),
-     true);
+
+// libusb runs threads of its own from its first use on; they must end before
+// the library (and libusb with it) is unloaded, which runs this destructor.
+struct Registration {
+    std::shared_ptr<platform::LibusbDriver> driver = std::make_shared<platform::LibusbDriver>();
+    Registration() { platform::RegisterUsbDriverBackend("libusb", driver); }
+    ~Registration() { driver->Shutdown(); }
+};
+
+const Registration registration;
+
 }  // namespace
