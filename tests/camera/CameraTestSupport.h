@@ -170,6 +170,15 @@ class CameraTest : public ::testing::Test {
     }
     // The device goes before the session that published it.
     ~CameraTest() override { camera.UsbDevice.reset(); }
+    // Settings from a map, every block sent at initialization and none
+    // compared; returns the general section to change.
+    CAbsPropertyReader::StringMap& UseSettings() {
+        auto settings = std::make_unique<MapPropertyReader>();
+        CAbsPropertyReader::StringMap& general = settings->sections["General Info"];
+        general = SendEveryBlock("0");
+        camera.SettingsReader = std::move(settings);
+        return general;
+    }
     void FailNextTransfer() {
         device->FailNextTransfer(sim::kUsbStatusStall, sim::kDriverStatusUnsuccessful);
     }

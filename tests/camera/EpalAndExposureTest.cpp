@@ -17,9 +17,7 @@ namespace {
 class EpalTest : public CameraTest {
   protected:
     void SetUp() override {
-        auto settings = std::make_unique<MapPropertyReader>();
-        settings->sections["General Info"]["Compare FPGA data during initialize?"] = "0";
-        camera.SettingsReader = std::move(settings);
+        UseSettings();
         camera.FillBinningTables();
     }
     // Loads an image the way bring-up does.
