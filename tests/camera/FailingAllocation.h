@@ -5,12 +5,9 @@
 
 namespace cameratest {
 
-class ScopedFailingAllocation {
-  public:
+struct ScopedFailingAllocation {
     ScopedFailingAllocation();
     ~ScopedFailingAllocation();
-    ScopedFailingAllocation(const ScopedFailingAllocation&) = delete;
-    ScopedFailingAllocation& operator=(const ScopedFailingAllocation&) = delete;
 };
 
 }  // namespace cameratest

@@ -29,13 +29,12 @@ class VendorRequestTest : public CameraTest {
 }  // namespace
 
 TEST_F(VendorRequestTest, ControlTransfersCarryTheCommandAndFailuresGiveTheirStatus) {
-    uint8_t buffer[64];
+    uint8_t buffer[64] = {};
     EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 0)),
               (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
     EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)),
               (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
     EXPECT_TRUE(firmware->Log().empty()) << "a write of nothing sends nothing";
-    buffer[0] = 0;
     ASSERT_EQ(camera.ControlWrite(0x0B, buffer, 1), 1);
     EXPECT_EQ(Sent(), (std::vector<std::string>{"w AB B 0 1"}));
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -20,7 +21,9 @@ struct CountedPieces {
         ++runs.at(piece);
         threads.at(piece) = std::this_thread::get_id();
     }
-    bool EachRanOnce() const { return runs == std::vector<int>(runs.size(), 1); }
+    bool EachRanOnce() const {
+        return std::all_of(runs.begin(), runs.end(), [](int r) { return r == 1; });
+    }
     int RunElsewhere() const {
         int count = 0;
         for (const std::thread::id& id : threads) count += id != std::this_thread::get_id();
