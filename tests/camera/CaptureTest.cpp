@@ -17,7 +17,7 @@
 
 using namespace cameratest;
 
-TEST_F(CaptureTest, PicturesAndRawFramesLandWholeAndOversizedRequestsArmNothing) {
+TEST_F(CaptureTest, PictureSizesBeyond32BitsArmNothingAndPicturesAndRawFramesLandWhole) {
     ASSERT_EQ(Initialize(), 0);
     EXPECT_EQ(camera.IsInitialized(), 1);
     EXPECT_EQ(camera.GetNumberOfQuadrants(), 4);
@@ -59,7 +59,7 @@ TEST_F(CaptureTest, DesiredStateNeverSeenTimesOut) {
     EXPECT_GE(double(platform::PerformanceCounter() - start) * 1000 / frequency, 70.0);
 }
 
-TEST_F(CaptureTest, HardwareTriggerWaitsForItsTriggerAndAResetFromAnotherThreadAborts) {
+TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWaitAndTheExternalTriggerEndsIt) {
     ASSERT_EQ(Initialize(), 0);
     camera.SoftwareTrigger = 0;
     camera.SetTimeout(60000);
@@ -144,7 +144,8 @@ TEST_F(CaptureTest, InitializationFailuresTheirStatusAndRequestsAfterThem) {
 
 // Bytes 58-59 of the FPGA block belong to the camera: a first load takes the
 // file's, a reload keeps the running camera's.
-TEST_F(CaptureTest, CameraBytesSurviveLoadsAndReinitializationKeepsThreadsAndResetsTwice) {
+TEST_F(CaptureTest,
+       BlockOperationsBeforeTheFirstLoadAndReinitializationKeepBytesThreadsAndResetTwice) {
     camera.EpalData.clear();  // a process that has not loaded the file yet
     std::string file = testsupport::ReadText(dir + "mode0.hex");
     file[58] = '\x5A';

@@ -82,7 +82,7 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
     EXPECT_TRUE(firmware->Log().empty());
 }
 
-TEST_F(EpalTest, BlocksThatCannotBeLoadedAreRefusedWithTheirStatus) {
+TEST_F(EpalTest, SizesBeyond16BitsOrAGibibyteMemoryRunningOutAndBlocksWithoutAnImageAreRefused) {
     // Memory running out on the first load.
     camera.EpalData = MakeEpalImage(EpalGeometry{});
     int32_t loaded = -1;

@@ -136,7 +136,7 @@ TEST_F(MemoryBlockTest, DownloadFillsTheFourRangesFromTheirSources) {
                            Join(Pattern(32, 112), Pattern(64, 150))));
 }
 
-TEST_F(MemoryBlockTest, MissingShortOrEmptyBuffersSendNothing) {
+TEST_F(MemoryBlockTest, WritesOfNoBytesAndMissingOrShortBuffersSendNothing) {
     std::vector<uint8_t> small(100);
     EXPECT_EQ(camera.Upload(nullptr, 192), 0);
     EXPECT_EQ(camera.Upload(small.data(), 100), 0);
