@@ -1,4 +1,4 @@
-// The camera's parts on their own: settings reading, the desired-state mask,
+// The camera's pieces on their own: settings reading, the desired-state mask,
 // the capture context's workers and the interlocked status.
 #include <gtest/gtest.h>
 
