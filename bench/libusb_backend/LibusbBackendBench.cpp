@@ -5,12 +5,11 @@
 // not the time, is what the backend adds. Prints libusb / simulated per kind.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "platform/libusb/LibusbDriver.h"
 #include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
@@ -100,29 +99,6 @@ void BM_BulkRead32MiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times_[run.run_name.function_name + "/" + run.run_name.args] =
-                    run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const char* kind : {"BM_ControlRead64", "BM_BulkRead32MiB"}) {
-            const double simulated = times_[std::string(kind) + "/0"];
-            const double libusb = times_[std::string(kind) + "/1"];
-            if (simulated > 0 && libusb > 0)
-                std::printf("%s libusb / simulated driver: %.2f\n", kind, libusb / simulated);
-        }
-    }
-
-  private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 // Arg 0: the simulated driver; 1: libusb over the emulated usbfs.
@@ -143,9 +119,9 @@ BENCHMARK(BM_BulkRead32MiB)
     ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(argc, argv,
+                                {{"64-byte control read, libusb / simulated driver",
+                                  "BM_ControlRead64/1", "BM_ControlRead64/0"},
+                                 {"32 MiB bulk read, libusb / simulated driver",
+                                  "BM_BulkRead32MiB/1", "BM_BulkRead32MiB/0"}});
 }

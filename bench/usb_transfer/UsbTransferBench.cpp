@@ -4,13 +4,12 @@
 // what the library's transfer path adds to that copy.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "sim/PreparedFrameSource.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/CCyUSBDevice.h"
@@ -59,29 +58,6 @@ void BM_DirectBulkTransfer32MiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
 }
 
-// Prints the ratio of the two after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        auto copy = times_.find("BM_Memcpy32MiB");
-        auto transfer = times_.find("BM_DirectBulkTransfer32MiB");
-        if (copy == times_.end() || transfer == times_.end() || copy->second <= 0) return;
-        const double ratio = transfer->second / copy->second;
-        std::printf("transfer / memcpy of 32 MiB: %.4f (the library's path adds %.2f%%)\n", ratio,
-                    (ratio - 1.0) * 100.0);
-    }
-
-  private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 // The device copies on its own thread, so only wall time tells; medians of
@@ -100,9 +76,7 @@ BENCHMARK(BM_DirectBulkTransfer32MiB)
     ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(
+        argc, argv,
+        {{"transfer / memcpy of 32 MiB", "BM_DirectBulkTransfer32MiB", "BM_Memcpy32MiB"}});
 }
