@@ -135,26 +135,22 @@ bool LibusbDevice::Request(uint32_t code, const void* in, uint32_t inSize, void*
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_) return Fail(kErrorDeviceNotConnected);
     }
-    bool ok = false;
-    switch (code) {
-        case usb::kIoctlControlTransfer:
-        case usb::kIoctlBufferedTransfer:
-        case usb::kIoctlDirectTransfer:
-            return SubmitTransfer(code, in, inSize, out, outSize, bytesReturned, overlapped);
-        default:
-            ok = AnswerInformation(code, static_cast<const uint8_t*>(in), inSize,
-                                   static_cast<uint8_t*>(out), outSize, bytesReturned);
-    }
-    if (!ok) return false;
+    if (code == usb::kIoctlControlTransfer || code == usb::kIoctlBufferedTransfer ||
+        code == usb::kIoctlDirectTransfer)
+        return SubmitTransfer(code, in, inSize, out, outSize, bytesReturned, overlapped);
+    uint32_t count = 0;
+    if (!AnswerInformation(code, static_cast<const uint8_t*>(in), inSize,
+                           static_cast<uint8_t*>(out), outSize, count))
+        return false;
+    if (bytesReturned) *bytesReturned = count;
     // An overlapped request the driver finishes at once still completes it.
-    if (overlapped) overlapped->Complete(bytesReturned ? *bytesReturned : 0, 0);
+    if (overlapped) overlapped->Complete(count, 0);
     SetLastSystemError(0);
     return true;
 }
 
 bool LibusbDevice::AnswerInformation(uint32_t code, const uint8_t* in, uint32_t inSize,
-                                     uint8_t* out, uint32_t outSize, uint32_t* bytesReturned) {
-    uint32_t count = 0;
+                                     uint8_t* out, uint32_t outSize, uint32_t& count) {
     switch (code) {
         case usb::kIoctlDriverVersion:
         case usb::kIoctlSecondVersion:
@@ -209,7 +205,6 @@ bool LibusbDevice::AnswerInformation(uint32_t code, const uint8_t* in, uint32_t 
         default:
             return Fail(kErrorInvalidFunction);
     }
-    if (bytesReturned) *bytesReturned = count;
     return true;
 }
 

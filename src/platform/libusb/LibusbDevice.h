@@ -56,8 +56,9 @@ class LibusbDevice {
 
     bool SubmitTransfer(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                         uint32_t* bytesReturned, UsbOverlapped* overlapped);
+    // Gives the count of bytes answered.
     bool AnswerInformation(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out,
-                           uint32_t outSize, uint32_t* bytesReturned);
+                           uint32_t outSize, uint32_t& count);
     void CancelPending(uint8_t endpoint, bool everyEndpoint);
     static void LIBUSB_CALL TransferDone(libusb_transfer* transfer);
     void Finish(Pending& pending, const libusb_transfer& transfer);
