@@ -55,9 +55,9 @@ struct SimUsbfsDevice::Urb {
 SimUsbfsDevice::SimUsbfsDevice(UMockdevTestbed* testbed, std::shared_ptr<SimUsbDevice> device,
                                uint8_t number, uint8_t port)
     : testbed_(testbed), device_(std::move(device)) {
-    char node[32];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", number);
-    node_ = node;
+    char devnum[4];
+    std::snprintf(devnum, sizeof devnum, "%03u", number);
+    node_ = std::string("/dev/bus/usb/001/") + devnum;
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&SimUsbfsDevice::OnIoctl), this);
     // The handler first, so the device answers from the moment it appears.
@@ -69,10 +69,9 @@ SimUsbfsDevice::SimUsbfsDevice(UMockdevTestbed* testbed, std::shared_ptr<SimUsbD
         all.insert(all.end(), configuration.begin(), configuration.end());
     const std::string name = "1-" + std::to_string(port);
     const std::string entry =
-        "P: /devices/pci0000:00/usb1/" + name + "\nN: bus/usb/001/" + node_.substr(17) +
+        "P: /devices/pci0000:00/usb1/" + name + "\nN: bus/usb/001/" + devnum +
         "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" +
-        node_.substr(17) + "\nE: DEVNAME=" + node_ +
-        "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
+        devnum + "\nE: DEVNAME=" + node_ + "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
         "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\n" + "H: descriptors=" + Hex(all) + "\n";
     umockdev_testbed_add_from_string(testbed_, entry.c_str(), nullptr);
     sysfsPath_ = "/sys/devices/pci0000:00/usb1/" + name;
