@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 #include "platform/ByteOrder.h"
+#include "platform/Profile.h"
 #include "sim/SimUsbDevice.h"
 #include "sim/UsbDescriptorSet.h"
 
@@ -21,6 +23,8 @@ constexpr double kEffortPerKelvinOfError = 0.5;
 // How far the heat sink warms above ambient at full cooling.
 constexpr double kHeatSinkRiseKelvin = 2.0;
 constexpr double kTimeTolerance = 1e-6;  // ms
+// FPGA block: nonzero selects the sensor's test pattern.
+constexpr size_t kTestPatternAt = 30;
 
 uint16_t Counts(double value) {
     return static_cast<uint16_t>(std::clamp(std::lround(value * 100.0), 0L, 65535L));
@@ -292,7 +296,10 @@ bool CameraFirmware::Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t len
     std::lock_guard<std::mutex> lock(mutex_);
     Advance();
     if (state_ != vendor::kReadout || faults_.stallFrames) return false;
-    if (length > 0) std::memcpy(buffer, pattern_.Prepare(length), length);
+    if (picture_ == Picture::Sky && fpga_[kTestPatternAt] == 0)
+        ReadSky(buffer, length);
+    else if (length > 0)
+        std::memcpy(buffer, pattern_.Prepare(length), length);
     produced = length;
     state_ = vendor::kIdle;
     frameTaken_ = true;
@@ -358,6 +365,67 @@ void CameraFirmware::SetAmbientKelvin(double kelvin) {
     std::lock_guard<std::mutex> lock(mutex_);
     IntegrateThermal(clock_->NowMs());
     ambientK_ = kelvin;
+}
+
+void CameraFirmware::ReadSky(uint8_t* buffer, uint32_t length) {
+    std::vector<uint8_t> image(fpga_.begin(), fpga_.end());
+    for (const std::vector<uint8_t>& candidate : epalImages_)
+        if (SensorReadout::Describes(candidate, fpga_.data())) image = candidate;
+    // Scenes take a while to prepare: they are kept while the mode stays.
+    if (!readout_ || image != readoutImage_) {
+        readout_ = std::make_unique<SensorReadout>(image);
+        readoutImage_ = std::move(image);
+        scene_.reset();
+    }
+    if (!scene_)
+        scene_ = std::make_unique<SkyScene>(sky_, readout_->SceneWidth(), readout_->SceneHeight(),
+                                            readout_->BinX(), readout_->BinY());
+    IntegrateThermal(clock_->NowMs());
+    lastSky_ = SkyScene::Exposure{double(platform::LoadBe16(&fpga_[vendor::kExposureMsAt])),
+                                  thermal_.sensorK, framesRead_};
+    readout_->Read(*scene_, lastSky_, buffer, length);
+}
+
+void CameraFirmware::SetPicture(Picture picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    picture_ = picture;
+}
+
+void CameraFirmware::SetSky(const SkySettings& settings) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sky_ = settings;
+    scene_.reset();
+}
+
+void CameraFirmware::SetEpalImages(std::vector<std::vector<uint8_t>> images) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    epalImages_ = std::move(images);
+}
+
+bool CameraFirmware::LoadModeFile(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::vector<std::vector<uint8_t>> images;
+    for (int mode = 0; mode < 16; ++mode) {
+        char hexFile[1024] = {};
+        const std::string section = "Mode" + std::to_string(mode);
+        platform::ProfileReadString(section.c_str(), "Configuration File", "", hexFile,
+                                    sizeof hexFile, path.c_str());
+        if (hexFile[0] == '\0') continue;
+        std::ifstream file(hexFile, std::ios::binary);
+        if (!file) file.open(folder + hexFile, std::ios::binary);
+        std::vector<uint8_t> image(400);
+        if (file.read(reinterpret_cast<char*>(image.data()), std::streamsize(image.size())))
+            images.push_back(std::move(image));
+    }
+    if (images.empty()) return false;
+    SetEpalImages(std::move(images));
+    return true;
+}
+
+SkyScene::Exposure CameraFirmware::LastSkyExposure() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastSky_;
 }
 
 uint32_t CameraFirmware::FramesRead() const {

@@ -20,8 +20,20 @@
 // endpoint, as a device with nothing to send keeps answering NAK.
 //
 // One bulk transfer carries one whole frame: the camera does not know how
-// many quadrants the host reconstructs, so it sends what is asked for. Pixel
-// i of the transfer is FramePixel(i) (sim/FramePattern.h).
+// many quadrants the host reconstructs, so it sends what is asked for. What
+// it sends is one of two pictures: the position-code pattern, pixel i of the
+// transfer being FramePixel(i) (sim/FramePattern.h), which tests check
+// against, or the sky (sim/SkyScene.h) read out as the mode's geometry says
+// (sim/SensorReadout.h). The pattern is the default, so that a test
+// publishing its own camera knows every pixel; the camera a process finds on
+// its own shows the sky (SimulatedCamera). A nonzero test pattern field in
+// the FPGA block selects the pattern whatever was chosen, as on the camera.
+//
+// The host uploads only the first 64 bytes of the EPAL image, which do not
+// hold the readout geometry; the firmware takes the geometry from the whole
+// image of the mode whose FPGA block the host sent, among the images it was
+// given (SetEpalImages, LoadModeFile). Without a match one output reads the
+// whole frame straight.
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -35,7 +47,9 @@
 #include "platform/Thread.h"
 #include "sim/FramePattern.h"
 #include "sim/FrameSource.h"
+#include "sim/SensorReadout.h"
 #include "sim/SimClock.h"
+#include "sim/SkyScene.h"
 #include "sim/VendorRequestHandler.h"
 
 namespace sim {
@@ -85,6 +99,19 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     uint32_t ControlTransfers() const;
     // How often a request or frame arrived while another was being handled.
     uint32_t ConcurrencyViolations() const { return violations_.load(); }
+
+    // --- The picture ---
+    enum class Picture { Pattern, Sky };
+    void SetPicture(Picture picture);
+    void SetSky(const SkySettings& settings);
+    // The EPAL images the readout geometry is chosen from.
+    void SetEpalImages(std::vector<std::vector<uint8_t>> images);
+    // The images of every mode of a mode file (sections Mode0 to Mode15, key
+    // "Configuration File"; a relative path that does not open as written
+    // is taken from the mode file's folder). False when it named none.
+    bool LoadModeFile(const std::string& path);
+    // What the last frame of the sky was exposed with, to render it again.
+    SkyScene::Exposure LastSkyExposure() const;
 
     // --- Faults ---
     // The nth control transfer from now (1: the next) is refused (stall
@@ -137,6 +164,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     double SetpointKelvin() const;
     void SetProductInfo(const std::string& suffix);
 
+    void ReadSky(uint8_t* buffer, uint32_t length);
     void KickDevice();
     void TimerLoop();
 
@@ -157,6 +185,13 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     Thermal thermal_;
     Faults faults_;
     FramePattern pattern_;
+    Picture picture_ = Picture::Pattern;
+    SkySettings sky_;
+    std::vector<std::vector<uint8_t>> epalImages_;
+    std::vector<uint8_t> readoutImage_;  // what readout_ was built from
+    std::unique_ptr<SensorReadout> readout_;
+    std::unique_ptr<SkyScene> scene_;
+    SkyScene::Exposure lastSky_;
     bool stopping_ = false;
 
     std::atomic<bool> busy_{false};

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "platform/SystemError.h"
 
@@ -19,6 +20,12 @@ SimulatedCamera SimulatedCamera::Assemble(const SimulatedCameraOptions& options)
     camera.firmware->AttachDevice(camera.device);
     camera.device->SetVendorRequestHandler(camera.firmware);
     camera.device->SetFrameSource(camera.firmware);
+    if (options.sky) {
+        camera.firmware->SetPicture(CameraFirmware::Picture::Sky);
+        camera.firmware->SetSky(SkySettings::FromEnvironment());
+        if (const char* modeFile = std::getenv("VELA2_SIM_MODE_FILE"))
+            camera.firmware->LoadModeFile(modeFile);
+    }
     return camera;
 }
 
@@ -42,8 +49,14 @@ bool SimulatedCamera::EnsureDefaultPublished() {
         return true;
     SimulatedCameraOptions options;
     options.controlLatency = ControlLatencyFromEnvironment();
+    options.sky = SkyFromEnvironment();
     Publish(driver, options);
     return true;
+}
+
+bool SimulatedCamera::SkyFromEnvironment() {
+    const char* picture = std::getenv("VELA2_SIM_PICTURE");
+    return picture == nullptr || std::string(picture) != "pattern";
 }
 
 std::chrono::microseconds SimulatedCamera::ControlLatencyFromEnvironment() {

@@ -22,6 +22,10 @@ struct SimulatedCameraOptions {
     // camera gets answers at once; the default camera takes the latency of
     // ControlLatencyFromEnvironment.
     std::chrono::microseconds controlLatency{0};
+    // The sky instead of the position-code pattern, with the settings and
+    // modes of SkyFromEnvironment. Off for tests that publish their own
+    // camera, which check the pattern; on for the default camera.
+    bool sky = false;
 };
 
 class SimulatedCamera {
@@ -48,6 +52,10 @@ class SimulatedCamera {
     // microseconds up to kMaxControlLatency), or kDefaultControlLatency when
     // it is unset or not such a number.
     static std::chrono::microseconds ControlLatencyFromEnvironment();
+    // The default camera shows the sky unless VELA2_SIM_PICTURE is
+    // "pattern". The sky's readout geometry comes from the mode file named by
+    // VELA2_SIM_MODE_FILE, the one the application hands the library.
+    static bool SkyFromEnvironment();
 
     std::shared_ptr<SimUsbDevice> device;
     std::shared_ptr<CameraFirmware> firmware;

@@ -119,6 +119,9 @@ class Vela2camTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (kModeFile.empty()) GTEST_SKIP() << "this build has no bundled mode file";
+        // The sky's dark current follows the cooler, which differs between
+        // the tool's process and this one; the pattern is the same in both.
+        setenv("VELA2_SIM_PICTURE", "pattern", 1);
     }
 };
 
@@ -219,11 +222,11 @@ TEST_F(Vela2camTest, CommandsAnswerInJsonAndFailuresNameTheStatus) {
         Outcome run = Tool(r.arguments + " --simulated");
         EXPECT_EQ(run.exitCode, r.exitCode) << run.err;
         const bool json = r.arguments.find("--json") != std::string::npos;
-        if (json) EXPECT_TRUE(JsonSyntax::Valid(run.out)) << run.out;
+        EXPECT_TRUE(!json || JsonSyntax::Valid(run.out)) << run.out;
         for (const std::string& text : r.found)
             EXPECT_NE((json ? run.out : run.err).find(text), std::string::npos)
                 << run.out << run.err;
-        if (!json && r.exitCode != 0) EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(json || r.exitCode == 0 || run.out.empty()) << run.out;
     }
     EXPECT_EQ(vela2cam_test::ReadText(dir.path() + "/blocks.bin").size(), 192u);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"blocks.bin", "c"}));

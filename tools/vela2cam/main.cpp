@@ -22,9 +22,12 @@ using namespace vela2cam;
 // device, and the bundled modes stand in for the user's mode file.
 bool UseSimulatedCamera(Options& options, Report& report, int& exitCode) {
     setenv("VELA2_USB_BACKEND", "sim", 1);
-    if (!options.modeFile.empty()) return true;
-    options.modeFile = VELA2CAM_BUNDLED_MODE_FILE;
-    if (!options.modeFile.empty()) return true;
+    if (options.modeFile.empty()) options.modeFile = VELA2CAM_BUNDLED_MODE_FILE;
+    // The simulated camera reads its readout geometry from the same modes.
+    if (!options.modeFile.empty()) {
+        setenv("VELA2_SIM_MODE_FILE", options.modeFile.c_str(), 0);
+        return true;
+    }
     exitCode = report.Fail(
         Failure::Plain(kExitInitialization,
                        "this build has no bundled mode file for --simulated; use --mode-file"));

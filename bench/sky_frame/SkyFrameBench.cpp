@@ -1,0 +1,116 @@
+// A 32 MiB frame of the simulated sky, read out through a four-output
+// geometry, beside the plain copy of a prepared frame that the position-code
+// pattern costs: the ratio is what the sky adds to every simulated picture.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ByteOrder.h"
+#include "sim/SensorReadout.h"
+#include "sim/SkyScene.h"
+
+namespace {
+
+constexpr size_t kFrameBytes = 32u << 20;
+constexpr int kQuadrants = 4, kQuadrantWidth = 2048, kQuadrantHeight = 2048, kOverscan = 16,
+              kFixedPrescan = 3;
+
+// Four column-interleaved outputs, the right ones mirrored left to right and
+// the lower ones top to bottom.
+std::vector<uint8_t> FourOutputImage() {
+    std::vector<uint8_t> image(400, 0);
+    image[18] = image[21] = 1;
+    const int rawWidth = kQuadrantWidth + kOverscan + kFixedPrescan + 1;
+    platform::StoreLe16(&image[33], uint16_t(rawWidth));
+    platform::StoreLe16(&image[35], uint16_t(kQuadrantHeight + kOverscan));
+    platform::StoreLe16(&image[246], kQuadrantWidth);
+    platform::StoreLe16(&image[248], kQuadrantHeight);
+    for (int q = 0; q < kQuadrants; ++q) {
+        image[256 + q] = 1;
+        uint8_t* record = &image[256 + 16 + 32 * q];
+        platform::StoreLe16(record, uint16_t(kFixedPrescan * kQuadrants + q));
+        platform::StoreLe16(record + 4, kQuadrants);
+        platform::StoreLe16(record + 6, 1);
+        platform::StoreLe16(record + 24, (q & 1) ? 0x8001 : 1);
+        platform::StoreLe16(record + 26, (q & 2) ? 0x8001 : 1);
+    }
+    return image;
+}
+
+std::vector<uint8_t>& Destination() {
+    static std::vector<uint8_t> buffer(kFrameBytes, 1);  // touched, so no page faults are timed
+    return buffer;
+}
+
+void BM_FrameCopy32MiB(benchmark::State& state) {
+    std::vector<uint8_t> source(kFrameBytes, 0x5A);
+    std::vector<uint8_t>& destination = Destination();
+    for (auto _ : state) {
+        std::memcpy(destination.data(), source.data(), kFrameBytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
+}
+
+void BM_SkyFrame32MiB(benchmark::State& state) {
+    const sim::SensorReadout readout(FourOutputImage());
+    const sim::SkyScene scene(sim::SkySettings{}, readout.SceneWidth(), readout.SceneHeight(), 1,
+                              1);
+    std::vector<uint8_t>& destination = Destination();
+    sim::SkyScene::Exposure exposure{50, 253.15, 0};
+    for (auto _ : state) {
+        readout.Read(scene, exposure, destination.data(), kFrameBytes);
+        ++exposure.frame;
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                times_[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        auto copy = times_.find("BM_FrameCopy32MiB");
+        auto sky = times_.find("BM_SkyFrame32MiB");
+        if (copy == times_.end() || sky == times_.end() || copy->second <= 0) return;
+        std::printf("sky frame / frame copy of 32 MiB: %.2f (goal: at most 4)\n",
+                    sky->second / copy->second);
+    }
+
+  private:
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+// Medians of several repetitions keep a busy machine's stalls out of the ratio.
+BENCHMARK(BM_FrameCopy32MiB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_SkyFrame32MiB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

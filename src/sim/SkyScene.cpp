@@ -1,0 +1,196 @@
+#include "sim/SkyScene.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kZeroCelsius = 273.15;
+constexpr double kBrightestStarPerSecond = 2e7;  // electrons of a magnitude 0 star
+constexpr double kFaintestMagnitude = 10;
+constexpr double kHotPixelFactor = 400;  // times an ordinary pixel's dark current
+constexpr uint32_t kEmptyDomain = 0x80000000u;
+
+uint64_t Mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+class Random {
+  public:
+    explicit Random(uint64_t seed) : state_(seed) {}
+    double Uniform() { return (Mix(state_++) >> 11) * (1.0 / 9007199254740992.0); }
+
+  private:
+    uint64_t state_;
+};
+
+// One formula for both ways of rendering, so they agree to the last bit.
+inline uint16_t Counts(float mean, float deviate, float readVariance, float bias) {
+    const float value = bias + mean + deviate * std::sqrt(mean + readVariance) + 0.5f;
+    return static_cast<uint16_t>(std::min(std::max(value, 0.0f), 65535.0f));
+}
+
+double EnvironmentNumber(const char* name, double fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !(value >= 0) || !std::isfinite(value)) return fallback;
+    return value;
+}
+}  // namespace
+
+SkySettings SkySettings::FromEnvironment() {
+    SkySettings settings;
+    settings.seed = static_cast<uint64_t>(EnvironmentNumber("VELA2_SIM_SEED", 1));
+    settings.starsPerMegapixel = EnvironmentNumber("VELA2_SIM_STARS", settings.starsPerMegapixel);
+    settings.skyPerSecond = EnvironmentNumber("VELA2_SIM_SKY", settings.skyPerSecond);
+    settings.readNoise = EnvironmentNumber("VELA2_SIM_READ_NOISE", settings.readNoise);
+    return settings;
+}
+
+SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX, int binY)
+    : settings_(settings),
+      width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
+      binArea_(std::max(binX, 1) * std::max(binY, 1)) {
+    binX = std::max(binX, 1);
+    binY = std::max(binY, 1);
+    const double sensorWidth = double(width_) * binX, sensorHeight = double(height_) * binY;
+    rate_.resize(static_cast<size_t>(width_) * height_);
+    // The background is linear, so a bin's sum is its area times the value
+    // at its centre.
+    const double skyPerMs = settings_.skyPerSecond / 1000.0 * binArea_;
+    for (int y = 0; y < height_; ++y) {
+        const double down = (y * binY + (binY - 1) / 2.0) / std::max(sensorHeight, 1.0);
+        for (int x = 0; x < width_; ++x) {
+            const double across = (x * binX + (binX - 1) / 2.0) / std::max(sensorWidth, 1.0);
+            rate_[static_cast<size_t>(y) * width_ + x] =
+                static_cast<float>(skyPerMs * (1.0 + 0.15 * across + 0.1 * down));
+        }
+    }
+
+    Random random(Mix(settings_.seed ^ 0x5354415253ull));
+    const int stars =
+        static_cast<int>(settings_.starsPerMegapixel * sensorWidth * sensorHeight / 1e6);
+    const int reach = static_cast<int>(std::ceil(4 * kStarSigma));
+    for (int s = 0; s < stars; ++s) {
+        const double cx = random.Uniform() * sensorWidth, cy = random.Uniform() * sensorHeight;
+        // Faint stars far outnumber bright ones.
+        const double magnitude = kFaintestMagnitude * std::sqrt(random.Uniform());
+        const double perMs = kBrightestStarPerSecond * std::pow(10.0, -0.4 * magnitude) / 1000.0;
+        const double norm = perMs / (2 * kPi * kStarSigma * kStarSigma);
+        for (int uy = int(cy) - reach; uy <= int(cy) + reach; ++uy) {
+            if (uy < 0 || uy >= sensorHeight) continue;
+            for (int ux = int(cx) - reach; ux <= int(cx) + reach; ++ux) {
+                if (ux < 0 || ux >= sensorWidth) continue;
+                const double dx = ux + 0.5 - cx, dy = uy + 0.5 - cy;
+                rate_[static_cast<size_t>(uy / binY) * width_ + ux / binX] += static_cast<float>(
+                    norm * std::exp(-(dx * dx + dy * dy) / (2 * kStarSigma * kStarSigma)));
+            }
+        }
+    }
+
+    for (int h = 0; h < settings_.hotPixels && width_ > 0 && height_ > 0; ++h) {
+        const int x = static_cast<int>(random.Uniform() * width_);
+        const int y = static_cast<int>(random.Uniform() * height_);
+        if (!Hot(x, y)) hotColumnsByRow_[y].push_back(x);
+    }
+
+    noise_.resize(size_t(1) << kNoiseTableBits);
+    for (size_t i = 0; i < noise_.size(); i += 2) {
+        const double radius = std::sqrt(-2.0 * std::log(1.0 - random.Uniform()));
+        const double angle = 2 * kPi * random.Uniform();
+        noise_[i] = static_cast<float>(radius * std::cos(angle));
+        noise_[i + 1] = static_cast<float>(radius * std::sin(angle));
+    }
+}
+
+SkyScene::FrameTerms SkyScene::Terms(const Exposure& exposure) const {
+    const double seconds = std::max(exposure.exposureMs, 0.0) / 1000.0;
+    const double dark = settings_.darkPerSecondAt273K * binArea_ * seconds *
+                        std::exp2((exposure.sensorKelvin - kZeroCelsius) / kDarkDoublingKelvin);
+    return FrameTerms{static_cast<float>(std::max(exposure.exposureMs, 0.0)),
+                      static_cast<float>(dark), static_cast<float>(dark * kHotPixelFactor),
+                      static_cast<float>(settings_.readNoise * settings_.readNoise),
+                      static_cast<float>(settings_.bias)};
+}
+
+// Each row starts at its own place in the noise table, which changes with
+// every frame, so the table's period never shows as a pattern.
+uint32_t SkyScene::RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const {
+    const uint64_t key = (uint64_t(frame) << 32) | (row | domain);
+    return static_cast<uint32_t>(Mix(key ^ Mix(settings_.seed)));
+}
+
+bool SkyScene::Hot(int x, int y) const {
+    auto row = hotColumnsByRow_.find(y);
+    return row != hotColumnsByRow_.end() &&
+           std::find(row->second.begin(), row->second.end(), x) != row->second.end();
+}
+
+double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
+    const FrameTerms terms = Terms(exposure);
+    return rate_[static_cast<size_t>(y) * width_ + x] * terms.signalScale +
+           (Hot(x, y) ? terms.hotDark : terms.dark);
+}
+
+uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
+    const FrameTerms terms = Terms(exposure);
+    const uint32_t mask = (1u << kNoiseTableBits) - 1;
+    const float mean = rate_[static_cast<size_t>(y) * width_ + x] * terms.signalScale +
+                       (Hot(x, y) ? terms.hotDark : terms.dark);
+    const float deviate = noise_[(RowOffset(uint32_t(y), exposure.frame, 0) + uint32_t(x)) & mask];
+    return Counts(mean, deviate, terms.readVariance, terms.bias);
+}
+
+void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out,
+                         std::ptrdiff_t stride) const {
+    const FrameTerms terms = Terms(exposure);
+    const uint32_t mask = (1u << kNoiseTableBits) - 1;
+    const float* rate = &rate_[static_cast<size_t>(y) * width_];
+    const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
+    for (int i = 0; i < count; ++i) {
+        const int column = x + i * dx;
+        const float mean = rate[column] * terms.signalScale + terms.dark;
+        out[i * stride] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
+                                 terms.readVariance, terms.bias);
+    }
+    // Hot pixels are rare: patched afterwards, the loop stays plain.
+    auto hot = hotColumnsByRow_.find(y);
+    if (hot == hotColumnsByRow_.end()) return;
+    for (int column : hot->second) {
+        const int i = (column - x) * dx;
+        if (i < 0 || i >= count) continue;
+        const float mean = rate[column] * terms.signalScale + terms.hotDark;
+        out[i * stride] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
+                                 terms.readVariance, terms.bias);
+    }
+}
+
+uint16_t SkyScene::EmptyPixel(int row, int column, uint32_t frame) const {
+    uint16_t value;
+    RenderEmptyRun(row, column, 1, frame, &value, 1);
+    return value;
+}
+
+void SkyScene::RenderEmptyRun(int row, int column, int count, uint32_t frame, uint16_t* out,
+                              std::ptrdiff_t stride) const {
+    const uint32_t mask = (1u << kNoiseTableBits) - 1;
+    const uint32_t offset = RowOffset(uint32_t(row), frame, kEmptyDomain);
+    const float readVariance = static_cast<float>(settings_.readNoise * settings_.readNoise);
+    const float bias = static_cast<float>(settings_.bias);
+    for (int i = 0; i < count; ++i)
+        out[i * stride] = Counts(0.0f, noise_[(offset + uint32_t(column + i * stride)) & mask],
+                                 readVariance, bias);
+}
+
+}  // namespace sim

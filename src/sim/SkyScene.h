@@ -1,0 +1,91 @@
+#pragma once
+// The sky the simulated sensor sees, in sensor coordinates of the mode's
+// (binned) pixel grid: background with a gentle gradient, stars, dark current
+// with a few hot pixels, bias, photon and read noise.
+//
+// Everything is a pure function of the pixel's position, the seed and the
+// frame number, so a test renders the picture the camera should send without
+// going through its readout. What costs time (stars, background, the noise
+// table) is prepared once per scene; a frame only looks values up.
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+
+struct SkySettings {
+    uint64_t seed = 1;
+    double starsPerMegapixel = 400;  // unbinned sensor pixels
+    double skyPerSecond = 1000;      // electrons per unbinned pixel and second
+    double readNoise = 8;            // electrons per read pixel
+    double bias = 1000;              // counts
+    // Dark electrons per unbinned pixel and second at 0 C; doubles every
+    // kDarkDoublingKelvin.
+    double darkPerSecondAt273K = 5;
+    int hotPixels = 24;
+
+    // From VELA2_SIM_SEED, VELA2_SIM_STARS (per megapixel),
+    // VELA2_SIM_SKY (electrons per pixel and second), VELA2_SIM_READ_NOISE
+    // (electrons); unset or unreadable values keep the defaults.
+    static SkySettings FromEnvironment();
+};
+
+class SkyScene {
+  public:
+    static constexpr double kDarkDoublingKelvin = 6.3;
+    static constexpr double kStarSigma = 1.4;  // unbinned pixels
+    static constexpr uint32_t kNoiseTableBits = 16;
+
+    // A scene of width x height pixels, each summing binX x binY sensor
+    // pixels (charge adds up before the one read).
+    SkyScene(const SkySettings& settings, int width, int height, int binX, int binY);
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const SkySettings& Settings() const { return settings_; }
+
+    // What one exposure puts into every pixel besides its own signal.
+    struct Exposure {
+        double exposureMs = 0;
+        double sensorKelvin = 273.15;
+        uint32_t frame = 0;
+    };
+
+    // Counts of the pixel at (x, y), rendered on its own.
+    uint16_t Pixel(int x, int y, const Exposure& exposure) const;
+    // Expected electrons of the pixel before bias and noise.
+    double MeanElectrons(int x, int y, const Exposure& exposure) const;
+    // count pixels of row y from column x on, stepping by dx (+1 or -1), into
+    // out[0], out[stride], ...: the same values Pixel gives.
+    void RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out,
+                   std::ptrdiff_t stride) const;
+
+    // A pixel that holds no charge (overscan, pre-scan): bias and read noise,
+    // keyed by its place (row, column) in the frame transfer.
+    uint16_t EmptyPixel(int row, int column, uint32_t frame) const;
+    // count such pixels of a transfer row, from column on in steps of
+    // stride, into out[0], out[stride], ...
+    void RenderEmptyRun(int row, int column, int count, uint32_t frame, uint16_t* out,
+                        std::ptrdiff_t stride) const;
+
+  private:
+    struct FrameTerms {
+        float signalScale;  // electrons per prepared rate unit
+        float dark;         // dark electrons of an ordinary pixel
+        float hotDark;      // of a hot one
+        float readVariance;
+        float bias;
+    };
+    FrameTerms Terms(const Exposure& exposure) const;
+    uint32_t RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const;
+    bool Hot(int x, int y) const;
+
+    SkySettings settings_;
+    int width_, height_, binArea_;
+    std::vector<float> rate_;   // sky and star electrons per millisecond
+    std::vector<float> noise_;  // standard normal deviates
+    std::unordered_map<int, std::vector<int>> hotColumnsByRow_;
+};
+
+}  // namespace sim

@@ -1,0 +1,169 @@
+// The simulated sky through the library: the firmware reads the scene out as
+// each bundled mode's geometry says, the library reconstructs it, and the
+// pictures must equal the scene rendered directly in sensor coordinates.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Vela2UsbCameraStatus.h"
+#include "camera/ProcessObjects.h"
+#include "sim/FramePattern.h"
+#include "sim/SimulatedCamera.h"
+#include "sim/SkyScene.h"
+
+namespace {
+
+const std::string kConfig = VELA2_TEST_CONFIG_DIR;
+
+struct Mode {
+    int quadrants, width, height, binning, overscan;
+};
+// What config/make_epal.py lays out.
+const Mode kModes[] = {
+    {4, 2048, 2048, 1, 16}, {4, 1024, 1024, 2, 8}, {2, 2048, 4096, 1, 16}, {1, 4096, 4096, 1, 16}};
+
+struct Picture {
+    std::vector<std::vector<uint16_t>> images, overscans;
+    sim::SkyScene::Exposure exposure;
+};
+
+struct Stats {
+    double mean = 0, deviation = 0;
+};
+
+Stats Measure(const std::vector<uint16_t>& pixels) {
+    Stats stats;
+    for (uint16_t p : pixels) stats.mean += p;
+    stats.mean /= double(pixels.size());
+    for (uint16_t p : pixels) stats.deviation += (p - stats.mean) * (p - stats.mean);
+    stats.deviation = std::sqrt(stats.deviation / double(pixels.size()));
+    return stats;
+}
+
+class SimulatedSky : public ::testing::Test {
+  protected:
+    SimulatedSky() {
+        RenewProcessObjects();
+        Process().ModulePath = kConfig + "/Vela2UsbCameraDll.so";
+        options.clock = std::make_shared<sim::SimClock>(0.0);
+        simulated = sim::SimulatedCamera::Publish(session.driver(), options);
+        simulated.firmware->SetPicture(sim::CameraFirmware::Picture::Sky);
+        EXPECT_TRUE(simulated.firmware->LoadModeFile(kConfig + "/modes.ini"));
+    }
+    ~SimulatedSky() override { TheCamera().Close(1); }
+
+    void Initialize(int mode) {
+        ASSERT_EQ(TheCamera().InitializeForMode(mode, (kConfig + "/modes.ini").c_str(), 0), 0);
+    }
+
+    Picture Take(const Mode& mode, int overscanWidth = 0) {
+        Picture picture;
+        picture.images.assign(4, std::vector<uint16_t>(size_t(mode.width) * mode.height));
+        picture.overscans.assign(4, std::vector<uint16_t>(size_t(overscanWidth) * mode.height));
+        uint16_t* images[4];
+        uint16_t* overscans[4];
+        for (int q = 0; q < 4; ++q) {
+            images[q] = picture.images[q].data();
+            overscans[q] = overscanWidth ? picture.overscans[q].data() : nullptr;
+        }
+        EXPECT_EQ(TheCamera().StartPicture(images, mode.width, mode.height, overscans,
+                                           overscanWidth, overscanWidth ? mode.height : 0),
+                  0);
+        EXPECT_EQ(TheCamera().WaitForCapture(20000), RECONSTRUCTION_COMPLETED);
+        picture.exposure = simulated.firmware->LastSkyExposure();
+        return picture;
+    }
+
+    sim::SimUsbSession session;
+    sim::SimulatedCameraOptions options;
+    sim::SimulatedCamera simulated;
+};
+
+// Quadrant k of the picture is the cell the host's mosaic puts it in: two
+// cells per row.
+TEST_F(SimulatedSky, EveryModeReconstructsTheSceneSeamlesslyAndTheTestPatternStaysSelectable) {
+    const sim::SkySettings settings;
+    for (int m = 0; m < 4; ++m) {
+        SCOPED_TRACE(m);
+        const Mode& mode = kModes[m];
+        Initialize(m);
+        const Picture picture = Take(mode);
+        const int columns = mode.quadrants >= 2 ? 2 : 1;
+        const sim::SkyScene scene(settings, mode.width * columns,
+                                  mode.height * ((mode.quadrants + 1) / 2), mode.binning,
+                                  mode.binning);
+        size_t wrong = 0, starPixels = 0;
+        for (int k = 0; k < mode.quadrants; ++k) {
+            const int left = (k % columns) * mode.width, top = (k / columns) * mode.height;
+            for (int r = 0; r < mode.height; ++r) {
+                for (int c = 0; c < mode.width; ++c) {
+                    const uint16_t got = picture.images[k][size_t(r) * mode.width + c];
+                    wrong += got != scene.Pixel(left + c, top + r, picture.exposure);
+                    starPixels += got > settings.bias + 2000;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_GT(starPixels, 100u) << "a sky with stars, not a flat field";
+
+        // The brightest star on the boundary between the first two quadrants
+        // shows on both sides of it.
+        if (mode.quadrants >= 2) {
+            int best = 0;
+            for (int r = 1; r < mode.height; ++r)
+                if (scene.MeanElectrons(mode.width, r, picture.exposure) >
+                    scene.MeanElectrons(mode.width, best, picture.exposure))
+                    best = r;
+            const double sky = scene.MeanElectrons(mode.width, 0, picture.exposure);
+            const size_t at = size_t(best) * mode.width;
+            EXPECT_GT(picture.images[0][at + mode.width - 1], settings.bias + sky + 100);
+            EXPECT_GT(picture.images[1][at], settings.bias + sky + 100);
+        }
+    }
+
+    ASSERT_EQ(TheCamera().SetTestPatternMode(1), 0);
+    const Picture pattern = Take(kModes[3]);
+    const int rawWidth = TheCamera().GetRawImageWidth();
+    EXPECT_EQ(pattern.images[0][4095], sim::FramePixel(uint32_t(3 * 1 + 0)));
+    EXPECT_EQ(pattern.images[0][4095 + 4096], sim::FramePixel(uint32_t(rawWidth + 3)));
+}
+
+// Without stars, which saturate, four times the exposure gives four times the
+// signal; the overscan holds bias and read noise whatever the light; on a
+// dark sky a warmer sensor shows more dark current.
+TEST_F(SimulatedSky, SignalScalesWithExposureDarkWithTemperatureAndOverscanHoldsOnlyBias) {
+    const Mode& mode = kModes[1];
+    Initialize(1);
+    sim::SkySettings settings;
+    settings.starsPerMegapixel = 0;
+    simulated.firmware->SetSky(settings);
+    ASSERT_EQ(TheCamera().SetExposureTime(1000, 0x100, 0x10), 0);
+    const double shortSignal = Measure(Take(mode).images[0]).mean - settings.bias;
+    ASSERT_EQ(TheCamera().SetExposureTime(4000, 0x100, 0x10), 0);
+    const Picture bright = Take(mode, mode.overscan);
+    EXPECT_NEAR((Measure(bright.images[0]).mean - settings.bias) / shortSignal, 4.0, 0.04);
+    for (int k = 0; k < mode.quadrants; ++k) {
+        const Stats overscan = Measure(bright.overscans[k]);
+        EXPECT_NEAR(overscan.mean, settings.bias, 0.5);
+        EXPECT_NEAR(overscan.deviation, settings.readNoise, 0.3);
+    }
+
+    sim::SkySettings dark;
+    dark.skyPerSecond = dark.starsPerMegapixel = 0;
+    simulated.firmware->SetSky(dark);
+    ASSERT_EQ(TheCamera().SetExposureTime(60000, 0x100, 0x10), 0);
+    const Picture cold = Take(mode);
+    simulated.firmware->SetAmbientKelvin(340);  // beyond what the cooler can hold
+    const Picture warm = Take(mode);
+    ASSERT_GT(warm.exposure.sensorKelvin, cold.exposure.sensorKelvin + 10);
+    const double coldDark = Measure(cold.images[0]).mean - dark.bias;
+    const double warmDark = Measure(warm.images[0]).mean - dark.bias;
+    const double expected = std::exp2((warm.exposure.sensorKelvin - cold.exposure.sensorKelvin) /
+                                      sim::SkyScene::kDarkDoublingKelvin);
+    EXPECT_NEAR(warmDark / coldDark, expected, expected * 0.05);
+}
+
+}  // namespace
