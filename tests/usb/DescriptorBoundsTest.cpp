@@ -110,7 +110,9 @@ TEST(DescriptorBounds, MalformedConfigurationSetsAreWalkedWithinTheirBounds) {
             EXPECT_EQ(device->Config(0)->AltInterfaces, c.altInterfaces);
         }
         EXPECT_EQ(device->EndpointCount(), c.endpoints) << "the count is the descriptor's";
-        if (c.endpoints == 0) EXPECT_EQ(device->EndPoints, nullptr);
+        if (c.endpoints == 0) {
+            EXPECT_EQ(device->EndPoints, nullptr);
+        }
         for (size_t i = 0; c.objects[i]; ++i)
             EXPECT_EQ(device->EndPoints[i + 1] != nullptr, c.objects[i] == '+') << "slot " << i + 1;
         if (c.more) c.more(*device);
