@@ -1,0 +1,260 @@
+"""The camera as a context manager, and its pictures as NumPy arrays."""
+
+import ctypes
+import datetime
+import os
+import threading
+
+import numpy
+
+from ._library import library
+from .errors import InitializationError, UsbError, Vela2Error, error_for
+
+_BLOCK_BYTES = 64
+_IMAGE_BYTES = 192  # the three upload blocks: FPGA, clock voltages and offsets, calibration
+_MAX_EXPOSURE_MS = 65535  # the camera keeps 16-bit milliseconds
+_COMPLETE = 23
+_KELVIN_PER_COUNT = 0.01
+_KELVIN_OFFSET = 273.15
+_SETPOINT_BYTE = 2
+
+
+def _address(array):
+    return array.ctypes.data if array is not None else None
+
+
+def _bytes_address(buffer):
+    return ctypes.addressof((ctypes.c_uint8 * len(buffer)).from_buffer(buffer))
+
+
+class Picture:
+    """One picture: a uint16 array per quadrant (height x width), the overscan
+    arrays (or none), and what was known when it was taken."""
+
+    def __init__(self, quadrants, overscans, exposure_ms, start, temperature, mode):
+        self.quadrants = quadrants
+        self.overscans = overscans
+        self.exposure_ms = exposure_ms
+        self.start = start
+        self.temperature = temperature
+        self.mode = mode
+
+    def mosaic(self):
+        """All quadrants in one array, in quadrant order left to right, then
+        top to bottom: two columns (one row for two quadrants), as vela2cam
+        --mosaic lays them out."""
+        count = len(self.quadrants)
+        height, width = self.quadrants[0].shape
+        columns = 1 if count <= 1 else 2
+        rows = (count + columns - 1) // columns
+        mosaic = numpy.zeros((rows * height, columns * width), dtype=numpy.uint16)
+        for index, quadrant in enumerate(self.quadrants):
+            top, left = (index // columns) * height, (index % columns) * width
+            mosaic[top:top + height, left:left + width] = quadrant
+        return mosaic
+
+    def save_fits(self, path):
+        """The mosaic as a FITS file with the header facts (needs astropy)."""
+        from astropy.io import fits  # optional: only this method needs it
+
+        header = fits.Header()
+        header["EXPTIME"] = (self.exposure_ms / 1000.0, "exposure in seconds")
+        header["DATE-OBS"] = (self.start.strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3], "start, UTC")
+        if self.temperature is not None:
+            header["CCD-TEMP"] = (self.temperature, "sensor temperature at start, C")
+        header["READMODE"] = (self.mode, "readout mode")
+        header["QUADRANT"] = (len(self.quadrants), "quadrants in the mosaic")
+        fits.PrimaryHDU(self.mosaic(), header).writeto(path, overwrite=True)
+
+
+class Camera:
+    """The camera, initialized for one readout mode while the object is open.
+
+    simulated=True selects the simulated camera device (VELA2_USB_BACKEND=sim)
+    for as long as the camera is open."""
+
+    def __init__(self, mode=0, mode_file=None, simulated=False, registry=False):
+        self.mode = mode
+        self._mode_file = mode_file
+        self._simulated = simulated
+        self._registry = registry
+        self._lib = library()
+        self._lock = threading.Lock()  # one picture at a time from this object
+        self._previous_backend = None
+        self._open = False
+        self.open()
+
+    # --- lifecycle -----------------------------------------------------------
+    def open(self):
+        if self._open:
+            return
+        if self._simulated:
+            self._previous_backend = os.environ.get("VELA2_USB_BACKEND")
+            os.environ["VELA2_USB_BACKEND"] = "sim"
+        mode_file = os.fsencode(self._mode_file) if self._mode_file else None
+        result = self._lib.LD_Initialize(self.mode, 0, mode_file, 1 if self._registry else 0)
+        self._open = True
+        if result != 0:
+            reason = self._lib.LD_GetStatus()
+            self.close()
+            code = reason if result == -4 and reason < -1 else result
+            raise InitializationError(code, f"cannot initialize mode {self.mode}")
+
+    def close(self):
+        if not self._open:
+            return
+        self._lib.Close()
+        self._open = False
+        if self._simulated:
+            if self._previous_backend is None:
+                os.environ.pop("VELA2_USB_BACKEND", None)
+            else:
+                os.environ["VELA2_USB_BACKEND"] = self._previous_backend
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+        return False
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    # --- pictures --------------------------------------------------------------
+    def _size(self, getter):
+        value = ctypes.c_int32(0)
+        return value.value if getter(ctypes.byref(value)) == 0 and value.value > 0 else 0
+
+    def take_picture(self, exposure_ms, trigger="software", overscan=False, timeout=None):
+        """Exposes for exposure_ms and returns the Picture. timeout: seconds to
+        wait for it beyond the exposure (None: the library's own timeout)."""
+        if not 0 <= exposure_ms <= _MAX_EXPOSURE_MS:
+            raise ValueError(f"exposure_ms must be 0 to {_MAX_EXPOSURE_MS}: the camera keeps "
+                             "16-bit milliseconds")
+        if trigger not in ("software", "hardware"):
+            raise ValueError('trigger is "software" or "hardware"')
+        lib = self._lib
+        with self._lock:
+            lib.SetHardwareTrigger(1 if trigger == "hardware" else 0)
+            self._check(lib.LD_SetExposureTime(int(exposure_ms), 0, 0), "setting the exposure")
+            width = self._size(lib.LD_GetQuadrantWidth)
+            height = self._size(lib.LD_GetQuadrantHeight)
+            quadrants = [numpy.empty((height, width), dtype=numpy.uint16) for _ in range(4)]
+            over_width = self._size(lib.LD_GetOverscanWidth) if overscan else 0
+            over_height = self._size(lib.LD_GetOverscanHeight) if overscan else 0
+            if over_width == 0 or over_height == 0:
+                over_width = over_height = 0
+            overscans = ([numpy.empty((over_height, over_width), dtype=numpy.uint16)
+                          for _ in range(4)] if over_width else None)
+            temperature = self._reading(lib.LD_GetTemperature)
+            start = datetime.datetime.now(datetime.timezone.utc)
+            arguments = [_address(q) for q in quadrants] + [width, height]
+            arguments += [_address(o) for o in overscans] if overscans else [None] * 4
+            arguments += [over_width, over_height]
+            started = lib.LD_StartPicture(*arguments)
+            if started != 0:
+                code = lib.LD_GetStatus() if started == -50 else started
+                raise error_for(code, "the picture did not start")
+            wait_ms = 0 if timeout is None else int(timeout * 1000) + int(exposure_ms)
+            if lib.LD_WaitForCapture(min(wait_ms, 0xFFFFFFFF)) != _COMPLETE:
+                lib.LD_Reset(1)
+                raise error_for(22, "the picture did not end in time")
+            status = lib.LD_GetStatus()
+            if status != 0:
+                raise error_for(status, "the picture failed")
+        count = max(1, min(4, lib.GetNumberOfQuadrants()))
+        return Picture(quadrants[:count], overscans[:count] if overscans else None, exposure_ms,
+                       start, temperature, self.mode)
+
+    # --- readings and settings ----------------------------------------------------
+    def _check(self, status, what):
+        if status != 0:
+            raise error_for(status, what)
+
+    def _reading(self, function):
+        value = ctypes.c_double(0.0)
+        status = function(ctypes.byref(value))
+        if status != 0:
+            raise error_for(status, "the camera could not be read")
+        return value.value
+
+    @property
+    def temperature(self):
+        """The sensor temperature, degrees Celsius."""
+        return self._reading(self._lib.LD_GetTemperature)
+
+    @property
+    def heat_sink_temperature(self):
+        return self._reading(self._lib.LD_GetHeatSinkTemperature)
+
+    @property
+    def tec_currents(self):
+        """The top and bottom cooler currents, amperes."""
+        return (self._reading(self._lib.LD_GetTopTecCurrent),
+                self._reading(self._lib.LD_GetBottomTecCurrent))
+
+    @property
+    def setpoint(self):
+        """The cooler's setpoint, degrees Celsius, as the calibration block holds it."""
+        block = self.download_block(self._lib.ReadCalibration)
+        count = block[_SETPOINT_BYTE] << 8 | block[_SETPOINT_BYTE + 1]
+        return count * _KELVIN_PER_COUNT - _KELVIN_OFFSET
+
+    @setpoint.setter
+    def setpoint(self, celsius):
+        count = round((celsius + _KELVIN_OFFSET) / _KELVIN_PER_COUNT)
+        if not 0 <= count <= 0xFFFF:
+            raise ValueError("setpoint out of the camera's range")
+        self._check(self._lib.LD_SetTemperatureSetpoint(count), "setting the setpoint")
+
+    @property
+    def version(self):
+        text = ctypes.create_string_buffer(4096)
+        self._check(self._lib.LD_GetVersion(ctypes.addressof(text), len(text)),
+                    "reading the version")
+        return text.value.decode("latin-1")
+
+    @property
+    def status(self):
+        return self._lib.LD_GetStatus()
+
+    # --- memory blocks and vendor requests ------------------------------------------
+    def _flag(self, done, what):
+        if not done:
+            raise UsbError(self._lib.LD_GetStatus() or -2, what)
+
+    def download_block(self, reader):
+        block = bytearray(_BLOCK_BYTES)
+        self._flag(reader(_bytes_address(block), len(block)), "reading a block")
+        return block
+
+    def download(self):
+        """The 192-byte block image the camera holds."""
+        image = bytearray(_IMAGE_BYTES)
+        self._flag(self._lib.Download(_bytes_address(image), len(image)), "downloading")
+        return bytes(image)
+
+    def upload(self, image):
+        """Sends a 192-byte block image."""
+        image = bytearray(image)
+        if len(image) < _IMAGE_BYTES:
+            raise ValueError(f"the block image has {_IMAGE_BYTES} bytes")
+        self._flag(self._lib.Upload(_bytes_address(image), len(image)), "uploading")
+
+    def vendor_read(self, request, value=0, index=0, length=_BLOCK_BYTES):
+        buffer = bytearray(max(1, length))
+        done = self._lib.ReadVendorRequest(hex(request).encode(), hex(value).encode(),
+                                           hex(index).encode(), _bytes_address(buffer), length)
+        self._flag(done, "vendor read")
+        return bytes(buffer[:length])
+
+    def vendor_write(self, request, data, value=0, index=0):
+        buffer = bytearray(data) or bytearray(1)
+        done = self._lib.WriteVendorRequest(hex(request).encode(), hex(value).encode(),
+                                            hex(index).encode(), _bytes_address(buffer),
+                                            len(data))
+        self._flag(done, "vendor write")
