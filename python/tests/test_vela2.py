@@ -32,6 +32,8 @@ def test_a_simulated_picture_with_its_readings_blocks_and_file(modes, tmp_path):
         mosaic = picture.mosaic()
         assert mosaic.shape == (2 * height, 2 * width)
         numpy.testing.assert_array_equal(mosaic[height:, width:], picture.quadrants[3])
+        again = camera.take_picture(exposure_ms=20, into=picture)
+        assert again.quadrants[0] is picture.quadrants[0]
         assert -100 < camera.temperature < 60
         assert len(camera.tec_currents) == 2
         camera.setpoint = -10.0
