@@ -62,3 +62,31 @@ def test_refusals_raise_with_the_status_and_leave_the_camera_closed(modes, tmp_p
             raise RuntimeError("the application's own failure")
     assert vela2.library().LD_IsInitialized() == 0
     assert vela2.status_name(-33) == "INVALID_USB_DEVICE"
+
+
+def test_every_mode_gives_the_librarys_own_picture_while_another_thread_reads(modes):
+    import configparser
+    import threading
+
+    sections = configparser.ConfigParser()
+    sections.read(modes)
+    for mode in sorted(int(name[4:]) for name in sections.sections() if name.startswith("Mode")):
+        with vela2.Camera(mode=mode, mode_file=modes, simulated=True) as camera:
+            readings, stop = [], threading.Event()
+            reader = threading.Thread(
+                target=lambda: [readings.append(camera.temperature) for _ in iter(stop.is_set, True)])
+            reader.start()
+            try:
+                picture = camera.take_picture(exposure_ms=0)
+            finally:
+                stop.set()
+                reader.join(timeout=30)
+            assert readings and not reader.is_alive()
+            lib = vela2.library()
+            height, width = picture.quadrants[0].shape
+            own = [numpy.zeros((height, width), dtype=numpy.uint16) for _ in range(4)]
+            assert lib.LD_StartPicture(*[q.ctypes.data for q in own], width, height,
+                                       None, None, None, None, 0, 0) == 0
+            assert lib.LD_WaitForCapture(0) == 23 and lib.LD_GetStatus() == 0
+            for mine, theirs in zip(picture.quadrants, own):
+                numpy.testing.assert_array_equal(mine, theirs)

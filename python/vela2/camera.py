@@ -31,13 +31,17 @@ class Picture:
     """One picture: a uint16 array per quadrant (height x width), the overscan
     arrays (or none), and what was known when it was taken."""
 
-    def __init__(self, quadrants, overscans, exposure_ms, start, temperature, mode):
+    def __init__(self, quadrants, overscans, exposure_ms, start, temperature, mode, trigger="software",
+                 setpoint=None, test_pattern=0):
         self.quadrants = quadrants
         self.overscans = overscans
         self.exposure_ms = exposure_ms
         self.start = start
         self.temperature = temperature
         self.mode = mode
+        self.trigger = trigger
+        self.setpoint = setpoint
+        self.test_pattern = test_pattern
 
     def mosaic(self):
         """All quadrants in one array, in quadrant order left to right, then
@@ -54,17 +58,41 @@ class Picture:
         return mosaic
 
     def save_fits(self, path):
-        """The mosaic as a FITS file with the header facts (needs astropy)."""
+        """The mosaic as a FITS file with vela2cam's keywords (needs astropy)."""
         from astropy.io import fits  # optional: only this method needs it
 
+        from ._library import library
+
+        mosaic = self.mosaic()
         header = fits.Header()
-        header["EXPTIME"] = (self.exposure_ms / 1000.0, "exposure in seconds")
-        header["DATE-OBS"] = (self.start.strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3], "start, UTC")
+        header["INSTRUME"] = ("Vela2 USB CCD", "instrument")
+        header["IMAGETYP"] = ("LIGHT", "image type")
+        header["EXPTIME"] = (self.exposure_ms / 1000.0, "[s] exposure time")
+        header["DATE-OBS"] = (self.start.strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3],
+                              "UTC start of the exposure")
         if self.temperature is not None:
-            header["CCD-TEMP"] = (self.temperature, "sensor temperature at start, C")
-        header["READMODE"] = (self.mode, "readout mode")
-        header["QUADRANT"] = (len(self.quadrants), "quadrants in the mosaic")
-        fits.PrimaryHDU(self.mosaic(), header).writeto(path, overwrite=True)
+            header["CCD-TEMP"] = (self.temperature, "[C] sensor, before exposure")
+        if self.setpoint is not None:
+            header["SET-TEMP"] = (self.setpoint, "[C] cooler setpoint")
+        header["QUADRANT"] = (0, "0: mosaic of all quadrants")
+        header["TRIGGER"] = (self.trigger.upper(), "trigger mode")
+        header["READMODE"] = (self.mode, "readout mode number")
+        header["TESTPAT"] = (self.test_pattern, "sensor test pattern, 0 none")
+        header["LIBVER"] = (_library_version(library()), "camera library version")
+        if mosaic.size:
+            header["DATAMIN"] = (int(mosaic.min()), "lowest pixel value")
+            header["DATAMAX"] = (int(mosaic.max()), "highest pixel value")
+        fits.PrimaryHDU(mosaic, header).writeto(path, overwrite=True)
+
+
+def _library_version(lib):
+    text = ctypes.create_string_buffer(4096)
+    lib.LD_GetVersion(ctypes.addressof(text), len(text))
+    for line in text.value.decode("latin-1").splitlines():
+        name, _, value = line.partition("=")
+        if name.strip() == "ProductVersion":
+            return value.strip()
+    return ""
 
 
 class Camera:
@@ -154,6 +182,8 @@ class Camera:
             overscans = (self._arrays(into and into.overscans, over_height, over_width)
                          if over_width else None)
             temperature = self._reading(lib.LD_GetTemperature)
+            pattern = ctypes.c_uint32(0)
+            lib.LD_GetTestPatternMode(ctypes.byref(pattern))
             start = datetime.datetime.now(datetime.timezone.utc)
             arguments = [_address(q) for q in quadrants] + [width, height]
             arguments += [_address(o) for o in overscans] if overscans else [None] * 4
@@ -171,7 +201,7 @@ class Camera:
                 raise error_for(status, "the picture failed")
         count = max(1, min(4, lib.GetNumberOfQuadrants()))
         return Picture(quadrants[:count], overscans[:count] if overscans else None, exposure_ms,
-                       start, temperature, self.mode)
+                       start, temperature, self.mode, trigger, test_pattern=pattern.value & 0xFF)
 
     @staticmethod
     def _arrays(earlier, height, width):
