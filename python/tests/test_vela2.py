@@ -59,6 +59,10 @@ def test_refusals_raise_with_the_status_and_leave_the_camera_closed(modes, tmp_p
         with vela2.Camera(mode=0, mode_file=modes, simulated=True) as camera:
             with pytest.raises(ValueError):
                 camera.take_picture(exposure_ms=65536)
+            with pytest.raises(vela2.CaptureTimeoutError) as timeout:
+                camera.take_picture(exposure_ms=0, trigger="hardware", timeout=0.05)
+            assert timeout.value.name == "ERROR_CAMERA_TIMEOUT"
+            camera.take_picture(exposure_ms=0)  # the camera goes on after the abandoned one
             raise RuntimeError("the application's own failure")
     assert vela2.library().LD_IsInitialized() == 0
     assert vela2.status_name(-33) == "INVALID_USB_DEVICE"

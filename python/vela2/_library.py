@@ -48,8 +48,14 @@ def _open(path):
     return ctypes.CDLL(path)
 
 
+# Windows processes reach the named events through the system instead.
+_POSIX_ONLY = {"LD_OpenNamedEvent", "LD_WaitNamedEvent", "LD_IsNamedEventSet", "LD_CloseNamedEvent"}
+
+
 def _declare(library):
     for name, (result, arguments) in EXPORTS.items():
+        if sys.platform == "win32" and name in _POSIX_ONLY:
+            continue
         function = getattr(library, name)
         function.restype = _C_TYPES[result]
         function.argtypes = [_C_TYPES[argument] for argument in arguments]

@@ -4,6 +4,7 @@ import ctypes
 import datetime
 import os
 import threading
+import time
 
 import numpy
 
@@ -14,6 +15,8 @@ _BLOCK_BYTES = 64
 _IMAGE_BYTES = 192  # the three upload blocks: FPGA, clock voltages and offsets, calibration
 _MAX_EXPOSURE_MS = 65535  # the camera keeps 16-bit milliseconds
 _COMPLETE = 23
+_CAMERA_TIMEOUT = 7
+_BUSY = -1
 _KELVIN_PER_COUNT = 0.01
 _KELVIN_OFFSET = 273.15
 _SETPOINT_BYTE = 2
@@ -192,16 +195,36 @@ class Camera:
             if started != 0:
                 code = lib.LD_GetStatus() if started == -50 else started
                 raise error_for(code, "the picture did not start")
-            wait_ms = 0 if timeout is None else int(timeout * 1000) + int(exposure_ms)
-            if lib.LD_WaitForCapture(min(wait_ms, 0xFFFFFFFF)) != _COMPLETE:
-                lib.LD_Reset(1)
-                raise error_for(22, "the picture did not end in time")
+            if not self._wait(timeout, exposure_ms):
+                lib.LD_Reset(1)  # the picture is abandoned: the camera stops reading it out
+                raise error_for(_CAMERA_TIMEOUT, "the picture did not end in time")
             status = lib.LD_GetStatus()
             if status != 0:
                 raise error_for(status, "the picture failed")
         count = max(1, min(4, lib.GetNumberOfQuadrants()))
         return Picture(quadrants[:count], overscans[:count] if overscans else None, exposure_ms,
                        start, temperature, self.mode, trigger, test_pattern=pattern.value & 0xFF)
+
+    def _wait(self, timeout, exposure_ms):
+        """True once the picture has ended. Without a timeout the library's own
+        wait decides; with one, it is polled until exposure plus timeout.
+        The completion event is shared: an abandoned picture's late end can
+        set it while this one still runs, which its status, still busy, shows."""
+        lib = self._lib
+        if timeout is None:
+            limit = ctypes.c_uint32(0)
+            lib.LD_GetTimeout(ctypes.byref(limit))
+            timeout = limit.value / 1000.0 + 1.0
+            if lib.LD_WaitForCapture(0) != _COMPLETE:
+                return False
+        deadline = time.monotonic() + exposure_ms / 1000.0 + timeout
+        pause = 0.0005
+        while lib.LD_IsCaptureComplete() != _COMPLETE or lib.LD_GetStatus() == _BUSY:
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(pause)
+            pause = min(pause * 2, 0.01)
+        return True
 
     @staticmethod
     def _arrays(earlier, height, width):

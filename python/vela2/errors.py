@@ -34,7 +34,7 @@ class UsbError(Vela2Error):
 
 
 _USB = {-33, -35, -36, -42, -43, -44, -46, -48, -49}
-_TIMEOUT = {-50, -31, 7, 22}
+_TIMEOUT = {-50, -31, 7}
 _INITIALIZATION = {-4, -21, -22, -37, -40, 18}
 
 
