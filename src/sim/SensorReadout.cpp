@@ -1,6 +1,7 @@
 #include "sim/SensorReadout.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/ByteOrder.h"
@@ -92,14 +93,19 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
     std::memset(out + frameBytes, 0, bytes - frameBytes);
     const size_t rowBytes = size_t(rawColumns_) * 2;
     if (rowBytes == 0) return;
-    // A row is put together in place and then copied out whole: the
-    // outputs' pixels interleave, and the transfer need not be aligned.
-    std::vector<uint16_t> row(static_cast<size_t>(rawColumns_));
+    // The outputs' pixels interleave, so a row is put together whole; a
+    // transfer that is not aligned gets it by way of a scratch row.
+    std::vector<uint16_t> scratch(static_cast<size_t>(rawColumns_));
+    const bool direct = LittleEndianHost() && reinterpret_cast<uintptr_t>(out) % 2 == 0;
     for (int r = 0; r < rawRows_ && size_t(r) * rowBytes < frameBytes; ++r) {
-        for (int column : unreadColumns_)
-            row[size_t(column)] = scene.EmptyPixel(r, column, exposure.frame);
+        uint8_t* target = out + size_t(r) * rowBytes;
+        const size_t n = std::min(rowBytes, frameBytes - size_t(r) * rowBytes);
+        // Straight into the transfer where its layout allows.
+        uint16_t* row =
+            direct && n == rowBytes ? reinterpret_cast<uint16_t*>(target) : scratch.data();
+        for (int column : unreadColumns_) row[column] = scene.EmptyPixel(r, column, exposure.frame);
         for (const Output& output : outputs_) {
-            uint16_t* first = &row[size_t(output.firstColumn)];
+            uint16_t* first = &row[output.firstColumn];
             const int offset = r - output.firstRow;
             const int i = offset / output.rowStride;
             if (offset % output.rowStride != 0 || i < 0) {
@@ -120,15 +126,15 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
             }
             // Past the quadrant's edge the output reads its overscan.
             const int column = output.firstColumn + image * output.columnStride;
-            scene.RenderEmptyRun(r, column, output.reach - image, exposure.frame,
-                                 &row[size_t(column)], output.columnStride);
+            scene.RenderEmptyRun(r, column, output.reach - image, exposure.frame, &row[column],
+                                 output.columnStride);
         }
-        const size_t n = std::min(rowBytes, frameBytes - size_t(r) * rowBytes);
-        uint8_t* target = out + size_t(r) * rowBytes;
-        if (LittleEndianHost()) {
-            std::memcpy(target, row.data(), n);
-        } else {
-            for (size_t b = 0; b + 1 < n; b += 2) platform::StoreLe16(target + b, row[b / 2]);
+        if (row == scratch.data()) {
+            if (LittleEndianHost()) {
+                std::memcpy(target, row, n);
+            } else {
+                for (size_t b = 0; b + 1 < n; b += 2) platform::StoreLe16(target + b, row[b / 2]);
+            }
         }
     }
 }

@@ -36,6 +36,7 @@ class SkyScene {
     static constexpr double kDarkDoublingKelvin = 6.3;
     static constexpr double kStarSigma = 1.4;  // unbinned pixels
     static constexpr uint32_t kNoiseTableBits = 16;
+    static constexpr int kChunk = 1024;  // pixels worked out at a time
 
     // A scene of width x height pixels, each summing binX x binY sensor
     // pixels (charge adds up before the one read).
