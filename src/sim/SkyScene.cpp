@@ -12,7 +12,9 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kZeroCelsius = 273.15;
 constexpr double kBrightestStarPerSecond = 2e7;  // electrons of a magnitude 0 star
 constexpr double kFaintestMagnitude = 10;
-constexpr double kHotPixelFactor = 400;  // times an ordinary pixel's dark current
+constexpr double kHotPixelFactor = 400;
+constexpr float kFaintestStarPixel =
+    0.0005f;  // electrons per millisecond  // times an ordinary pixel's dark current
 constexpr uint32_t kEmptyDomain = 0x80000000u;
 
 uint64_t Mix(uint64_t x) {
@@ -42,10 +44,11 @@ inline uint16_t Counts(float mean, float deviate, float readVariance, float bias
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void CountsRun(const float* rate, const float* deviates, int n, float signalScale, float dark,
-               float readVariance, float bias, uint16_t* values) {
+void CountsRun(float rowBase, float step, int first, const float* deviates, int n,
+               float signalScale, float dark, float readVariance, float bias, uint16_t* values) {
     for (int i = 0; i < n; ++i)
-        values[i] = Counts(rate[i] * signalScale + dark, deviates[i], readVariance, bias);
+        values[i] = Counts((rowBase + step * static_cast<float>(first + i)) * signalScale + dark,
+                           deviates[i], readVariance, bias);
 }
 
 double EnvironmentNumber(const char* name, double fallback) {
@@ -76,24 +79,23 @@ SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX,
     binX = std::max(binX, 1);
     binY = std::max(binY, 1);
     const double sensorWidth = double(width_) * binX, sensorHeight = double(height_) * binY;
-    rate_.resize(static_cast<size_t>(width_) * height_);
     // The background is linear, so a bin's sum is its area times the value
     // at its centre.
     const double skyPerMs = settings_.skyPerSecond / 1000.0 * binArea_;
-    for (int y = 0; y < height_; ++y) {
-        const double down = (y * binY + (binY - 1) / 2.0) / std::max(sensorHeight, 1.0);
-        for (int x = 0; x < width_; ++x) {
-            const double across = (x * binX + (binX - 1) / 2.0) / std::max(sensorWidth, 1.0);
-            rate_[static_cast<size_t>(y) * width_ + x] =
-                static_cast<float>(skyPerMs * (1.0 + 0.15 * across + 0.1 * down));
-        }
-    }
+    const double across = std::max(sensorWidth, 1.0), down = std::max(sensorHeight, 1.0);
+    skyStep_ = static_cast<float>(skyPerMs * 0.15 * binX / across);
+    skyRowBase_.resize(static_cast<size_t>(height_));
+    for (int y = 0; y < height_; ++y)
+        skyRowBase_[size_t(y)] =
+            static_cast<float>(skyPerMs * (1.0 + 0.15 * ((binX - 1) / 2.0) / across +
+                                           0.1 * (y * binY + (binY - 1) / 2.0) / down));
 
+    std::vector<float> stars(static_cast<size_t>(width_) * height_, 0.0f);
     Random random(Mix(settings_.seed ^ 0x5354415253ull));
-    const int stars =
+    const int starCount =
         static_cast<int>(settings_.starsPerMegapixel * sensorWidth * sensorHeight / 1e6);
     const int reach = static_cast<int>(std::ceil(4 * kStarSigma));
-    for (int s = 0; s < stars; ++s) {
+    for (int s = 0; s < starCount; ++s) {
         const double cx = random.Uniform() * sensorWidth, cy = random.Uniform() * sensorHeight;
         // Faint stars far outnumber bright ones.
         const double magnitude = kFaintestMagnitude * std::sqrt(random.Uniform());
@@ -104,10 +106,23 @@ SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX,
             for (int ux = int(cx) - reach; ux <= int(cx) + reach; ++ux) {
                 if (ux < 0 || ux >= sensorWidth) continue;
                 const double dx = ux + 0.5 - cx, dy = uy + 0.5 - cy;
-                rate_[static_cast<size_t>(uy / binY) * width_ + ux / binX] += static_cast<float>(
+                stars[static_cast<size_t>(uy / binY) * width_ + ux / binX] += static_cast<float>(
                     norm * std::exp(-(dx * dx + dy * dy) / (2 * kStarSigma * kStarSigma)));
             }
         }
+    }
+
+    starRowStart_.assign(1, 0);
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x) {
+            const float rate = stars[static_cast<size_t>(y) * width_ + x];
+            // A star's faint wings would only make the row's list long.
+            if (rate > kFaintestStarPixel) {
+                starColumn_.push_back(x);
+                starRate_.push_back(rate);
+            }
+        }
+        starRowStart_.push_back(starColumn_.size());
     }
 
     for (int h = 0; h < settings_.hotPixels && width_ > 0 && height_ > 0; ++h) {
@@ -153,53 +168,76 @@ bool SkyScene::Hot(int x, int y) const {
            std::find(row->second.begin(), row->second.end(), x) != row->second.end();
 }
 
+float SkyScene::Rate(int x, int y) const {
+    float rate = skyRowBase_[size_t(y)] + skyStep_ * static_cast<float>(x);
+    const auto begin = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y)]);
+    const auto end = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y) + 1]);
+    const auto star = std::lower_bound(begin, end, x);
+    if (star != end && *star == x) rate += starRate_[size_t(star - starColumn_.begin())];
+    return rate;
+}
+
+// The one place a pixel's value is made whole; the runs' plain loop agrees
+// with it on every pixel without a star or a hot spot.
+uint16_t SkyScene::Value(int x, int y, uint32_t offset, const FrameTerms& terms) const {
+    const uint32_t mask = (1u << kNoiseTableBits) - 1;
+    const float mean = Rate(x, y) * terms.signalScale + (Hot(x, y) ? terms.hotDark : terms.dark);
+    return Counts(mean, noise_[(offset + uint32_t(x)) & mask], terms.readVariance, terms.bias);
+}
+
 double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
     const FrameTerms terms = Terms(exposure);
-    return rate_[static_cast<size_t>(y) * width_ + x] * terms.signalScale +
-           (Hot(x, y) ? terms.hotDark : terms.dark);
+    return Rate(x, y) * terms.signalScale + (Hot(x, y) ? terms.hotDark : terms.dark);
 }
 
 uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
-    const FrameTerms terms = Terms(exposure);
-    const uint32_t mask = (1u << kNoiseTableBits) - 1;
-    const float mean = rate_[static_cast<size_t>(y) * width_ + x] * terms.signalScale +
-                       (Hot(x, y) ? terms.hotDark : terms.dark);
-    const float deviate = noise_[(RowOffset(uint32_t(y), exposure.frame, 0) + uint32_t(x)) & mask];
-    return Counts(mean, deviate, terms.readVariance, terms.bias);
+    return Value(x, y, RowOffset(uint32_t(y), exposure.frame, 0), Terms(exposure));
 }
 
 // Pixels are worked out in runs of ascending columns, which the compiler
-// vectorises, and only then put where the readout wants them.
+// vectorises, and only then put where the readout wants them; stars and hot
+// pixels, a few in a row, are put right afterwards.
 void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out,
                          std::ptrdiff_t stride) const {
     const FrameTerms terms = Terms(exposure);
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
-    const float* rate = &rate_[static_cast<size_t>(y) * width_];
     const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
     const int low = dx > 0 ? x : x - count + 1;  // the run's leftmost column
     uint16_t values[kChunk];
     for (int done = 0; done < count; done += kChunk) {
         const int n = std::min(count - done, kChunk);
         const int first = dx > 0 ? low + done : low + count - done - n;
-        const float* r = rate + first;
-        const float* g = &noise_[(offset + uint32_t(first)) & mask];
-        CountsRun(r, g, n, terms.signalScale, terms.dark, terms.readVariance, terms.bias, values);
+        CountsRun(skyRowBase_[size_t(y)], skyStep_, first,
+                  &noise_[(offset + uint32_t(first)) & mask], n, terms.signalScale, terms.dark,
+                  terms.readVariance, terms.bias, values);
         if (dx > 0) {
             for (int i = 0; i < n; ++i) out[(done + i) * stride] = values[i];
         } else {
             for (int i = 0; i < n; ++i) out[(done + i) * stride] = values[n - 1 - i];
         }
     }
-    // Hot pixels are rare: patched afterwards, the loop stays plain.
-    auto hot = hotColumnsByRow_.find(y);
-    if (hot == hotColumnsByRow_.end()) return;
-    for (int column : hot->second) {
-        const int i = (column - x) * dx;
-        if (i < 0 || i >= count) continue;
-        const float mean = rate[column] * terms.signalScale + terms.hotDark;
-        out[i * stride] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
-                                 terms.readVariance, terms.bias);
+    const auto hot = hotColumnsByRow_.find(y);
+    const std::vector<int>* hotColumns = hot == hotColumnsByRow_.end() ? nullptr : &hot->second;
+    const float rowBase = skyRowBase_[size_t(y)];
+    const auto begin = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y)]);
+    const auto end = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y) + 1]);
+    for (auto star = std::lower_bound(begin, end, low); star != end && *star < low + count;
+         ++star) {
+        const int column = *star;
+        const bool isHot = hotColumns && std::find(hotColumns->begin(), hotColumns->end(),
+                                                   column) != hotColumns->end();
+        // As Rate and Value work it out, term by term.
+        const float rate = (rowBase + skyStep_ * static_cast<float>(column)) +
+                           starRate_[size_t(star - starColumn_.begin())];
+        const float mean = rate * terms.signalScale + (isHot ? terms.hotDark : terms.dark);
+        out[(column - x) * dx * stride] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
+                                                 terms.readVariance, terms.bias);
     }
+    if (hotColumns)
+        for (int column : *hotColumns) {
+            const int i = (column - x) * dx;
+            if (i >= 0 && i < count) out[i * stride] = Value(column, y, offset, terms);
+        }
 }
 
 uint16_t SkyScene::EmptyPixel(int row, int column, uint32_t frame) const {

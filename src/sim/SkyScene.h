@@ -81,10 +81,19 @@ class SkyScene {
     FrameTerms Terms(const Exposure& exposure) const;
     uint32_t RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const;
     bool Hot(int x, int y) const;
+    float Rate(int x, int y) const;
+    uint16_t Value(int x, int y, uint32_t offset, const FrameTerms& terms) const;
 
     SkySettings settings_;
     int width_, height_, binArea_;
-    std::vector<float> rate_;   // sky and star electrons per millisecond
+    // Sky electrons per millisecond: the background is a plane, worked out
+    // as it is needed, so a frame reads no picture-sized array.
+    std::vector<float> skyRowBase_;
+    float skyStep_ = 0;  // per column
+    // Star electrons per millisecond, row by row (the few pixels they touch).
+    std::vector<size_t> starRowStart_;
+    std::vector<int> starColumn_;
+    std::vector<float> starRate_;
     std::vector<float> noise_;  // standard normal deviates
     std::unordered_map<int, std::vector<int>> hotColumnsByRow_;
 };
