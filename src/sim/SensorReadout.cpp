@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/ByteOrder.h"
 
 namespace sim {
@@ -79,12 +83,57 @@ SensorReadout::SensorReadout(const std::vector<uint8_t>& epal) {
         output.reach = std::max(output.reach, 0);
         outputs_.push_back(output);
     }
+    const int outputs = static_cast<int>(outputs_.size());
+    woven_ = outputs == 2 || outputs == 4;
+    for (int k = 0; k < outputs && woven_; ++k)
+        woven_ = outputs_[k].columnStride == outputs &&
+                 outputs_[k].firstColumn == outputs_[0].firstColumn + k &&
+                 outputs_[k].reach == outputs_[0].reach;
     std::vector<bool> read(static_cast<size_t>(rawColumns_), false);
     for (const Output& output : outputs_)
         for (int j = 0; j < output.reach; ++j)
             read[size_t(output.firstColumn + j * output.columnStride)] = true;
     for (int column = 0; column < rawColumns_; ++column)
         if (!read[size_t(column)]) unreadColumns_.push_back(column);
+}
+
+void SensorReadout::Weave(const std::vector<std::vector<uint16_t>>& lines, uint16_t* row) const {
+    int done = 0;
+#if defined(__SSE2__)
+    if (woven_) {
+        const int reach = outputs_[0].reach;
+        uint16_t* base = row + outputs_[0].firstColumn;
+        const auto load = [&](size_t k, int j) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k].data() + j));
+        };
+        const auto store = [&](int at, __m128i value) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(base + at), value);
+        };
+        if (lines.size() == 4) {
+            for (; done + 8 <= reach; done += 8) {
+                const __m128i a = load(0, done), b = load(1, done), c = load(2, done),
+                              d = load(3, done);
+                const __m128i abLow = _mm_unpacklo_epi16(a, b), abHigh = _mm_unpackhi_epi16(a, b);
+                const __m128i cdLow = _mm_unpacklo_epi16(c, d), cdHigh = _mm_unpackhi_epi16(c, d);
+                store(4 * done, _mm_unpacklo_epi32(abLow, cdLow));
+                store(4 * done + 8, _mm_unpackhi_epi32(abLow, cdLow));
+                store(4 * done + 16, _mm_unpacklo_epi32(abHigh, cdHigh));
+                store(4 * done + 24, _mm_unpackhi_epi32(abHigh, cdHigh));
+            }
+        } else {
+            for (; done + 8 <= reach; done += 8) {
+                const __m128i a = load(0, done), b = load(1, done);
+                store(2 * done, _mm_unpacklo_epi16(a, b));
+                store(2 * done + 8, _mm_unpackhi_epi16(a, b));
+            }
+        }
+    }
+#endif
+    for (size_t k = 0; k < outputs_.size(); ++k) {
+        const Output& output = outputs_[k];
+        for (int j = woven_ ? done : 0; j < output.reach; ++j)
+            row[output.firstColumn + j * output.columnStride] = lines[k][size_t(j)];
+    }
 }
 
 void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposure, uint8_t* out,
@@ -97,6 +146,9 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
     // transfer that is not aligned gets it by way of a scratch row.
     std::vector<uint16_t> scratch(static_cast<size_t>(rawColumns_));
     const bool direct = LittleEndianHost() && reinterpret_cast<uintptr_t>(out) % 2 == 0;
+    // Each output's line in readout order, before the row is woven from them.
+    std::vector<std::vector<uint16_t>> lines(outputs_.size());
+    for (size_t k = 0; k < outputs_.size(); ++k) lines[k].resize(size_t(outputs_[k].reach));
     for (int r = 0; r < rawRows_ && size_t(r) * rowBytes < frameBytes; ++r) {
         uint8_t* target = out + size_t(r) * rowBytes;
         const size_t n = std::min(rowBytes, frameBytes - size_t(r) * rowBytes);
@@ -104,31 +156,28 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
         uint16_t* row =
             direct && n == rowBytes ? reinterpret_cast<uint16_t*>(target) : scratch.data();
         for (int column : unreadColumns_) row[column] = scene.EmptyPixel(r, column, exposure.frame);
-        for (const Output& output : outputs_) {
-            uint16_t* first = &row[output.firstColumn];
+        for (size_t k = 0; k < outputs_.size(); ++k) {
+            const Output& output = outputs_[k];
+            uint16_t* line = lines[k].data();
             const int offset = r - output.firstRow;
             const int i = offset / output.rowStride;
-            if (offset % output.rowStride != 0 || i < 0) {
-                // A row this output does not read holds no charge of it.
-                scene.RenderEmptyRun(r, output.firstColumn, output.reach, exposure.frame, first,
-                                     output.columnStride);
-                continue;
-            }
             int image = 0;
-            if (i < cellHeight_) {
+            // A row this output does not read holds no charge of it.
+            if (offset % output.rowStride == 0 && i >= 0 && i < cellHeight_) {
                 image = std::min(output.reach, cellWidth_);
                 const int sceneRow =
                     output.cellY * cellHeight_ + (output.mirrorRows ? cellHeight_ - 1 - i : i);
                 const int sceneColumn =
                     output.cellX * cellWidth_ + (output.mirrorColumns ? cellWidth_ - 1 : 0);
                 scene.RenderRun(sceneRow, sceneColumn, output.mirrorColumns ? -1 : 1, image,
-                                exposure, first, output.columnStride);
+                                exposure, line);
             }
             // Past the quadrant's edge the output reads its overscan.
-            const int column = output.firstColumn + image * output.columnStride;
-            scene.RenderEmptyRun(r, column, output.reach - image, exposure.frame, &row[column],
-                                 output.columnStride);
+            scene.RenderEmptyRun(r, output.firstColumn + image * output.columnStride,
+                                 output.columnStride, output.reach - image, exposure.frame,
+                                 line + image);
         }
+        Weave(lines, row);
         if (row == scratch.data()) {
             if (LittleEndianHost()) {
                 std::memcpy(target, row, n);

@@ -42,6 +42,8 @@ class SensorReadout {
               size_t bytes) const;
 
   private:
+    void Weave(const std::vector<std::vector<uint16_t>>& lines, uint16_t* row) const;
+
     struct Output {
         int firstColumn, firstRow, columnStride, rowStride;
         bool mirrorColumns, mirrorRows;
@@ -53,6 +55,9 @@ class SensorReadout {
     int rawColumns_ = 0, rawRows_ = 0;
     int cellWidth_ = 0, cellHeight_ = 0, cellColumns_ = 1, cellRows_ = 1;
     std::vector<Output> outputs_;
+    // Two or four outputs side by side, column by column: rows are woven
+    // from the outputs' lines several pixels at a time.
+    bool woven_ = false;
     std::vector<int> unreadColumns_;  // pre-scan: no output clocks them
 };
 

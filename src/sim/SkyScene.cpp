@@ -44,11 +44,13 @@ inline uint16_t Counts(float mean, float deviate, float readVariance, float bias
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void CountsRun(float rowBase, float step, int first, const float* deviates, int n,
+// Column first + dir * i, whose deviate is deviates[dir * i].
+void CountsRun(float rowBase, float step, int first, int dir, const float* deviates, int n,
                float signalScale, float dark, float readVariance, float bias, uint16_t* values) {
     for (int i = 0; i < n; ++i)
-        values[i] = Counts((rowBase + step * static_cast<float>(first + i)) * signalScale + dark,
-                           deviates[i], readVariance, bias);
+        values[i] =
+            Counts((rowBase + step * static_cast<float>(first + dir * i)) * signalScale + dark,
+                   deviates[dir * i], readVariance, bias);
 }
 
 double EnvironmentNumber(const char* name, double fallback) {
@@ -194,27 +196,24 @@ uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
     return Value(x, y, RowOffset(uint32_t(y), exposure.frame, 0), Terms(exposure));
 }
 
-// Pixels are worked out in runs of ascending columns, which the compiler
-// vectorises, and only then put where the readout wants them; stars and hot
-// pixels, a few in a row, are put right afterwards.
-void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out,
-                         std::ptrdiff_t stride) const {
+// The plain loop over the run is what the compiler vectorises; stars and hot
+// pixels, a few in a row, are put in right afterwards.
+void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure,
+                         uint16_t* out) const {
     const FrameTerms terms = Terms(exposure);
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
     const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
     const int low = dx > 0 ? x : x - count + 1;  // the run's leftmost column
-    uint16_t values[kChunk];
-    for (int done = 0; done < count; done += kChunk) {
-        const int n = std::min(count - done, kChunk);
-        const int first = dx > 0 ? low + done : low + count - done - n;
-        CountsRun(skyRowBase_[size_t(y)], skyStep_, first,
-                  &noise_[(offset + uint32_t(first)) & mask], n, terms.signalScale, terms.dark,
-                  terms.readVariance, terms.bias, values);
-        if (dx > 0) {
-            for (int i = 0; i < n; ++i) out[(done + i) * stride] = values[i];
-        } else {
-            for (int i = 0; i < n; ++i) out[(done + i) * stride] = values[n - 1 - i];
-        }
+    // A piece no longer than the table reads it without wrapping.
+    const int piece = int(mask) + 1;
+    for (int done = 0; done < count; done += piece) {
+        const int n = std::min(count - done, piece);
+        const int first = x + dx * done;
+        const int leftmost = dx > 0 ? first : first - n + 1;
+        const float* deviates =
+            &noise_[(offset + uint32_t(leftmost)) & mask] + (dx > 0 ? 0 : n - 1);
+        CountsRun(skyRowBase_[size_t(y)], skyStep_, first, dx, deviates, n, terms.signalScale,
+                  terms.dark, terms.readVariance, terms.bias, out + done);
     }
     const auto hot = hotColumnsByRow_.find(y);
     const std::vector<int>* hotColumns = hot == hotColumnsByRow_.end() ? nullptr : &hot->second;
@@ -230,31 +229,31 @@ void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposu
         const float rate = (rowBase + skyStep_ * static_cast<float>(column)) +
                            starRate_[size_t(star - starColumn_.begin())];
         const float mean = rate * terms.signalScale + (isHot ? terms.hotDark : terms.dark);
-        out[(column - x) * dx * stride] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
-                                                 terms.readVariance, terms.bias);
+        out[(column - x) * dx] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
+                                        terms.readVariance, terms.bias);
     }
     if (hotColumns)
         for (int column : *hotColumns) {
             const int i = (column - x) * dx;
-            if (i >= 0 && i < count) out[i * stride] = Value(column, y, offset, terms);
+            if (i >= 0 && i < count) out[i] = Value(column, y, offset, terms);
         }
 }
 
 uint16_t SkyScene::EmptyPixel(int row, int column, uint32_t frame) const {
     uint16_t value;
-    RenderEmptyRun(row, column, 1, frame, &value, 1);
+    RenderEmptyRun(row, column, 1, 1, frame, &value);
     return value;
 }
 
-void SkyScene::RenderEmptyRun(int row, int column, int count, uint32_t frame, uint16_t* out,
-                              std::ptrdiff_t stride) const {
+void SkyScene::RenderEmptyRun(int row, int column, int step, int count, uint32_t frame,
+                              uint16_t* out) const {
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
     const uint32_t offset = RowOffset(uint32_t(row), frame, kEmptyDomain);
     const float readVariance = static_cast<float>(settings_.readNoise * settings_.readNoise);
     const float bias = static_cast<float>(settings_.bias);
     for (int i = 0; i < count; ++i)
-        out[i * stride] = Counts(0.0f, noise_[(offset + uint32_t(column + i * stride)) & mask],
-                                 readVariance, bias);
+        out[i] =
+            Counts(0.0f, noise_[(offset + uint32_t(column + i * step)) & mask], readVariance, bias);
 }
 
 }  // namespace sim

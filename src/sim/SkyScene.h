@@ -36,7 +36,6 @@ class SkyScene {
     static constexpr double kDarkDoublingKelvin = 6.3;
     static constexpr double kStarSigma = 1.4;  // unbinned pixels
     static constexpr uint32_t kNoiseTableBits = 16;
-    static constexpr int kChunk = 1024;  // pixels worked out at a time
 
     // A scene of width x height pixels, each summing binX x binY sensor
     // pixels (charge adds up before the one read).
@@ -58,17 +57,16 @@ class SkyScene {
     // Expected electrons of the pixel before bias and noise.
     double MeanElectrons(int x, int y, const Exposure& exposure) const;
     // count pixels of row y from column x on, stepping by dx (+1 or -1), into
-    // out[0], out[stride], ...: the same values Pixel gives.
-    void RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out,
-                   std::ptrdiff_t stride) const;
+    // out[0] to out[count - 1]: the same values Pixel gives.
+    void RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out) const;
 
     // A pixel that holds no charge (overscan, pre-scan): bias and read noise,
     // keyed by its place (row, column) in the frame transfer.
     uint16_t EmptyPixel(int row, int column, uint32_t frame) const;
-    // count such pixels of a transfer row, from column on in steps of
-    // stride, into out[0], out[stride], ...
-    void RenderEmptyRun(int row, int column, int count, uint32_t frame, uint16_t* out,
-                        std::ptrdiff_t stride) const;
+    // count such pixels of a transfer row, from column on in steps of step,
+    // into out[0] to out[count - 1].
+    void RenderEmptyRun(int row, int column, int step, int count, uint32_t frame,
+                        uint16_t* out) const;
 
   private:
     struct FrameTerms {
