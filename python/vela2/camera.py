@@ -102,7 +102,8 @@ class Camera:
     """The camera, initialized for one readout mode while the object is open.
 
     simulated=True selects the simulated camera device (VELA2_USB_BACKEND=sim)
-    for as long as the camera is open."""
+    for as long as the camera is open, and gives it the mode file, whose
+    geometry its simulated sky is read out through (VELA2_SIM_MODE_FILE)."""
 
     def __init__(self, mode=0, mode_file=None, simulated=False, registry=False):
         self.mode = mode
@@ -111,7 +112,7 @@ class Camera:
         self._registry = registry
         self._lib = library()
         self._lock = threading.Lock()  # one picture at a time from this object
-        self._previous_backend = None
+        self._saved_environment = {}
         self._open = False
         self.open()
 
@@ -120,8 +121,9 @@ class Camera:
         if self._open:
             return
         if self._simulated:
-            self._previous_backend = os.environ.get("VELA2_USB_BACKEND")
-            os.environ["VELA2_USB_BACKEND"] = "sim"
+            self._set_environment("VELA2_USB_BACKEND", "sim")
+            if self._mode_file and "VELA2_SIM_MODE_FILE" not in os.environ:
+                self._set_environment("VELA2_SIM_MODE_FILE", os.fspath(self._mode_file))
         mode_file = os.fsencode(self._mode_file) if self._mode_file else None
         result = self._lib.LD_Initialize(self.mode, 0, mode_file, 1 if self._registry else 0)
         self._open = True
@@ -136,11 +138,16 @@ class Camera:
             return
         self._lib.Close()
         self._open = False
-        if self._simulated:
-            if self._previous_backend is None:
-                os.environ.pop("VELA2_USB_BACKEND", None)
+        for name, value in self._saved_environment.items():
+            if value is None:
+                os.environ.pop(name, None)
             else:
-                os.environ["VELA2_USB_BACKEND"] = self._previous_backend
+                os.environ[name] = value
+        self._saved_environment = {}
+
+    def _set_environment(self, name, value):
+        self._saved_environment.setdefault(name, os.environ.get(name))
+        os.environ[name] = value
 
     def __enter__(self):
         return self
