@@ -181,9 +181,9 @@ float SkyScene::Rate(int x, int y) const {
 
 // The one place a pixel's value is made whole; the runs' plain loop agrees
 // with it on every pixel without a star or a hot spot.
-uint16_t SkyScene::Value(int x, int y, uint32_t offset, const FrameTerms& terms) const {
+uint16_t SkyScene::Value(int x, int y, uint32_t offset, const FrameTerms& terms, bool hot) const {
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
-    const float mean = Rate(x, y) * terms.signalScale + (Hot(x, y) ? terms.hotDark : terms.dark);
+    const float mean = Rate(x, y) * terms.signalScale + (hot ? terms.hotDark : terms.dark);
     return Counts(mean, noise_[(offset + uint32_t(x)) & mask], terms.readVariance, terms.bias);
 }
 
@@ -193,7 +193,17 @@ double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
 }
 
 uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
-    return Value(x, y, RowOffset(uint32_t(y), exposure.frame, 0), Terms(exposure));
+    return Value(x, y, RowOffset(uint32_t(y), exposure.frame, 0), Terms(exposure), Hot(x, y));
+}
+
+std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
+    const FrameTerms terms = Terms(exposure);
+    const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
+    const bool anyHot = hotColumnsByRow_.count(y) != 0;
+    std::vector<uint16_t> row(static_cast<size_t>(width_));
+    for (int x = 0; x < width_; ++x)
+        row[size_t(x)] = Value(x, y, offset, terms, anyHot && Hot(x, y));
+    return row;
 }
 
 // The plain loop over the run is what the compiler vectorises; stars and hot
@@ -235,7 +245,7 @@ void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposu
     if (hotColumns)
         for (int column : *hotColumns) {
             const int i = (column - x) * dx;
-            if (i >= 0 && i < count) out[i] = Value(column, y, offset, terms);
+            if (i >= 0 && i < count) out[i] = Value(column, y, offset, terms, true);
         }
 }
 

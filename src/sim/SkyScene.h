@@ -54,6 +54,8 @@ class SkyScene {
 
     // Counts of the pixel at (x, y), rendered on its own.
     uint16_t Pixel(int x, int y, const Exposure& exposure) const;
+    // Row y, pixel by pixel as Pixel renders them.
+    std::vector<uint16_t> Row(int y, const Exposure& exposure) const;
     // Expected electrons of the pixel before bias and noise.
     double MeanElectrons(int x, int y, const Exposure& exposure) const;
     // count pixels of row y from column x on, stepping by dx (+1 or -1), into
@@ -80,7 +82,7 @@ class SkyScene {
     uint32_t RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const;
     bool Hot(int x, int y) const;
     float Rate(int x, int y) const;
-    uint16_t Value(int x, int y, uint32_t offset, const FrameTerms& terms) const;
+    uint16_t Value(int x, int y, uint32_t offset, const FrameTerms& terms, bool hot) const;
 
     SkySettings settings_;
     int width_, height_, binArea_;
