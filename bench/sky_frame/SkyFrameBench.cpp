@@ -3,12 +3,10 @@
 // pattern costs: the ratio is what the sky adds to every simulated picture.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <string>
 #include <vector>
 
+#include "RatioReporter.h"
 #include "platform/ByteOrder.h"
 #include "sim/SensorReadout.h"
 #include "sim/SkyScene.h"
@@ -70,27 +68,6 @@ void BM_SkyFrame32MiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        auto copy = times_.find("BM_FrameCopy32MiB");
-        auto sky = times_.find("BM_SkyFrame32MiB");
-        if (copy == times_.end() || sky == times_.end() || copy->second <= 0) return;
-        std::printf("sky frame / frame copy of 32 MiB: %.2f (goal: at most 4)\n",
-                    sky->second / copy->second);
-    }
-
-  private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 // Medians of several repetitions keep a busy machine's stalls out of the ratio.
@@ -108,9 +85,7 @@ BENCHMARK(BM_SkyFrame32MiB)
     ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(argc, argv,
+                                {{"sky frame / frame copy of 32 MiB (goal: at most 4)",
+                                  "BM_SkyFrame32MiB", "BM_FrameCopy32MiB"}});
 }
