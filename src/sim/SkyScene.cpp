@@ -40,8 +40,10 @@ inline uint16_t Counts(float mean, float deviate, float readVariance, float bias
 }
 
 // The run loop, where a frame spends its time: built for wider vectors too
-// where the system can pick the variant at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// where the system can pick the variant at load time. Not under
+// ThreadSanitizer, whose runtime is not up yet when the loader picks it.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 // Column first + dir * i, whose deviate is deviates[dir * i].
