@@ -90,8 +90,18 @@ struct LibusbDevice::Pending {
 
 LibusbDevice::LibusbDevice(libusb_device_handle* handle, int interfaceNumber, std::string node)
     : handle_(handle), interface_(interfaceNumber), node_(std::move(node)) {
-    libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(Device(), &config) != LIBUSB_SUCCESS) return;
+    try {
+        ReadEndpointTypes();
+    } catch (const std::bad_alloc&) {
+        endpointTypes_.clear();  // every endpoint taken for bulk: what the camera has
+    }
+}
+
+void LibusbDevice::ReadEndpointTypes() {
+    libusb_config_descriptor* raw = nullptr;
+    if (libusb_get_active_config_descriptor(Device(), &raw) != LIBUSB_SUCCESS) return;
+    const std::unique_ptr<libusb_config_descriptor, void (*)(libusb_config_descriptor*)> config(
+        raw, libusb_free_config_descriptor);
     for (int i = 0; i < config->bNumInterfaces; ++i)
         for (int a = 0; a < config->interface[i].num_altsetting; ++a) {
             const libusb_interface_descriptor& setting = config->interface[i].altsetting[a];
@@ -99,7 +109,6 @@ LibusbDevice::LibusbDevice(libusb_device_handle* handle, int interfaceNumber, st
                 endpointTypes_.emplace(setting.endpoint[e].bEndpointAddress,
                                        setting.endpoint[e].bmAttributes & 3);
         }
-    libusb_free_config_descriptor(config);
 }
 
 LibusbDevice::~LibusbDevice() {

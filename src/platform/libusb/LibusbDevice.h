@@ -54,6 +54,7 @@ class LibusbDevice {
   private:
     struct Pending;
 
+    void ReadEndpointTypes();
     bool SubmitTransfer(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                         uint32_t* bytesReturned, UsbOverlapped* overlapped);
     // Gives the count of bytes answered.

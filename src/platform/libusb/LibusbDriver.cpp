@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -129,6 +130,14 @@ std::unique_ptr<DeviceInterfaceList> LibusbDriver::OpenInterfaceList(const Guid&
 }
 
 UsbHandle LibusbDriver::Open(const std::string& devicePath) {
+    try {
+        return OpenListed(devicePath);
+    } catch (const std::bad_alloc&) {
+        return FailOpen(kErrorNotEnoughMemory);
+    }
+}
+
+UsbHandle LibusbDriver::OpenListed(const std::string& devicePath) {
     const std::vector<UsbDeviceId> accepted = AcceptedUsbDevices();
     DeviceList devices(context_.Get());
     auto found = std::find_if(devices.begin(), devices.end(), [&](libusb_device* device) {
@@ -148,17 +157,20 @@ UsbHandle LibusbDriver::Open(const std::string& devicePath) {
         libusb_close(handle);
         return FailOpen(OpenError(result, node, "claim"));
     }
-    if (!context_.Retain()) {
+    // From here the device object owns the handle and lets it go on every path.
+    std::unique_ptr<LibusbDevice> claimed(new (std::nothrow)
+                                              LibusbDevice(handle, interfaceNumber, node));
+    if (!claimed) {
         libusb_release_interface(handle, interfaceNumber);
         libusb_close(handle);
-        return FailOpen(kErrorGenFailure);
+        return FailOpen(kErrorNotEnoughMemory);
     }
+    if (!context_.Retain()) return FailOpen(kErrorGenFailure);
     // The event thread stops only after the device's last transfer ended.
-    std::shared_ptr<LibusbDevice> opened(new LibusbDevice(handle, interfaceNumber, node),
-                                         [this](LibusbDevice* closing) {
-                                             delete closing;
-                                             context_.Release();
-                                         });
+    std::shared_ptr<LibusbDevice> opened(claimed.release(), [this](LibusbDevice* closing) {
+        delete closing;
+        context_.Release();
+    });
     opened->OnGone([this](LibusbDevice& gone) { context_.ReportRemoval(gone.Device()); });
     std::lock_guard<std::mutex> lock(mutex_);
     const UsbHandle token = nextHandle_;
@@ -193,7 +205,11 @@ bool LibusbDriver::Request(UsbHandle handle, uint32_t code, const void* in, uint
         if (bytesReturned) *bytesReturned = 0;
         return Fail(kErrorInvalidHandle);
     }
-    return device->Request(code, in, inSize, out, outSize, bytesReturned, overlapped);
+    try {
+        return device->Request(code, in, inSize, out, outSize, bytesReturned, overlapped);
+    } catch (const std::bad_alloc&) {
+        return Fail(kErrorNotEnoughMemory);  // nothing was submitted
+    }
 }
 
 bool LibusbDriver::OverlappedResult(UsbHandle handle, UsbOverlapped& overlapped, uint32_t& bytes) {

@@ -50,6 +50,7 @@ class LibusbDriver : public UsbDriverBackend {
     bool UnregisterNotification(NotificationHandle notification) override;
 
   private:
+    UsbHandle OpenListed(const std::string& devicePath);
     std::shared_ptr<LibusbDevice> DeviceOf(UsbHandle handle) const;
     // On the removal thread: ends the device's transfers and tells the
     // registered windows, once per removal.

@@ -192,7 +192,9 @@ TEST_P(CameraOverUsb, PicturesInTwoModesArePixelExact) {
         size_t wrong = 0;
         for (size_t i = 0; i < raw.size(); ++i) wrong += raw[i] != sim::FramePixel(uint32_t(i));
         EXPECT_EQ(wrong, 0u);
-        if (usbfs) EXPECT_EQ(usbfs->SubmittedBuffers(0x82).back(), raw.data());
+        if (usbfs) {
+            EXPECT_EQ(usbfs->SubmittedBuffers(0x82).back(), raw.data());
+        }
         int32_t width = 0, height = 0;
         ASSERT_EQ(LD_GetQuadrantWidth(&width), 0);
         ASSERT_EQ(LD_GetQuadrantHeight(&height), 0);
