@@ -1,5 +1,7 @@
 #include "platform/libusb/LibusbContext.h"
 
+#include <new>
+
 #include "platform/DebugTrace.h"
 
 namespace platform {
@@ -11,6 +13,15 @@ constexpr int kEventWaitSeconds = 1;
 // Stopping the event thread waits this long for it; its callbacks never
 // block, so only a wedged libusb could make it longer.
 constexpr uint32_t kThreadStopMs = 5000;
+// A thread the system, or the memory for it, refuses is a null one.
+std::unique_ptr<Thread> StartOrNull(Thread::Body body) {
+    try {
+        return Thread::Start(std::move(body));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 LibusbContext::LibusbContext(RemovalHandler onRemoval) : onRemoval_(std::move(onRemoval)) {}
@@ -61,6 +72,8 @@ int LIBUSB_CALL LibusbContext::OnHotplug(libusb_context*, libusb_device* device,
 }
 
 bool LibusbContext::Retain() {
+    // Allocated first: nothing below may throw once the count has moved.
+    auto queue = std::make_shared<RemovalQueue>();
     std::unique_ptr<Thread> previous;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -79,7 +92,6 @@ bool LibusbContext::Retain() {
     if (openDevices_++ > 0) return true;
     handlingEvents_ = true;
     events_ = Thread::Start([this] { return HandleEvents(); });
-    auto queue = std::make_shared<RemovalQueue>();
     auto removalThread =
         Thread::Start([queue, handler = onRemoval_] { return HandOnRemovals(queue, handler); });
     if (!events_ || !removalThread) {
