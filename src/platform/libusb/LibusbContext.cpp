@@ -91,9 +91,9 @@ bool LibusbContext::Retain() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (openDevices_++ > 0) return true;
     handlingEvents_ = true;
-    events_ = Thread::Start([this] { return HandleEvents(); });
+    events_ = StartOrNull([this] { return HandleEvents(); });
     auto removalThread =
-        Thread::Start([queue, handler = onRemoval_] { return HandOnRemovals(queue, handler); });
+        StartOrNull([queue, handler = onRemoval_] { return HandOnRemovals(queue, handler); });
     if (!events_ || !removalThread) {
         DebugTrace("The system refused a thread for USB events.");
         handlingEvents_ = false;
