@@ -250,6 +250,9 @@ void LibusbDriver::DeviceLeft(libusb_device* device) {
     }
     if (handles.empty()) return;
     for (const auto& gone : devices) gone->MarkGone();
+    // Let go before the notices: a notice may close the camera, and the
+    // device should close within that Close, not when this returns.
+    devices.clear();
     // Delivered unlocked and off libusb's thread: a window may close the device.
     for (const auto& notice : notifications_.RemovalNotices(handles, nullptr))
         DeliverUsbRemoval(notice);

@@ -79,6 +79,10 @@ class CameraOverUsb : public ::testing::TestWithParam<Backend> {
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Assemble(options);
         if (session) return static_cast<void>(session->driver().Publish(simulated.device));
+        // The old driver goes first: it may still let a device go, which
+        // reaches the emulated device file.
+        platform::RegisterUsbDriverBackend("libusb", nullptr);
+        driver.reset();
         usbfs.reset();
         usbfs = std::make_unique<sim::SimUsbfsDevice>(testbed, simulated.device, ++deviceNumber);
         driver = std::make_shared<platform::LibusbDriver>();
