@@ -334,6 +334,7 @@ int main(void) {
         /* The library reads these through the C runtime, which _putenv updates. */
         _putenv("VELA2_USB_BACKEND=sim");
         _putenv("VELA2_SIM_TIME_SCALE=0");
+        _putenv("VELA2_SIM_PICTURE=pattern"); /* the pixels are checked against it */
         InFolder(library, folder, kInstalledFiles[0]);
         HMODULE module = LoadLibraryA(library);
         struct Api api;
