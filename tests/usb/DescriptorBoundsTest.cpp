@@ -11,14 +11,15 @@
 namespace {
 
 using usbtest::SimCamera;
-using Parts = std::vector<std::vector<uint8_t>>;
+using DescriptorRun = std::vector<std::vector<uint8_t>>;
 
 std::vector<uint8_t> WithTotalLength(std::vector<uint8_t> set, uint16_t total) {
     platform::StoreLe16(&set[2], total);
     return set;
 }
 
-Parts Repeated(Parts parts, const std::vector<uint8_t>& part, int times, Parts after = {}) {
+DescriptorRun Repeated(DescriptorRun parts, const std::vector<uint8_t>& part, int times,
+                       DescriptorRun after = {}) {
     for (int i = 0; i < times; ++i) parts.push_back(part);
     parts.insert(parts.end(), after.begin(), after.end());
     return parts;
@@ -40,10 +41,10 @@ TEST(DescriptorBounds, MalformedConfigurationSetsAreWalkedWithinTheirBounds) {
     auto longEndpoint = in(0x82), longInterface = owning(0);
     longEndpoint[0] = 200;  // claims far more than is there
     longInterface[0] = 60;
-    Parts fifteenPlus{owning(30)};
+    DescriptorRun fifteenPlus{owning(30)};
     for (uint8_t i = 0; i < 30; ++i)
         fifteenPlus.push_back(sim::EndpointDescriptor(0x81 + i % 15, 2, 512));
-    Parts twelveInterfaces;
+    DescriptorRun twelveInterfaces;
     for (uint8_t i = 0; i < 12; ++i) twelveInterfaces.push_back(sim::InterfaceDescriptor(0, i, 0));
     const std::vector<uint8_t> classSpecific{5, 0x24, 1, 2, 3};
 
