@@ -1,6 +1,5 @@
 #include "CameraSession.h"
 
-#include <cmath>
 #include <vector>
 
 #include "Text.h"
@@ -9,13 +8,6 @@
 namespace vela2cam {
 
 namespace {
-
-// The library converts counts of 0.01 K with these constants by default;
-// the setpoint is stored as a raw count in the calibration block.
-constexpr double kKelvinPerCount = 0.01;
-constexpr double kKelvinOffset = 273.15;
-constexpr size_t kBlockSize = 64;
-constexpr size_t kSetpointByte = 2;
 
 int32_t SizeOrZero(int32_t (*getter)(int32_t*)) {
     int32_t value = 0;
@@ -78,18 +70,6 @@ Temperatures CameraSession::ReadTemperatures() {
     Read(LD_GetTopTecCurrent, readings.topTec, readings.status);
     Read(LD_GetBottomTecCurrent, readings.bottomTec, readings.status);
     return readings;
-}
-
-std::optional<double> CameraSession::ReadSetpoint() {
-    std::vector<uint8_t> block(kBlockSize, 0);
-    if (!ReadCalibration(block.data(), static_cast<int32_t>(block.size()))) return std::nullopt;
-    unsigned count = block[kSetpointByte] << 8 | block[kSetpointByte + 1];
-    return count * kKelvinPerCount - kKelvinOffset;
-}
-
-int32_t CameraSession::WriteSetpoint(double celsius) {
-    long count = std::lround((celsius + kKelvinOffset) / kKelvinPerCount);
-    return LD_SetTemperatureSetpoint(static_cast<int32_t>(count));
 }
 
 std::string CameraSession::VersionReport() {

@@ -39,10 +39,6 @@ class CameraSession {
 
     static Geometry ReadGeometry();
     static Temperatures ReadTemperatures();
-    // The setpoint stored in the camera's calibration block, in Celsius.
-    static std::optional<double> ReadSetpoint();
-    // LD_SetTemperatureSetpoint in counts of 0.01 K; 0 or the status.
-    static int32_t WriteSetpoint(double celsius);
     // The library's version report; empty when it has none.
     static std::string VersionReport();
     // The value of one "Name \t = value" line of the report.

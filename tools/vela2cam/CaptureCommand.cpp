@@ -17,6 +17,7 @@
 #include "PictureBuffers.h"
 #include "PngPreview.h"
 #include "Progress.h"
+#include "Setpoint.h"
 #include "Text.h"
 #include "Vela2UsbCameraDll.h"
 #include "platform/AtomicFile.h"
@@ -109,7 +110,7 @@ class CaptureCommand {
         facts_.mode = options_.mode;
         facts_.trigger = options_.trigger;
         facts_.binning = ModeFile::BinningFor(options_.modeFile, options_.mode);
-        facts_.setpoint = CameraSession::ReadSetpoint();
+        facts_.setpoint = Setpoint::Read();
         std::string version = CameraSession::VersionReport();
         facts_.libraryVersion = CameraSession::VersionField(version, "ProductVersion");
         if (facts_.libraryVersion.empty()) facts_.libraryVersion = VELA2_LIBRARY_VERSION;

@@ -4,6 +4,7 @@
 
 #include "CameraSession.h"
 #include "Commands.h"
+#include "Setpoint.h"
 #include "Vela2UsbCameraDll.h"
 
 namespace vela2cam {
@@ -89,7 +90,7 @@ void ReportTemperatures(Report& report) {
                  FormatCelsius(readings.ccd));
     report.Field("heat_sink_temperature", "heat sink", OptionalNumber(readings.heatSink),
                  FormatCelsius(readings.heatSink));
-    std::optional<double> setpoint = CameraSession::ReadSetpoint();
+    std::optional<double> setpoint = Setpoint::Read();
     report.Field("setpoint", "setpoint", OptionalNumber(setpoint), FormatCelsius(setpoint));
 }
 

@@ -6,6 +6,7 @@
 #include "CameraSession.h"
 #include "Commands.h"
 #include "InterruptGuard.h"
+#include "Setpoint.h"
 #include "Vela2UsbCameraDll.h"
 
 namespace vela2cam {
@@ -45,7 +46,7 @@ int RunTemp(const Options& options, Report& report) {
     Failure failure = session.Open(options);
     if (failure.failed()) return report.Fail(failure);
     if (options.setpointCelsius) {
-        int32_t status = CameraSession::WriteSetpoint(*options.setpointCelsius);
+        int32_t status = Setpoint::Write(*options.setpointCelsius);
         if (status != CAMERA_SUCCESS)
             return report.Fail(
                 Failure::WithStatus(kExitCameraCommand, "cannot set the setpoint", status));

@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "Text.h"
-#include "platform/AtomicFile.h"
 
 namespace vela2cam {
 
@@ -24,6 +23,17 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 bool IsBinningFactor(int value) { return value == 1 || value == 2 || value == 4 || value == 8; }
+
+// The folder part of a path, as the library resolves names beside a file.
+std::string DirectoryOf(const std::string& path) {
+#ifdef _WIN32
+    size_t slash = path.find_last_of("\\/");
+#else
+    size_t slash = path.rfind('/');
+#endif
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,8 +72,7 @@ std::optional<Binning> ModeFile::BinningFor(const std::string& modeFile, int32_t
     // The library opens the name as it stands; a relative name that is not
     // there may be meant relative to the mode file.
     std::string bytes = ReadAll(epal);
-    if (bytes.empty() && epal[0] != '/')
-        bytes = ReadAll(platform::DirectoryOf(modeFile) + "/" + epal);
+    if (bytes.empty() && epal[0] != '/') bytes = ReadAll(DirectoryOf(modeFile) + "/" + epal);
     return BinningOf(bytes);
 }
 
