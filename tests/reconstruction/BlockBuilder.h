@@ -30,20 +30,14 @@ class BlockBuilder {
         return *this;
     }
     BlockBuilder& Prescan(uint16_t source, uint16_t columns, uint16_t rows, uint16_t fixed) {
-        Put(8, source);
-        Put(10, columns);
-        Put(12, rows);
-        Put(14, fixed);
+        Put(8, source), Put(10, columns), Put(12, rows), Put(14, fixed);
         return *this;
     }
     BlockBuilder& Quadrant(int q, const QuadrantLayout& l) {
         const int base = 16 + 32 * q;
-        Put(base + 0, l.firstColumn);
-        Put(base + 2, l.firstRow);
-        Put(base + 4, SignMagnitude(l.columnStride));
-        Put(base + 6, SignMagnitude(l.rowStride));
-        Put(base + 16, l.outputColumnOrigin);
-        Put(base + 18, l.outputRowOrigin);
+        Put(base + 0, l.firstColumn), Put(base + 2, l.firstRow);
+        Put(base + 4, SignMagnitude(l.columnStride)), Put(base + 6, SignMagnitude(l.rowStride));
+        Put(base + 16, l.outputColumnOrigin), Put(base + 18, l.outputRowOrigin);
         Put(base + 24, SignMagnitude(l.outputColumnStride));
         Put(base + 26, SignMagnitude(l.outputRowStride));
         return *this;

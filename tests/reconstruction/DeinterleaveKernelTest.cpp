@@ -7,29 +7,19 @@
 namespace reconstruction {
 namespace {
 
-std::vector<KernelLevel> AvailableLevels() {
-    std::vector<KernelLevel> levels = {KernelLevel::Scalar};
-    if (BestKernelLevel() != KernelLevel::Scalar) levels.push_back(KernelLevel::Sse2);
-    if (BestKernelLevel() == KernelLevel::Avx2) levels.push_back(KernelLevel::Avx2);
-    return levels;
-}
-
-std::vector<int> Counts() {
-    std::vector<int> counts;
-    for (int count = 0; count <= 70; ++count) counts.push_back(count);
-    counts.push_back(1043);  // many blocks and a partial one
-    return counts;
-}
-
 // Every length around the vector widths, every start alignment of the
 // outputs (alike, and different per output), every mix of forwards and
 // mirrored outputs, lanes taken once or shared: each output position gets
 // its lane's pixel and nothing around the outputs is written.
 TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
     constexpr int kGuard = 40;
-    for (KernelLevel level : AvailableLevels())
+    std::vector<KernelLevel> levels = {KernelLevel::Scalar};
+    if (BestKernelLevel() != KernelLevel::Scalar) levels.push_back(KernelLevel::Sse2);
+    if (BestKernelLevel() == KernelLevel::Avx2) levels.push_back(KernelLevel::Avx2);
+    for (KernelLevel level : levels)
         for (int n : {2, 4})
-            for (int count : Counts())
+            // Up to 70, and 1043: many blocks and a partial one.
+            for (int count = 0; count <= 1043; count = count == 70 ? 1043 : count + 1)
                 for (int offset = 0; offset < 19; offset += 3)
                     // Bit t of mirrors: target t is mirrored; every mix.
                     for (int mirrors = 0; mirrors < 1 << n; ++mirrors) {

@@ -52,8 +52,9 @@ TEST(EpalBlock, SignMagnitudeStrides) {
 }
 
 // The camera's own load checks the raw sizes; the EPAL sizes, where the
-// block's pre-scan can outgrow the rounded width, only show here.
-TEST(FrameGeometry, EpalSizesTakeTheLargerOfRawAndBlockSizesAndNoQuadrantsDividesByNothing) {
+// block's pre-scan can outgrow the rounded width, only show here, as do the
+// pre-scan source and the transfer sizes' edges.
+TEST(FrameGeometry, EpalSizesPrescanSourceAndTransferSizeEdges) {
     FrameGeometryInput in;
     in.quadrantWidth = in.quadrantHeight = in.blockQuadrantWidth = in.blockQuadrantHeight = 1000;
     in.overscanColumns = 20;
@@ -64,14 +65,11 @@ TEST(FrameGeometry, EpalSizesTakeTheLargerOfRawAndBlockSizesAndNoQuadrantsDivide
     EXPECT_EQ(std::vector<int32_t>({g.rawQuadrantWidth, g.epalQuadrantWidth, g.rawQuadrantHeight,
                                     g.epalQuadrantHeight}),
               std::vector<int32_t>({1024, 1070, 1024, 1026}));
-
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 0), 1023);
     EXPECT_EQ(RoundRawQuadrantWidth(1023, 2), 1024);
     in.numberOfQuadrants = 0;
-    EXPECT_EQ(ComputeFrameGeometry(in).rawImageWidth, 0);
-}
+    EXPECT_EQ(ComputeFrameGeometry(in).rawImageWidth, 0) << "no quadrants divides by nothing";
 
-TEST(FrameGeometry, PrescanSourceOneTakesTheBlockCounts) {
     BlockBuilder builder;
     builder.Prescan(1, 11, 12, 13);
     PrescanCounts counts;
@@ -80,9 +78,7 @@ TEST(FrameGeometry, PrescanSourceOneTakesTheBlockCounts) {
               std::vector<int32_t>({11, 12, 13}));
     builder.Prescan(2, 11, 12, 13);
     EXPECT_FALSE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
-}
 
-TEST(FrameGeometry, TransferSizeEdgesInBlocksAndPackets) {
     EXPECT_EQ(TransferSizeForBytes(1).numberOfBlocks, 1);
     EXPECT_EQ(TransferSizeForBytes(1).windowImageSize, 512);
     EXPECT_EQ(ComputeTransferSize(1, 1, 1).windowImageSize, 512);

@@ -122,54 +122,49 @@ INSTANTIATE_TEST_SUITE_P(Reconstruction, BothPaths, ::testing::Values(false, tru
                              return info.param ? "Fast" : "General";
                          });
 
-TEST(ReconstructFrame, InputChecksInTheirOrder) {
+// Each spoilt input gives its status, in the order the checks come, and
+// leaves every image as it was.
+TEST(ReconstructFrame, InputChecksInTheirOrderAndErrorsWhileCopyingKeepWhatWasCopied) {
     FrameScenario s = FourQuadrants();
     int32_t cell = 0;
-    ReconstructionInput in = s.Input(true, &cell);
-    in.rawFrame = nullptr;
-    in.picture.height = 0;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus,
-              ERROR_UNINITIALIZED_BUFFER);  // the raw frame comes first
-
-    in = s.Input(true, &cell);
-    in.picture.images[3] = nullptr;
-    in.picture.height = 0;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
-
-    in = s.Input(true, &cell);
-    in.picture.height = 0;
-    in.epalConverted = false;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, CAMERA_INVALID_VALUE);
+    using Input = ReconstructionInput;
+    const struct {
+        void (*spoil)(Input&);
+        int32_t status;
+    } cases[] = {
+        // The raw frame comes before the size check.
+        {[](Input& in) { in.rawFrame = nullptr, in.picture.height = 0; },
+         ERROR_UNINITIALIZED_BUFFER},
+        {[](Input& in) { in.picture.images[3] = nullptr, in.picture.height = 0; },
+         ERROR_UNINITIALIZED_BUFFER},
+        {[](Input& in) { in.picture.height = 0, in.epalConverted = false; }, CAMERA_INVALID_VALUE},
+        {[](Input& in) { in.epalConverted = false; }, 0},
+        // Three quadrants: no address check, but the writability test catches it.
+        {[](Input& in) { in.geometry.numberOfQuadrants = 3, in.picture.images[2] = nullptr; },
+         ERROR_UNINITIALIZED_BUFFER},
+    };
+    for (const auto& c : cases) {
+        Input in = s.Input(true, &cell);
+        c.spoil(in);
+        const ReconstructionResult result = ReconstructFrame(in);
+        EXPECT_FALSE(result.reconstructed);
+        EXPECT_EQ(result.failureStatus, c.status) << &c - cases;
+    }
     for (int k = 0; k < 4; ++k)
         for (uint16_t pixel : s.images[k]) ASSERT_EQ(pixel, kUntouched);
 
-    in = s.Input(true, &cell);
-    in.epalConverted = false;
-    const ReconstructionResult epal = ReconstructFrame(in);
-    EXPECT_FALSE(epal.reconstructed);
-    EXPECT_EQ(epal.failureStatus, 0);
-
-    // Three quadrants: no address check, but the writability test catches it.
-    in = s.Input(true, &cell);
-    in.geometry.numberOfQuadrants = 3;
-    in.picture.images[2] = nullptr;
-    EXPECT_EQ(ReconstructFrame(in).failureStatus, ERROR_UNINITIALIZED_BUFFER);
-}
-
-TEST(ReconstructFrame, ErrorsWhileCopyingKeepWhatWasCopied) {
-    FrameScenario shortList = FourQuadrants();
+    // A list of fewer active quadrants than the frame has, and a column
+    // stride of "-0": the quadrants before the fault keep their pixels.
+    FrameScenario shortList = FourQuadrants(), zero = FourQuadrants();
     shortList.active = {0, 1};
-    const ReconstructionResult result = shortList.Run(true);
-    EXPECT_FALSE(result.reconstructed);
-    EXPECT_EQ(result.failureStatus, ERROR_RECONSTRUCTION_EXCEPTION);
-    EXPECT_EQ(shortList.images[1][0], RawAt(shortList, 0, 1));
-    EXPECT_EQ(shortList.images[2][0], kUntouched);
-
-    FrameScenario zero = FourQuadrants();
     zero.block.Word(16 + 32 * 2 + 4, 0x8000);
-    EXPECT_EQ(zero.Run(true).failureStatus, ERROR_RECONSTRUCTION_EXCEPTION);
-    EXPECT_EQ(zero.images[1][0], RawAt(zero, 0, 1));
-    EXPECT_EQ(zero.images[2][0], kUntouched);
+    for (FrameScenario* f : {&shortList, &zero}) {
+        const ReconstructionResult result = f->Run(true);
+        EXPECT_FALSE(result.reconstructed);
+        EXPECT_EQ(result.failureStatus, ERROR_RECONSTRUCTION_EXCEPTION);
+        EXPECT_EQ(f->images[1][0], RawAt(*f, 0, 1));
+        EXPECT_EQ(f->images[2][0], kUntouched);
+    }
 }
 
 // Both paths' pictures, pixel for pixel.
@@ -245,14 +240,9 @@ TEST(ReconstructFrame, RandomLayoutsMatchTheReference) {
                                 unit(), unit());
                 l.firstRow = static_cast<uint16_t>(sharedRow);
             } else {
-                l = {static_cast<uint16_t>(pick(0, 8)),
-                     static_cast<uint16_t>(pick(0, 4)),
-                     pick(-3, 5),
-                     pick(-2, 3),
-                     0,
-                     0,
-                     pick(-2, 2),
-                     pick(-2, 2)};
+                l.firstColumn = uint16_t(pick(0, 8)), l.firstRow = uint16_t(pick(0, 4));
+                l.columnStride = pick(-3, 5), l.rowStride = pick(-2, 3);
+                l.outputColumnStride = pick(-2, 2), l.outputRowStride = pick(-2, 2);
                 if (pick(0, 9) != 0) {  // zero strides only now and then
                     if (l.columnStride == 0) l.columnStride = n;
                     if (l.rowStride == 0) l.rowStride = 1;

@@ -48,17 +48,15 @@ TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
     };
     RowBandWorker neverStarted{1};
     EXPECT_TRUE(runsAlone(neverStarted, 7));
-    StartedWorker stopped;
-    stopped.worker.Stop();
-    EXPECT_FALSE(stopped.worker.Running());
-    EXPECT_TRUE(runsAlone(stopped.worker, 7));
-
     // Nothing to do, or one piece: no hand-over at all.
     StartedWorker started;
     CountedPieces none(1);
     started.worker.RunPieces(0, none);
     EXPECT_EQ(none.runs[0], 0);
     EXPECT_TRUE(runsAlone(started.worker, 1));
+    started.worker.Stop();
+    EXPECT_FALSE(started.worker.Running());
+    EXPECT_TRUE(runsAlone(started.worker, 7));
 }
 
 // Waits, up to a limit that only a broken worker reaches, until ready().
@@ -71,18 +69,11 @@ void AwaitOtherThread(Ready ready) {
 // Lowers the calling thread's priority for the scope where the process may:
 // outside Windows never on the main thread, and only with the privilege to
 // raise it back.
-class LoweredPriority {
-  public:
-    LoweredPriority() : before_(platform::ThreadPriority(Self())) {
-        lowered_ = platform::SetThreadPriority(Self(), platform::kThreadPriorityLowest);
-    }
-    ~LoweredPriority() { platform::SetThreadPriority(Self(), before_); }
-    bool Lowered() const { return lowered_; }
-
-  private:
-    static platform::ThreadRef Self() { return platform::CurrentThreadPseudoHandle(); }
-    int32_t before_;
-    bool lowered_ = false;
+struct LoweredPriority {
+    const platform::ThreadRef self = platform::CurrentThreadPseudoHandle();
+    const int32_t before = platform::ThreadPriority(self);
+    const bool lowered = platform::SetThreadPriority(self, platform::kThreadPriorityLowest);
+    ~LoweredPriority() { platform::SetThreadPriority(self, before); }
 };
 
 // The caller's first piece waits until the helper has run one, and the
@@ -92,7 +83,7 @@ class LoweredPriority {
 void HelperTakesPiecesFromTheOtherEndAtTheCallersPriority() {
     StartedWorker started;
     const LoweredPriority lowered;
-    if (!lowered.Lowered()) GTEST_SKIP() << "this process may not lower a thread's priority";
+    if (!lowered.lowered) GTEST_SKIP() << "this process may not lower a thread's priority";
     constexpr int32_t kPieces = 16;
     CountedPieces counted(kPieces);
     std::atomic<bool> callerBegun{false};
@@ -122,12 +113,14 @@ TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEndAtTheCallersPriority) {
     std::thread(HelperTakesPiecesFromTheOtherEndAtTheCallersPriority).join();
 }
 
-// Frames from several threads at once: one shares the helper, the others go
-// alone; every piece of every call runs exactly once, whether the helper
-// joined, came too late and was taken back, or was busy elsewhere.
-TEST(RowBandWorker, ConcurrentCallersEachGetEveryPieceOnce) {
+// Frames from several threads at once while the helper is stopped and started
+// again and again: one caller shares the helper, the others go alone; every
+// piece of every call runs exactly once, whether the helper joined, came too
+// late and was taken back, was busy elsewhere or stopped; Stop waits for the
+// frame in flight and Start brings a helper back.
+TEST(RowBandWorker, ConcurrentCallersGetEveryPieceOnceWhileTheHelperStopsAndStarts) {
     StartedWorker started;
-    std::atomic<int> failures{0};
+    std::atomic<int> failures{0}, done{0};
     std::vector<std::thread> callers;
     for (int t = 0; t < 3; ++t)
         callers.emplace_back([&, t] {
@@ -135,31 +128,15 @@ TEST(RowBandWorker, ConcurrentCallersEachGetEveryPieceOnce) {
                 const int32_t count = 1 + (round * 7 + t) % 23;
                 CountedPieces work(count);
                 started.worker.RunPieces(count, work);
-                if (!work.EachRanOnce()) ++failures;
+                failures += !work.EachRanOnce();
             }
+            ++done;
         });
-    for (std::thread& caller : callers) caller.join();
-    EXPECT_EQ(failures.load(), 0);
-}
-
-// Stop waits for the frame in flight and a new Start brings a helper back.
-TEST(RowBandWorker, StopsDuringFramesAndStartsAgain) {
-    StartedWorker started;
-    std::atomic<bool> done{false};
-    std::atomic<int> failures{0};
-    std::thread frames([&] {
-        while (!done) {
-            CountedPieces work(9);
-            started.worker.RunPieces(9, work);
-            if (!work.EachRanOnce()) ++failures;
-        }
-    });
-    for (int cycle = 0; cycle < 50; ++cycle) {
+    for (int cycle = 0; cycle < 50 || done < 3; ++cycle) {
         started.worker.Stop();
         EXPECT_TRUE(started.worker.Start());
     }
-    done = true;
-    frames.join();
+    for (std::thread& caller : callers) caller.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_TRUE(started.worker.Running());
 }
