@@ -5,6 +5,7 @@
 
 #include "reconstruction/BlockBuilder.h"
 #include "reconstruction/ByteOrder.h"
+#include "reconstruction/CReconstructionController.h"
 #include "reconstruction/EpalData.h"
 #include "reconstruction/ExposureTiming.h"
 #include "reconstruction/FrameGeometry.h"
@@ -95,6 +96,34 @@ TEST(CameraType, ModelFieldEndsAtItsFortyFifthCharacter) {
     EXPECT_EQ(CameraTypeFromProductInfo(full, sizeof full, "_5253"), 0);
     std::memcpy(full + 16 + 40, "_5253", 5);
     EXPECT_EQ(CameraTypeFromProductInfo(full, sizeof full, "_5253"), 1);
+}
+
+// What the camera takes from the plan: the enabled quadrants in order, the
+// pre-scan, and whether the block can reconstruct at all. (The per-quadrant
+// records it also keeps are read by nothing.)
+TEST(ReconstructionController, EnabledQuadrantsPrescanAndWhetherTheBlockCanReconstruct) {
+    BlockBuilder builder;
+    // Any nonzero flag enables; the reserved bytes after the flags are none.
+    builder.Enable(0).Enable(2, 0x80).Word(4, 0xFFFF).Prescan(1, 5, 6, 3);
+    for (int q = 0; q < 4; ++q) builder.Quadrant(q, {uint16_t(q), 0, q + 1, 1, 0, 0, -1, -1});
+    CReconstructionController plan;
+    ASSERT_EQ(plan.Configure(builder.Data()), 1);
+    EXPECT_EQ(plan.ActiveQuadrants(), (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(plan.QuadrantCount(), 2);
+    EXPECT_EQ(plan.PrescanSource(), 1);
+    EXPECT_EQ(plan.FixedPrescanColumns(), 3);
+    EXPECT_TRUE(plan.IsReconstructible());
+    EXPECT_EQ(plan.Configure(nullptr), 0);
+    EXPECT_EQ(plan.ActiveQuadrants(), (std::vector<int32_t>{0, 2})) << "null leaves the plan";
+
+    BlockBuilder none;
+    ASSERT_EQ(plan.Configure(none.Data()), 1);
+    EXPECT_EQ(plan.QuadrantCount(), 0);
+    EXPECT_FALSE(plan.IsReconstructible());
+    BlockBuilder zeroStride;
+    zeroStride.Enable(0).Quadrant(0, {0, 0, 4}).Word(16 + 26, 0x8000);  // output rows "-0"
+    ASSERT_EQ(plan.Configure(zeroStride.Data()), 1);
+    EXPECT_FALSE(plan.IsReconstructible());
 }
 
 }  // namespace

@@ -40,15 +40,10 @@ struct FrameScenario {
 
     ReconstructionInput Input(bool fast, int32_t* overscanHeightCell) {
         ReconstructionInput in;
-        in.rawFrame = raw.data();
-        in.block = Reconstruction::Convert(block.Data());
-        in.geometry = geometry;
-        in.activeQuadrants = &active;
-        in.allowFastPath = fast;
-        in.picture.width = width;
-        in.picture.height = height;
-        in.picture.overscanWidth = overscanWidth;
-        in.picture.overscanHeight = overscanHeightCell;
+        in.rawFrame = raw.data(), in.block = Reconstruction::Convert(block.Data());
+        in.geometry = geometry, in.activeQuadrants = &active, in.allowFastPath = fast;
+        in.picture.width = width, in.picture.height = height;
+        in.picture.overscanWidth = overscanWidth, in.picture.overscanHeight = overscanHeightCell;
         for (int k = 0; k < 4; ++k) {
             in.picture.images[k] = nullImages[k] ? nullptr : images[k].data();
             in.picture.overscans[k] = overscans[k].data();
