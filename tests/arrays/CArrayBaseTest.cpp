@@ -1,4 +1,3 @@
-#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,7 +9,6 @@
 
 #include "arrays/CArrayBase.h"
 #include "arrays/CArrayError.h"
-#include "arrays/FileError.h"
 #include "platform/MessageSink.h"
 
 namespace arrays {
@@ -132,14 +130,6 @@ TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
     EXPECT_EQ(messages[0].caption, platform::ApplicationTitle());
     EXPECT_EQ(array.Pixels(), nullptr);
     EXPECT_EQ(array.Rows(), 0);
-}
-
-TEST(FileError, CausesAndTexts) {
-    const std::pair<int, const char*> cases[] = {
-        {ENOENT, "File not found\n"},   {EACCES, "accessDenied\n"}, {ENOSPC, "diskFull\n"},
-        {EMFILE, "tooManyOpenFiles\n"}, {EIO, "hardIO\n"},          {0, "Unknown file error.\n"}};
-    for (const auto& c : cases) EXPECT_STREQ(FileErrorText(FileCauseFromErrno(c.first)), c.second);
-    EXPECT_STREQ(FileErrorText(FileCause::EndOfFile), "endOfFile\n");
 }
 
 }  // namespace

@@ -114,9 +114,7 @@ TEST_F(RegistryKeyTest, ValuesKeepTheirBytesAndHaveTheTextFormOfTheirType) {
         EXPECT_EQ(std::vector<uint8_t>(read.Data(), read.Data() + read.Size()), c.data) << name;
     }
     base.SetValue("string", "text", platform::kRegSz);
-    CRegistryKey::Value read = base.QueryValue("string");
-    EXPECT_EQ(read.Size(), 5u);
-    EXPECT_EQ(std::memcmp(read.Data(), "text", 5), 0);
+    EXPECT_EQ(base.QueryValue("string").Size(), 5u) << "text keeps its terminator";
 }
 
 // Iterators walk in registry order, hold their key open, and fetch whole the
@@ -155,15 +153,21 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
     using namespace platform;
     EXPECT_EQ(disposition_, kRegCreatedNewKey);
     const uint8_t one = 1, two = 2, four[] = {1, 2, 3, 4};
+    uint8_t data[8] = {};
+    uint32_t size = sizeof data, length = 0;
+    char name[32];
+    // Value or subkey `index` with room for `room` characters of its name.
+    const auto enumerate = [&](bool value, uint32_t index, uint32_t room) {
+        length = room;
+        size = sizeof data;
+        return value ? EnumRegistryValue(key_, index, name, &length, nullptr, data, &size)
+                     : EnumRegistryKey(key_, index, name, &length, nullptr, nullptr);
+    };
     ASSERT_EQ(SetRegistryValue(key_, "MixedCase", kRegBinary, &one, 1), 0u);
     ASSERT_EQ(SetRegistryValue(key_, "MIXEDCASE", kRegBinary, &two, 1), 0u);
-    uint8_t data[8] = {};
-    uint32_t size = sizeof data;
     ASSERT_EQ(QueryRegistryValue(key_, "mixedcase", nullptr, data, &size), 0u);
     EXPECT_EQ(data[0], 2);
-    char name[32];
-    uint32_t length = sizeof name;
-    ASSERT_EQ(EnumRegistryValue(key_, 0, name, &length, nullptr, nullptr, nullptr), 0u);
+    ASSERT_EQ(enumerate(true, 0, sizeof name), 0u);
     EXPECT_STREQ(name, "MixedCase");
     EXPECT_EQ(length, 9u);
     CRegistryKey base = Base();
@@ -171,8 +175,7 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
     uint32_t disposition = 0;
     base.CreateOrOpenKey("LONGER NAME", "", 0, kKeyAllAccess, nullptr, &disposition);
     EXPECT_EQ(disposition, kRegOpenedExistingKey);
-    length = sizeof name;
-    ASSERT_EQ(EnumRegistryKey(key_, 0, name, &length, nullptr, nullptr), 0u);
+    ASSERT_EQ(enumerate(false, 0, sizeof name), 0u);
     EXPECT_STREQ(name, "longer name");
     RegKey sub = 0;
     EXPECT_EQ(OpenRegistryKey(key_, "absent", kKeyAllAccess, &sub), kErrorFileNotFound);
@@ -182,16 +185,10 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
     size = 2;
     EXPECT_EQ(QueryRegistryValue(key_, "MixedCase", nullptr, data, &size), kErrorMoreData);
     EXPECT_EQ(size, 4u);
-    char small[3];
-    length = sizeof small;
-    size = sizeof data;
-    EXPECT_EQ(EnumRegistryValue(key_, 0, small, &length, nullptr, data, &size), kErrorMoreData);
-    length = sizeof small;
-    EXPECT_EQ(EnumRegistryKey(key_, 0, small, &length, nullptr, nullptr), kErrorMoreData);
-    length = sizeof name;
-    EXPECT_EQ(EnumRegistryKey(key_, 1, name, &length, nullptr, nullptr), kErrorNoMoreItems);
+    EXPECT_EQ(enumerate(true, 0, 3), kErrorMoreData);
+    EXPECT_EQ(enumerate(false, 0, 3), kErrorMoreData);
+    EXPECT_EQ(enumerate(false, 1, sizeof name), kErrorNoMoreItems);
     ASSERT_EQ(SetRegistryValue(key_, nullptr, kRegBinary, &one, 1), 0u);
-    size = sizeof data;
     data[0] = 0;
     EXPECT_EQ(QueryRegistryValue(key_, "", nullptr, data, &size), 0u) << "the default value";
     EXPECT_EQ(data[0], 1);
@@ -207,11 +204,9 @@ TEST_F(RegistryKeyTest, TheSeamCountsOnlyDirectSubkeysAndCreatesAndDeletesWholeP
     ASSERT_EQ(SetRegistryValue(key_, "abcde", kRegBinary, bytes, 1), 0u);
     RegKeyInfo info;
     ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
-    EXPECT_EQ(info.subkeys, 3u);
-    EXPECT_EQ(info.maxSubkeyLength, 7u);
-    EXPECT_EQ(info.values, 2u);
-    EXPECT_EQ(info.maxValueNameLength, 5u);
-    EXPECT_EQ(info.maxValueDataSize, 3u);
+    EXPECT_EQ((std::vector<uint32_t>{info.subkeys, info.maxSubkeyLength, info.values,
+                                     info.maxValueNameLength, info.maxValueDataSize}),
+              (std::vector<uint32_t>{3, 7, 2, 5, 3}));
 
     base.CreateOrOpenKey("one\\two\\three", "", 0, kKeyAllAccess, nullptr, nullptr);
     EXPECT_TRUE(Exists("one\\two"));

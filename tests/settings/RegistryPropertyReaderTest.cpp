@@ -38,6 +38,13 @@ class RegistryPropertyReaderTest : public RegistrySandbox {
         EXPECT_EQ(messages[0].caption, caption);
     }
 
+    // What a read on the open reader gives; stale text must not survive it.
+    std::string Read(const char* key, const char* section) {
+        std::string value = "stale";
+        EXPECT_TRUE(reader_.ReadString(key, value, section)) << key;
+        return value;
+    }
+
     std::string location_;
     CRegistryPropertyReader reader_;
 };
@@ -94,18 +101,14 @@ TEST_F(RegistryPropertyReaderTest, OpenCreatesThePathOnceAbsentReadsAreEmptyAndW
     ASSERT_TRUE(OpenReader());
     EXPECT_FALSE(trace.Contains("Creating registry key"));
 
-    std::string value = "stale";
-    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
-    EXPECT_EQ(value, "");
+    EXPECT_EQ(Read("Gain", "Temperature Settings"), "");
     CAbsPropertyReader::StringMap map{{"kept", "1"}};
     EXPECT_TRUE(reader_.ReadSection("Temperature Settings", map));
     EXPECT_EQ(map.size(), 1u);
     EXPECT_FALSE(Exists("One\\Two\\Camera Settings\\Temperature Settings"));
     // An absent key in a present section is created, empty.
     AddSection("Temperature Settings");
-    value = "stale";
-    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
-    EXPECT_EQ(value, "");
+    EXPECT_EQ(Read("Gain", "Temperature Settings"), "");
     CRegistryKey::Value created = AddSection("Temperature Settings").QueryValue("Gain");
     EXPECT_EQ(created.Type(), platform::kRegSz);
     EXPECT_EQ(created.Size(), 1u);
@@ -115,10 +118,8 @@ TEST_F(RegistryPropertyReaderTest, OpenCreatesThePathOnceAbsentReadsAreEmptyAndW
     CRegistryKey section = AddSection("General Info");
     section.SetValue(CRegistryKey::Value("dword", "\x05\0\0\0", 4, platform::kRegDword));
     section.SetValue(CRegistryKey::Value("multi", "a\0b\0", 5, platform::kRegMultiSz));
-    EXPECT_TRUE(reader_.ReadString("Bulk IN endpoint number", value, "Usb Settings"));
-    EXPECT_EQ(value, "2");
-    EXPECT_TRUE(reader_.ReadString("dword", value, "General Info"));
-    EXPECT_EQ(value, "5");
+    EXPECT_EQ(Read("Bulk IN endpoint number", "Usb Settings"), "2");
+    EXPECT_EQ(Read("dword", "General Info"), "5");
     map.clear();  // a present section adds to what the map held
     EXPECT_TRUE(reader_.ReadSection("General Info", map));
     EXPECT_EQ(map, (CAbsPropertyReader::StringMap{

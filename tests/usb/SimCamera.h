@@ -1,6 +1,7 @@
 #pragma once
 // A simulated camera published for one test, with its driver selected.
 #include <memory>
+#include <vector>
 
 #include "sim/SimUsbDriver.h"
 #include "usb/CCyUSBDevice.h"
@@ -34,6 +35,14 @@ struct SimCamera {
 // The record a request sent in front of its data.
 inline usb::SUsbTransferRecord HeaderOf(const std::vector<uint8_t>& input) {
     return usb::LoadRecord<usb::SUsbTransferRecord>(input.data());
+}
+
+// Its type, request, value, length, timeout in seconds, endpoint, data offset
+// and data length.
+inline std::vector<uint32_t> SetupOf(const std::vector<uint8_t>& input) {
+    const usb::SUsbTransferRecord h = HeaderOf(input);
+    return {h.RequestType,    h.Request,         h.Value,      h.Length,
+            h.TimeoutSeconds, h.EndpointAddress, h.DataOffset, h.DataLength};
 }
 
 }  // namespace usbtest
