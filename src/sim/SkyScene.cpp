@@ -12,9 +12,9 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kZeroCelsius = 273.15;
 constexpr double kBrightestStarPerSecond = 2e7;  // electrons of a magnitude 0 star
 constexpr double kFaintestMagnitude = 10;
-constexpr double kHotPixelFactor = 400;
-constexpr float kFaintestStarPixel =
-    0.0005f;  // electrons per millisecond  // times an ordinary pixel's dark current
+constexpr double kHotPixelFactor = 400;  // times an ordinary pixel's dark current
+// Electrons per millisecond.
+constexpr float kFaintestStarPixel = 0.0005f;
 constexpr uint32_t kEmptyDomain = 0x80000000u;
 
 uint64_t Mix(uint64_t x) {
@@ -32,28 +32,6 @@ class Random {
   private:
     uint64_t state_;
 };
-
-// One formula for both ways of rendering, so they agree to the last bit.
-inline uint16_t Counts(float mean, float deviate, float readVariance, float bias) {
-    const float value = bias + mean + deviate * std::sqrt(mean + readVariance) + 0.5f;
-    return static_cast<uint16_t>(std::min(std::max(value, 0.0f), 65535.0f));
-}
-
-// The run loop, where a frame spends its time: built for wider vectors too
-// where the system can pick the variant at load time. Not under
-// ThreadSanitizer, whose runtime is not up yet when the loader picks it.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-// Column first + dir * i, whose deviate is deviates[dir * i].
-void CountsRun(float rowBase, float step, int first, int dir, const float* deviates, int n,
-               float signalScale, float dark, float readVariance, float bias, uint16_t* values) {
-    for (int i = 0; i < n; ++i)
-        values[i] =
-            Counts((rowBase + step * static_cast<float>(first + dir * i)) * signalScale + dark,
-                   deviates[dir * i], readVariance, bias);
-}
 
 double EnvironmentNumber(const char* name, double fallback) {
     const char* text = std::getenv(name);
@@ -153,10 +131,24 @@ SkyScene::FrameTerms SkyScene::Terms(const Exposure& exposure) const {
     const double seconds = std::max(exposure.exposureMs, 0.0) / 1000.0;
     const double dark = settings_.darkPerSecondAt273K * binArea_ * seconds *
                         std::exp2((exposure.sensorKelvin - kZeroCelsius) / kDarkDoublingKelvin);
-    return FrameTerms{static_cast<float>(std::max(exposure.exposureMs, 0.0)),
-                      static_cast<float>(dark), static_cast<float>(dark * kHotPixelFactor),
-                      static_cast<float>(settings_.readNoise * settings_.readNoise),
-                      static_cast<float>(settings_.bias)};
+    return FrameTerms{std::max(exposure.exposureMs, 0.0), dark,
+                      static_cast<float>(dark * (kHotPixelFactor - 1)),
+                      settings_.readNoise * settings_.readNoise};
+}
+
+// The photon noise of the background is its square root, which bends so
+// little along a row that the chord between the row's ends stands in for it
+// (a few parts in ten thousand off): no pixel of the background needs a
+// square root of its own.
+sky::RowLine SkyScene::RowOf(int y, const FrameTerms& terms) const {
+    const double rowBase = skyRowBase_[size_t(y)] * terms.signalScale + terms.dark;
+    const double slope = double(skyStep_) * terms.signalScale;
+    const double last = std::max(width_ - 1, 1);
+    const double sigma = std::sqrt(rowBase + terms.readVariance);
+    const double sigmaLast = std::sqrt(rowBase + slope * last + terms.readVariance);
+    return sky::RowLine{static_cast<float>(settings_.bias + 0.5 + rowBase),
+                        static_cast<float>(slope), static_cast<float>(sigma),
+                        static_cast<float>((sigmaLast - sigma) / last)};
 }
 
 // Each row starts at its own place in the noise table, which changes with
@@ -172,40 +164,43 @@ bool SkyScene::Hot(int x, int y) const {
            std::find(row->second.begin(), row->second.end(), x) != row->second.end();
 }
 
-float SkyScene::Rate(int x, int y) const {
-    float rate = skyRowBase_[size_t(y)] + skyStep_ * static_cast<float>(x);
+float SkyScene::StarRate(int x, int y) const {
     const auto begin = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y)]);
     const auto end = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y) + 1]);
     const auto star = std::lower_bound(begin, end, x);
-    if (star != end && *star == x) rate += starRate_[size_t(star - starColumn_.begin())];
-    return rate;
+    return star != end && *star == x ? starRate_[size_t(star - starColumn_.begin())] : 0.0f;
 }
 
-// The one place a pixel's value is made whole; the runs' plain loop agrees
-// with it on every pixel without a star or a hot spot.
-uint16_t SkyScene::Value(int x, int y, uint32_t offset, const FrameTerms& terms, bool hot) const {
+float SkyScene::Extra(int x, int y, const FrameTerms& terms) const {
+    return StarRate(x, y) * static_cast<float>(terms.signalScale) +
+           (Hot(x, y) ? terms.hotExtra : 0.0f);
+}
+
+uint16_t SkyScene::Value(int x, uint32_t offset, const sky::RowLine& row, float extra) const {
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
-    const float mean = Rate(x, y) * terms.signalScale + (hot ? terms.hotDark : terms.dark);
-    return Counts(mean, noise_[(offset + uint32_t(x)) & mask], terms.readVariance, terms.bias);
+    const float column = static_cast<float>(x), deviate = noise_[(offset + uint32_t(x)) & mask];
+    return extra != 0.0f ? sky::Counts(row, column, extra, deviate)
+                         : sky::Plain(row, column, deviate);
 }
 
 double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
     const FrameTerms terms = Terms(exposure);
-    return Rate(x, y) * terms.signalScale + (Hot(x, y) ? terms.hotDark : terms.dark);
+    return (skyRowBase_[size_t(y)] + double(skyStep_) * x) * terms.signalScale + terms.dark +
+           Extra(x, y, terms);
 }
 
 uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
-    return Value(x, y, RowOffset(uint32_t(y), exposure.frame, 0), Terms(exposure), Hot(x, y));
+    const FrameTerms terms = Terms(exposure);
+    return Value(x, RowOffset(uint32_t(y), exposure.frame, 0), RowOf(y, terms), Extra(x, y, terms));
 }
 
 std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
     const FrameTerms terms = Terms(exposure);
+    const sky::RowLine row = RowOf(y, terms);
     const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
-    const bool anyHot = hotColumnsByRow_.count(y) != 0;
-    std::vector<uint16_t> row(static_cast<size_t>(width_));
-    for (int x = 0; x < width_; ++x)
-        row[size_t(x)] = Value(x, y, offset, terms, anyHot && Hot(x, y));
-    return row;
+    std::vector<uint16_t> values(static_cast<size_t>(width_));
+    for (int x = 0; x < width_; ++x) values[size_t(x)] = Value(x, offset, row, Extra(x, y, terms));
+    return values;
 }
 
 // The plain loop over the run is what the compiler vectorises; stars and hot
@@ -213,6 +208,7 @@ std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
 void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure,
                          uint16_t* out) const {
     const FrameTerms terms = Terms(exposure);
+    const sky::RowLine row = RowOf(y, terms);
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
     const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
     const int low = dx > 0 ? x : x - count + 1;  // the run's leftmost column
@@ -222,32 +218,24 @@ void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposu
         const int n = std::min(count - done, piece);
         const int first = x + dx * done;
         const int leftmost = dx > 0 ? first : first - n + 1;
-        const float* deviates =
-            &noise_[(offset + uint32_t(leftmost)) & mask] + (dx > 0 ? 0 : n - 1);
-        CountsRun(skyRowBase_[size_t(y)], skyStep_, first, dx, deviates, n, terms.signalScale,
-                  terms.dark, terms.readVariance, terms.bias, out + done);
+        sky::BackgroundRun(row, leftmost, &noise_[(offset + uint32_t(leftmost)) & mask], n, dx < 0,
+                           out + done);
     }
-    const auto hot = hotColumnsByRow_.find(y);
-    const std::vector<int>* hotColumns = hot == hotColumnsByRow_.end() ? nullptr : &hot->second;
-    const float rowBase = skyRowBase_[size_t(y)];
+    const float scale = static_cast<float>(terms.signalScale);
     const auto begin = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y)]);
     const auto end = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y) + 1]);
-    for (auto star = std::lower_bound(begin, end, low); star != end && *star < low + count;
-         ++star) {
-        const int column = *star;
-        const bool isHot = hotColumns && std::find(hotColumns->begin(), hotColumns->end(),
-                                                   column) != hotColumns->end();
-        // As Rate and Value work it out, term by term.
-        const float rate = (rowBase + skyStep_ * static_cast<float>(column)) +
-                           starRate_[size_t(star - starColumn_.begin())];
-        const float mean = rate * terms.signalScale + (isHot ? terms.hotDark : terms.dark);
-        out[(column - x) * dx] = Counts(mean, noise_[(offset + uint32_t(column)) & mask],
-                                        terms.readVariance, terms.bias);
-    }
-    if (hotColumns)
-        for (int column : *hotColumns) {
+    const auto first = std::lower_bound(begin, end, low);
+    const size_t at = size_t(first - starColumn_.begin());
+    sky::StarRun(row, starColumn_.data() + at, starRate_.data() + at,
+                 int(std::lower_bound(first, end, low + count) - first), scale, noise_.data(),
+                 offset, mask, x, dx, out);
+    // A hot pixel under a star is worked out once more, whole.
+    const auto hot = hotColumnsByRow_.find(y);
+    if (hot != hotColumnsByRow_.end())
+        for (int column : hot->second) {
             const int i = (column - x) * dx;
-            if (i >= 0 && i < count) out[i] = Value(column, y, offset, terms, true);
+            if (i >= 0 && i < count)
+                out[i] = Value(column, offset, row, StarRate(column, y) * scale + terms.hotExtra);
         }
 }
 
@@ -261,11 +249,10 @@ void SkyScene::RenderEmptyRun(int row, int column, int step, int count, uint32_t
                               uint16_t* out) const {
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
     const uint32_t offset = RowOffset(uint32_t(row), frame, kEmptyDomain);
-    const float readVariance = static_cast<float>(settings_.readNoise * settings_.readNoise);
-    const float bias = static_cast<float>(settings_.bias);
+    const float base = static_cast<float>(settings_.bias + 0.5);
+    const float sigma = static_cast<float>(settings_.readNoise);
     for (int i = 0; i < count; ++i)
-        out[i] =
-            Counts(0.0f, noise_[(offset + uint32_t(column + i * step)) & mask], readVariance, bias);
+        out[i] = sky::Clip(base + noise_[(offset + uint32_t(column + i * step)) & mask] * sigma);
 }
 
 }  // namespace sim

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sim/SkyRuns.h"
+
 namespace sim {
 
 struct SkySettings {
@@ -72,17 +74,19 @@ class SkyScene {
 
   private:
     struct FrameTerms {
-        float signalScale;  // electrons per prepared rate unit
-        float dark;         // dark electrons of an ordinary pixel
-        float hotDark;      // of a hot one
-        float readVariance;
-        float bias;
+        double signalScale;  // electrons per prepared rate unit
+        double dark;         // dark electrons of an ordinary pixel
+        float hotExtra;      // what a hot one has more
+        double readVariance;
     };
     FrameTerms Terms(const Exposure& exposure) const;
+    sky::RowLine RowOf(int y, const FrameTerms& terms) const;
     uint32_t RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const;
     bool Hot(int x, int y) const;
-    float Rate(int x, int y) const;
-    uint16_t Value(int x, int y, uint32_t offset, const FrameTerms& terms, bool hot) const;
+    float StarRate(int x, int y) const;
+    // Electrons of the pixel on top of the background's.
+    float Extra(int x, int y, const FrameTerms& terms) const;
+    uint16_t Value(int x, uint32_t offset, const sky::RowLine& row, float extra) const;
 
     SkySettings settings_;
     int width_, height_, binArea_;
