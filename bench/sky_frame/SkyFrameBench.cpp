@@ -3,9 +3,9 @@
 // pattern costs: the ratio is what the sky adds to every simulated picture.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <vector>
 
+#include "FrameCopy.h"
 #include "RatioReporter.h"
 #include "platform/ByteOrder.h"
 #include "sim/SensorReadout.h"
@@ -13,7 +13,9 @@
 
 namespace {
 
-constexpr size_t kFrameBytes = 32u << 20;
+using bench::BM_FrameCopy32MiB;
+using bench::kFrameBytes;
+
 constexpr int kQuadrants = 4, kQuadrantWidth = 2048, kQuadrantHeight = 2048, kOverscan = 16,
               kFixedPrescan = 3;
 
@@ -39,26 +41,11 @@ std::vector<uint8_t> FourOutputImage() {
     return image;
 }
 
-std::vector<uint8_t>& Destination() {
-    static std::vector<uint8_t> buffer(kFrameBytes, 1);  // touched, so no page faults are timed
-    return buffer;
-}
-
-void BM_FrameCopy32MiB(benchmark::State& state) {
-    std::vector<uint8_t> source(kFrameBytes, 0x5A);
-    std::vector<uint8_t>& destination = Destination();
-    for (auto _ : state) {
-        std::memcpy(destination.data(), source.data(), kFrameBytes);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFrameBytes));
-}
-
 void BM_SkyFrame32MiB(benchmark::State& state) {
     const sim::SensorReadout readout(FourOutputImage());
     const sim::SkyScene scene(sim::SkySettings{}, readout.SceneWidth(), readout.SceneHeight(), 1,
                               1);
-    std::vector<uint8_t>& destination = Destination();
+    std::vector<uint8_t>& destination = bench::FrameDestination();
     sim::SkyScene::Exposure exposure{50, 253.15, 0};
     for (auto _ : state) {
         readout.Read(scene, exposure, destination.data(), kFrameBytes);
