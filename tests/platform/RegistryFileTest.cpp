@@ -92,28 +92,6 @@ TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
     EXPECT_EQ(error.line, 2u);
 }
 
-TEST(RegFileParseTest, FormattedValuesReadBackToTheSameBytes) {
-    std::vector<Expected> values = ExpectedValues();
-    values.push_back({"control", kRegSz, Bytes(std::string("tab\there") + '\0')});
-    values.push_back({"unterminated", kRegSz, Bytes("abc")});
-    values.push_back({"long", kRegBinary, std::vector<uint8_t>(100, 0x5a)});
-    values.push_back({"short dword", kRegDword, {1, 2}});
-    std::string file = std::string(kRegFileHeader4) + "\n[HKEY_CURRENT_USER\\X]\n";
-    for (const Expected& value : values)
-        file +=
-            FormatRegFileValue(value.name, value.type, value.data.data(), value.data.size()) + "\n";
-    std::vector<RegFileKey> keys;
-    RegFileError error;
-    ASSERT_TRUE(ParseRegFile(file, keys, error)) << error.line << ": " << error.message;
-    ASSERT_EQ(keys.size(), 1u);
-    ASSERT_EQ(keys[0].values.size(), values.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        EXPECT_EQ(keys[0].values[i].name, values[i].name);
-        EXPECT_EQ(keys[0].values[i].type, values[i].type) << values[i].name;
-        EXPECT_EQ(keys[0].values[i].data, values[i].data) << values[i].name;
-    }
-}
-
 // Through the registry seam: both encodings with every type, then a file of
 // deletions; a file with one bad line applies nothing.
 class RegistryImportTest : public ::testing::Test {

@@ -69,7 +69,7 @@ class ConfiguredCamera : public ::testing::Test {
     sim::SimulatedCamera simulated;
 };
 
-TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryBlocksAndTemperatures) {
+TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryAndBlocks) {
     for (int mode = 0; mode < 4; ++mode) {
         SCOPED_TRACE(mode);
         ASSERT_EQ(Initialize(mode), 0) << LastStatus().Get();
@@ -85,47 +85,20 @@ TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryBlocksAndTemperature
         std::vector<uint8_t> fpga = simulated.firmware->Block(vendor::kFpga);
         EXPECT_EQ(platform::LoadBe16(&fpga[vendor::kExposureMsAt]), 50) << "a short exposure";
     }
-    double sensor = 0, sink = 0;
-    ASSERT_EQ(TheCamera().GetCcdTemperature(&sensor), 0);
-    ASSERT_EQ(TheCamera().GetHeatSinkTemperature(&sink), 0);
-    EXPECT_NEAR(sensor, -20.0, 0.03) << "the calibration's setpoint, reached at once";
-    EXPECT_NEAR(sink, 25.0, 2.0);
-    uint32_t type = 7;
-    ASSERT_EQ(TheCamera().GetCameraType(&type), 0);
-    EXPECT_EQ(type, 1u);
     EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
 }
 
-// Four binned quadrants deinterleave and mirror the pattern, twice in a row;
-// the single-quadrant mode mirrors left to right and leaves the other
-// buffers alone.
-TEST_F(ConfiguredCamera, PicturesDeinterleaveAndMirrorThePatternAsTheModeSays) {
-    ASSERT_EQ(Initialize(1), 0);
-    const int interleave = 4, first = 3 * interleave;
-    int width = 1024, height = 1024;
-    for (int shot = 0; shot < 2; ++shot) {
-        auto images = Picture(width, height);
-        for (int r : {0, 1, 517, height - 1}) {
-            for (int c : {0, 1, 300, width - 1}) {
-                const int mirroredR = height - 1 - r, mirroredC = width - 1 - c;
-                EXPECT_EQ(images[0][r * width + c], Raw(r, first + interleave * c));
-                EXPECT_EQ(images[1][r * width + mirroredC], Raw(r, first + 1 + interleave * c));
-                EXPECT_EQ(images[2][mirroredR * width + c], Raw(r, first + 2 + interleave * c));
-                EXPECT_EQ(images[3][mirroredR * width + mirroredC],
-                          Raw(r, first + 3 + interleave * c));
-            }
-        }
-    }
-    EXPECT_EQ(simulated.firmware->FramesRead(), 2u);
-    EXPECT_EQ(simulated.firmware->CurrentState(), vendor::kIdle);
-
+// The single-quadrant mode mirrors left to right and leaves the other
+// buffers alone; every mode's picture against the scene the firmware drew:
+// SimulatedSky.
+TEST_F(ConfiguredCamera, TheSingleQuadrantModeMirrorsThePatternAndTouchesNoOtherBuffer) {
     ASSERT_EQ(Initialize(3), 0);
-    width = height = 4096;
+    const int width = 4096, height = 4096;
     auto images = Picture(width, height);
     for (int r : {0, 2049, height - 1})
         for (int c : {0, 17, width - 1})
             EXPECT_EQ(images[0][r * width + (width - 1 - c)], Raw(r, 3 + c));
-    EXPECT_EQ(images[1][0], 0xDEAD) << "other quadrants untouched";
+    for (int q = 1; q < 4; ++q) EXPECT_EQ(images[q][0], 0xDEAD) << q;
 }
 
 }  // namespace

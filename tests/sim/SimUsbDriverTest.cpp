@@ -22,15 +22,10 @@ using Header = usb::SUsbTransferRecord;
 // A control transfer's record with `length` data bytes behind it.
 std::vector<uint8_t> ControlRecord(uint8_t requestType, uint16_t length, uint16_t value = 0,
                                    uint32_t dataOffset = kRecord, uint32_t dataLength = 0) {
-    Header header{};
-    header.RequestType = requestType;
-    header.Request = vendor::kRequest;
-    header.Value = value;
-    header.Length = length;
-    header.DataOffset = dataOffset;
-    header.DataLength = dataLength ? dataLength : length;
     std::vector<uint8_t> record(kRecord + length, 0);
-    usb::StoreRecord(record.data(), header);
+    usb::StoreRecord(record.data(),
+                     Header{requestType, vendor::kRequest, value, 0, length, 0, 0, 0, 0, 0, 0, 0,
+                            dataOffset, dataLength ? dataLength : length});
     return record;
 }
 

@@ -106,13 +106,10 @@ const Case kCases[] = {
 std::vector<uint8_t> Answer(const Case& c) {
     std::vector<uint8_t> data = Pattern(c.payload);
     if (!c.control) return data;
-    usb::SUsbTransferRecord header{};
-    header.DriverStatus = c.driverStatus;
-    header.UsbStatus = c.usbStatus;
-    header.DataOffset = usb::kTransferRecordSize;
-    header.DataLength = c.payload;
     std::vector<uint8_t> message(usb::kTransferRecordSize);
-    usb::StoreRecord(message.data(), header);
+    usb::StoreRecord(message.data(),
+                     usb::SUsbTransferRecord{0, 0, 0, 0, 0, 0, 0, 0, c.driverStatus, c.usbStatus, 0,
+                                             0, usb::kTransferRecordSize, c.payload});
     message.insert(message.end(), data.begin(), data.end());
     return message;
 }

@@ -17,22 +17,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes TransferRecord() {
-    usb::SUsbTransferRecord header{};
-    header.RequestType = 0xC0;
-    header.Request = vendor::kRequest;
-    header.Value = 0x0102;
-    header.Index = 0x0304;
-    header.Length = 0x0506;
-    header.TimeoutSeconds = 0x0708090A;
-    header.EndpointAddress = 0x82;
-    header.DriverStatus = usb::kDriverStatusCancelled;
-    header.UsbStatus = usb::kUsbStatusStall;
-    header.PacketTableOffset = 0x11121314;
-    header.PacketTableLength = 0x21222324;
-    header.DataOffset = usb::kTransferRecordSize;
-    header.DataLength = 0x31323334;
     Bytes bytes(usb::kTransferRecordSize);
-    usb::StoreRecord(bytes.data(), header);
+    // Every field in record order, each with bytes of its own.
+    usb::StoreRecord(
+        bytes.data(),
+        usb::SUsbTransferRecord{0xC0, vendor::kRequest, 0x0102, 0x0304, 0x0506, 0x0708090A, 0, 0x82,
+                                usb::kDriverStatusCancelled, usb::kUsbStatusStall, 0x11121314,
+                                0x21222324, usb::kTransferRecordSize, 0x31323334});
     return bytes;
 }
 
