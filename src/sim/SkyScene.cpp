@@ -194,12 +194,25 @@ uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
     return Value(x, RowOffset(uint32_t(y), exposure.frame, 0), RowOf(y, terms), Extra(x, y, terms));
 }
 
+// Pixel by pixel, as Pixel works each out, with the row's stars and hot
+// pixels walked along instead of looked up.
 std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
     const FrameTerms terms = Terms(exposure);
     const sky::RowLine row = RowOf(y, terms);
     const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
+    const float scale = static_cast<float>(terms.signalScale);
+    const auto hot = hotColumnsByRow_.find(y);
+    const std::vector<int> none;
+    const std::vector<int>& hotColumns = hot == hotColumnsByRow_.end() ? none : hot->second;
+    size_t star = starRowStart_[size_t(y)];
+    const size_t stars = starRowStart_[size_t(y) + 1];
     std::vector<uint16_t> values(static_cast<size_t>(width_));
-    for (int x = 0; x < width_; ++x) values[size_t(x)] = Value(x, offset, row, Extra(x, y, terms));
+    for (int x = 0; x < width_; ++x) {
+        const bool here = star < stars && starColumn_[star] == x;
+        const float rate = here ? starRate_[star++] : 0.0f;
+        const bool isHot = std::find(hotColumns.begin(), hotColumns.end(), x) != hotColumns.end();
+        values[size_t(x)] = Value(x, offset, row, rate * scale + (isHot ? terms.hotExtra : 0.0f));
+    }
     return values;
 }
 
