@@ -27,6 +27,7 @@
 #include "sim/FramePattern.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedCamera.h"
+#include "support/TextFiles.h"
 #include "usb/CCyUSBDevice.h"
 
 namespace cameratest {
@@ -49,7 +50,8 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
         if (busy_.exchange(true)) overlapped_ = true;
         std::lock_guard<std::mutex> lock(mutex_);
         const bool read = setup.DeviceToHost();
-        log_.push_back({setup.Request, setup.Value, setup.Index, read, {}, Now()});
+        log_.push_back(
+            {setup.Request, setup.Value, setup.Index, read, {}, std::chrono::steady_clock::now()});
         std::vector<uint8_t>& block = blocks_[setup.Value];
         block.resize(64);
         if (read) {
@@ -94,12 +96,18 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
     bool SawOverlap() const { return overlapped_; }
 
   private:
-    static std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
     std::mutex mutex_;
     std::map<uint16_t, std::vector<uint8_t>> blocks_;
     std::vector<SentRequest> log_;
-    std::atomic<bool> busy_{false};
-    std::atomic<bool> overlapped_{false};
+    std::atomic<bool> busy_{false}, overlapped_{false};
+};
+
+// Makes every allocation of the calling thread fail while it lives, so a test
+// can see what an operation does when memory runs out; other threads
+// allocate as usual (FailingAllocation.cpp replaces the allocation functions).
+struct ScopedFailingAllocation {
+    ScopedFailingAllocation();
+    ~ScopedFailingAllocation();
 };
 
 // A call's result beside the status it left, so that one line checks both.
@@ -122,11 +130,10 @@ class MapPropertyReader : public CAbsPropertyReader {
     }
     bool ReadString(const std::string& key, std::string& value,
                     const std::string& section) override {
-        value.clear();
         auto found = sections.find(section);
-        if (found == sections.end() || !found->second.count(key)) return false;
-        value = found->second.at(key);
-        return true;
+        const bool known = found != sections.end() && found->second.count(key);
+        value = known ? found->second.at(key) : "";
+        return known;
     }
     bool ReservedOperation(int32_t) override { return true; }
     bool Open(const std::string&) override { return true; }
@@ -228,14 +235,11 @@ class CaptureTest : public ::testing::Test {
         std::filesystem::create_directories(dir);
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
         EpalGeometry geometry;
-        geometry.quadrantWidth = kWidth;
-        geometry.quadrantHeight = kHeight;
-        geometry.exposure = 20;
-        std::vector<uint8_t> image = MakeEpalImage(geometry);
-        std::ofstream(dir + "mode0.hex", std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
-        std::ofstream(dir + "modes.ini") << "[Mode0]\nConfiguration File=" << dir << "mode0.hex\n";
+        geometry.quadrantWidth = kWidth, geometry.quadrantHeight = kHeight, geometry.exposure = 20;
+        const std::vector<uint8_t> image = MakeEpalImage(geometry);
+        testsupport::WriteText(dir + "mode0.hex", std::string(image.begin(), image.end()));
+        testsupport::WriteText(dir + "modes.ini",
+                               "[Mode0]\nConfiguration File=" + dir + "mode0.hex\n");
         options.clock = std::make_shared<sim::SimClock>(0.0);
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
         camera.IdleStateTimeoutMs = 200;

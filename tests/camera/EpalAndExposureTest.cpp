@@ -2,7 +2,6 @@
 
 #include "CameraTestSupport.h"
 #include "EpalImage.h"
-#include "FailingAllocation.h"
 #include "platform/DebugTrace.h"
 
 #ifndef _WIN32

@@ -2,10 +2,10 @@
 // that a sanitizer runtime would otherwise provide is replaced together, so
 // that memory always returns to the allocator it came from.
 
-#include "FailingAllocation.h"
-
 #include <cstdlib>
 #include <new>
+
+#include "CameraTestSupport.h"
 
 namespace {
 thread_local bool t_failing = false;

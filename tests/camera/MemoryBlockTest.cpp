@@ -53,30 +53,6 @@ TEST_F(MemoryBlockTest, EachWriteSendsItsBlockAndKeepsTheImageAsItsKindSays) {
     EXPECT_EQ(writes[5].data, fresh);
 }
 
-TEST_F(MemoryBlockTest, ReadBackComparisonLooksAtTheFirst48BytesButByte32) {
-    (*general)["Compare FPGA data during initialize?"] = "1";
-    // A camera that answers its FPGA block with one byte changed.
-    class Altering : public ScriptedFirmware {
-      public:
-        explicit Altering(size_t at) : at_(at) {}
-        sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
-                                          uint32_t length) override {
-            auto outcome = ScriptedFirmware::HandleControl(setup, data, length);
-            if (setup.DeviceToHost() && setup.Value == 0x01) data[at_] ^= 0xFF;
-            return outcome;
-        }
-
-      private:
-        size_t at_;
-    };
-    for (auto [changed, reported] : {std::pair{32, false}, {50, false}, {5, true}}) {
-        device->SetVendorRequestHandler(std::make_shared<Altering>(changed));
-        platform::ScopedTraceCapture trace;
-        EXPECT_EQ(camera.WriteFpga(camera.EpalData.data(), 64, 0), 1) << changed;
-        EXPECT_EQ(trace.Contains("Fails FPGA read-write comparison."), reported) << changed;
-    }
-}
-
 TEST_F(MemoryBlockTest, ReadsAndTheDownloadFillTheirPartOfTheImageAndTheCallersBuffer) {
     // Clock voltages come from the image, without traffic.
     uint8_t buffer[64] = {};
