@@ -43,6 +43,25 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
+std::vector<int32_t> ModeFile::Modes(const std::string& modeFile) {
+    std::ifstream in(modeFile);
+    std::vector<int32_t> modes;
+    std::string line;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        size_t close = line.find(']');
+        if (line.empty() || line[0] != '[' || close == std::string::npos) continue;
+        std::string name = Trim(line.substr(1, close - 1));
+        if (name.size() < 5 || !SameName(name.substr(0, 4), "Mode")) continue;
+        std::string digits = name.substr(4);
+        if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        int32_t mode = std::stoi(digits);
+        if (std::find(modes.begin(), modes.end(), mode) == modes.end()) modes.push_back(mode);
+    }
+    return modes;
+}
+
 std::string ModeFile::EpalFileFor(const std::string& modeFile, int32_t mode) {
     std::ifstream in(modeFile);
     const std::string wanted = "Mode" + std::to_string(mode);

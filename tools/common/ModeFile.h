@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vela2cam {
 
@@ -16,6 +17,8 @@ struct Binning {
 
 class ModeFile {
   public:
+    // The numbers of the file's Mode<n> sections, in the file's order.
+    static std::vector<int32_t> Modes(const std::string& modeFile);
     // The "Configuration File" of section Mode<mode>; empty when absent.
     static std::string EpalFileFor(const std::string& modeFile, int32_t mode);
     // The binning of the mode's EPAL file; nothing when it cannot be read.

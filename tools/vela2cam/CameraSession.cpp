@@ -80,17 +80,7 @@ std::string CameraSession::VersionReport() {
 }
 
 std::string CameraSession::VersionField(const std::string& report, const std::string& name) {
-    size_t start = 0;
-    while (start < report.size()) {
-        size_t end = report.find('\n', start);
-        if (end == std::string::npos) end = report.size();
-        std::string line = report.substr(start, end - start);
-        size_t equals = line.find('=');
-        if (equals != std::string::npos && Trim(line.substr(0, equals)) == name)
-            return Trim(line.substr(equals + 1));
-        start = end + 1;
-    }
-    return "";
+    return ReportField(report, name);
 }
 
 }  // namespace vela2cam

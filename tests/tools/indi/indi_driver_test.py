@@ -1,0 +1,319 @@
+#!/usr/bin/env python3
+"""indi_vela2_ccd under indiserver, driven the way an INDI client drives it.
+
+One server on a free loopback port with the simulated camera (instant
+exposures, position-pattern pictures). The cases share it, in order: a
+frame against the library's own picture of the same mode, a failed and a
+refused exposure followed by good ones, abort, the cooler, and the
+connect/expose/abort/expose/disconnect cycle that must not grow the driver.
+Every wait is bounded: the INDI tools run under a timeout, and so does the
+whole script (ctest).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+DEVICE = "Vela2 CCD"
+STATES = {"Idle": 0, "Ok": 1, "Busy": 2, "Alert": 3}
+TOOL_LIMIT = 20  # seconds for one INDI tool call
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Messages(threading.Thread):
+    """A client that only listens: the driver's messages to its clients."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.sock.sendall(b"<getProperties version='1.7'/>\n")
+        self.text = ""
+        self.lock = threading.Lock()
+        self.start()
+
+    def run(self):
+        self.sock.settimeout(None)
+        try:
+            while True:
+                data = self.sock.recv(65536)
+                if not data:
+                    return
+                with self.lock:
+                    self.text += data.decode("utf-8", "replace")
+        except OSError:
+            return
+
+    def messages(self):
+        with self.lock:
+            return re.findall(r'<message [^>]*message="([^"]*)"', self.text)
+
+    def wait_for(self, pattern, limit=10):
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            found = [m for m in self.messages() if re.search(pattern, m)]
+            if found:
+                return found[-1]
+            time.sleep(0.05)
+        raise Failure("no message matching %r; last: %s" % (pattern, self.messages()[-5:]))
+
+
+class Indi:
+    def __init__(self, port):
+        self.port = str(port)
+
+    def run(self, *args, limit=TOOL_LIMIT):
+        try:
+            return subprocess.run(args, capture_output=True, text=True, timeout=limit)
+        except subprocess.TimeoutExpired:
+            raise Failure("%s did not finish in %d s" % (" ".join(args), limit))
+
+    def set(self, prop, values):
+        spec = "%s.%s.%s" % (DEVICE, prop, ";".join("%s=%s" % kv for kv in values.items()))
+        done = self.run("indi_setprop", "-p", self.port, "-t", "5", spec)
+        check(done.returncode == 0, "indi_setprop %s: %s" % (spec, done.stderr.strip()))
+
+    def get(self, prop):
+        done = self.run("indi_getprop", "-p", self.port, "-t", "2", "%s.%s.*" % (DEVICE, prop))
+        values = {}
+        for line in done.stdout.splitlines():
+            key, _, value = line.partition("=")
+            values[key.split(".")[-1]] = value
+        return values
+
+    def wait_state(self, prop, state, limit=15):
+        expression = '"%s.%s._STATE"==%d' % (DEVICE, prop, STATES[state])
+        done = self.run("indi_eval", "-p", self.port, "-w", "-t", str(limit), expression,
+                        limit=limit + 5)
+        check(done.returncode == 0, "%s never became %s" % (prop, state))
+
+
+def fits(path):
+    """Header cards and the data bytes of a one-image FITS file."""
+    with open(path, "rb") as f:
+        content = f.read()
+    cards, offset = {}, 0
+    while True:
+        block = content[offset:offset + 2880]
+        check(len(block) == 2880, "%s: no END card" % path)
+        offset += 2880
+        lines = [block[i:i + 80].decode("ascii") for i in range(0, 2880, 80)]
+        for line in lines:
+            if "=" in line[8:10]:
+                value = line[10:].split("/")[0].strip().strip("'").strip()
+                cards[line[:8].strip()] = value
+        if any(line.startswith("END ") for line in lines):
+            break
+    size = int(cards["NAXIS1"]) * int(cards["NAXIS2"]) * 2
+    return cards, content[offset:offset + size]
+
+
+def driver_status(server_pid):
+    """Threads and resident kilobytes of indiserver's driver process."""
+    children = subprocess.run(["pgrep", "-P", str(server_pid)], capture_output=True,
+                              text=True).stdout.split()
+    check(len(children) == 1, "indiserver runs %d drivers" % len(children))
+    fields = {}
+    with open("/proc/%s/status" % children[0]) as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            fields[key] = value.split()[0] if value.split() else ""
+    return int(fields["Threads"]), int(fields["VmRSS"])
+
+
+def expose(indi, seconds, state="Ok", limit=15):
+    indi.set("CCD_EXPOSURE", {"CCD_EXPOSURE_VALUE": seconds})
+    indi.wait_state("CCD_EXPOSURE", state, limit)
+
+
+def connect(indi):
+    indi.set("CONNECTION", {"CONNECT": "On"})
+    indi.wait_state("CONNECTION", "Ok")
+    check(indi.get("CONNECTION").get("CONNECT") == "On", "not connected")
+
+
+def disconnect(indi):
+    indi.set("CONNECTION", {"DISCONNECT": "On"})
+    indi.wait_state("CONNECTION", "Idle")
+    check(indi.get("CONNECTION").get("DISCONNECT") == "On", "not disconnected")
+
+
+def library_picture(args, work, env):
+    """vela2cam's mosaic of the same mode and exposure, from the library."""
+    out = os.path.join(work, "vela2cam")
+    done = subprocess.run([args.vela2cam, "capture", "--simulated", "--mode", "1",
+                           "--mode-file", args.mode_file, "--exposure", "1000", "--mosaic",
+                           "-o", out], env=env, capture_output=True, text=True, timeout=60)
+    check(done.returncode == 0, "vela2cam: " + done.stderr)
+    files = [f for f in os.listdir(out) if f.endswith(".fits")]
+    check(len(files) == 1, "vela2cam wrote %s" % files)
+    return fits(os.path.join(out, files[0]))
+
+
+def frame_matches_library(indi, args, work, env):
+    frames = os.path.join(work, "frames")
+    os.makedirs(frames)
+    indi.set("UPLOAD_MODE", {"UPLOAD_LOCAL": "On"})
+    indi.set("UPLOAD_SETTINGS", {"UPLOAD_DIR": frames, "UPLOAD_PREFIX": "frame_XXX"})
+    expose(indi, 1)
+    path = indi.get("CCD_FILE_PATH").get("FILE_PATH", "")
+    check(path.startswith(frames) and os.path.exists(path), "no local frame: %r" % path)
+    verify = subprocess.run(["fitsverify", "-q", "-e", path], capture_output=True, text=True,
+                            timeout=60)
+    check(verify.returncode == 0, "fitsverify: " + verify.stdout + verify.stderr)
+    cards, pixels = fits(path)
+    info = indi.get("CCD_INFO")
+    # Mode 1 bins 2x2: INDI counts the sensor in unbinned pixels.
+    check((cards["NAXIS1"], cards["NAXIS2"]) == ("2048", "2048"), "size %s" % cards)
+    check((info["CCD_MAX_X"], info["CCD_BITSPERPIXEL"]) == ("4096", "16"), "info %s" % info)
+    check(cards["XBINNING"] == "2" and cards["READMODE"] == "1", "binning/mode %s" % cards)
+    check(cards["IMAGETYP"] == "Light Frame" and "CCD-TEMP" in cards, "keywords %s" % cards)
+    check((cards["QUADCOLS"], cards["QUADROWS"]) == ("2", "2"), "layout %s" % cards)
+    check(float(cards["EXPTIME"]) == 1.0, "EXPTIME %s" % cards["EXPTIME"])
+    reference_cards, reference = library_picture(args, work, env)
+    check(len(pixels) == len(reference) and pixels == reference,
+          "the driver's frame differs from the library's picture")
+    os.remove(path)
+    return frames
+
+
+def failures_then_good_exposures(indi, messages, frames):
+    # The simulated camera has no trigger input: a hardware-triggered
+    # capture times out in the library, which is a failure of the camera.
+    indi.set("VELA2_TRIGGER", {"HARDWARE": "On"})
+    expose(indi, 0.001, "Alert", limit=20)
+    failure = messages.wait_for(r"exposure failed: [A-Z_]+")
+    print("failure reported:", failure)
+    indi.set("VELA2_TRIGGER", {"SOFTWARE": "On"})
+    # Longer than the camera's 16-bit milliseconds: refused, not wrapped.
+    expose(indi, 70, "Alert")
+    messages.wait_for(r"70.*out of bounds|longer than")
+    indi.set("CCD_FRAME_TYPE", {"FRAME_BIAS": "On"})
+    expose(indi, 5)
+    cards, _ = fits(indi.get("CCD_FILE_PATH")["FILE_PATH"])
+    check(cards["IMAGETYP"] == "Bias Frame" and float(cards["EXPTIME"]) == 0.0,
+          "bias frame %s" % cards)
+    messages.wait_for(r"no shutter")
+    indi.set("CCD_FRAME_TYPE", {"FRAME_LIGHT": "On"})
+    for name in os.listdir(frames):
+        os.remove(os.path.join(frames, name))
+
+
+def abort_during_exposure(indi):
+    # A hardware-triggered capture waits for its trigger: it is certainly
+    # still running when the abort comes.
+    indi.set("VELA2_TRIGGER", {"HARDWARE": "On"})
+    expose(indi, 30, "Busy")
+    indi.set("CCD_ABORT_EXPOSURE", {"ABORT": "On"})
+    indi.wait_state("CCD_EXPOSURE", "Idle", limit=5)
+    indi.set("VELA2_TRIGGER", {"SOFTWARE": "On"})
+    expose(indi, 0.1)
+
+
+def cooler_reaches_setpoint(indi):
+    indi.set("CCD_TEMPERATURE", {"CCD_TEMPERATURE_VALUE": -5})
+    indi.wait_state("CCD_TEMPERATURE", "Ok", limit=30)
+    celsius = float(indi.get("CCD_TEMPERATURE")["CCD_TEMPERATURE_VALUE"])
+    check(abs(celsius + 5) < 0.5, "the sensor is at %.2f C" % celsius)
+    cooler = indi.get("VELA2_COOLER")
+    check(set(cooler) == {"HEAT_SINK", "TOP_TEC", "BOTTOM_TEC"}, "cooler %s" % cooler)
+
+
+def cycles_leave_no_trace(indi, server_pid, cycles):
+    figures = []
+    for cycle in range(cycles):
+        connect(indi)
+        expose(indi, 0.1)
+        abort_during_exposure(indi)
+        disconnect(indi)
+        figures.append(driver_status(server_pid))
+    print("driver threads and VmRSS (kB) after each cycle:", figures)
+    threads = [t for t, _ in figures]
+    check(max(threads) == min(threads), "threads changed: %s" % threads)
+    # The first cycles warm the allocator; later growth would be a leak.
+    settled = figures[min(4, cycles - 1)][1]
+    check(figures[-1][1] - settled < 16 * 1024, "memory grew by %d kB" %
+          (figures[-1][1] - settled))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--vela2cam", required=True)
+    parser.add_argument("--mode-file", required=True)
+    parser.add_argument("--cycles", type=int, default=20)
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="indi-vela2-")
+    env = dict(os.environ)
+    env.update({
+        "HOME": work,  # INDI keeps its per-user configuration there
+        "VELA2_MODE_FILE": args.mode_file,
+        "VELA2_SIM_TIME_SCALE": "0",
+        "VELA2_SIM_PICTURE": "pattern",
+        "VELA2_EVENT_NAMESPACE": env.get("VELA2_EVENT_NAMESPACE", "indi") + "-%d" % os.getpid(),
+    })
+    env.pop("VELA2_USB_BACKEND", None)  # the Simulation switch chooses it
+    port = free_port()
+    log = open(os.path.join(work, "indiserver.log"), "w")
+    server = subprocess.Popen(["indiserver", "-p", str(port), "-r", "0", args.driver],
+                              env=env, stdout=log, stderr=subprocess.STDOUT)
+    started = time.monotonic()
+    try:
+        indi = Indi(port)
+        deadline = time.monotonic() + 15
+        while "ENABLE" not in indi.get("SIMULATION"):
+            check(time.monotonic() < deadline and server.poll() is None, "no driver")
+            time.sleep(0.1)
+        messages = Messages(port)
+        indi.set("SIMULATION", {"ENABLE": "On"})
+        indi.set("VELA2_MODE", {"MODE_1": "On"})
+        connect(indi)
+        frames = frame_matches_library(indi, args, work, env)
+        failures_then_good_exposures(indi, messages, frames)
+        abort_during_exposure(indi)
+        cooler_reaches_setpoint(indi)
+        disconnect(indi)
+        print("cases: %.1f s" % (time.monotonic() - started))
+        cycles_leave_no_trace(indi, server.pid, args.cycles)
+        print("total: %.1f s" % (time.monotonic() - started))
+        return 0
+    except Failure as failure:
+        print("FAILED:", failure, file=sys.stderr)
+        log.flush()
+        with open(os.path.join(work, "indiserver.log")) as f:
+            sys.stderr.write(f.read()[-3000:])
+        return 1
+    finally:
+        server.terminate()
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+        log.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
