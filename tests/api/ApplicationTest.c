@@ -56,10 +56,7 @@ static void Fail(const char* format, ...) {
     ++g_failures;
 }
 
-#define CHECK(condition, ...)                \
-    do {                                     \
-        if (!(condition)) Fail(__VA_ARGS__); \
-    } while (0)
+#define CHECK(condition, ...) ((condition) ? (void)0 : Fail(__VA_ARGS__))
 #define EXPECT_EQ(actual, expected, what)                                                    \
     CHECK((long)(actual) == (long)(expected), "%s: %ld, expected %ld", what, (long)(actual), \
           (long)(expected))

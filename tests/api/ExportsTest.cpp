@@ -36,9 +36,9 @@ TEST_F(ExportsTest, UninitializedCameraAnswersFromDefaults) {
     }
 }
 
-// Getters store into their destination before they test whether they can
-// answer, and refuse a null destination or one they cannot write.
-TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseBadDestinations) {
+// Getters refuse a null destination or one they cannot write, and store into
+// a good one before they test whether they can answer.
+TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWriteAndStoreBeforeTheyTest) {
     const struct {
         const char* name;
         decltype(&LD_GetQuadrantWidth) get;
@@ -74,9 +74,9 @@ TEST_F(ExportsTest, GettersStoreBeforeTheyTestAndRefuseBadDestinations) {
     EXPECT_EQ(kReadOnly[0], 1u);
 }
 
-// Settings are stored as given, never read back from the device; the timeout
-// adds the margin of the trigger mode it was set in.
-TEST_F(ExportsTest, SettersAreStoredAsGivenAndTheTimeoutAddsTheTriggersMargin) {
+// The timeout adds the margin of the trigger mode it was set in; settings are
+// stored as given, never read back from the device.
+TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerModeAndSettersAreStoredAsGiven) {
     uint32_t timeout = 0;
     SetHardwareTrigger(1);
     EXPECT_EQ(LD_GetEnableSoftwareTrigger(), 0);

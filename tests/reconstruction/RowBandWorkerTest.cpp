@@ -80,37 +80,36 @@ struct LoweredPriority {
 // helper's wait until the caller has begun: the helper must take pieces
 // from the other end while the caller is busy, at the caller's priority,
 // and the call must not return before the helper's pieces are done.
-void HelperTakesPiecesFromTheOtherEndAtTheCallersPriority() {
-    StartedWorker started;
-    const LoweredPriority lowered;
-    if (!lowered.lowered) GTEST_SKIP() << "this process may not lower a thread's priority";
-    constexpr int32_t kPieces = 16;
-    CountedPieces counted(kPieces);
-    std::atomic<bool> callerBegun{false};
-    std::atomic<int> helped{0};
-    std::atomic<int32_t> helperPriority{platform::kThreadPriorityNormal};
-    const std::thread::id caller = std::this_thread::get_id();
-    auto work = [&](int32_t piece) {
-        counted(piece);
-        if (std::this_thread::get_id() == caller) {
-            callerBegun = true;
-            if (piece == 0) AwaitOtherThread([&] { return helped > 0; });
-        } else {
-            AwaitOtherThread([&] { return callerBegun.load(); });
-            helperPriority = platform::ThreadPriority(platform::CurrentThreadPseudoHandle());
-            ++helped;
-        }
-    };
-    started.worker.RunPieces(kPieces, work);
-    ASSERT_TRUE(counted.EachRanOnce());
-    ASSERT_GT(helped.load(), 0);
-    EXPECT_EQ(counted.threads[0], caller);
-    EXPECT_NE(counted.threads[kPieces - 1], caller) << "the helper starts at the back";
-    EXPECT_EQ(helperPriority.load(), platform::kThreadPriorityLowest);
-}
-
 TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEndAtTheCallersPriority) {
-    std::thread(HelperTakesPiecesFromTheOtherEndAtTheCallersPriority).join();
+    // On a thread of its own: LoweredPriority says why.
+    std::thread([] {
+        StartedWorker started;
+        const LoweredPriority lowered;
+        if (!lowered.lowered) GTEST_SKIP() << "this process may not lower a thread's priority";
+        constexpr int32_t kPieces = 16;
+        CountedPieces counted(kPieces);
+        std::atomic<bool> callerBegun{false};
+        std::atomic<int> helped{0};
+        std::atomic<int32_t> helperPriority{platform::kThreadPriorityNormal};
+        const std::thread::id caller = std::this_thread::get_id();
+        auto work = [&](int32_t piece) {
+            counted(piece);
+            if (std::this_thread::get_id() == caller) {
+                callerBegun = true;
+                if (piece == 0) AwaitOtherThread([&] { return helped > 0; });
+            } else {
+                AwaitOtherThread([&] { return callerBegun.load(); });
+                helperPriority = platform::ThreadPriority(platform::CurrentThreadPseudoHandle());
+                ++helped;
+            }
+        };
+        started.worker.RunPieces(kPieces, work);
+        ASSERT_TRUE(counted.EachRanOnce());
+        ASSERT_GT(helped.load(), 0);
+        EXPECT_EQ(counted.threads[0], caller);
+        EXPECT_NE(counted.threads[kPieces - 1], caller) << "the helper starts at the back";
+        EXPECT_EQ(helperPriority.load(), platform::kThreadPriorityLowest);
+    }).join();
 }
 
 // Frames from several threads at once while the helper is stopped and started
