@@ -93,8 +93,10 @@ class Indi:
         done = self.run("indi_setprop", "-p", self.port, "-t", "5", spec)
         check(done.returncode == 0, "indi_setprop %s: %s" % (spec, done.stderr.strip()))
 
-    def get(self, prop):
-        done = self.run("indi_getprop", "-p", self.port, "-t", "2", "%s.%s.*" % (DEVICE, prop))
+    def get(self, prop, *elements):
+        # Named elements come back at once; a wildcard waits out the timeout.
+        names = ["%s.%s.%s" % (DEVICE, prop, e) for e in elements or ["*"]]
+        done = self.run("indi_getprop", "-p", self.port, "-t", "2", *names)
         values = {}
         for line in done.stdout.splitlines():
             key, _, value = line.partition("=")
@@ -149,13 +151,12 @@ def expose(indi, seconds, state="Ok", limit=15):
 def connect(indi):
     indi.set("CONNECTION", {"CONNECT": "On"})
     indi.wait_state("CONNECTION", "Ok")
-    check(indi.get("CONNECTION").get("CONNECT") == "On", "not connected")
 
 
 def disconnect(indi):
     indi.set("CONNECTION", {"DISCONNECT": "On"})
     indi.wait_state("CONNECTION", "Idle")
-    check(indi.get("CONNECTION").get("DISCONNECT") == "On", "not disconnected")
+    check(indi.get("CONNECTION", "DISCONNECT").get("DISCONNECT") == "On", "not disconnected")
 
 
 def library_picture(args, work, env):
@@ -176,13 +177,13 @@ def frame_matches_library(indi, args, work, env):
     indi.set("UPLOAD_MODE", {"UPLOAD_LOCAL": "On"})
     indi.set("UPLOAD_SETTINGS", {"UPLOAD_DIR": frames, "UPLOAD_PREFIX": "frame_XXX"})
     expose(indi, 1)
-    path = indi.get("CCD_FILE_PATH").get("FILE_PATH", "")
+    path = indi.get("CCD_FILE_PATH", "FILE_PATH").get("FILE_PATH", "")
     check(path.startswith(frames) and os.path.exists(path), "no local frame: %r" % path)
     verify = subprocess.run(["fitsverify", "-q", "-e", path], capture_output=True, text=True,
                             timeout=60)
     check(verify.returncode == 0, "fitsverify: " + verify.stdout + verify.stderr)
     cards, pixels = fits(path)
-    info = indi.get("CCD_INFO")
+    info = indi.get("CCD_INFO", "CCD_MAX_X", "CCD_BITSPERPIXEL")
     # Mode 1 bins 2x2: INDI counts the sensor in unbinned pixels.
     check((cards["NAXIS1"], cards["NAXIS2"]) == ("2048", "2048"), "size %s" % cards)
     check((info["CCD_MAX_X"], info["CCD_BITSPERPIXEL"]) == ("4096", "16"), "info %s" % info)
@@ -210,7 +211,7 @@ def failures_then_good_exposures(indi, messages, frames):
     messages.wait_for(r"70.*out of bounds|longer than")
     indi.set("CCD_FRAME_TYPE", {"FRAME_BIAS": "On"})
     expose(indi, 5)
-    cards, _ = fits(indi.get("CCD_FILE_PATH")["FILE_PATH"])
+    cards, _ = fits(indi.get("CCD_FILE_PATH", "FILE_PATH")["FILE_PATH"])
     check(cards["IMAGETYP"] == "Bias Frame" and float(cards["EXPTIME"]) == 0.0,
           "bias frame %s" % cards)
     messages.wait_for(r"no shutter")
@@ -233,10 +234,10 @@ def abort_during_exposure(indi):
 def cooler_reaches_setpoint(indi):
     indi.set("CCD_TEMPERATURE", {"CCD_TEMPERATURE_VALUE": -5})
     indi.wait_state("CCD_TEMPERATURE", "Ok", limit=30)
-    celsius = float(indi.get("CCD_TEMPERATURE")["CCD_TEMPERATURE_VALUE"])
+    celsius = float(indi.get("CCD_TEMPERATURE", "CCD_TEMPERATURE_VALUE")["CCD_TEMPERATURE_VALUE"])
     check(abs(celsius + 5) < 0.5, "the sensor is at %.2f C" % celsius)
-    cooler = indi.get("VELA2_COOLER")
-    check(set(cooler) == {"HEAT_SINK", "TOP_TEC", "BOTTOM_TEC"}, "cooler %s" % cooler)
+    cooler = indi.get("VELA2_COOLER", "HEAT_SINK", "TOP_TEC", "BOTTOM_TEC")
+    check(len(cooler) == 3 and float(cooler["TOP_TEC"]) > 0, "cooler %s" % cooler)
 
 
 def cycles_leave_no_trace(indi, server_pid, cycles):
@@ -282,7 +283,7 @@ def main():
     try:
         indi = Indi(port)
         deadline = time.monotonic() + 15
-        while "ENABLE" not in indi.get("SIMULATION"):
+        while "ENABLE" not in indi.get("SIMULATION", "ENABLE"):
             check(time.monotonic() < deadline and server.poll() is None, "no driver")
             time.sleep(0.1)
         messages = Messages(port)
