@@ -36,9 +36,6 @@ class EpalTest : public CameraTest {
     }
 };
 
-uint16_t BigEndianAt(const std::vector<uint8_t>& block, size_t at) {
-    return static_cast<uint16_t>((block[at] << 8) | block[at + 1]);
-}
 }  // namespace
 
 TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
@@ -166,7 +163,8 @@ TEST_F(EpalTest, ExposureAndTestPatternGoToTheFpgaBlockAndReadBack) {
     EXPECT_EQ(camera.SetExposureTime(1000, 200, 50), 0);
     std::vector<uint8_t> fpga = firmware->Block(0x01);
     const uint16_t words[] = {50, 250, 250, 250, 1000};  // big-endian, from byte 48 on
-    for (size_t w = 0; w < 5; ++w) EXPECT_EQ(BigEndianAt(fpga, 48 + 2 * w), words[w]) << w;
+    for (size_t w = 0; w < 5; ++w)
+        EXPECT_EQ(fpga[48 + 2 * w] << 8 | fpga[49 + 2 * w], words[w]) << w;
     EXPECT_EQ(camera.Timeout, 4000u);
     uint32_t exposure = 0, length = 0, start = 0;
     EXPECT_EQ(camera.GetExposureTime(&exposure, &length, &start), 0);

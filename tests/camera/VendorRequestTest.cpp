@@ -154,12 +154,9 @@ using TemperatureTest = VendorRequestTest;
 namespace {
 std::vector<uint8_t> Record(uint16_t heatSink, uint16_t sensor, uint16_t top, uint16_t bottom) {
     std::vector<uint8_t> record(64);
-    uint16_t words[] = {heatSink, sensor, top, bottom};
-    for (int w = 0; w < 4; ++w) {
-        record[2 * w] = static_cast<uint8_t>(words[w] >> 8);
-        record[2 * w + 1] = static_cast<uint8_t>(words[w]);
-    }
     for (int i = 8; i < 64; ++i) record[i] = static_cast<uint8_t>(i);
+    const uint16_t words[] = {heatSink, sensor, top, bottom};
+    for (int w = 0; w < 4; ++w) record[2 * w] = words[w] >> 8, record[2 * w + 1] = words[w] & 0xFF;
     return record;
 }
 }  // namespace
