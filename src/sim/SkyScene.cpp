@@ -210,7 +210,8 @@ std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
     for (int x = 0; x < width_; ++x) {
         const bool here = star < stars && starColumn_[star] == x;
         const float rate = here ? starRate_[star++] : 0.0f;
-        const bool isHot = std::find(hotColumns.begin(), hotColumns.end(), x) != hotColumns.end();
+        const bool isHot = !hotColumns.empty() &&
+                           std::find(hotColumns.begin(), hotColumns.end(), x) != hotColumns.end();
         values[size_t(x)] = Value(x, offset, row, rate * scale + (isHot ? terms.hotExtra : 0.0f));
     }
     return values;
