@@ -77,7 +77,8 @@ Vela2Ccd::Vela2Ccd() {
     SetCCDCapability(CCD_CAN_ABORT | CCD_HAS_COOLER);
 }
 
-Vela2Ccd::~Vela2Ccd() = default;
+// A capture still waited for ends at once; the worker finishes its queue.
+Vela2Ccd::~Vela2Ccd() { abortedId_ = UINT64_MAX; }
 
 const char* Vela2Ccd::getDefaultName() { return "Vela2 CCD"; }
 

@@ -75,9 +75,6 @@ class Vela2Ccd : public INDI::CCD {
     int32_t TakePicture(uint64_t id, uint32_t exposureMs, bool hardware, FrameFacts& frame);
     void ReadTemperatures();
 
-    Worker worker_;
-    Mailbox mailbox_;
-
     // Event-loop state.
     std::vector<int32_t> modes_;
     std::vector<ISwitch> modeSwitches_;
@@ -112,6 +109,10 @@ class Vela2Ccd : public INDI::CCD {
     // Worker state: the initialized mode and the buffers LD_StartPicture fills.
     CameraFacts camera_;
     std::vector<std::vector<uint16_t>> images_, overscans_;
+
+    // Last, so that the worker has stopped before anything it uses goes.
+    Mailbox mailbox_;
+    Worker worker_;
 };
 
 }  // namespace vela2indi

@@ -83,7 +83,13 @@ void Mailbox::Deliver() {
         std::lock_guard<std::mutex> lock(mutex_);
         messages.swap(messages_);
     }
-    for (auto& message : messages) message();
+    for (auto& message : messages) {
+        try {
+            message();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "indi_vela2_ccd: %s\n", e.what());
+        }
+    }
 }
 
 }  // namespace vela2indi
