@@ -38,7 +38,13 @@ function(vela2_test name)
     # Named events of this program's processes stay among themselves, away
     # from other test programs and other builds running at the same time.
     string(MD5 _space "${CMAKE_BINARY_DIR}/${name}")
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "VELA2_EVENT_NAMESPACE=${_space}")
+    set(_environment "VELA2_EVENT_NAMESPACE=${_space}")
+    if(NOT WIN32)
+        # The settings of the user running the tests stay out of them; the
+        # system's (/etc/vela2) cannot be hidden, so a test machine has none.
+        list(APPEND _environment "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/tests/user-config")
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${_environment}")
 endfunction()
 
 # vela2_fuzzer(<name> SOURCES <files...> DEPS <targets...>)

@@ -11,7 +11,7 @@ PACKAGES=(
     g++-multilib binutils file clang-format-14
     libusb-1.0-0-dev pkg-config umockdev libumockdev-dev
     python3-numpy python3-pytest python3-astropy python3-setuptools python3-venv python3-pip
-    libindi-dev indi-bin lintian
+    libindi-dev indi-bin lintian dpkg-dev strace
 )
 # Wine's 32-bit loader, for the i686 test programs; only scripts/test needs it.
 WINE32_PACKAGE=wine32:i386

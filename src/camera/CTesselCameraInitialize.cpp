@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <optional>
 
 #include "Vela2UsbCameraStatus.h"
 #include "camera/CTesselCamera.h"
@@ -36,14 +37,37 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 
 // The mode file beside the library, named after it. Where paths ignore case
 // the library's name is taken in lower case, so any spelling of it finds
-// the same file.
+// the same file. A shared object's name ends in ".so" and maybe a version
+// (libX.so.4), all of which the ".ini" replaces.
 std::string DefaultModeFile(const std::string& modulePath) {
     if (platform::kCaseInsensitivePaths) return ReplaceAll(LowerCase(modulePath), ".dll", ".ini");
     size_t slash = modulePath.rfind(platform::kPathSeparator);
-    size_t dot = modulePath.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return modulePath + ".ini";
-    return modulePath.substr(0, dot) + ".ini";
+    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t end = modulePath.rfind('.');
+    for (size_t so = modulePath.find(".so", nameStart); so != std::string::npos;
+         so = modulePath.find(".so", so + 1))
+        if (so + 3 == modulePath.size() || modulePath[so + 3] == '.') {
+            end = so;
+            break;
+        }
+    if (end == std::string::npos || end < nameStart) return modulePath + ".ini";
+    return modulePath.substr(0, end) + ".ini";
+}
+
+// The first of the platform's settings folders that holds the file (name
+// given with its leading separator), if any.
+std::optional<std::string> FindInSettingsFolders(const std::string& separatorAndName) {
+    for (const std::string& folder : platform::SettingsFolders())
+        if (platform::FileExists(folder + separatorAndName)) return folder + separatorAndName;
+    return std::nullopt;
+}
+
+// A settings file named after a place beside the library: that file in the
+// settings folders first.
+std::string LocateBesideLibrary(const std::string& besideLibrary) {
+    size_t separator = besideLibrary.rfind(platform::kPathSeparator);
+    if (separator == std::string::npos) return besideLibrary;
+    return FindInSettingsFolders(besideLibrary.substr(separator)).value_or(besideLibrary);
 }
 
 std::string ReadModeHexFile(const std::string& modeFile, int32_t mode) {
@@ -92,12 +116,12 @@ int32_t CTesselCamera::InitializeForModeAlone(int32_t mode, const char* modeFile
             process.ModulePath = platform::ModuleFilePath().substr(0, kMaxPath);
         std::string modeFile = modeFileArgument && *modeFileArgument
                                    ? modeFileArgument
-                                   : DefaultModeFile(process.ModulePath);
+                                   : LocateBesideLibrary(DefaultModeFile(process.ModulePath));
         if (!platform::FileExists(modeFile)) {
             LastStatus().Set(ERROR_INI_FILENAME);
             return ERROR_INI_FILENAME;
         }
-        hexFile = ReadModeHexFile(modeFile, mode);
+        hexFile = platform::ResolveNamedPath(ReadModeHexFile(modeFile, mode), modeFile);
         if (!platform::FileExists(hexFile)) {
             LastStatus().Set(ERROR_HEX_FILENAME);
             return ERROR_HEX_FILENAME;
@@ -108,6 +132,8 @@ int32_t CTesselCamera::InitializeForModeAlone(int32_t mode, const char* modeFile
     SetFrameSize(0, 0, 0, 0, 0);
     if (registry) {
         process.HardwareRegistryLocation = "Software\\Quintaris Riravir\\USB\\VELA2_USB";
+    } else if (auto found = FindInSettingsFolders(process.IniFileName)) {
+        process.HardwareRegistryLocation = *found;
     } else {
         size_t separator = process.ModulePath.rfind(platform::kPathSeparator);
         if (separator == std::string::npos || separator == 0) return ERROR_INI_FILENAME;

@@ -41,6 +41,8 @@ class Parser {
         const std::string& word = args_[next_++];
         if (word == "help" || word == "-h" || word == "--help") {
             options_.command = Command::Help;
+        } else if (word == "version" || word == "--version") {
+            options_.command = Command::Version;
         } else if (word == "info") {
             options_.command = Command::Info;
         } else if (word == "capture") {
@@ -126,6 +128,7 @@ class Parser {
             return true;
         }
         if (option == "--mode-file") return Value(option, options_.modeFile);
+        if (option == "--config-dir") return Value(option, options_.configDir);
         if (option == "-o" || option == "--output") return Value(option, options_.outputDir);
         if (option == "--exposure") {
             if (!UnsignedValue(option, 0, kMaxExposureMs, number)) return false;
@@ -272,12 +275,18 @@ commands:
   vendor write REQ VALUE INDEX [DATA]
                                raw vendor write; DATA in hexadecimal ("01 a0 ff"),
                                one zero byte when left out
+  version                      versions of the tool and the library (also --version)
   help                         this text
 
 options for every command:
-  --simulated                  the built-in simulated camera and bundled settings
+  --simulated                  the built-in simulated camera
   --mode N                     readout mode (default 0)
-  --mode-file PATH             mode file (default: the library's own)
+  --config-dir DIR             the folder holding modes.ini, Vela2Usb.ini and the
+                               EPAL files (default: the first of $VELA2_CONFIG_DIR,
+                               ~/.config/vela2, /etc/vela2 and the installed samples
+                               that holds a modes.ini)
+  --mode-file PATH             mode file (default: modes.ini of that folder, else
+                               the library's own)
   --registry | --ini           settings from the registry or Vela2Usb.ini (default)
   --json                       one JSON document on standard output
 

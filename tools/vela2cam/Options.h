@@ -12,6 +12,7 @@ namespace vela2cam {
 
 enum class Command {
     Help,
+    Version,
     Info,
     Capture,
     Temp,
@@ -31,6 +32,7 @@ struct Options {
     // and where the settings come from.
     int32_t mode = 0;
     std::string modeFile;
+    std::string configDir;  // empty: searched for (ConfigLookup)
     bool registry = false;
 
     // capture

@@ -13,6 +13,7 @@
 #include "platform/DebugTrace.h"
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
+#include "posix/UserFolders.h"
 
 namespace platform {
 namespace {
@@ -228,10 +229,7 @@ RegistryStore& RegistryStore::Instance() {
 
 std::string RegistryStore::Directory() {
     if (const char* dir = std::getenv("VELA2_REGISTRY_DIR"); dir && *dir) return dir;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
-        return std::string(config) + "/vela2-registry";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.config/vela2-registry";
+    return UserConfigurationHome() + "/vela2-registry";
 }
 
 bool RegistryStore::Writable() {
