@@ -71,7 +71,14 @@ extern "C" {
  * Deliberate hardenings: an EPAL file whose quadrant sizes exceed 65535 or
  * whose raw frame would exceed 1 GiB is refused (LD_GetStatus -3, as for
  * sizes below 1); the settle and control-write delays are at most 60000 ms;
- * memory that cannot be had leaves LD_GetStatus 3. */
+ * memory that cannot be had leaves LD_GetStatus 3.
+ * Deliberate POSIX adaptation (Windows keeps the rule above): an installed
+ * library sits in a system folder, so Vela2Usb.ini and the default mode file
+ * are looked up first in $VELA2_CONFIG_DIR, then $XDG_CONFIG_HOME/vela2 (or
+ * ~/.config/vela2), then /etc/vela2, and only then beside the library; the
+ * first existing file wins. The default mode file is named after the library
+ * without its ".so" and version (libVela2UsbCameraDll.ini). An EPAL path in a
+ * mode file that is not absolute is taken relative to the mode file's folder. */
 VELA2_API int32_t VELA2_CALL LD_Initialize(int32_t mode, uint32_t unused, const char* modeFile,
                                            int32_t registry);
 /* As LD_Initialize; the fourth argument is not read. */
