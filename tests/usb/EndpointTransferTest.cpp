@@ -231,7 +231,7 @@ TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndAShortAnswerReadsAsZero
     for (const auto& set : sets) {
         const auto record = usb::LoadRecord<usb::SUsbBufferSizeRecord>(set.input.data());
         EXPECT_EQ(+record.EndpointAddress, 0x82);
-        sent.push_back(record.Size);
+        sent.push_back(+record.Size);
     }
     EXPECT_EQ(sent, (std::vector<uint32_t>{1024, 0, 100352}));
     EXPECT_EQ(bulkIn->GetBufferSize(), 100352u);
