@@ -35,6 +35,20 @@ bool LittleEndianHost() {
 // The host edits the test pattern and the exposure timing at will; the
 // geometry it writes back is the image's own unless it resized the frame.
 bool Rewritten(size_t at) { return at == 30 || (at >= 48 && at < 60); }
+
+// A frame is far larger than the caches, so its rows go out to memory
+// without first being read in, as a large memcpy does.
+void StreamOut(uint8_t* to, const uint8_t* from, size_t n) {
+    size_t done = 0;
+#if defined(__SSE2__)
+    done = std::min(n, (16 - reinterpret_cast<uintptr_t>(to) % 16) % 16);
+    std::memcpy(to, from, done);
+    for (; done + 16 <= n; done += 16)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + done),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done)));
+#endif
+    std::memcpy(to + done, from + done, n - done);
+}
 }  // namespace
 
 bool SensorReadout::Describes(const std::vector<uint8_t>& epal, const uint8_t* fpga) {
@@ -142,19 +156,16 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
     std::memset(out + frameBytes, 0, bytes - frameBytes);
     const size_t rowBytes = size_t(rawColumns_) * 2;
     if (rowBytes == 0) return;
-    // The outputs' pixels interleave, so a row is put together whole; a
-    // transfer that is not aligned gets it by way of a scratch row.
+    // The outputs' pixels interleave, so a row is put together whole, in
+    // a scratch row the cache holds, and then sent on.
     std::vector<uint16_t> scratch(static_cast<size_t>(rawColumns_));
-    const bool direct = LittleEndianHost() && reinterpret_cast<uintptr_t>(out) % 2 == 0;
     // Each output's line in readout order, before the row is woven from them.
     std::vector<std::vector<uint16_t>> lines(outputs_.size());
     for (size_t k = 0; k < outputs_.size(); ++k) lines[k].resize(size_t(outputs_[k].reach));
     for (int r = 0; r < rawRows_ && size_t(r) * rowBytes < frameBytes; ++r) {
         uint8_t* target = out + size_t(r) * rowBytes;
         const size_t n = std::min(rowBytes, frameBytes - size_t(r) * rowBytes);
-        // Straight into the transfer where its layout allows.
-        uint16_t* row =
-            direct && n == rowBytes ? reinterpret_cast<uint16_t*>(target) : scratch.data();
+        uint16_t* row = scratch.data();
         for (int column : unreadColumns_) row[column] = scene.EmptyPixel(r, column, exposure.frame);
         for (size_t k = 0; k < outputs_.size(); ++k) {
             const Output& output = outputs_[k];
@@ -178,14 +189,15 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
                                  line + image);
         }
         Weave(lines, row);
-        if (row == scratch.data()) {
-            if (LittleEndianHost()) {
-                std::memcpy(target, row, n);
-            } else {
-                for (size_t b = 0; b + 1 < n; b += 2) platform::StoreLe16(target + b, row[b / 2]);
-            }
+        if (LittleEndianHost()) {
+            StreamOut(target, reinterpret_cast<const uint8_t*>(row), n);
+        } else {
+            for (size_t b = 0; b + 1 < n; b += 2) platform::StoreLe16(target + b, row[b / 2]);
         }
     }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streamed rows are in memory before the transfer is handed on
+#endif
 }
 
 }  // namespace sim
