@@ -216,6 +216,7 @@ TEST_F(Vela2camTest, CommandsAnswerInJsonAndFailuresNameTheStatus) {
          3,
          {"ERROR_INI_FILENAME"}},
         {"capture --exposure 70000", 2, {"--exposure"}},
+        {"capture --config-dir " + Quote(dir.path()), 3, {"no configuration found"}},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.arguments);
@@ -230,6 +231,7 @@ TEST_F(Vela2camTest, CommandsAnswerInJsonAndFailuresNameTheStatus) {
     }
     EXPECT_EQ(vela2cam_test::ReadText(dir.path() + "/blocks.bin").size(), 192u);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"blocks.bin", "c"}));
+    EXPECT_EQ(Tool("--version").out.rfind("vela2cam " VELA2_LIBRARY_VERSION "\n", 0), 0u);
 }
 
 // An interrupted capture stops at once and writes nothing; the next run finds
