@@ -1,7 +1,8 @@
 #pragma once
 // The sky the simulated sensor sees, in sensor coordinates of the mode's
 // (binned) pixel grid: background with a gentle gradient, stars, dark current
-// with a few hot pixels, bias, photon and read noise.
+// with a few hot pixels, bias, photon noise (normal, as wide as the square
+// root of the electrons) and read noise.
 //
 // Everything is a pure function of the pixel's position, the seed and the
 // frame number, so a test renders the picture the camera should send without
