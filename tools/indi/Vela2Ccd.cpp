@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "ConfigLookup.h"
 #include "ModeFile.h"
 #include "Mosaic.h"
 #include "Setpoint.h"
@@ -31,9 +32,15 @@ constexpr const char* kCameraTab = "Camera";
 constexpr int kDefaultPollMs = 1000;
 constexpr uint32_t kShortestPollMs = 100;
 
-std::string EnvironmentOr(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
+// $VELA2_MODE_FILE, else the modes.ini of the configuration folder vela2cam
+// finds too; that folder also gives the library its settings when it has
+// none of its own. Before the library's first call.
+std::string DefaultModeFile() {
+    if (const char* named = std::getenv("VELA2_MODE_FILE"); named && *named) return named;
+    std::optional<std::string> folder = vela2cam::ConfigLookup::FindFolder("");
+    if (!folder) return "";
+    vela2cam::ConfigLookup::ShareWithLibrary(*folder, "");
+    return *folder + "/modes.ini";
 }
 
 std::string VersionReport() {
@@ -95,7 +102,7 @@ bool Vela2Ccd::initProperties() {
     TemperatureN[0].max = 40;
     addCaptureFormat({"INDI_MONO", "Mono", 16, true});
 
-    IUFillText(&modeFileT_[0], "PATH", "Mode file", EnvironmentOr("VELA2_MODE_FILE", "").c_str());
+    IUFillText(&modeFileT_[0], "PATH", "Mode file", DefaultModeFile().c_str());
     IUFillTextVector(&modeFileTP_, modeFileT_, 1, getDeviceName(), "VELA2_MODE_FILE", "Modes",
                      OPTIONS_TAB, IP_RW, 60, IPS_IDLE);
     registerProperty(&modeFileTP_);
