@@ -72,39 +72,78 @@ SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX,
             static_cast<float>(skyPerMs * (1.0 + 0.15 * ((binX - 1) / 2.0) / across +
                                            0.1 * (y * binY + (binY - 1) / 2.0) / down));
 
-    std::vector<float> stars(static_cast<size_t>(width_) * height_, 0.0f);
+    struct Star {
+        double cx, cy, norm;
+    };
     Random random(Mix(settings_.seed ^ 0x5354415253ull));
     const int starCount =
         static_cast<int>(settings_.starsPerMegapixel * sensorWidth * sensorHeight / 1e6);
-    const int reach = static_cast<int>(std::ceil(4 * kStarSigma));
+    std::vector<Star> field;
+    field.reserve(size_t(std::max(starCount, 0)));
     for (int s = 0; s < starCount; ++s) {
         const double cx = random.Uniform() * sensorWidth, cy = random.Uniform() * sensorHeight;
         // Faint stars far outnumber bright ones.
         const double magnitude = kFaintestMagnitude * std::sqrt(random.Uniform());
         const double perMs = kBrightestStarPerSecond * std::pow(10.0, -0.4 * magnitude) / 1000.0;
-        const double norm = perMs / (2 * kPi * kStarSigma * kStarSigma);
-        for (int uy = int(cy) - reach; uy <= int(cy) + reach; ++uy) {
-            if (uy < 0 || uy >= sensorHeight) continue;
-            for (int ux = int(cx) - reach; ux <= int(cx) + reach; ++ux) {
-                if (ux < 0 || ux >= sensorWidth) continue;
-                const double dx = ux + 0.5 - cx, dy = uy + 0.5 - cy;
-                stars[static_cast<size_t>(uy / binY) * width_ + ux / binX] += static_cast<float>(
-                    norm * std::exp(-(dx * dx + dy * dy) / (2 * kStarSigma * kStarSigma)));
-            }
-        }
+        field.push_back(Star{cx, cy, perMs / (2 * kPi * kStarSigma * kStarSigma)});
     }
 
+    // The stars are drawn a band of rows at a time, in a buffer the cache
+    // holds, each into the bands it reaches.
+    constexpr int kReach = static_cast<int>(4 * kStarSigma) + 1;  // unbinned pixels
+    constexpr int kBand = 32;                                     // rows
+    const int bands = (height_ + kBand - 1) / kBand;
+    std::vector<std::vector<int>> starsOfBand(static_cast<size_t>(bands));
+    for (int s = 0; s < starCount; ++s) {
+        const int top = std::max(int(field[size_t(s)].cy) - kReach, 0) / binY;
+        const int bottom = std::min(int(field[size_t(s)].cy) + kReach, height_ * binY - 1) / binY;
+        for (int b = top / kBand; b <= bottom / kBand && b < bands; ++b)
+            starsOfBand[size_t(b)].push_back(s);
+    }
+    std::vector<float> band(static_cast<size_t>(kBand) * width_);
     starRowStart_.assign(1, 0);
-    for (int y = 0; y < height_; ++y) {
-        for (int x = 0; x < width_; ++x) {
-            const float rate = stars[static_cast<size_t>(y) * width_ + x];
-            // A star's faint wings would only make the row's list long.
-            if (rate > kFaintestStarPixel) {
-                starColumn_.push_back(x);
-                starRate_.push_back(rate);
+    for (int b = 0; b < bands; ++b) {
+        const int first = b * kBand, rows = std::min(kBand, height_ - first);
+        std::fill(band.begin(), band.end(), 0.0f);
+        for (int s : starsOfBand[size_t(b)]) {
+            const Star& star = field[size_t(s)];
+            const int left = int(star.cx) - kReach, top = int(star.cy) - kReach;
+            // The profile is a product of one factor across and one down.
+            double across[2 * kReach + 1], down[2 * kReach + 1];
+            for (int k = 0; k <= 2 * kReach; ++k) {
+                const double dx = left + k + 0.5 - star.cx, dy = top + k + 0.5 - star.cy;
+                across[k] = std::exp(-dx * dx / (2 * kStarSigma * kStarSigma));
+                down[k] = star.norm * std::exp(-dy * dy / (2 * kStarSigma * kStarSigma));
+            }
+            for (int k = 0; k <= 2 * kReach; ++k) {
+                const int uy = top + k, y = uy / binY - first;
+                if (uy < 0 || y < 0 || y >= rows) continue;
+                float* line = &band[size_t(y) * width_];
+                for (int i = 0; i <= 2 * kReach; ++i) {
+                    const int ux = left + i;
+                    if (ux >= 0 && ux < width_ * binX)
+                        line[ux / binX] += static_cast<float>(down[k] * across[i]);
+                }
             }
         }
-        starRowStart_.push_back(starColumn_.size());
+        for (int y = 0; y < rows; ++y) {
+            const float* line = &band[size_t(y) * width_];
+            // Most of a row is dark: it is looked at closer only where a
+            // block holds light. A star's faint wings would only make the
+            // row's list long.
+            constexpr int kBlock = 16;
+            for (int x = 0; x < width_; x += kBlock) {
+                const int end = std::min(x + kBlock, width_);
+                int lit = 0;
+                for (int i = x; i < end; ++i) lit += line[i] > kFaintestStarPixel;
+                for (int i = x; lit > 0 && i < end; ++i)
+                    if (line[i] > kFaintestStarPixel) {
+                        starColumn_.push_back(i);
+                        starRate_.push_back(line[i]);
+                    }
+            }
+            starRowStart_.push_back(starColumn_.size());
+        }
     }
 
     for (int h = 0; h < settings_.hotPixels && width_ > 0 && height_ > 0; ++h) {
