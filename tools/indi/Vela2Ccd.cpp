@@ -137,8 +137,6 @@ bool Vela2Ccd::initProperties() {
     return true;
 }
 
-void Vela2Ccd::ISGetProperties(const char* dev) { INDI::CCD::ISGetProperties(dev); }
-
 bool Vela2Ccd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {
@@ -240,31 +238,39 @@ bool Vela2Ccd::ISNewSwitch(const char* dev, const char* name, ISState* states, c
 
 // Another mode is another initialization: binning and frame size follow it.
 bool Vela2Ccd::ChooseMode(int32_t mode) {
-    busyConnecting_ = true;
     modeSP_.s = IPS_BUSY;
     IDSetSwitch(&modeSP_, nullptr);
+    PostInitialize(mode, true);
+    return true;
+}
+
+void Vela2Ccd::PostInitialize(int32_t mode, bool again) {
+    busyConnecting_ = true;
     std::string modeFile = modeFileT_[0].text;
     bool simulated = isSimulation();
-    worker_.Post([this, mode, modeFile, simulated] {
+    worker_.Post([this, mode, modeFile, simulated, again] {
         std::string error;
         auto facts = InitializeCamera(mode, modeFile, simulated, error);
-        mailbox_.Post([this, facts, error] {
+        mailbox_.Post([this, facts, error, again] {
             busyConnecting_ = false;
-            if (!facts) {
-                LOG_ERROR(error.c_str());
-                modeSP_.s = IPS_ALERT;
+            if (facts && again) {
+                Publish(*facts);
+                modeSP_.s = IPS_OK;
                 IDSetSwitch(&modeSP_, nullptr);
+            } else if (facts) {
+                Connected(*facts);
+            } else {
+                LOGF_ERROR("%s", error.c_str());
                 connectedMode_ = -1;
+                if (again) {
+                    modeSP_.s = IPS_ALERT;
+                    IDSetSwitch(&modeSP_, nullptr);
+                }
                 setConnected(false, IPS_ALERT);
                 updateProperties();
-                return;
             }
-            Publish(*facts);
-            modeSP_.s = IPS_OK;
-            IDSetSwitch(&modeSP_, nullptr);
         });
     });
-    return true;
 }
 
 bool Vela2Ccd::Connect() {
@@ -283,24 +289,8 @@ void Vela2Ccd::RequestConnect() {
         setConnected(true, IPS_OK);
         return;
     }
-    busyConnecting_ = true;
     setConnected(false, IPS_BUSY);
-    int32_t mode = ChosenMode();
-    std::string modeFile = modeFileT_[0].text;
-    bool simulated = isSimulation();
-    worker_.Post([this, mode, modeFile, simulated] {
-        std::string error;
-        auto facts = InitializeCamera(mode, modeFile, simulated, error);
-        mailbox_.Post([this, facts, error] {
-            busyConnecting_ = false;
-            if (facts) {
-                Connected(*facts);
-            } else {
-                LOG_ERROR(error.c_str());
-                setConnected(false, IPS_ALERT);
-            }
-        });
-    });
+    PostInitialize(ChosenMode(), false);
 }
 
 void Vela2Ccd::RequestDisconnect() {

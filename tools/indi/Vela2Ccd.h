@@ -40,7 +40,6 @@ class Vela2Ccd : public INDI::CCD {
 
     bool initProperties() override;
     bool updateProperties() override;
-    void ISGetProperties(const char* dev) override;
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                      int n) override;
     bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
@@ -64,6 +63,8 @@ class Vela2Ccd : public INDI::CCD {
     void BuildModeSwitch();
     int32_t ChosenMode() const;
     bool ChooseMode(int32_t mode);
+    // LD_Initialize on the worker; again: a new mode while connected.
+    void PostInitialize(int32_t mode, bool again);
     void Connected(const CameraFacts& facts);
     void Publish(const CameraFacts& facts);
     void FinishExposure(uint64_t id, int32_t status, const FrameFacts& frame);

@@ -4,8 +4,9 @@
 One server on a free loopback port with the simulated camera (instant
 exposures, position-pattern pictures). The cases share it, in order: a
 frame against the library's own picture of the same mode, a failed and a
-refused exposure followed by good ones, abort, the cooler, and the
-connect/expose/abort/expose/disconnect cycle that must not grow the driver.
+refused exposure followed by good ones, abort, another mode while
+connected, the cooler, and the connect/expose/abort/expose/disconnect cycle
+that must not grow the driver.
 Every wait is bounded: the INDI tools run under a timeout, and so does the
 whole script (ctest).
 """
@@ -231,6 +232,17 @@ def abort_during_exposure(indi):
     expose(indi, 0.1)
 
 
+def mode_change_reinitializes(indi):
+    indi.set("VELA2_MODE", {"MODE_2": "On"})
+    indi.wait_state("VELA2_MODE", "Ok")
+    geometry = indi.get("VELA2_GEOMETRY", "QUADRANTS", "QUADRANT_WIDTH", "QUADRANT_HEIGHT")
+    check(geometry == {"QUADRANTS": "2", "QUADRANT_WIDTH": "2048", "QUADRANT_HEIGHT": "4096"},
+          "mode 2: %s" % geometry)
+    indi.set("VELA2_MODE", {"MODE_1": "On"})
+    indi.wait_state("VELA2_MODE", "Ok")
+    expose(indi, 0.1)
+
+
 def cooler_reaches_setpoint(indi):
     indi.set("CCD_TEMPERATURE", {"CCD_TEMPERATURE_VALUE": -5})
     indi.wait_state("CCD_TEMPERATURE", "Ok", limit=30)
@@ -293,6 +305,7 @@ def main():
         frames = frame_matches_library(indi, args, work, env)
         failures_then_good_exposures(indi, messages, frames)
         abort_during_exposure(indi)
+        mode_change_reinitializes(indi)
         cooler_reaches_setpoint(indi)
         disconnect(indi)
         print("cases: %.1f s" % (time.monotonic() - started))
