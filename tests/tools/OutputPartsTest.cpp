@@ -1,5 +1,5 @@
-// The pieces of the tool's output: JSON text, mosaics, the progress line,
-// status names and the mode's binning.
+// The pieces of the tool's output: FITS files, PNG previews, JSON text,
+// mosaics, the progress line, status names and the mode's binning.
 
 #include <gtest/gtest.h>
 
@@ -10,18 +10,72 @@
 #include <string>
 #include <vector>
 
+#include "FitsWriter.h"
 #include "Json.h"
 #include "ModeFile.h"
 #include "Mosaic.h"
+#include "PngPreview.h"
 #include "Progress.h"
 #include "Status.h"
 #include "Vela2UsbCameraDll.h"
 #include "tools/ToolTestSupport.h"
 
+#ifdef VELA2CAM_HAVE_PNG
+#include <png.h>
+#endif
+
 namespace {
 
+using vela2cam::FitsCard;
+using vela2cam::FitsWriter;
+using vela2cam::ImageView;
 using vela2cam::JsonValue;
-using vela2cam_test::JsonSyntax;
+using vela2cam::PngPreview;
+using vela2cam_test::FitsReader;
+using vela2cam_test::TempDir;
+
+// Unsigned pixels through BZERO and the header cards read back as written and
+// pass fitsverify, which counts warnings too; a refused write leaves no file,
+// not even its temporary one, and an existing file is never replaced.
+TEST(FitsWriterTest, FilesReadBackAsWrittenVerifyAndAreNeverReplacedOrLeftHalf) {
+    TempDir dir;
+    const int width = 37, height = 11;  // not square: the axes must not swap
+    std::vector<uint16_t> pixels(width * height), other(width * height, 7);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 977);
+    pixels[1] = 65535;  // both ends of the unsigned range survive the offset
+    const std::string path = dir.path() + "/ramp.fits";
+    std::string error;
+    ASSERT_TRUE(FitsWriter::Write(
+        path, ImageView{width, height, pixels.data()},
+        {FitsCard::Text("DATE-OBS", "2026-12-06T03:45:12.123", "UTC"),
+         FitsCard::Real("CCD-TEMP", -19.87, "[C]"), FitsCard::Integer("READMODE", 3, "")},
+        error))
+        << error;
+    FitsReader fits(path);
+    EXPECT_EQ(fits.Pixels(width, height), pixels);
+    EXPECT_EQ(fits.Real("BZERO"), 32768.0);
+    EXPECT_EQ(fits.Text("DATE-OBS"), "2026-12-06T03:45:12.123");
+    EXPECT_EQ(fits.Real("CCD-TEMP"), -19.87);
+    EXPECT_EQ(fits.Real("READMODE"), 3.0);
+    EXPECT_EQ(fits.Real("DATAMIN"), 0.0);
+    EXPECT_EQ(fits.Real("DATAMAX"), 65535.0);
+    vela2cam_test::Outcome verify = vela2cam_test::Fitsverify(path);
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+
+    const auto refused = [&](const std::string& name, int w, std::vector<FitsCard> cards) {
+        error.clear();
+        return !FitsWriter::Write(dir.path() + name, ImageView{w, height, other.data()}, cards,
+                                  error) &&
+               !error.empty();
+    };
+    EXPECT_TRUE(refused("/missing/x.fits", width, {}));
+    EXPECT_TRUE(refused("/empty.fits", 0, {}));
+    EXPECT_TRUE(refused("/badkey.fits", width, {FitsCard::Integer("BAD KEY=", 1, "")}));
+    EXPECT_TRUE(refused("/ramp.fits", width, {}));
+    EXPECT_EQ(error, path + " exists already");
+    EXPECT_EQ(FitsReader(path).Pixels(width, height), pixels);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"ramp.fits"});
+}
 
 TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
     JsonValue root = JsonValue::Object();
@@ -34,19 +88,57 @@ TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
     root.Set("short", 24.99);      // no trailing digits of the binary form
     root.Set("exact", 0.1 + 0.2);  // but every digit a round trip needs
     std::string text = root.Serialize();
-    EXPECT_TRUE(JsonSyntax::Valid(text)) << text;
+    EXPECT_TRUE(vela2cam_test::ValidJson(text)) << text;
     EXPECT_EQ(text,
               "{\"quote\":\"say \\\"hi\\\"\\\\ \\n\\t\\u0001\",\"bytes\":\"caf\\u00e9\","
               "\"nan\":null,\"real\":0.25,\"list\":[1,null,true],\"short\":24.99,"
               "\"exact\":0.30000000000000004}");
 }
 
-TEST(JsonTest, TheSyntaxCheckRefusesWhatParsersRefuse) {
-    for (const char* bad : {"", "{", "{\"a\":1,}", "[1,]", "[01]", "1.", "-", "{'a':1}", "[1] [2]",
-                            "\"\x01\"", "\"\\x\"", "\"\\u12\"", "nul"})
-        EXPECT_FALSE(JsonSyntax::Valid(bad)) << bad;
-    EXPECT_TRUE(JsonSyntax::Valid(" {\"a\": [0, -1.5e3, \"\\u00e9\"]} "));
+TEST(PngPreviewTest, StretchSpansThePercentilesAndClampsOutliers) {
+    // 1000 pixels 1000..1999, one dark and one hot outlier.
+    std::vector<uint16_t> pixels;
+    for (uint16_t v = 1000; v < 2000; ++v) pixels.push_back(v);
+    pixels.push_back(0);
+    pixels.push_back(65535);
+    ImageView image{static_cast<int32_t>(pixels.size()), 1, pixels.data()};
+    vela2cam::StretchRange range = PngPreview::RangeOf(image, 0.5, 99.5);
+    EXPECT_NEAR(range.low, 1004, 1);
+    EXPECT_NEAR(range.high, 1994, 1);
+    std::vector<uint8_t> grey = PngPreview::Stretch(image, range);
+    // Below and above the percentiles, then the dark and the hot outlier.
+    EXPECT_EQ((std::vector<int>{grey[0], grey[999], grey[1000], grey[1001]}),
+              (std::vector<int>{0, 255, 0, 255}));
+    EXPECT_NEAR(grey[499], 127, 2);
+    // A flat picture has no range: no division by zero, one grey level.
+    std::vector<uint16_t> flat(16, 700);
+    ImageView flatImage{4, 4, flat.data()};
+    EXPECT_EQ(PngPreview::Stretch(flatImage, PngPreview::RangeOf(flatImage, 0.5, 99.5)),
+              std::vector<uint8_t>(16, 0));
 }
+
+#ifdef VELA2CAM_HAVE_PNG
+TEST(PngPreviewTest, WritesAGreyPngOfTheImagesSize) {
+    TempDir dir;
+    std::vector<uint16_t> pixels(30 * 20);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 100);
+    std::string path = dir.path() + "/p.png";
+    std::string error;
+    ASSERT_TRUE(PngPreview::Write(path, ImageView{30, 20, pixels.data()}, error)) << error;
+
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
+    png.format = PNG_FORMAT_GRAY;
+    std::vector<uint8_t> back(PNG_IMAGE_SIZE(png));
+    ASSERT_TRUE(png_image_finish_read(&png, nullptr, back.data(), 0, nullptr)) << png.message;
+    EXPECT_EQ(png.width, 30u);
+    EXPECT_EQ(png.height, 20u);
+    EXPECT_EQ(back.front(), 0);
+    EXPECT_EQ(back.back(), 255);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
+}
+#endif
 
 // Quadrants fill the cells row by row; a cell without a quadrant stays dark.
 TEST(MosaicTest, EachQuadrantLandsInItsCell) {
@@ -92,14 +184,12 @@ TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
     for (bool enabled : {false, true}) {
         std::FILE* out = std::tmpfile();
         ASSERT_NE(out, nullptr);
-        {
-            Progress progress(out, enabled);
-            progress.Exposure("e", 10, 100);
-            progress.Exposure("e", 20, 100);
-            progress.Finish("done");
-            progress.Readout("r");
-            progress.Finish();
-        }
+        Progress progress(out, enabled);
+        progress.Exposure("e", 10, 100);
+        progress.Exposure("e", 20, 100);
+        progress.Finish("done");
+        progress.Readout("r");
+        progress.Finish();
         std::rewind(out);
         std::string text;
         for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
@@ -117,7 +207,7 @@ TEST(StatusTest, NamesComeFromTheLibraryAndUnknownCodesStayNumbers) {
 }
 
 TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
-    vela2cam_test::TempDir dir;
+    TempDir dir;
     std::string epal(400, '\0');
     epal[18] = 2;
     epal[21] = 4;
