@@ -133,8 +133,15 @@ def fits(path):
 
 def driver_status(server_pid):
     """Threads and resident kilobytes of indiserver's driver process."""
-    children = subprocess.run(["pgrep", "-P", str(server_pid)], capture_output=True,
-                              text=True).stdout.split()
+    children = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                # The parent follows the name, which may hold blanks.
+                if int(f.read().rsplit(")", 1)[1].split()[1]) == server_pid:
+                    children.append(pid)
+        except (OSError, IndexError, ValueError):
+            continue
     check(len(children) == 1, "indiserver runs %d drivers" % len(children))
     fields = {}
     with open("/proc/%s/status" % children[0]) as f:
