@@ -1,7 +1,7 @@
 #pragma once
 // The sky's pixel loops, where a simulated frame spends its time, and the
 // arithmetic they share with a pixel rendered on its own. The two must agree
-// to the last bit, so both go through Counts below, and the build keeps every
+// to the last bit, so both go through Plain and Counts below, and the build keeps every
 // sum in the order written (no fused multiply-adds, no reassociation).
 #include <cmath>
 #include <cstdint>

@@ -12,9 +12,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kZeroCelsius = 273.15;
 constexpr double kBrightestStarPerSecond = 2e7;  // electrons of a magnitude 0 star
 constexpr double kFaintestMagnitude = 10;
-constexpr double kHotPixelFactor = 400;  // times an ordinary pixel's dark current
-// Electrons per millisecond.
-constexpr float kFaintestStarPixel = 0.0005f;
+constexpr double kHotPixelFactor = 400;        // times an ordinary pixel's dark current
+constexpr float kFaintestStarPixel = 0.0005f;  // electrons per millisecond: fainter is left out
 constexpr uint32_t kEmptyDomain = 0x80000000u;
 
 uint64_t Mix(uint64_t x) {
