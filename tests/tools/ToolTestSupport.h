@@ -97,12 +97,11 @@ class FitsReader {
     // The image, or nothing unless it is 16-bit and of this size (the axes
     // must not swap).
     std::vector<uint16_t> Pixels(long width, long height) {
-        int bitpix = 0, axisCount = 0, anyNull = 0;
-        long axes[2] = {0, 0};
-        fits_get_img_param(file_, 2, &bitpix, &axisCount, axes, &status_);
-        if (status_ || bitpix != 16 || axisCount != 2 || axes[0] != width || axes[1] != height)
+        if (Real("BITPIX") != 16.0 || Real("NAXIS") != 2.0 || Real("NAXIS1") != double(width) ||
+            Real("NAXIS2") != double(height))
             return {};
         std::vector<uint16_t> pixels(static_cast<size_t>(width) * height);
+        int anyNull = 0;
         fits_read_img(file_, TUSHORT, 1, static_cast<LONGLONG>(pixels.size()), nullptr,
                       pixels.data(), &anyNull, &status_);
         return status_ ? std::vector<uint16_t>() : pixels;

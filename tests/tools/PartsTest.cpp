@@ -1,9 +1,10 @@
-// The pieces of the tool's output: FITS files, PNG previews, JSON text,
-// mosaics, the progress line, status names and the mode's binning.
+// The tool's parts: the command line, and the pieces of its output: FITS
+// files, PNG previews, JSON text, mosaics, the progress line, status names and
+// the mode's binning.
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -14,6 +15,7 @@
 #include "Json.h"
 #include "ModeFile.h"
 #include "Mosaic.h"
+#include "Options.h"
 #include "PngPreview.h"
 #include "Progress.h"
 #include "Status.h"
@@ -26,13 +28,61 @@
 
 namespace {
 
-using vela2cam::FitsCard;
-using vela2cam::FitsWriter;
-using vela2cam::ImageView;
-using vela2cam::JsonValue;
-using vela2cam::PngPreview;
-using vela2cam_test::FitsReader;
-using vela2cam_test::TempDir;
+using namespace vela2cam;
+using namespace vela2cam_test;
+
+// Each command takes its options and operands, and what is not given keeps its
+// default; bad input is refused with a message instead of a guess.
+TEST(OptionsTest, CommandsTakeTheirOptionsAndRefuseBadInputWithAMessage) {
+    const auto parse = [](std::vector<std::string> arguments) {
+        ParseResult parsed = ParseCommandLine(arguments);
+        EXPECT_TRUE(parsed.ok()) << parsed.error;
+        return parsed.options;
+    };
+    Options o =
+        parse({"capture",    "--simulated", "--mode", "2",         "--mode-file", "m.ini",
+               "--registry", "--exposure",  "65535",  "--trigger", "hardware",    "--test-pattern",
+               "255",        "--frames",    "3",      "-o",        "out/",        "--mosaic",
+               "--overscan", "--raw",       "--json"});
+    EXPECT_TRUE(o.command == Command::Capture && o.simulated && o.registry && o.mosaic &&
+                o.overscan && o.raw && o.json && o.trigger == Trigger::Hardware);
+    EXPECT_TRUE(o.mode == 2 && o.modeFile == "m.ini" && o.outputDir == "out/" &&
+                o.exposureMs == 65535u && o.testPattern == 255u && o.frames == 3u);
+    // Without options: one software-triggered frame into the current directory.
+    o = parse({"capture"});
+    EXPECT_TRUE(o.frames == 1u && o.outputDir == "." && o.trigger == Trigger::Software &&
+                !o.exposureMs && !o.registry);
+    // A negative number is an operand, not an option.
+    o = parse({"vendor", "write", "0xAB", "-1", "0x0", "01 a0 FF"});
+    EXPECT_TRUE(o.command == Command::VendorWrite && o.value == "-1");
+    EXPECT_EQ(o.data, (std::vector<uint8_t>{0x01, 0xa0, 0xff}));
+    o = parse({"vendor", "read", "0xAB", "0x0", "0", "--length", "8"});
+    EXPECT_TRUE(o.length == 8u && o.data.empty());
+    o = parse({"temp", "--watch", "--interval", "250", "--count", "4", "--setpoint", "-20.5"});
+    EXPECT_TRUE(o.watch && o.intervalMs == 250u && o.count == 4u && o.setpointCelsius == -20.5);
+
+    // Missing values, numbers beyond their range or with stray characters,
+    // unknown words and operands too few or too many.
+    // clang-format off
+    const std::vector<std::vector<std::string>> bad = {
+        {}, {"snap"}, {"capture", "--bogus"}, {"capture", "--exposure"},
+        {"capture", "--exposure", "65536"}, {"capture", "--exposure", "-1"},
+        {"capture", "--exposure", "12x"}, {"capture", "--exposure", " 12"},
+        {"capture", "--frames", "0"}, {"capture", "--mode", "99999999999"},
+        {"capture", "--trigger", "soft"}, {"capture", "--test-pattern", "256"},
+        {"capture", "stray"}, {"temp", "--setpoint", "-300"}, {"temp", "--setpoint", "nan"},
+        {"temp", "--interval", "0"}, {"blocks"}, {"blocks", "download"},
+        {"blocks", "upload", "a", "b"}, {"vendor", "peek", "1", "2", "3"},
+        {"vendor", "read", "0xAB", "0x5"}, {"vendor", "read", "0xAB", "5", "0", "00"},
+        {"vendor", "write", "0xAB", "5", "0", "0g"}, {"vendor", "write", "0xAB", "5", "0", "012"},
+        {"vendor", "write", "0xAB", "5", "0", "0 1"},
+        {"vendor", "read", "0xAB", "5", "0", "--length", "65"}};
+    // clang-format on
+    for (const auto& arguments : bad) {
+        ParseResult parsed = ParseCommandLine(arguments);
+        EXPECT_FALSE(parsed.ok() || parsed.error.empty()) << testing::PrintToString(arguments);
+    }
+}
 
 // Unsigned pixels through BZERO and the header cards read back as written and
 // pass fitsverify, which counts warnings too; a refused write leaves no file,
@@ -53,13 +103,13 @@ TEST(FitsWriterTest, FilesReadBackAsWrittenVerifyAndAreNeverReplacedOrLeftHalf) 
         << error;
     FitsReader fits(path);
     EXPECT_EQ(fits.Pixels(width, height), pixels);
-    EXPECT_EQ(fits.Real("BZERO"), 32768.0);
     EXPECT_EQ(fits.Text("DATE-OBS"), "2026-12-06T03:45:12.123");
+    EXPECT_EQ(fits.Real("BZERO"), 32768.0);
     EXPECT_EQ(fits.Real("CCD-TEMP"), -19.87);
     EXPECT_EQ(fits.Real("READMODE"), 3.0);
     EXPECT_EQ(fits.Real("DATAMIN"), 0.0);
     EXPECT_EQ(fits.Real("DATAMAX"), 65535.0);
-    vela2cam_test::Outcome verify = vela2cam_test::Fitsverify(path);
+    Outcome verify = Fitsverify(path);
     EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
 
     const auto refused = [&](const std::string& name, int w, std::vector<FitsCard> cards) {
@@ -88,21 +138,24 @@ TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
     root.Set("short", 24.99);      // no trailing digits of the binary form
     root.Set("exact", 0.1 + 0.2);  // but every digit a round trip needs
     std::string text = root.Serialize();
-    EXPECT_TRUE(vela2cam_test::ValidJson(text)) << text;
+    EXPECT_TRUE(ValidJson(text)) << text;
     EXPECT_EQ(text,
               "{\"quote\":\"say \\\"hi\\\"\\\\ \\n\\t\\u0001\",\"bytes\":\"caf\\u00e9\","
               "\"nan\":null,\"real\":0.25,\"list\":[1,null,true],\"short\":24.99,"
               "\"exact\":0.30000000000000004}");
 }
 
-TEST(PngPreviewTest, StretchSpansThePercentilesAndClampsOutliers) {
+// The stretch spans the percentiles and clamps outliers, and the preview file
+// holds the stretched grey levels at the image's size.
+TEST(PngPreviewTest, StretchSpansThePercentilesAndTheFileHoldsIt) {
     // 1000 pixels 1000..1999, one dark and one hot outlier.
     std::vector<uint16_t> pixels;
     for (uint16_t v = 1000; v < 2000; ++v) pixels.push_back(v);
     pixels.push_back(0);
     pixels.push_back(65535);
     ImageView image{static_cast<int32_t>(pixels.size()), 1, pixels.data()};
-    vela2cam::StretchRange range = PngPreview::RangeOf(image, 0.5, 99.5);
+    StretchRange range =
+        PngPreview::RangeOf(image, PngPreview::kLowPercentile, PngPreview::kHighPercentile);
     EXPECT_NEAR(range.low, 1004, 1);
     EXPECT_NEAR(range.high, 1994, 1);
     std::vector<uint8_t> grey = PngPreview::Stretch(image, range);
@@ -115,30 +168,21 @@ TEST(PngPreviewTest, StretchSpansThePercentilesAndClampsOutliers) {
     ImageView flatImage{4, 4, flat.data()};
     EXPECT_EQ(PngPreview::Stretch(flatImage, PngPreview::RangeOf(flatImage, 0.5, 99.5)),
               std::vector<uint8_t>(16, 0));
-}
-
 #ifdef VELA2CAM_HAVE_PNG
-TEST(PngPreviewTest, WritesAGreyPngOfTheImagesSize) {
     TempDir dir;
-    std::vector<uint16_t> pixels(30 * 20);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 100);
-    std::string path = dir.path() + "/p.png";
-    std::string error;
-    ASSERT_TRUE(PngPreview::Write(path, ImageView{30, 20, pixels.data()}, error)) << error;
-
+    std::string path = dir.path() + "/p.png", error;
+    ASSERT_TRUE(PngPreview::Write(path, image, error)) << error;
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << png.message;
     png.format = PNG_FORMAT_GRAY;
     std::vector<uint8_t> back(PNG_IMAGE_SIZE(png));
     ASSERT_TRUE(png_image_finish_read(&png, nullptr, back.data(), 0, nullptr)) << png.message;
-    EXPECT_EQ(png.width, 30u);
-    EXPECT_EQ(png.height, 20u);
-    EXPECT_EQ(back.front(), 0);
-    EXPECT_EQ(back.back(), 255);
+    EXPECT_EQ(std::make_pair(png.width, png.height), std::make_pair(1002u, 1u));
+    EXPECT_EQ(back, grey);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
-}
 #endif
+}
 
 // Quadrants fill the cells row by row; a cell without a quadrant stays dark.
 TEST(MosaicTest, EachQuadrantLandsInItsCell) {
@@ -154,9 +198,9 @@ TEST(MosaicTest, EachQuadrantLandsInItsCell) {
             for (int i = 0; i < width * height; ++i) images[q].push_back(uint16_t(q * 100 + i + 1));
             pointers.push_back(images[q].data());
         }
-        vela2cam::MosaicLayout layout = vela2cam::Mosaic::LayoutFor(l.quadrants);
+        MosaicLayout layout = Mosaic::LayoutFor(l.quadrants);
         EXPECT_EQ(std::make_pair(layout.columns, layout.rows), std::make_pair(l.columns, l.rows));
-        std::vector<uint16_t> mosaic = vela2cam::Mosaic::Assemble(pointers, width, height);
+        std::vector<uint16_t> mosaic = Mosaic::Assemble(pointers, width, height);
         ASSERT_EQ(mosaic.size(), size_t(width * l.columns) * height * l.rows);
         for (int cell = 0; cell < l.columns * l.rows; ++cell) {
             int left = (cell % l.columns) * width, top = (cell / l.columns) * height;
@@ -167,13 +211,12 @@ TEST(MosaicTest, EachQuadrantLandsInItsCell) {
                         << "cell " << cell + 1 << " at " << x << "," << y;
         }
     }
-    EXPECT_TRUE(vela2cam::Mosaic::Assemble({}, width, height).empty());
+    EXPECT_TRUE(Mosaic::Assemble({}, width, height).empty());
 }
 
 // The bar fills with the exposure and stops at full; it is drawn only when
 // enabled, and the line is ended.
 TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
-    using vela2cam::Progress;
     EXPECT_EQ(Progress::RenderBar("x", 0, 1000, 10), "x [----------]   0%  0.0/1.0 s");
     EXPECT_EQ(Progress::RenderBar("x", 500, 1000, 10), "x [#####-----]  50%  0.5/1.0 s");
     EXPECT_EQ(Progress::RenderBar("x", 1500, 1000, 10), "x [##########] 100%  1.0/1.0 s");
@@ -182,7 +225,8 @@ TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
     EXPECT_NE(Progress::RenderBar("x", 65535, 65535, 4).find("100%"), std::string::npos);
     EXPECT_NE(Progress::RenderSpinner("r", 0), Progress::RenderSpinner("r", 1));
     for (bool enabled : {false, true}) {
-        std::FILE* out = std::tmpfile();
+        TempDir dir;
+        std::FILE* out = std::fopen((dir.path() + "/progress").c_str(), "w");
         ASSERT_NE(out, nullptr);
         Progress progress(out, enabled);
         progress.Exposure("e", 10, 100);
@@ -190,10 +234,8 @@ TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
         progress.Finish("done");
         progress.Readout("r");
         progress.Finish();
-        std::rewind(out);
-        std::string text;
-        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
         std::fclose(out);
+        const std::string text = ReadText(dir.path() + "/progress");
         EXPECT_EQ(text.find("\rdone") != std::string::npos, enabled) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), enabled ? 2 : 0);
         EXPECT_TRUE(!enabled || text.back() == '\n') << text;
@@ -202,8 +244,8 @@ TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
 
 // The names come from the library; what failing runs print is checked end to end.
 TEST(StatusTest, NamesComeFromTheLibraryAndUnknownCodesStayNumbers) {
-    EXPECT_EQ(vela2cam::StatusName(INVALID_USB_DEVICE), "INVALID_USB_DEVICE");
-    EXPECT_EQ(vela2cam::StatusName(999), "status 999");
+    EXPECT_EQ(StatusName(INVALID_USB_DEVICE), "INVALID_USB_DEVICE");
+    EXPECT_EQ(StatusName(999), "status 999");
 }
 
 TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
@@ -215,17 +257,17 @@ TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
     std::ofstream(dir.path() + "/modes.ini") << "; modes\n[Mode1]\nConfiguration File=/nowhere\n"
                                              << "[ mode2 ]\r\n configuration file = b.hex \r\n";
     std::string modes = dir.path() + "/modes.ini";
-    EXPECT_EQ(vela2cam::ModeFile::EpalFileFor(modes, 2), "b.hex");
-    EXPECT_EQ(vela2cam::ModeFile::EpalFileFor(modes, 3), "");
-    auto binning = vela2cam::ModeFile::BinningFor(modes, 2);  // relative to the mode file
+    EXPECT_EQ(ModeFile::EpalFileFor(modes, 2), "b.hex");
+    EXPECT_EQ(ModeFile::EpalFileFor(modes, 3), "");
+    auto binning = ModeFile::BinningFor(modes, 2);  // relative to the mode file
     ASSERT_TRUE(binning.has_value());
     EXPECT_EQ(std::make_pair(binning->columns, binning->rows), std::make_pair(2, 4));
-    EXPECT_FALSE(vela2cam::ModeFile::BinningFor(modes, 1).has_value());
-    EXPECT_FALSE(vela2cam::ModeFile::BinningFor(dir.path() + "/none.ini", 2).has_value());
+    EXPECT_FALSE(ModeFile::BinningFor(modes, 1).has_value());
+    EXPECT_FALSE(ModeFile::BinningFor(dir.path() + "/none.ini", 2).has_value());
     // A factor the camera cannot have is no binning at all.
     epal[18] = 3;
-    EXPECT_FALSE(vela2cam::ModeFile::BinningOf(epal).has_value());
-    EXPECT_FALSE(vela2cam::ModeFile::BinningOf(std::string(10, '\1')).has_value());
+    EXPECT_FALSE(ModeFile::BinningOf(epal).has_value());
+    EXPECT_FALSE(ModeFile::BinningOf(std::string(10, '\1')).has_value());
 }
 
 }  // namespace
