@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include "Vela2UsbCameraStatus.h"
@@ -247,19 +248,17 @@ TEST(ReconstructFrame, RandomLayoutsMatchTheReference) {
             s.block.Enable(quadrants[i], static_cast<uint8_t>(pick(1, 255)))
                 .Quadrant(quadrants[i], l);
         }
-        s.width = pick(1, 80);
-        s.height = pick(1, 14);
-        s.overscanWidth = wideOverscan ? pick(14, 44) : pick(0, 8);
-        s.overscanHeight = pick(0, 14);
+        s.width = pick(1, 80), s.height = pick(1, 14);
+        s.overscanWidth = wideOverscan ? pick(14, 44) : pick(0, 8), s.overscanHeight = pick(0, 14);
         s.Allocate();
 
         FrameScenario expected = s, general = s, fast = s;
         int32_t expectedHeight = 0, generalHeight = 0;
         const ReconstructionResult want = Reference(expected, &expectedHeight);
         const ReconstructionResult got = general.Run(false, &generalHeight);
-        ASSERT_EQ(got.reconstructed, want.reconstructed) << "case " << c;
-        ASSERT_EQ(got.failureStatus, want.failureStatus) << "case " << c;
-        ASSERT_EQ(generalHeight, expectedHeight) << "case " << c;
+        ASSERT_EQ(std::tie(got.reconstructed, got.failureStatus, generalHeight),
+                  std::tie(want.reconstructed, want.failureStatus, expectedHeight))
+            << "case " << c;
         ExpectSamePictures(general, expected, c);
         if (!RunFast(fast)) continue;
         ++fastTaken;
