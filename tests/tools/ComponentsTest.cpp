@@ -1,6 +1,6 @@
-// The tool's parts: the command line, and the pieces of its output: FITS
-// files, PNG previews, JSON text, mosaics, the progress line, status names and
-// the mode's binning.
+// The tool's components each on its own: the command line, and the pieces of
+// its output: FITS files, PNG previews, JSON text, mosaics, the progress line,
+// status names and the mode's binning.
 
 #include <gtest/gtest.h>
 
