@@ -7,8 +7,10 @@ frame against the library's own picture of the same mode, a failed and a
 refused exposure followed by good ones, abort, another mode while
 connected, the cooler, and the connect/expose/abort/expose/disconnect cycle
 that must not grow the driver.
-Every wait is bounded: the INDI tools run under a timeout, and so does the
-whole script (ctest).
+Commands go through indi_setprop/indi_getprop; states are watched by a
+listening client that sees every change in order, so a wait never takes a
+state held before the command for its result. Every wait is bounded: the
+INDI tools run under a timeout, and so does the whole script (ctest).
 """
 
 import argparse
@@ -42,32 +44,65 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Messages(threading.Thread):
-    """A client that only listens: the driver's messages to its clients."""
+TAG = re.compile(r"<(message|setNumberVector|setSwitchVector|setTextVector|defNumberVector"
+                 r"|defSwitchVector|defTextVector)\b([^>]*)>")
+ATTRIBUTE = re.compile(r'(\w+)="([^"]*)"')
+
+
+class Watcher(threading.Thread):
+    """A client that only listens, in the order the server sends: every
+    property's state changes and the driver's messages."""
 
     def __init__(self, port):
         super().__init__(daemon=True)
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
         self.sock.sendall(b"<getProperties version='1.7'/>\n")
-        self.text = ""
+        self.events, self.texts = [], []
         self.lock = threading.Lock()
         self.start()
 
     def run(self):
         self.sock.settimeout(None)
+        pending = ""
         try:
             while True:
                 data = self.sock.recv(65536)
                 if not data:
                     return
-                with self.lock:
-                    self.text += data.decode("utf-8", "replace")
+                pending += data.decode("utf-8", "replace")
+                end = 0
+                for tag in TAG.finditer(pending):
+                    attributes = dict(ATTRIBUTE.findall(tag.group(2)))
+                    with self.lock:
+                        if tag.group(1) == "message":
+                            self.texts.append(attributes.get("message", ""))
+                        elif "state" in attributes:
+                            self.events.append((attributes.get("name"), attributes["state"]))
+                    end = tag.end()
+                pending = pending[max(end, pending.rfind("<")):]
         except OSError:
             return
 
+    def mark(self):
+        with self.lock:
+            return len(self.events)
+
     def messages(self):
         with self.lock:
-            return re.findall(r'<message [^>]*message="([^"]*)"', self.text)
+            return list(self.texts)
+
+    def wait_state(self, since, prop, state, via_busy, limit):
+        """The property reaches state after event since (going Busy first)."""
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            with self.lock:
+                seen = [s for name, s in self.events[since:] if name == prop]
+            if via_busy and "Busy" in seen:
+                seen = seen[seen.index("Busy"):]
+            if state in seen and (not via_busy or seen[0] == "Busy"):
+                return
+            time.sleep(0.02)
+        raise Failure("%s never became %s" % (prop, state))
 
     def wait_for(self, pattern, limit=10):
         deadline = time.monotonic() + limit
@@ -80,8 +115,12 @@ class Messages(threading.Thread):
 
 
 class Indi:
+    """Commands through the INDI tools; states through the watcher."""
+
     def __init__(self, port):
         self.port = str(port)
+        self.watcher = None
+        self.since = 0
 
     def run(self, *args, limit=TOOL_LIMIT):
         try:
@@ -91,6 +130,8 @@ class Indi:
 
     def set(self, prop, values):
         spec = "%s.%s.%s" % (DEVICE, prop, ";".join("%s=%s" % kv for kv in values.items()))
+        if self.watcher:
+            self.since = self.watcher.mark()
         done = self.run("indi_setprop", "-p", self.port, "-t", "5", spec)
         check(done.returncode == 0, "indi_setprop %s: %s" % (spec, done.stderr.strip()))
 
@@ -104,11 +145,9 @@ class Indi:
             values[key.split(".")[-1]] = value
         return values
 
-    def wait_state(self, prop, state, limit=15):
-        expression = '"%s.%s._STATE"==%d' % (DEVICE, prop, STATES[state])
-        done = self.run("indi_eval", "-p", self.port, "-w", "-t", str(limit), expression,
-                        limit=limit + 5)
-        check(done.returncode == 0, "%s never became %s" % (prop, state))
+    def wait_state(self, prop, state, limit=15, via_busy=False):
+        """After the last set: a state already held before it does not count."""
+        self.watcher.wait_state(self.since, prop, state, via_busy, limit)
 
 
 def fits(path):
@@ -153,12 +192,12 @@ def driver_status(server_pid):
 
 def expose(indi, seconds, state="Ok", limit=15):
     indi.set("CCD_EXPOSURE", {"CCD_EXPOSURE_VALUE": seconds})
-    indi.wait_state("CCD_EXPOSURE", state, limit)
+    indi.wait_state("CCD_EXPOSURE", state, limit, via_busy=seconds <= 65.535)
 
 
 def connect(indi):
     indi.set("CONNECTION", {"CONNECT": "On"})
-    indi.wait_state("CONNECTION", "Ok")
+    indi.wait_state("CONNECTION", "Ok", via_busy=True)
 
 
 def disconnect(indi):
@@ -241,18 +280,18 @@ def abort_during_exposure(indi):
 
 def mode_change_reinitializes(indi):
     indi.set("VELA2_MODE", {"MODE_2": "On"})
-    indi.wait_state("VELA2_MODE", "Ok")
+    indi.wait_state("VELA2_MODE", "Ok", via_busy=True)
     geometry = indi.get("VELA2_GEOMETRY", "QUADRANTS", "QUADRANT_WIDTH", "QUADRANT_HEIGHT")
     check(geometry == {"QUADRANTS": "2", "QUADRANT_WIDTH": "2048", "QUADRANT_HEIGHT": "4096"},
           "mode 2: %s" % geometry)
     indi.set("VELA2_MODE", {"MODE_1": "On"})
-    indi.wait_state("VELA2_MODE", "Ok")
+    indi.wait_state("VELA2_MODE", "Ok", via_busy=True)
     expose(indi, 0.1)
 
 
 def cooler_reaches_setpoint(indi):
     indi.set("CCD_TEMPERATURE", {"CCD_TEMPERATURE_VALUE": -5})
-    indi.wait_state("CCD_TEMPERATURE", "Ok", limit=30)
+    indi.wait_state("CCD_TEMPERATURE", "Ok", limit=30, via_busy=True)
     celsius = float(indi.get("CCD_TEMPERATURE", "CCD_TEMPERATURE_VALUE")["CCD_TEMPERATURE_VALUE"])
     check(abs(celsius + 5) < 0.5, "the sensor is at %.2f C" % celsius)
     cooler = indi.get("VELA2_COOLER", "HEAT_SINK", "TOP_TEC", "BOTTOM_TEC")
@@ -296,16 +335,19 @@ def main():
     env.pop("VELA2_USB_BACKEND", None)  # the Simulation switch chooses it
     port = free_port()
     log = open(os.path.join(work, "indiserver.log"), "w")
-    server = subprocess.Popen(["indiserver", "-p", str(port), "-r", "0", args.driver],
+    # Its own local socket too: the default one admits one server per machine.
+    server = subprocess.Popen(["indiserver", "-p", str(port), "-u", os.path.join(work, "local"),
+                               "-r", "0", args.driver],
                               env=env, stdout=log, stderr=subprocess.STDOUT)
     started = time.monotonic()
+    messages = None
     try:
         indi = Indi(port)
         deadline = time.monotonic() + 15
         while "ENABLE" not in indi.get("SIMULATION", "ENABLE"):
             check(time.monotonic() < deadline and server.poll() is None, "no driver")
             time.sleep(0.1)
-        messages = Messages(port)
+        messages = indi.watcher = Watcher(port)
         indi.set("SIMULATION", {"ENABLE": "On"})
         indi.set("VELA2_MODE", {"MODE_1": "On"})
         connect(indi)
@@ -321,6 +363,8 @@ def main():
         return 0
     except Failure as failure:
         print("FAILED:", failure, file=sys.stderr)
+        if messages:
+            print("driver messages:", *messages.messages()[-12:], sep="\n  ", file=sys.stderr)
         log.flush()
         with open(os.path.join(work, "indiserver.log")) as f:
             sys.stderr.write(f.read()[-3000:])
