@@ -159,6 +159,7 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
     // The outputs' pixels interleave, so a row is put together whole, in
     // a scratch row the cache holds, and then sent on.
     std::vector<uint16_t> scratch(static_cast<size_t>(rawColumns_));
+    const SkyScene::Frame frame = scene.Prepare(exposure);
     // Each output's line in readout order, before the row is woven from them.
     std::vector<std::vector<uint16_t>> lines(outputs_.size());
     for (size_t k = 0; k < outputs_.size(); ++k) lines[k].resize(size_t(outputs_[k].reach));
@@ -180,8 +181,8 @@ void SensorReadout::Read(const SkyScene& scene, const SkyScene::Exposure& exposu
                     output.cellY * cellHeight_ + (output.mirrorRows ? cellHeight_ - 1 - i : i);
                 const int sceneColumn =
                     output.cellX * cellWidth_ + (output.mirrorColumns ? cellWidth_ - 1 : 0);
-                scene.RenderRun(sceneRow, sceneColumn, output.mirrorColumns ? -1 : 1, image,
-                                exposure, line);
+                scene.RenderRun(sceneRow, sceneColumn, output.mirrorColumns ? -1 : 1, image, frame,
+                                line);
             }
             // Past the quadrant's edge the output reads its overscan.
             scene.RenderEmptyRun(r, output.firstColumn + image * output.columnStride,

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace sim {
 
@@ -145,11 +146,20 @@ SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX,
         }
     }
 
+    std::vector<std::pair<int, int>> hot;  // row, column
     for (int h = 0; h < settings_.hotPixels && width_ > 0 && height_ > 0; ++h) {
         const int x = static_cast<int>(random.Uniform() * width_);
         const int y = static_cast<int>(random.Uniform() * height_);
-        if (!Hot(x, y)) hotColumnsByRow_[y].push_back(x);
+        hot.emplace_back(y, x);
     }
+    std::sort(hot.begin(), hot.end());
+    hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
+    hotRowStart_.assign(static_cast<size_t>(height_) + 1, 0);
+    for (const auto& pixel : hot) {
+        ++hotRowStart_[size_t(pixel.first) + 1];
+        hotColumn_.push_back(pixel.second);
+    }
+    for (size_t y = 0; y < size_t(height_); ++y) hotRowStart_[y + 1] += hotRowStart_[y];
 
     // The table is stored twice over, so that a run starting anywhere in it
     // reads on without wrapping.
@@ -165,25 +175,25 @@ SkyScene::SkyScene(const SkySettings& settings, int width, int height, int binX,
               noise_.begin() + std::ptrdiff_t(entries));
 }
 
-SkyScene::FrameTerms SkyScene::Terms(const Exposure& exposure) const {
+SkyScene::Frame SkyScene::Prepare(const Exposure& exposure) const {
     const double seconds = std::max(exposure.exposureMs, 0.0) / 1000.0;
     const double dark = settings_.darkPerSecondAt273K * binArea_ * seconds *
                         std::exp2((exposure.sensorKelvin - kZeroCelsius) / kDarkDoublingKelvin);
-    return FrameTerms{std::max(exposure.exposureMs, 0.0), dark,
-                      static_cast<float>(dark * (kHotPixelFactor - 1)),
-                      settings_.readNoise * settings_.readNoise};
+    return Frame{std::max(exposure.exposureMs, 0.0), dark,
+                 static_cast<float>(dark * (kHotPixelFactor - 1)),
+                 settings_.readNoise * settings_.readNoise, exposure.frame};
 }
 
 // The photon noise of the background is its square root, which bends so
 // little along a row that the chord between the row's ends stands in for it
 // (a few parts in ten thousand off): no pixel of the background needs a
 // square root of its own.
-sky::RowLine SkyScene::RowOf(int y, const FrameTerms& terms) const {
-    const double rowBase = skyRowBase_[size_t(y)] * terms.signalScale + terms.dark;
-    const double slope = double(skyStep_) * terms.signalScale;
+sky::RowLine SkyScene::RowOf(int y, const Frame& frame) const {
+    const double rowBase = skyRowBase_[size_t(y)] * frame.signalScale + frame.dark;
+    const double slope = double(skyStep_) * frame.signalScale;
     const double last = std::max(width_ - 1, 1);
-    const double sigma = std::sqrt(rowBase + terms.readVariance);
-    const double sigmaLast = std::sqrt(rowBase + slope * last + terms.readVariance);
+    const double sigma = std::sqrt(rowBase + frame.readVariance);
+    const double sigmaLast = std::sqrt(rowBase + slope * last + frame.readVariance);
     return sky::RowLine{static_cast<float>(settings_.bias + 0.5 + rowBase),
                         static_cast<float>(slope), static_cast<float>(sigma),
                         static_cast<float>((sigmaLast - sigma) / last)};
@@ -197,9 +207,9 @@ uint32_t SkyScene::RowOffset(uint32_t row, uint32_t frame, uint32_t domain) cons
 }
 
 bool SkyScene::Hot(int x, int y) const {
-    auto row = hotColumnsByRow_.find(y);
-    return row != hotColumnsByRow_.end() &&
-           std::find(row->second.begin(), row->second.end(), x) != row->second.end();
+    const auto begin = hotColumn_.begin() + std::ptrdiff_t(hotRowStart_[size_t(y)]);
+    const auto end = hotColumn_.begin() + std::ptrdiff_t(hotRowStart_[size_t(y) + 1]);
+    return std::binary_search(begin, end, x);
 }
 
 float SkyScene::StarRate(int x, int y) const {
@@ -209,9 +219,9 @@ float SkyScene::StarRate(int x, int y) const {
     return star != end && *star == x ? starRate_[size_t(star - starColumn_.begin())] : 0.0f;
 }
 
-float SkyScene::Extra(int x, int y, const FrameTerms& terms) const {
-    return StarRate(x, y) * static_cast<float>(terms.signalScale) +
-           (Hot(x, y) ? terms.hotExtra : 0.0f);
+float SkyScene::Extra(int x, int y, const Frame& frame) const {
+    return StarRate(x, y) * static_cast<float>(frame.signalScale) +
+           (Hot(x, y) ? frame.hotExtra : 0.0f);
 }
 
 uint16_t SkyScene::Value(int x, uint32_t offset, const sky::RowLine& row, float extra) const {
@@ -222,47 +232,41 @@ uint16_t SkyScene::Value(int x, uint32_t offset, const sky::RowLine& row, float 
 }
 
 double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
-    const FrameTerms terms = Terms(exposure);
-    return (skyRowBase_[size_t(y)] + double(skyStep_) * x) * terms.signalScale + terms.dark +
-           Extra(x, y, terms);
+    const Frame frame = Prepare(exposure);
+    return (skyRowBase_[size_t(y)] + double(skyStep_) * x) * frame.signalScale + frame.dark +
+           Extra(x, y, frame);
 }
 
 uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
-    const FrameTerms terms = Terms(exposure);
-    return Value(x, RowOffset(uint32_t(y), exposure.frame, 0), RowOf(y, terms), Extra(x, y, terms));
+    const Frame frame = Prepare(exposure);
+    return Value(x, RowOffset(uint32_t(y), frame.number, 0), RowOf(y, frame), Extra(x, y, frame));
 }
 
 // Pixel by pixel, as Pixel works each out, with the row's stars and hot
 // pixels walked along instead of looked up.
 std::vector<uint16_t> SkyScene::Row(int y, const Exposure& exposure) const {
-    const FrameTerms terms = Terms(exposure);
-    const sky::RowLine row = RowOf(y, terms);
-    const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
-    const float scale = static_cast<float>(terms.signalScale);
-    const auto hot = hotColumnsByRow_.find(y);
-    const std::vector<int> none;
-    const std::vector<int>& hotColumns = hot == hotColumnsByRow_.end() ? none : hot->second;
-    size_t star = starRowStart_[size_t(y)];
-    const size_t stars = starRowStart_[size_t(y) + 1];
+    const Frame frame = Prepare(exposure);
+    const sky::RowLine row = RowOf(y, frame);
+    const uint32_t offset = RowOffset(uint32_t(y), frame.number, 0);
+    const float scale = static_cast<float>(frame.signalScale);
+    size_t star = starRowStart_[size_t(y)], hot = hotRowStart_[size_t(y)];
+    const size_t stars = starRowStart_[size_t(y) + 1], hots = hotRowStart_[size_t(y) + 1];
     std::vector<uint16_t> values(static_cast<size_t>(width_));
     for (int x = 0; x < width_; ++x) {
-        const bool here = star < stars && starColumn_[star] == x;
-        const float rate = here ? starRate_[star++] : 0.0f;
-        const bool isHot = !hotColumns.empty() &&
-                           std::find(hotColumns.begin(), hotColumns.end(), x) != hotColumns.end();
-        values[size_t(x)] = Value(x, offset, row, rate * scale + (isHot ? terms.hotExtra : 0.0f));
+        const float rate = star < stars && starColumn_[star] == x ? starRate_[star++] : 0.0f;
+        const bool isHot = hot < hots && hotColumn_[hot] == x;
+        hot += isHot;
+        values[size_t(x)] = Value(x, offset, row, rate * scale + (isHot ? frame.hotExtra : 0.0f));
     }
     return values;
 }
 
 // The plain loop over the run is what the compiler vectorises; stars and hot
 // pixels, a few in a row, are put in right afterwards.
-void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposure,
-                         uint16_t* out) const {
-    const FrameTerms terms = Terms(exposure);
-    const sky::RowLine row = RowOf(y, terms);
+void SkyScene::RenderRun(int y, int x, int dx, int count, const Frame& frame, uint16_t* out) const {
+    const sky::RowLine row = RowOf(y, frame);
     const uint32_t mask = (1u << kNoiseTableBits) - 1;
-    const uint32_t offset = RowOffset(uint32_t(y), exposure.frame, 0);
+    const uint32_t offset = RowOffset(uint32_t(y), frame.number, 0);
     const int low = dx > 0 ? x : x - count + 1;  // the run's leftmost column
     // A piece no longer than the table reads it without wrapping.
     const int piece = int(mask) + 1;
@@ -273,7 +277,7 @@ void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposu
         sky::BackgroundRun(row, leftmost, &noise_[(offset + uint32_t(leftmost)) & mask], n, dx < 0,
                            out + done);
     }
-    const float scale = static_cast<float>(terms.signalScale);
+    const float scale = static_cast<float>(frame.signalScale);
     const auto begin = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y)]);
     const auto end = starColumn_.begin() + std::ptrdiff_t(starRowStart_[size_t(y) + 1]);
     const auto first = std::lower_bound(begin, end, low);
@@ -282,13 +286,11 @@ void SkyScene::RenderRun(int y, int x, int dx, int count, const Exposure& exposu
                  int(std::lower_bound(first, end, low + count) - first), scale, noise_.data(),
                  offset, mask, x, dx, out);
     // A hot pixel under a star is worked out once more, whole.
-    const auto hot = hotColumnsByRow_.find(y);
-    if (hot != hotColumnsByRow_.end())
-        for (int column : hot->second) {
-            const int i = (column - x) * dx;
-            if (i >= 0 && i < count)
-                out[i] = Value(column, offset, row, StarRate(column, y) * scale + terms.hotExtra);
-        }
+    for (size_t h = hotRowStart_[size_t(y)]; h < hotRowStart_[size_t(y) + 1]; ++h) {
+        const int column = hotColumn_[h], i = (column - x) * dx;
+        if (i >= 0 && i < count)
+            out[i] = Value(column, offset, row, StarRate(column, y) * scale + frame.hotExtra);
+    }
 }
 
 uint16_t SkyScene::EmptyPixel(int row, int column, uint32_t frame) const {

@@ -10,7 +10,6 @@
 // table) is prepared once per scene; a frame only looks values up.
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "sim/SkyRuns.h"
@@ -61,9 +60,20 @@ class SkyScene {
     std::vector<uint16_t> Row(int y, const Exposure& exposure) const;
     // Expected electrons of the pixel before bias and noise.
     double MeanElectrons(int x, int y, const Exposure& exposure) const;
+
+    // What an exposure makes of the scene, worked out once for the many runs
+    // of its frame.
+    struct Frame {
+        double signalScale;  // electrons per prepared rate unit
+        double dark;         // dark electrons of an ordinary pixel
+        float hotExtra;      // what a hot one has more
+        double readVariance;
+        uint32_t number;
+    };
+    Frame Prepare(const Exposure& exposure) const;
     // count pixels of row y from column x on, stepping by dx (+1 or -1), into
     // out[0] to out[count - 1]: the same values Pixel gives.
-    void RenderRun(int y, int x, int dx, int count, const Exposure& exposure, uint16_t* out) const;
+    void RenderRun(int y, int x, int dx, int count, const Frame& frame, uint16_t* out) const;
 
     // A pixel that holds no charge (overscan, pre-scan): bias and read noise,
     // keyed by its place (row, column) in the frame transfer.
@@ -74,19 +84,12 @@ class SkyScene {
                         uint16_t* out) const;
 
   private:
-    struct FrameTerms {
-        double signalScale;  // electrons per prepared rate unit
-        double dark;         // dark electrons of an ordinary pixel
-        float hotExtra;      // what a hot one has more
-        double readVariance;
-    };
-    FrameTerms Terms(const Exposure& exposure) const;
-    sky::RowLine RowOf(int y, const FrameTerms& terms) const;
+    sky::RowLine RowOf(int y, const Frame& frame) const;
     uint32_t RowOffset(uint32_t row, uint32_t frame, uint32_t domain) const;
     bool Hot(int x, int y) const;
     float StarRate(int x, int y) const;
     // Electrons of the pixel on top of the background's.
-    float Extra(int x, int y, const FrameTerms& terms) const;
+    float Extra(int x, int y, const Frame& frame) const;
     uint16_t Value(int x, uint32_t offset, const sky::RowLine& row, float extra) const;
 
     SkySettings settings_;
@@ -100,7 +103,9 @@ class SkyScene {
     std::vector<int> starColumn_;
     std::vector<float> starRate_;
     std::vector<float> noise_;  // standard normal deviates
-    std::unordered_map<int, std::vector<int>> hotColumnsByRow_;
+    // Hot pixels, row by row likewise.
+    std::vector<size_t> hotRowStart_;
+    std::vector<int> hotColumn_;
 };
 
 }  // namespace sim
