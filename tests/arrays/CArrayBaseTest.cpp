@@ -1,20 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "arrays/CArrayBase.h"
 #include "arrays/CArrayError.h"
 #include "platform/MessageSink.h"
+#include "support/TextFiles.h"
 
 namespace arrays {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ReadText;
+using testsupport::WriteText;
 
 class ArrayFiles : public ::testing::Test {
   protected:
@@ -26,14 +27,6 @@ class ArrayFiles : public ::testing::Test {
 
     std::string Path(const char* name) const { return (directory_ / name).string(); }
 
-    static std::vector<uint8_t> Bytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
     size_t Entries() const { return std::distance(fs::directory_iterator(directory_), {}); }
 
     const fs::path directory_ = fs::temp_directory_path() /
@@ -57,8 +50,8 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
     EXPECT_EQ(array.Get(2, 1), 258);
     array.Put(2, 1, 7);
     EXPECT_EQ(array.Pixels()[5], 7);
-    Write(Path("short.img"), {10, 0, 10, 0});
-    Write(Path("header.img"), {10, 0, 10});
+    WriteText(Path("short.img"), std::string("\n\0\n\0", 4));
+    WriteText(Path("header.img"), std::string("\n\0\n", 3));
     const std::string in = "Error in CArrayBase::";
     const std::pair<std::function<void()>, std::string> cases[] = {
         {[&] { array.Get(3, 0); }, in + "GetPtrRow \nInvalid Coordinates during Get."},
@@ -92,27 +85,26 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
 
 // Both formats round trip; an image replaces an older, longer file whole.
 TEST_F(ArrayFiles, FilesRoundTripInTheirFormats) {
-    Write(Path("frame.img"), std::vector<uint8_t>(100, 0xAA));
+    WriteText(Path("frame.img"), std::string(100, '\xAA'));
     CArrayBase array(3, 2, 0);
     for (int i = 0; i < 6; ++i) array.Put(i / 2, i % 2, static_cast<uint16_t>(0x0100 * i + i));
     array.SaveImageFile("  " + Path("frame.img") + " ");
-    const std::vector<uint8_t> bytes = Bytes(Path("frame.img"));
+    const std::string bytes = ReadText(Path("frame.img"));
     ASSERT_EQ(bytes.size(), 16u) << "nothing of the longer older file remains";
-    EXPECT_EQ((std::vector<uint8_t>(bytes.begin(), bytes.begin() + 7)),
-              (std::vector<uint8_t>{0x02, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(bytes.substr(0, 7), std::string("\x02\0\x03\0\0\0\x01", 7));
     EXPECT_EQ(Entries(), 1u);  // nothing left over from writing it
     CArrayBase back;
     back.OpenImageFile(Path("frame.img"));
     EXPECT_EQ(back.Rows(), 3);
     EXPECT_EQ(back.Columns(), 2);
     EXPECT_EQ(back.Get(2, 1), 0x0505);
-    Write(Path("empty.img"), {0, 0, 0, 0});
+    WriteText(Path("empty.img"), std::string(4, '\0'));
     back.OpenImageFile(Path("empty.img"));
     EXPECT_EQ(back.Size(), 0);
     EXPECT_EQ(back.Pixels(), nullptr);
 
     EXPECT_EQ(array.SaveBinaryFile(Path("pixels.bin") + "\t"), 1);
-    EXPECT_EQ(Bytes(Path("pixels.bin")).size(), 12u);
+    EXPECT_EQ(ReadText(Path("pixels.bin")).size(), 12u);
     back.OpenBinaryFile(3, 2, " " + Path("pixels.bin"));
     EXPECT_EQ(back.Get(2, 1), 0x0505);
     EXPECT_EQ(ErrorText([&] { back.OpenBinaryFile(4, 3, Path("pixels.bin")); }),

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/RegFile.h"
@@ -14,10 +15,6 @@
 using namespace platform;
 
 namespace {
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 std::string Utf16(const std::string& ascii) {
     std::string out = "\xFF\xFE";
@@ -49,26 +46,19 @@ const char kAnsiStrings[] =
     "\"expand\"=hex(2):25,50,25,00\r\n"
     "\"multi\"=hex(7):61,00,62,00,00\r\n";
 
-struct Expected {
-    const char* name;
-    uint32_t type;
-    std::vector<uint8_t> data;
+// What both files hold under Keys, with the bytes each value keeps.
+const std::tuple<const char*, uint32_t, std::string> kExpected[] = {
+    {"sz", kRegSz, std::string("text with \"quotes\" and \\\0", 25)},
+    {"", kRegSz, std::string("default\0", 8)},
+    {"dword", kRegDword, std::string("\x2a\0\0\0", 4)},
+    {"binary", kRegBinary, "\x0a\xff"},
+    {"qword", kRegQword, "\1\2\3\4\5\6\7\x08"},
+    {"none", kRegNone, "\1\2"},
+    {"big", kRegDwordBigEndian, std::string("\0\0\0\5", 4)},
+    {"continued", kRegBinary, "\1\2\3\4"},
+    {"expand", kRegExpandSz, std::string("%P%\0", 4)},
+    {"multi", kRegMultiSz, std::string("a\0b\0\0", 5)},
 };
-
-std::vector<Expected> ExpectedValues() {
-    return {
-        {"sz", kRegSz, Bytes(std::string("text with \"quotes\" and \\") + '\0')},
-        {"", kRegSz, Bytes(std::string("default") + '\0')},
-        {"dword", kRegDword, {0x2a, 0, 0, 0}},
-        {"binary", kRegBinary, {0x0a, 0xff}},
-        {"qword", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {"none", kRegNone, {1, 2}},
-        {"big", kRegDwordBigEndian, {0, 0, 0, 5}},
-        {"continued", kRegBinary, {1, 2, 3, 4}},
-        {"expand", kRegExpandSz, Bytes(std::string("%P%") + '\0')},
-        {"multi", kRegMultiSz, Bytes(std::string("a\0b\0\0", 5))},
-    };
-}
 
 TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
     const char* bad[] = {
@@ -137,12 +127,13 @@ TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTripAndDeletions
         EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys");
         RegKey key = 0;
         ASSERT_EQ(OpenRegistryKey(kHkeyCurrentUser, kKeys, kKeyRead, &key), 0u);
-        for (const Expected& value : ExpectedValues()) {
-            uint8_t data[64];
-            uint32_t size = sizeof data, type = 0;
-            ASSERT_EQ(QueryRegistryValue(key, value.name, &type, data, &size), 0u) << value.name;
-            EXPECT_EQ(type, value.type) << value.name;
-            EXPECT_EQ(std::vector<uint8_t>(data, data + size), value.data) << value.name;
+        for (const auto& [name, type, bytes] : kExpected) {
+            char data[64];
+            uint32_t size = sizeof data, stored = 0;
+            ASSERT_EQ(
+                QueryRegistryValue(key, name, &stored, reinterpret_cast<uint8_t*>(data), &size), 0u)
+                << name;
+            EXPECT_EQ(std::pair(stored, std::string(data, size)), std::pair(type, bytes)) << name;
         }
         CloseRegistryKey(key);
         EXPECT_TRUE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));

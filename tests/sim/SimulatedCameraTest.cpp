@@ -1,10 +1,14 @@
 // The firmware wired into a simulated device: transfers as the driver hands
-// them over, frames that wait for readout, and what withdraws them.
+// them over, frames that wait for readout, and what withdraws them; and the
+// firmware's own rules that the camera's end-to-end tests cannot see: what it
+// refuses, how its blocks overlap, and where exposures end. The clock is
+// frozen, so every exposure ends exactly when the test says.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -57,6 +61,26 @@ class SimulatedCameraTest : public ::testing::Test {
         options.clock = clock;
         camera = sim::SimulatedCamera::Publish(session.driver(), options);
     }
+    // Straight to the firmware, for its own rules.
+    sim::ControlOutcome Send(uint8_t type, uint16_t command, uint8_t* data, uint16_t length,
+                             uint8_t request = vendor::kRequest) {
+        return camera.firmware->HandleControl({type, request, command, 0, length}, data, length);
+    }
+    bool Write(uint16_t command, std::vector<uint8_t> data = {0}) {
+        return !Send(0x40, command, data.data(), static_cast<uint16_t>(data.size())).stall;
+    }
+    std::vector<uint8_t> Read(uint16_t command, uint16_t length = 64) {
+        std::vector<uint8_t> data(length, 0xEE);
+        sim::ControlOutcome outcome = Send(0xC0, command, data.data(), length);
+        data.resize(outcome.stall ? 0 : outcome.length);
+        return data;
+    }
+    bool ReadFrame() {
+        uint8_t frame[64];
+        uint32_t produced = 0;
+        return camera.firmware->Fill(0x82, frame, 64, produced);
+    }
+    // Through the device.
     uint8_t State() {
         auto status = Submit(*camera.device, 0, vendor::kStatus, 64);
         EXPECT_EQ(status->Get().bytes, 64u);
@@ -134,6 +158,65 @@ TEST_F(SimulatedCameraTest, AControlTransferWithdrawnDoesNotWaitOutTheLatency) {
     device.reset();
     EXPECT_EQ(dropped->Get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(camera.firmware->ControlTransfers(), transfers);
+}
+
+TEST_F(SimulatedCameraTest, BlocksReadBackAsWrittenAndWhatTheCameraDoesNotUnderstandIsRefused) {
+    std::vector<uint8_t> fpga(64), calibration(64);
+    std::iota(fpga.begin(), fpga.end(), 0);
+    std::iota(calibration.begin(), calibration.end(), 100);
+    ASSERT_TRUE(Write(vendor::kFpga, fpga));
+    ASSERT_TRUE(Write(vendor::kCalibration, calibration));
+    EXPECT_EQ(Read(vendor::kFpgaAlternative), fpga) << "one FPGA block, two forms";
+    EXPECT_EQ(Read(vendor::kCalibration), calibration);
+    EXPECT_FALSE(Write(vendor::kFpga, std::vector<uint8_t>(63, 1))) << "a partial block";
+    EXPECT_EQ(Read(vendor::kFpga), fpga) << "the refused write changed nothing";
+
+    // Clock voltages fill bytes 0-31 and are write-only; offsets fill 32-63.
+    ASSERT_TRUE(Write(vendor::kClockVoltages, std::vector<uint8_t>(64, 0x11)));
+    ASSERT_TRUE(Write(vendor::kOffsets, std::vector<uint8_t>(64, 0x22)));
+    std::vector<uint8_t> held(32, 0x11), answer(32, 0);
+    held.resize(64, 0x22);
+    answer.resize(64, 0x22);
+    EXPECT_EQ(camera.firmware->Block(vendor::kOffsets), held);
+    EXPECT_EQ(Read(vendor::kOffsets), answer);
+
+    EXPECT_FALSE(Write(0x0E));
+    EXPECT_TRUE(Read(0x0E).empty());
+    EXPECT_TRUE(Read(vendor::kHardwareTrigger).empty()) << "commands cannot be read";
+    uint8_t byte = 0;
+    EXPECT_TRUE(Send(0xC0, vendor::kStatus, &byte, 1, 0xAC).stall) << "another request";
+    EXPECT_TRUE(Send(0x80, vendor::kStatus, &byte, 1).stall) << "a standard request";
+    EXPECT_EQ(Read(vendor::kStatus, 8).size(), 8u);
+    EXPECT_EQ(Read(vendor::kStatus, 100).size(), 64u) << "at most one block moves";
+
+    camera.firmware->SetSensorSuffix("_3572");
+    EXPECT_STREQ(reinterpret_cast<const char*>(&Read(vendor::kProductInfo)[16]), "VELA2-CCD_3572");
+}
+
+TEST_F(SimulatedCameraTest, ExposureEndsOnTheFpgaTimeAndABusyCameraIsNotRetriggered) {
+    Trigger(100);
+    EXPECT_EQ(State(), vendor::kExposure);
+    EXPECT_FALSE(ReadFrame()) << "no frame before readout";
+    clock->Advance(60);
+    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
+    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
+    clock->Advance(39);
+    EXPECT_EQ(State(), vendor::kExposure);
+    clock->Advance(1);
+    EXPECT_EQ(State(), vendor::kReadout) << "the exposure was not restarted";
+    uint8_t byte = 0;
+    uint32_t produced = 7;
+    EXPECT_FALSE(camera.firmware->Fill(0x81, &byte, 1, produced)) << "only bulk IN carries frames";
+    EXPECT_EQ(produced, 0u);
+    ASSERT_TRUE(ReadFrame());
+    EXPECT_EQ(State(), vendor::kIdle);
+    EXPECT_FALSE(ReadFrame()) << "one frame per exposure";
+
+    // A software trigger replaces a pending external one.
+    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
+    EXPECT_EQ(State(), vendor::kWaitForTrigger);
+    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
+    EXPECT_EQ(State(), vendor::kExposure);
 }
 
 }  // namespace

@@ -109,21 +109,19 @@ TEST_F(ControlTransfer, VendorReadAndWriteSendTheSetupInTheRecordAndMoveTheData)
 // Each status word describes one transfer only; an empty answer (a count
 // equal to the data offset) is a success that copies nothing.
 TEST_F(ControlTransfer, FailedStalledOrEmptyAnswersAreReportedPerTransfer) {
-    camera.device->FailNextTransfer(0xC0000004, 0);
-    EXPECT_FALSE(Read(8));
-    EXPECT_EQ(+control->UsbStatus, 0xC0000004u);
-    camera.device->FailNextTransfer(0, 0xC0000001);
-    EXPECT_FALSE(Read(8));
-    EXPECT_EQ(+control->UsbStatus, 0u);
-    EXPECT_EQ(control->NtStatus, 0xC0000001u);
+    for (const auto& [usbStatus, ntStatus] : {std::pair{0xC0000004u, 0u}, {0u, 0xC0000001u}}) {
+        camera.device->FailNextTransfer(usbStatus, ntStatus);
+        EXPECT_FALSE(Read(8));
+        EXPECT_EQ(std::pair(+control->UsbStatus, +control->NtStatus),
+                  std::pair(usbStatus, ntStatus));
+    }
 
     buffer[0] = 0xEE;
     camera.device->ShortenNextTransfer(0);
     ASSERT_TRUE(Read(64));
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(control->BytesTransferred, 0u);
-    EXPECT_EQ(buffer[0], 0xEE);
-    EXPECT_EQ(control->NtStatus, 0u);
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(length), control->BytesTransferred, buffer[0],
+                                     control->NtStatus}),
+              (std::vector<uint32_t>{0, 0, 0xEE, 0}));
 
     camera.device->SetVendorRequestHandler(nullptr);
     EXPECT_FALSE(Read(8));
@@ -194,13 +192,10 @@ TEST_F(BulkTransfer, DirectAndBufferedTransfersMoveTheFrame) {
         const usb::SUsbTransferRecord header = HeaderOf(sent[0].input);
         EXPECT_EQ(+header.EndpointAddress, 0x82);
         if (direct) {
-            EXPECT_EQ(source->LastBuffer(), buffer.data());
-            EXPECT_EQ(sent[0].output, buffer.data());
-            EXPECT_EQ(sent[0].outputSize, 1024u);
-            EXPECT_TRUE(sent[0].overlapped);
+            EXPECT_TRUE(source->LastBuffer() == buffer.data() && sent[0].output == buffer.data());
+            EXPECT_TRUE(sent[0].outputSize == 1024u && sent[0].overlapped);
         } else {
-            EXPECT_EQ(+header.DataOffset, 38u);
-            EXPECT_EQ(+header.DataLength, 1024u);
+            EXPECT_EQ(std::pair(+header.DataOffset, +header.DataLength), std::pair(38u, 1024u));
         }
     }
 }
@@ -246,11 +241,11 @@ TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndAShortAnswerReadsAsZero
 }
 
 TEST_F(BulkTransfer, ClosedDeviceIssuesNothing) {
-    std::vector<uint8_t> buffer(64);
+    uint8_t buffer[64];
     device->Close();
     usb::CCyUSBBulkEndpoint orphan(platform::kInvalidUsbHandle, nullptr);
     int32_t length = 64;
-    EXPECT_FALSE(orphan.Transfer(buffer.data(), length));
+    EXPECT_FALSE(orphan.Transfer(buffer, length));
     orphan.SetBufferSize(512);
     EXPECT_EQ(orphan.GetBufferSize(), 0u);
     EXPECT_TRUE(camera.Requests(usb::kIoctlDirectTransfer).empty());

@@ -178,12 +178,8 @@ TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
     endpoint.TimeOut = timesOut ? 20 : kBoundMs;
 
     std::vector<uint8_t> answer = Answer(c);
-    if (c.driver == Driver::AnsweredBefore) {
-        ASSERT_TRUE(Exchange(driver_.get(), answer));
-    }
-    if (c.driver == Driver::Gone) {
-        ASSERT_TRUE(DisconnectNamedPipe(driver_.get()));
-    }
+    if (c.driver == Driver::AnsweredBefore) ASSERT_TRUE(Exchange(driver_.get(), answer));
+    if (c.driver == Driver::Gone) ASSERT_TRUE(DisconnectNamedPipe(driver_.get()));
     std::thread driverThread([&] { PlayDriver(c); });
     std::vector<uint8_t> buffer(c.control ? 64 : 4096, 0);
     int32_t length = static_cast<int32_t>(buffer.size());
@@ -193,16 +189,14 @@ TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
     driverThread.join();
 
     ASSERT_FALSE(endpointHung_) << "the endpoint returned only once the pipe was disconnected";
-    EXPECT_EQ(ok, c.ok);
-    EXPECT_EQ(endpoint.LastError, c.lastError);
-    EXPECT_EQ(length, static_cast<int32_t>(c.payload));
-    EXPECT_EQ(endpoint.BytesTransferred, c.payload);
-    EXPECT_EQ(endpoint.NtStatus, c.driverStatus);
-    EXPECT_EQ(+endpoint.UsbStatus, c.usbStatus);
+    // Success, last error, length, bytes, driver and USB status.
+    EXPECT_EQ(
+        (std::vector<uint32_t>{ok, endpoint.LastError, uint32_t(length), endpoint.BytesTransferred,
+                               endpoint.NtStatus, endpoint.UsbStatus}),
+        (std::vector<uint32_t>{c.ok, c.lastError, c.payload, c.payload, c.driverStatus,
+                               c.usbStatus}));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + c.payload), Pattern(c.payload));
-    if (timesOut) {
-        EXPECT_EQ(abortSeen_, std::vector<uint8_t>{endpoint.Address});
-    }
+    if (timesOut) EXPECT_EQ(abortSeen_, std::vector<uint8_t>{endpoint.Address});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Win32DriverTransfer, ::testing::ValuesIn(kCases),
