@@ -22,14 +22,10 @@ const char kIni[] =
 
 class IniPropertyReaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        path_ = ::testing::TempDir() + "vela2-ini-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-        std::ofstream(path_, std::ios::binary | std::ios::trunc) << kIni;
-    }
+    void SetUp() override { std::ofstream(path_, std::ios::binary | std::ios::trunc) << kIni; }
     void TearDown() override { std::filesystem::remove(path_); }
 
-    std::string path_;
+    const std::string path_ = ::testing::TempDir() + "vela2-ini-test.ini";
     CIniPropertyReader reader_;
     platform::ScopedMessageCapture capture_;
 };
@@ -70,9 +66,8 @@ TEST_F(IniPropertyReaderTest, ReadsAndWritesThroughTheOpenedFileOnly) {
     reader_.ReadString("New", added, "General Info");
     EXPECT_EQ(gain + " " + simulated + " " + added, "0.01 0 x");
     EXPECT_TRUE(capture_.Messages().empty());
-}
 
-TEST(IniListSplitTest, ZerosAndSemicolonsSplitAndEmptyTokensGo) {
+    // Zeros and semicolons split, and empty tokens go.
     const char list[] = "a;;b\0\0c;\0";
     EXPECT_EQ(CIniPropertyReader::SplitList(list, sizeof list - 1),
               (CAbsPropertyReader::StringList{"a", "b", "c"}));

@@ -34,9 +34,9 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
          {"IDLE_PRIORITY_CLASS", "BELOW_NORMAL_PRIORITY_CLASS", "NORMAL_PRIORITY_CLASS",
           "ABOVE_NORMAL_PRIORITY_CLASS", "HIGH_PRIORITY_CLASS", "REALTIME_PRIORITY_CLASS"})
         EXPECT_TRUE(IsPriorityClassName(name)) << name;
-    EXPECT_FALSE(IsThreadPriorityName("thread_priority_normal"));
-    EXPECT_FALSE(IsThreadPriorityName("THREAD_PRIORITY_NORMAL "));
-    EXPECT_FALSE(IsThreadPriorityName("NORMAL_PRIORITY_CLASS"));
+    for (const char* name :
+         {"thread_priority_normal", "THREAD_PRIORITY_NORMAL ", "NORMAL_PRIORITY_CLASS"})
+        EXPECT_FALSE(IsThreadPriorityName(name)) << name;
     EXPECT_FALSE(IsPriorityClassName(""));
     // The tables run from the lowest to the highest: idle first, realtime last.
     EXPECT_EQ(CThreadPriority::ThreadPriorities().Entries().front().first, -15);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Vela2UsbCameraStatus.h"
@@ -19,14 +20,9 @@ namespace {
 
 const std::string kConfig = VELA2_TEST_CONFIG_DIR;
 
-struct ModeGeometry {
-    int quadrants;
-    int width;
-    int height;
-};
-
-// What config/make_epal.py lays out.
-const ModeGeometry kModes[] = {{4, 2048, 2048}, {4, 1024, 1024}, {2, 2048, 4096}, {1, 4096, 4096}};
+// What config/make_epal.py lays out: quadrants, width, height.
+const std::tuple<int, int, int> kModes[] = {
+    {4, 2048, 2048}, {4, 1024, 1024}, {2, 2048, 4096}, {1, 4096, 4096}};
 
 class ConfiguredCamera : public ::testing::Test {
   protected:
@@ -44,40 +40,25 @@ class ConfiguredCamera : public ::testing::Test {
         return TheCamera().InitializeForMode(mode, (kConfig + "/modes.ini").c_str(), 0);
     }
 
-    // A picture of the current mode into fresh buffers, with a stamp in
-    // every pixel so untouched ones show.
-    std::vector<std::vector<uint16_t>> Picture(int width, int height) {
-        std::vector<std::vector<uint16_t>> images(
-            4, std::vector<uint16_t>(static_cast<size_t>(width) * height, 0xDEAD));
-        uint16_t* buffers[4];
-        uint16_t* overscans[4] = {};
-        for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
-        EXPECT_EQ(TheCamera().StartPicture(buffers, width, height, overscans, 0, 0), 0);
-        EXPECT_EQ(TheCamera().WaitForCapture(10000), RECONSTRUCTION_COMPLETED);
-        EXPECT_EQ(LastStatus().Get(), 0);
-        return images;
-    }
-
-    // The firmware's pattern pixel at a row and column of the raw frame.
-    static uint16_t Raw(int row, int column) {
-        return sim::FramePixel(
-            static_cast<uint32_t>(row * TheCamera().GetRawImageWidth() + column));
-    }
-
     sim::SimUsbSession session;
     sim::SimulatedCameraOptions options;
     sim::SimulatedCamera simulated;
 };
 
-TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryAndBlocks) {
+// Each mode's picture against the scene the firmware drew: SimulatedSky.
+// The single-quadrant mode mirrors left to right and leaves the other buffers
+// alone.
+TEST_F(ConfiguredCamera,
+       EveryModeInitializesWithItsGeometryAndBlocksAndTheLastMirrorsIntoOneBuffer) {
     for (int mode = 0; mode < 4; ++mode) {
         SCOPED_TRACE(mode);
         ASSERT_EQ(Initialize(mode), 0) << LastStatus().Get();
         CTesselCamera& camera = TheCamera();
-        EXPECT_EQ(camera.GetNumberOfQuadrants(), kModes[mode].quadrants);
-        EXPECT_EQ(camera.GetActiveWidth(), kModes[mode].width);
-        EXPECT_EQ(camera.GetActiveHeight(), kModes[mode].height);
-        EXPECT_EQ(camera.GetRawImageWidth() % kModes[mode].quadrants, 0);
+        const auto [quadrants, width, height] = kModes[mode];
+        EXPECT_EQ(camera.GetNumberOfQuadrants(), quadrants);
+        EXPECT_EQ(camera.GetActiveWidth(), width);
+        EXPECT_EQ(camera.GetActiveHeight(), height);
+        EXPECT_EQ(camera.GetRawImageWidth() % quadrants, 0);
 
         // The firmware holds what the mode's block image carries.
         std::vector<uint8_t> calibration = simulated.firmware->Block(vendor::kCalibration);
@@ -86,18 +67,19 @@ TEST_F(ConfiguredCamera, EveryModeInitializesWithItsGeometryAndBlocks) {
         EXPECT_EQ(platform::LoadBe16(&fpga[vendor::kExposureMsAt]), 50) << "a short exposure";
     }
     EXPECT_EQ(simulated.firmware->ConcurrencyViolations(), 0u);
-}
 
-// The single-quadrant mode mirrors left to right and leaves the other
-// buffers alone; every mode's picture against the scene the firmware drew:
-// SimulatedSky.
-TEST_F(ConfiguredCamera, TheSingleQuadrantModeMirrorsThePatternAndTouchesNoOtherBuffer) {
-    ASSERT_EQ(Initialize(3), 0);
-    const int width = 4096, height = 4096;
-    auto images = Picture(width, height);
-    for (int r : {0, 2049, height - 1})
-        for (int c : {0, 17, width - 1})
-            EXPECT_EQ(images[0][r * width + (width - 1 - c)], Raw(r, 3 + c));
+    // A stamp in every pixel shows the untouched ones.
+    const int size = 4096;
+    std::vector<std::vector<uint16_t>> images(4, std::vector<uint16_t>(size * size, 0xDEAD));
+    uint16_t* buffers[4] = {images[0].data(), images[1].data(), images[2].data(), images[3].data()};
+    uint16_t* overscans[4] = {};
+    EXPECT_EQ(TheCamera().StartPicture(buffers, size, size, overscans, 0, 0), 0);
+    EXPECT_EQ(TheCamera().WaitForCapture(10000), RECONSTRUCTION_COMPLETED);
+    EXPECT_EQ(LastStatus().Get(), 0);
+    for (int r : {0, 2049, size - 1})
+        for (int c : {0, 17, size - 1})
+            EXPECT_EQ(images[0][r * size + (size - 1 - c)],
+                      sim::FramePixel(r * TheCamera().GetRawImageWidth() + 3 + c));
     for (int q = 1; q < 4; ++q) EXPECT_EQ(images[q][0], 0xDEAD) << q;
 }
 
