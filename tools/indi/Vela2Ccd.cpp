@@ -521,6 +521,9 @@ void Vela2Ccd::FinishExposure(uint64_t id, int32_t status, const FrameFacts& fra
     if (id != exposureId_ || !InExposure || status == kAborted) return;
     InExposure = false;
     if (status != CAMERA_SUCCESS) {
+        // INDI shortens the polling for a short exposure and restores it
+        // only when one completes.
+        setCurrentPollingPeriod(getPollingPeriod());
         LOGF_ERROR("The exposure failed: %s (%d).", StatusName(status).c_str(), status);
         PrimaryCCD.setExposureFailed();
         return;
