@@ -7,11 +7,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "posix/MemoryMaps.h"
@@ -130,17 +130,12 @@ TEST(MemoryTest, TextMappingListAndAReplacedDescriptorDecideAsTheQueryDoes) {
     platform::posix::SetMappingQueryAllowed(true);
     EXPECT_EQ(text, queried);
 
-    const std::string maps = "/proc/" + std::to_string(getpid()) + "/maps";
-    DIR* fds = opendir("/proc/self/fd");
-    ASSERT_NE(fds, nullptr);
+    const std::filesystem::path maps = "/proc/" + std::to_string(getpid()) + "/maps";
     int closed = 0;
-    while (dirent* entry = readdir(fds)) {
-        char target[256] = {};
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && maps == target)
-            closed += close(std::stoi(entry->d_name)) == 0 ? 1 : 0;
-    }
-    closedir(fds);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        if (std::filesystem::read_symlink(entry.path(), error) == maps)
+            closed += close(std::stoi(entry.path().filename().string())) == 0;
     EXPECT_GE(closed, 1);
     EXPECT_EQ(answers(), queried) << "with the descriptor closed behind our back";
 }

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -56,15 +55,13 @@ inline int RunChild(const char* variable, const std::string& value,
     CloseHandle(process.hProcess);
     return static_cast<int>(code);
 #else
-    std::string assignment = std::string(variable) + "=" + value;
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
-    environment.push_back(&assignment[0]);
-    environment.push_back(nullptr);
+    setenv(variable, value.c_str(), 1);
     char self[] = "/proc/self/exe";
     char* arguments[] = {self, nullptr};
     pid_t child = 0;
-    if (posix_spawn(&child, self, nullptr, nullptr, arguments, environment.data()) != 0) return -1;
+    const int spawned = posix_spawn(&child, self, nullptr, nullptr, arguments, environ);
+    unsetenv(variable);
+    if (spawned != 0) return -1;
     whileRunning();
     int status = 0;
     for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; waited += 10) {

@@ -15,9 +15,9 @@
 #include <tlhelp32.h>
 // clang-format on
 #else
-#include <dirent.h>
 #include <malloc.h>
-#include <unistd.h>
+
+#include <filesystem>
 #endif
 
 namespace testsupport {
@@ -51,13 +51,9 @@ inline int64_t PrivateBytes() {
 }
 #else
 inline int EntriesOf(const char* folder) {
-    DIR* directory = opendir(folder);
-    if (directory == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = readdir(directory))
-        if (entry->d_name[0] != '.') ++count;
-    closedir(directory);
-    return count;
+    std::error_code error;
+    const auto count = std::distance(std::filesystem::directory_iterator(folder, error), {});
+    return error ? -1 : static_cast<int>(count);
 }
 
 inline int ThreadCount() { return EntriesOf("/proc/self/task"); }

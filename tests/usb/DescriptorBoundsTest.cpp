@@ -18,13 +18,6 @@ std::vector<uint8_t> WithTotalLength(std::vector<uint8_t> set, uint16_t total) {
     return set;
 }
 
-DescriptorRun Repeated(DescriptorRun parts, const std::vector<uint8_t>& part, int times,
-                       DescriptorRun after = {}) {
-    for (int i = 0; i < times; ++i) parts.push_back(part);
-    parts.insert(parts.end(), after.begin(), after.end());
-    return parts;
-}
-
 struct Case {
     const char* name;
     std::vector<uint8_t> set;  // configuration 0, whole
@@ -47,6 +40,9 @@ TEST(DescriptorBounds, MalformedConfigurationSetsAreWalkedWithinTheirBounds) {
     DescriptorRun twelveInterfaces;
     for (uint8_t i = 0; i < 12; ++i) twelveInterfaces.push_back(sim::InterfaceDescriptor(0, i, 0));
     const std::vector<uint8_t> classSpecific{5, 0x24, 1, 2, 3};
+    DescriptorRun endless{owning(2)};
+    endless.insert(endless.end(), 20, {3, 0x24, 0});
+    endless.push_back(in(0x82));
 
     const Case cases[] = {
         {"zero length before the interface", sim::ConfigurationSet({{0, 4, 0, 0}, owning(1)}), 0, 0,
@@ -86,8 +82,7 @@ TEST(DescriptorBounds, MalformedConfigurationSetsAreWalkedWithinTheirBounds) {
              EXPECT_EQ(d.EndPoints[3]->Address, 0x81);
              EXPECT_EQ(d.Config(0)->Interface(0)->wTotalLength, 9 + 3 * 5 + 3 * 7);
          }},
-        {"class-specific descriptors without end",
-         sim::ConfigurationSet(Repeated({owning(2)}, {3, 0x24, 0}, 20, {in(0x82)})), 1, 3, "..",
+        {"class-specific descriptors without end", sim::ConfigurationSet(endless), 1, 3, "..",
          nullptr},
         {"configuration without an interface", sim::ConfigurationSet({}, 0), 0, 0, "",
          [](usb::CCyUSBDevice& d) {

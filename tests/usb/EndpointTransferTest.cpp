@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <numeric>
 #include <thread>
 
@@ -25,20 +24,6 @@ class EchoHandler : public sim::VendorRequestHandler {
         for (uint32_t i = 0; setup.DeviceToHost() && i < length; ++i) data[i] = uint8_t(i + 1);
         return {false, length};
     }
-};
-
-// Has nothing to send until the model says readout began.
-class GatedSource : public sim::FrameSource {
-  public:
-    explicit GatedSource(uint8_t fill) : fill(fill) {}
-    bool Fill(uint8_t, uint8_t* buffer, uint32_t length, uint32_t& produced) override {
-        if (!open.load()) return false;
-        std::memset(buffer, fill, length);
-        produced = length;
-        return true;
-    }
-    const uint8_t fill;
-    std::atomic<bool> open{false};
 };
 
 class ControlTransfer : public ::testing::Test {
@@ -129,10 +114,9 @@ TEST_F(ControlTransfer, FailedStalledOrEmptyAnswersAreReportedPerTransfer) {
 }
 
 // The capture thread waits in a bulk transfer until readout begins while
-// other threads go on reading the camera's state over endpoint 0.
+// other threads go on reading the camera's state over endpoint 0. The device
+// has nothing to send until it is given a frame.
 TEST_F(ControlTransfer, PendingBulkTransferDoesNotHoldUpControlTransfers) {
-    auto source = std::make_shared<GatedSource>(0x22);
-    camera.device->SetFrameSource(source);
     std::vector<uint8_t> frame(8192);
     std::atomic<bool> captured{false};
     std::thread capture([&] {
@@ -145,8 +129,8 @@ TEST_F(ControlTransfer, PendingBulkTransferDoesNotHoldUpControlTransfers) {
         EXPECT_EQ(buffer[63], 64);
     }
     EXPECT_FALSE(captured.load());
-    source->open = true;
-    camera.device->Kick();
+    camera.device->SetFrameSource(
+        std::make_shared<sim::PreparedFrameSource>(std::vector<uint8_t>(8192, 0x22)));
     capture.join();
     EXPECT_TRUE(captured.load());
     EXPECT_EQ(frame[8191], 0x22);
