@@ -137,6 +137,16 @@ bool Vela2Ccd::initProperties() {
     return true;
 }
 
+// The saved choices that matter before connecting: the mode to connect in.
+void Vela2Ccd::ISGetProperties(const char* dev) {
+    INDI::CCD::ISGetProperties(dev);
+    if (configLoaded_) return;
+    configLoaded_ = true;
+    loadConfig(true, modeFileTP_.name);
+    loadConfig(true, modeSP_.name);
+    loadConfig(true, triggerSP_.name);
+}
+
 bool Vela2Ccd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {

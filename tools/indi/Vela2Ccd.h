@@ -40,6 +40,7 @@ class Vela2Ccd : public INDI::CCD {
 
     bool initProperties() override;
     bool updateProperties() override;
+    void ISGetProperties(const char* dev) override;
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                      int n) override;
     bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
@@ -91,6 +92,7 @@ class Vela2Ccd : public INDI::CCD {
     IText versionT_[3]{};
     ITextVectorProperty versionTP_{};
     bool busyConnecting_ = false;
+    bool configLoaded_ = false;
     bool temperatureReadPending_ = false;
     int timerId_ = -1;
     bool timerArmed_ = false;
