@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,12 +37,10 @@ TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
     const std::string nested = dir_ + "/a/b/c";
     ASSERT_EQ(MakeDirectories(nested + "/"), 0);
     const std::string path = nested + "/blocks.bin";
-    std::string bytes(300, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i);
+    std::string bytes(300, '\0'), back;
+    std::iota(bytes.begin(), bytes.end(), '\0');
     ASSERT_EQ(WriteFileAtomically(path, bytes), 0);
-    std::string back;
-    ASSERT_EQ(ReadWholeFile(path, back), 0);
-    EXPECT_EQ(back, bytes);
+    EXPECT_TRUE(ReadWholeFile(path, back) == 0 && back == bytes);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(nested), {}), 1);
     // A file where a folder is wanted is an error, not a silent success.
     EXPECT_EQ(MakeDirectories(path), ENOTDIR);

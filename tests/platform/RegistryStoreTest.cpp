@@ -113,12 +113,10 @@ TEST_F(RegistryStoreTest, AWriterKilledBeforeItsRenameLeavesThePreviousContent) 
 
     EXPECT_EQ(testsupport::ReadText(StoreFile()), before);
     uint32_t value = 0;
-    ASSERT_EQ(GetDword("value", value), 0u);
-    EXPECT_EQ(value, 1u);
+    EXPECT_TRUE(GetDword("value", value) == 0 && value == 1u) << value;
     // The lock died with the writer, so the store goes on working.
     EXPECT_EQ(SetDword("value", 3), 0u);
-    ASSERT_EQ(GetDword("value", value), 0u);
-    EXPECT_EQ(value, 3u);
+    EXPECT_TRUE(GetDword("value", value) == 0 && value == 3u) << value;
 }
 
 TEST_F(RegistryStoreTest, ADamagedStoreIsReportedAndLeftAsItWas) {
@@ -161,8 +159,7 @@ TEST_F(RegistryStoreTest, TheStoreFileIsReadableTextAndNamesItCannotHoldAreRefus
     EXPECT_EQ(CreateRegistryKey(key_, "tab\there", "", 0, kKeyAllAccess, &sub, nullptr), 87u);
     EXPECT_EQ(SetRegistryValue(key_, "tab\tand \"quote\" \\", kRegBinary, &byte, 1), 0u);
     uint32_t value = 0;
-    EXPECT_EQ(GetDword("Number", value), 0u);
-    EXPECT_EQ(value, 5u);
+    EXPECT_TRUE(GetDword("Number", value) == 0 && value == 5u) << value;
 }
 
 }  // namespace

@@ -32,9 +32,8 @@ TEST(EventTest, AutoResetReleasesOneWaitManualResetStaysSetAndWaitForAnyPrefersE
     EXPECT_EQ(trigger.Wait(0), WaitStatus::Timeout);
 
     Event* bad[] = {&complete, nullptr};
-    EXPECT_EQ(WaitForAny(bad, 0, 0).status, WaitStatus::Failed);
-    EXPECT_EQ(WaitForAny(bad, 2, 0).status, WaitStatus::Failed);
-    EXPECT_EQ(WaitForAny(nullptr, 1, 0).status, WaitStatus::Failed);
+    for (auto [list, count] : {std::pair{bad, 0}, {bad, 2}, {nullptr, 1}})
+        EXPECT_EQ(WaitForAny(list, count, 0).status, WaitStatus::Failed) << count;
 }
 
 TEST(EventTest, AWaitEndsAfterRoughlyItsTimeOrWhenAnotherThreadSets) {
@@ -51,8 +50,7 @@ TEST(EventTest, AWaitEndsAfterRoughlyItsTimeOrWhenAnotherThreadSets) {
     });
     WaitAnyResult result = WaitForAny(list, 2, kInfinite);
     setter.join();
-    EXPECT_EQ(result.status, WaitStatus::Signaled);
-    EXPECT_EQ(result.index, 1u);
+    EXPECT_TRUE(result.status == WaitStatus::Signaled && result.index == 1u);
 }
 
 // A thread runs only once resumed, and only once; released, a running one
@@ -67,14 +65,12 @@ TEST(ThreadTest, RunsOnlyAfterResumeReportsItsExitCodeAndOutlivesItsObject) {
     });
     ASSERT_NE(thread, nullptr);
     uint32_t code = 0;
-    ASSERT_TRUE(thread->GetExitCode(code));
-    EXPECT_EQ(code, kStillActive);
+    EXPECT_TRUE(thread->GetExitCode(code) && code == kStillActive);
     EXPECT_EQ(done.Wait(50), WaitStatus::Timeout);
     EXPECT_TRUE(thread->Resume());
     EXPECT_FALSE(thread->Resume());
     EXPECT_TRUE(thread->Join(5000));
-    ASSERT_TRUE(thread->GetExitCode(code));
-    EXPECT_EQ(code, 7u);
+    EXPECT_TRUE(thread->GetExitCode(code) && code == 7u) << code;
 
     ran = false;
     Thread::CreateSuspended([&] {
@@ -105,9 +101,7 @@ TEST(CriticalSectionTest, IsRecursiveExcludesOtherThreadsAndSerialisesIncrements
     {
         ScopedLock outer(section);
         ScopedLock inner(section);
-        bool otherGotIt = true;
-        std::thread([&] { otherGotIt = section.TryEnter(); }).join();
-        EXPECT_FALSE(otherGotIt);
+        std::thread([&] { EXPECT_FALSE(section.TryEnter()); }).join();
     }
     std::thread a(work), b(work);
     a.join();

@@ -178,8 +178,8 @@ TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
     endpoint.TimeOut = timesOut ? 20 : kBoundMs;
 
     std::vector<uint8_t> answer = Answer(c);
-    if (c.driver == Driver::AnsweredBefore) ASSERT_TRUE(Exchange(driver_.get(), answer));
-    if (c.driver == Driver::Gone) ASSERT_TRUE(DisconnectNamedPipe(driver_.get()));
+    ASSERT_TRUE(c.driver != Driver::AnsweredBefore || Exchange(driver_.get(), answer));
+    ASSERT_TRUE(c.driver != Driver::Gone || DisconnectNamedPipe(driver_.get()));
     std::thread driverThread([&] { PlayDriver(c); });
     std::vector<uint8_t> buffer(c.control ? 64 : 4096, 0);
     int32_t length = static_cast<int32_t>(buffer.size());
@@ -196,7 +196,8 @@ TEST_P(Win32DriverTransfer, EndpointReportsWhatTheDriverDid) {
         (std::vector<uint32_t>{c.ok, c.lastError, c.payload, c.payload, c.driverStatus,
                                c.usbStatus}));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + c.payload), Pattern(c.payload));
-    if (timesOut) EXPECT_EQ(abortSeen_, std::vector<uint8_t>{endpoint.Address});
+    EXPECT_EQ(abortSeen_,
+              timesOut ? std::vector<uint8_t>{endpoint.Address} : std::vector<uint8_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Win32DriverTransfer, ::testing::ValuesIn(kCases),
