@@ -318,11 +318,18 @@ TEST(LibraryLoadTest, UnloadsWithoutCloseLeaveNoThreadWindowHandleOrMemoryBehind
         ASSERT_TRUE(round(!window));
         EXPECT_EQ(testsupport::ThreadCountSettledAt(threadsBefore), threadsBefore);
         // The first rounds fill the system's and the runtime's own caches.
-        for (int warmUp = 0; warmUp < 4; ++warmUp) ASSERT_TRUE(round(false));
+#ifdef _WIN32
+        const bool waits = false;
+#else
+        // An unload here once leaked a descriptor per capture still
+        // checking its buffers, so every round leaves one waiting.
+        const bool waits = !window;
+#endif
+        for (int warmUp = 0; warmUp < 4; ++warmUp) ASSERT_TRUE(round(waits));
         const int threads = testsupport::ThreadCountSettledAt(testsupport::ThreadCount());
         const int handles = testsupport::OpenHandleCount();
         const int64_t memory = testsupport::PrivateBytes();
-        for (int n = 0; n < 45; ++n) ASSERT_TRUE(round(false)) << "round " << n;
+        for (int n = 0; n < 45; ++n) ASSERT_TRUE(round(waits)) << "round " << n;
         EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
         EXPECT_LE(testsupport::OpenHandleCount(), handles);
 #ifndef __SANITIZE_ADDRESS__  // its quarantine keeps what the library frees

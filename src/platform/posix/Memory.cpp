@@ -220,18 +220,18 @@ std::atomic<bool> g_queryAllowed{true};
 // buffers. It names the process that opened it, so a child made by fork
 // opens its own. Held as one word (descriptor, owner) so that no lock can
 // be left held across a fork. The queries share it safely: each is one
-// stateless ioctl.
+// stateless ioctl. The word is a plain atomic, usable until the library is
+// unmapped: an unload closes the descriptor and retires the word, and checks
+// made later in the unload (the camera shutting down after this file's
+// objects are gone) open descriptors of their own instead of one nobody
+// would close.
 class QueryDescriptor {
   public:
-    ~QueryDescriptor() {
-        const uint64_t held = packed_.exchange(0);
-        if (held != 0 && Owner(held) == getpid()) close(Fd(held));
-    }
-
     // A descriptor on this process's mapping list; -1 when none opens.
-    int Get() {
+    static int Get() {
         const pid_t self = getpid();
         uint64_t held = packed_.load(std::memory_order_acquire);
+        if (held == kRetired) return -1;
         if (held != 0 && Owner(held) == self) return Fd(held);
         const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
         if (fd < 0) return -1;
@@ -239,18 +239,24 @@ class QueryDescriptor {
         // child may have closed it and reused its number already.
         if (packed_.compare_exchange_strong(held, Pack(fd, self), std::memory_order_acq_rel))
             return fd;
-        close(fd);  // another thread opened one first
-        return Owner(held) == self ? Fd(held) : -1;
+        close(fd);  // another thread opened one first, or the unload retired it
+        return held != kRetired && Owner(held) == self ? Fd(held) : -1;
     }
 
     // Forgets fd, which the caller closed behind our back; its number may
     // name one of the caller's files by now, so it is never closed here.
-    void Forget(int fd) {
+    static void Forget(int fd) {
         uint64_t held = Pack(fd, getpid());
         packed_.compare_exchange_strong(held, 0, std::memory_order_acq_rel);
     }
 
+    static void Retire() {
+        const uint64_t held = packed_.exchange(kRetired);
+        if (held != 0 && held != kRetired && Owner(held) == getpid()) close(Fd(held));
+    }
+
   private:
+    static constexpr uint64_t kRetired = ~uint64_t{0};
     static uint64_t Pack(int fd, pid_t owner) {
         return static_cast<uint64_t>(static_cast<uint32_t>(owner)) << 32 |
                static_cast<uint32_t>(fd);
@@ -258,10 +264,12 @@ class QueryDescriptor {
     static int Fd(uint64_t packed) { return static_cast<int>(static_cast<uint32_t>(packed)); }
     static pid_t Owner(uint64_t packed) { return static_cast<pid_t>(packed >> 32); }
 
-    std::atomic<uint64_t> packed_{0};
+    static inline std::atomic<uint64_t> packed_{0};
 };
 
-QueryDescriptor g_queryDescriptor;
+struct RetireQueryDescriptorAtUnload {
+    ~RetireQueryDescriptorAtUnload() { QueryDescriptor::Retire(); }
+} g_retireQueryDescriptor;
 
 // Reads the text of the mapping list from a descriptor of its own: the
 // text is read sequentially and cannot share a file position.
@@ -286,7 +294,7 @@ bool AllInMaps(Range* ranges, size_t count) {
     // A descriptor closed behind our back is replaced once; any other
     // failure means this kernel does not answer the query.
     for (int attempt = 0; query && attempt < 2; ++attempt) {
-        const int fd = g_queryDescriptor.Get();
+        const int fd = QueryDescriptor::Get();
         if (fd < 0) break;
         bool all_ok = false;
         if (AllInMapsQuery(fd, ranges, count, all_ok)) return all_ok;
@@ -294,7 +302,7 @@ bool AllInMaps(Range* ranges, size_t count) {
             g_queryUnsupported.store(true, std::memory_order_relaxed);
             break;
         }
-        g_queryDescriptor.Forget(fd);
+        QueryDescriptor::Forget(fd);
     }
     // A query may have decided some ranges and advanced the cursors of
     // others; the text pass goes on from there.
