@@ -14,7 +14,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/DebugTrace.h"
 #include "platform/Registry.h"
-#include "support/PrivateRegistryStore.h"
+#include "support/RegistrySandbox.h"
 #include "support/TextFiles.h"
 
 using namespace platform;
@@ -35,14 +35,8 @@ int ExitCode(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class RegistryStoreTest : public ::testing::Test {
+class RegistryStoreTest : public RegistrySandbox {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(CreateRegistryKey(kHkeyCurrentUser, "Software\\Store", "", 0, kKeyAllAccess,
-                                    &key_, nullptr),
-                  0u);
-    }
-    void TearDown() override { CloseRegistryKey(key_); }
     std::string StoreFile() const { return store_.Directory() + "/HKEY_CURRENT_USER.reg"; }
 
     uint32_t SetDword(const std::string& name, uint32_t value) {
@@ -54,9 +48,6 @@ class RegistryStoreTest : public ::testing::Test {
         return QueryRegistryValue(key_, name.c_str(), nullptr, reinterpret_cast<uint8_t*>(&value),
                                   &size);
     }
-
-    PrivateRegistryStore store_;
-    RegKey key_ = 0;
 };
 
 // The parent has read the value a child overwrites, so a stale copy of the
@@ -149,7 +140,7 @@ TEST_F(RegistryStoreTest, TheStoreFileIsReadableTextAndNamesItCannotHoldAreRefus
         0u);
     ASSERT_EQ(SetDword("Number", 5), 0u);
     std::string file = testsupport::ReadText(StoreFile());
-    EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Store]"), std::string::npos) << file;
+    EXPECT_NE(file.find("[HKEY_CURRENT_USER\\" + base_ + "]"), std::string::npos) << file;
     EXPECT_NE(file.find("\"Text\"=\"C:\\\\path \\\"quoted\\\"\""), std::string::npos) << file;
     EXPECT_NE(file.find("\"Number\"=dword:00000005"), std::string::npos) << file;
 

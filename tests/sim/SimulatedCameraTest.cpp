@@ -109,8 +109,7 @@ TEST_F(SimulatedCameraTest, AWaitingFrameCompletesAtTheExposureEndOrAfterAResetO
     EXPECT_EQ(camera.device->PendingTransfers(), 1u);
     clock->Advance(500);
     sim::TransferOutcome outcome = frame->Get();
-    EXPECT_EQ(outcome.bytes, kBytes);
-    EXPECT_EQ(outcome.usbStatus, 0u);
+    EXPECT_TRUE(outcome.bytes == kBytes && outcome.usbStatus == 0u);
     EXPECT_EQ(State(), vendor::kIdle);
 
     Trigger(1000);
@@ -136,8 +135,8 @@ TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime
     }
     a.join();
     b.join();
-    EXPECT_EQ(camera.firmware->ConcurrencyViolations(), 0u);
-    EXPECT_EQ(camera.firmware->FramesRead(), 20u);
+    EXPECT_EQ(std::pair(camera.firmware->ConcurrencyViolations(), camera.firmware->FramesRead()),
+              std::pair(0u, 20u));
 }
 
 TEST_F(SimulatedCameraTest, AControlTransferWithdrawnDoesNotWaitOutTheLatency) {
@@ -206,8 +205,8 @@ TEST_F(SimulatedCameraTest, ExposureEndsOnTheFpgaTimeAndABusyCameraIsNotRetrigge
     EXPECT_EQ(State(), vendor::kReadout) << "the exposure was not restarted";
     uint8_t byte = 0;
     uint32_t produced = 7;
-    EXPECT_FALSE(camera.firmware->Fill(0x81, &byte, 1, produced)) << "only bulk IN carries frames";
-    EXPECT_EQ(produced, 0u);
+    EXPECT_FALSE(camera.firmware->Fill(0x81, &byte, 1, produced) || produced)
+        << "only bulk IN carries frames";
     ASSERT_TRUE(ReadFrame());
     EXPECT_EQ(State(), vendor::kIdle);
     EXPECT_FALSE(ReadFrame()) << "one frame per exposure";
