@@ -72,8 +72,7 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
         {[&] { array.OpenImageFile(Path("short.img")); }, in + "OpenImageFile \nError read file."},
     };
     for (const auto& [action, text] : cases) EXPECT_EQ(ErrorText(action), text);
-    EXPECT_EQ(array.Rows(), 10) << "a short image file's size stays";
-    EXPECT_EQ(array.Columns(), 10);
+    EXPECT_TRUE(array.Rows() == 10 && array.Columns() == 10) << "a short image file's size stays";
     ErrorText([&] { array.OpenBinaryFile(1, 1, ""); });
     EXPECT_EQ(array.Rows(), 1) << "sized before the name is looked at";
     CArrayBase empty;
@@ -95,13 +94,11 @@ TEST_F(ArrayFiles, FilesRoundTripInTheirFormats) {
     EXPECT_EQ(Entries(), 1u);  // nothing left over from writing it
     CArrayBase back;
     back.OpenImageFile(Path("frame.img"));
-    EXPECT_EQ(back.Rows(), 3);
-    EXPECT_EQ(back.Columns(), 2);
-    EXPECT_EQ(back.Get(2, 1), 0x0505);
+    EXPECT_EQ((std::vector<int>{back.Rows(), back.Columns(), back.Get(2, 1)}),
+              (std::vector<int>{3, 2, 0x0505}));
     WriteText(Path("empty.img"), std::string(4, '\0'));
     back.OpenImageFile(Path("empty.img"));
-    EXPECT_EQ(back.Size(), 0);
-    EXPECT_EQ(back.Pixels(), nullptr);
+    EXPECT_TRUE(back.Size() == 0 && back.Pixels() == nullptr);
 
     EXPECT_EQ(array.SaveBinaryFile(Path("pixels.bin") + "\t"), 1);
     EXPECT_EQ(ReadText(Path("pixels.bin")).size(), 12u);
@@ -120,8 +117,7 @@ TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error  Error opening file " + name + ".");
     EXPECT_EQ(messages[0].caption, platform::ApplicationTitle());
-    EXPECT_EQ(array.Pixels(), nullptr);
-    EXPECT_EQ(array.Rows(), 0);
+    EXPECT_TRUE(array.Pixels() == nullptr && array.Rows() == 0);
 }
 
 }  // namespace
