@@ -24,12 +24,6 @@ std::string IniValue(const std::string& section, const std::string& key) {
     return buffer;
 }
 
-std::string Text(const std::vector<uint8_t>& data) {
-    std::string text(data.begin(), data.end());
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
-}
-
 TEST(ConfigFiles, RegistryFileCarriesTheSettingsOfTheIniFile) {
     std::vector<platform::RegFileKey> keys;
     platform::RegFileError error;
@@ -49,7 +43,8 @@ TEST(ConfigFiles, RegistryFileCarriesTheSettingsOfTheIniFile) {
                 device = value.name == "1002";
                 continue;
             }
-            EXPECT_EQ(Text(value.data), IniValue(section, value.name))
+            EXPECT_EQ(std::string(value.data.begin(), value.data.end()),
+                      IniValue(section, value.name) + '\0')
                 << section << " / " << value.name;
             ++values;
         }

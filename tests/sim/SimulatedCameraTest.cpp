@@ -40,17 +40,12 @@ std::unique_ptr<Pending> Submit(sim::SimUsbDevice& device, uint8_t endpoint, uin
     const bool in = endpoint == 0x82 || payload.empty();
     pending->data = std::move(payload);
     pending->data.resize(length);
-    sim::TransferJob job;
-    job.endpoint = endpoint;
-    job.in = in;
-    job.setup = {static_cast<uint8_t>(in ? 0xC0 : 0x40), vendor::kRequest, command, 0,
-                 static_cast<uint16_t>(length)};
-    job.data = pending->data.data();
-    job.length = length;
-    job.complete = [target = pending.get()](const sim::TransferOutcome& outcome) {
-        target->done.set_value(outcome);
-    };
-    device.Submit(std::move(job));
+    const sim::SetupPacket setup{static_cast<uint8_t>(in ? 0xC0 : 0x40), vendor::kRequest, command,
+                                 0, static_cast<uint16_t>(length)};
+    device.Submit({endpoint, in, setup, pending->data.data(), length,
+                   [target = pending.get()](const sim::TransferOutcome& outcome) {
+                       target->done.set_value(outcome);
+                   }});
     return pending;
 }
 
