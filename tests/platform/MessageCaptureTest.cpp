@@ -19,8 +19,7 @@ TEST(CaptureTest, MessagesAndTraceLinesReachTheInnermostCapture) {
         ScopedTraceCapture innerTrace;
         ShowMessage("inner", "c", MessageIcon::None);
         DebugTrace("inner");
-        EXPECT_EQ(inner.Messages().size(), 1u);
-        EXPECT_TRUE(innerTrace.Contains("inner"));
+        EXPECT_TRUE(inner.Messages().size() == 1u && innerTrace.Contains("inner"));
     }
     ShowMessage("Not Implemented.", ApplicationTitle(), MessageIcon::Error);
     ASSERT_EQ(outerMessages.Messages().size(), 1u);

@@ -95,7 +95,6 @@ TEST_F(ProfileTest, SectionsListEntriesWithoutCommentsAndNamesInFileOrderForLfFi
     std::vector<char> small(8, '#');
     EXPECT_EQ(ProfileSectionNames(small.data(), 8, path_.c_str()), 6u);
     EXPECT_EQ(std::string(small.data()), "Genera");
-    EXPECT_EQ(small[6], '\0');
 #ifndef _WIN32
     // Windows closes the cut list with a second zero; Wine's ANSI entry
     // point leaves that byte alone.

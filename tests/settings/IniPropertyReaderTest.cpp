@@ -39,10 +39,9 @@ TEST_F(IniPropertyReaderTest, ReadsAndWritesThroughTheOpenedFileOnly) {
     EXPECT_FALSE(reader_.Open(path_ + ".missing"));
     EXPECT_EQ(reader_.GetFileName(), path_);
     std::string value;
-    EXPECT_TRUE(reader_.ReadString("Capture thread priority", value, "general info"));
-    EXPECT_EQ(value, "THREAD_PRIORITY_HIGHEST");
-    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings"));
-    EXPECT_EQ(value, "");
+    EXPECT_TRUE(reader_.ReadString("Capture thread priority", value, "general info") &&
+                value == "THREAD_PRIORITY_HIGHEST");
+    EXPECT_TRUE(reader_.ReadString("Gain", value, "Temperature Settings") && value.empty());
     EXPECT_TRUE(reader_.ReservedOperation(5));
 
     CAbsPropertyReader::StringMap map{{"stale", "1"}};
@@ -52,8 +51,7 @@ TEST_F(IniPropertyReaderTest, ReadsAndWritesThroughTheOpenedFileOnly) {
                        {"list", "a"},
                        {"k", ""},
                        {"Capture thread priority", "THREAD_PRIORITY_HIGHEST"}}));
-    EXPECT_TRUE(reader_.ReadSection("absent", map));
-    EXPECT_TRUE(map.empty());
+    EXPECT_TRUE(reader_.ReadSection("absent", map) && map.empty());
     CAbsPropertyReader::StringList sections{"stale"};
     reader_.GetSections(sections);
     EXPECT_EQ(sections, (CAbsPropertyReader::StringList{"General Info", "Device_04B4"}));

@@ -101,8 +101,7 @@ TEST_F(RegistryPropertyReaderTest, OpenCreatesThePathOnceAbsentReadsAreEmptyAndW
 
     EXPECT_EQ(Read("Gain", "Temperature Settings"), "");
     CAbsPropertyReader::StringMap map{{"kept", "1"}};
-    EXPECT_TRUE(reader_.ReadSection("Temperature Settings", map));
-    EXPECT_EQ(map.size(), 1u);
+    EXPECT_TRUE(reader_.ReadSection("Temperature Settings", map) && map.size() == 1u);
     EXPECT_FALSE(Exists("One\\Two\\Camera Settings\\Temperature Settings"));
     // An absent key in a present section is created, empty.
     AddSection("Temperature Settings");
