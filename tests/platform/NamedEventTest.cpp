@@ -1,27 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "platform/Event.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 using namespace platform;
 
 namespace {
 
+// Named events are seen by every process: a name no other run picks.
 std::string UniqueName(const char* stem) {
-#ifdef _WIN32
-    unsigned long pid = GetCurrentProcessId();
-#else
-    unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    return std::string("VELA2_TEST_") + stem + "_" + std::to_string(pid);
+    return std::string("VELA2_TEST_") + stem + "_" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 }  // namespace

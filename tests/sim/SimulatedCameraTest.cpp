@@ -174,8 +174,7 @@ TEST_F(SimulatedCameraTest, BlocksReadBackAsWrittenAndWhatTheCameraDoesNotUnders
     EXPECT_EQ(camera.firmware->Block(vendor::kOffsets), held);
     EXPECT_EQ(Read(vendor::kOffsets), answer);
 
-    EXPECT_FALSE(Write(0x0E));
-    EXPECT_TRUE(Read(0x0E).empty());
+    EXPECT_TRUE(!Write(0x0E) && Read(0x0E).empty()) << "an unknown command";
     EXPECT_TRUE(Read(vendor::kHardwareTrigger).empty()) << "commands cannot be read";
     uint8_t byte = 0;
     EXPECT_TRUE(Send(0xC0, vendor::kStatus, &byte, 1, 0xAC).stall) << "another request";
