@@ -1,6 +1,7 @@
 #include "sim/CameraFirmware.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -25,6 +26,8 @@ constexpr double kHeatSinkRiseKelvin = 2.0;
 constexpr double kTimeTolerance = 1e-6;  // ms
 // FPGA block: nonzero selects the sensor's test pattern.
 constexpr size_t kTestPatternAt = 30;
+// Frames sent by every simulated camera of the process (LoseFrame).
+std::atomic<uint32_t> g_processFrames{0};
 
 uint16_t Counts(double value) {
     return static_cast<uint16_t>(std::clamp(std::lround(value * 100.0), 0L, 65535L));
@@ -202,10 +205,12 @@ void CameraFirmware::StatusRecord(Block64& record) {
     record[vendor::kStatusVersionAt] = 1;
     platform::StoreBe32(&record[vendor::kStatusFramesReadAt], framesRead_);
     record[vendor::kStatusStateAt] = faults_.holding ? faults_.heldState : state_;
-    if (faults_.failNextFrame && (record[vendor::kStatusStateAt] & vendor::kReadout) &&
-        state_ == vendor::kReadout) {
+    const bool lose = faults_.failNextFrame ||
+                      (faults_.loseFrame != 0 && faults_.loseFrame == g_processFrames.load() + 1);
+    if (lose && (record[vendor::kStatusStateAt] & vendor::kReadout) && state_ == vendor::kReadout) {
         // The host reads the frame next: that transfer is the one to lose.
         faults_.failNextFrame = false;
+        faults_.loseFrame = 0;
         state_ = vendor::kIdle;
         if (auto device = device_.lock())
             device->FailNextTransfer(kUsbStatusStall, kDriverStatusUnsuccessful);
@@ -304,6 +309,7 @@ bool CameraFirmware::Fill(uint8_t endpointAddress, uint8_t* buffer, uint32_t len
     state_ = vendor::kIdle;
     frameTaken_ = true;
     ++framesRead_;
+    ++g_processFrames;
     return true;
 }
 
@@ -466,6 +472,11 @@ void CameraFirmware::ReleaseState() {
 void CameraFirmware::FailNextFrame() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.failNextFrame = true;
+}
+
+void CameraFirmware::LoseFrame(uint32_t number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.loseFrame = number;
 }
 
 void CameraFirmware::StallFrames(bool stall) {

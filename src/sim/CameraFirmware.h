@@ -127,6 +127,11 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
     // The next frame is lost: the first transfer the host submits after it
     // was shown the readout state fails with a stall, and the camera is idle.
     void FailNextFrame();
+    // The frame with this number among those the process's simulated cameras
+    // send (1: the first; 0: none) is lost as FailNextFrame says. Counted per
+    // process because an application that closes and initializes again is
+    // given a new camera, and the loss is meant once.
+    void LoseFrame(uint32_t number);
     // While set, the frame is never handed out; the transfer stays pending.
     void StallFrames(bool stall);
 
@@ -139,6 +144,7 @@ class CameraFirmware : public VendorRequestHandler, public FrameSource {
         bool holding = false;
         uint8_t heldState = 0;
         bool failNextFrame = false;
+        uint32_t loseFrame = 0;
         bool stallFrames = false;
     };
     struct Thermal {

@@ -4,11 +4,26 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/SystemError.h"
 
 namespace sim {
+namespace {
+
+// The decimal number a variable holds, if it holds one no larger than maximum.
+std::optional<uint64_t> DecimalFromEnvironment(const char* name, uint64_t maximum) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text < '0' || *text > '9') return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long number = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || number > maximum) return std::nullopt;
+    return number;
+}
+
+}  // namespace
 
 SimulatedCamera SimulatedCamera::Assemble(const SimulatedCameraOptions& options) {
     SimulatedCamera camera;
@@ -20,6 +35,7 @@ SimulatedCamera SimulatedCamera::Assemble(const SimulatedCameraOptions& options)
     camera.firmware->AttachDevice(camera.device);
     camera.device->SetVendorRequestHandler(camera.firmware);
     camera.device->SetFrameSource(camera.firmware);
+    camera.firmware->LoseFrame(options.loseFrame);
     if (options.sky) {
         camera.firmware->SetPicture(CameraFirmware::Picture::Sky);
         camera.firmware->SetSky(SkySettings::FromEnvironment());
@@ -50,6 +66,7 @@ bool SimulatedCamera::EnsureDefaultPublished() {
     SimulatedCameraOptions options;
     options.controlLatency = ControlLatencyFromEnvironment();
     options.sky = SkyFromEnvironment();
+    options.loseFrame = LostFrameFromEnvironment();
     Publish(driver, options);
     return true;
 }
@@ -59,15 +76,16 @@ bool SimulatedCamera::SkyFromEnvironment() {
     return picture == nullptr || std::string(picture) != "pattern";
 }
 
+uint32_t SimulatedCamera::LostFrameFromEnvironment() {
+    return static_cast<uint32_t>(
+        DecimalFromEnvironment("VELA2_SIM_LOSE_FRAME", UINT32_MAX).value_or(0));
+}
+
 std::chrono::microseconds SimulatedCamera::ControlLatencyFromEnvironment() {
-    const char* text = std::getenv("VELA2_SIM_CONTROL_LATENCY_US");
-    if (text == nullptr || *text < '0' || *text > '9') return kDefaultControlLatency;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long micros = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || micros > uint64_t(kMaxControlLatency.count()))
-        return kDefaultControlLatency;
-    return std::chrono::microseconds(static_cast<int64_t>(micros));
+    std::optional<uint64_t> micros = DecimalFromEnvironment("VELA2_SIM_CONTROL_LATENCY_US",
+                                                            uint64_t(kMaxControlLatency.count()));
+    return micros ? std::chrono::microseconds(static_cast<int64_t>(*micros))
+                  : kDefaultControlLatency;
 }
 
 }  // namespace sim

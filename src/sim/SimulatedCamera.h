@@ -26,6 +26,9 @@ struct SimulatedCameraOptions {
     // modes of SkyFromEnvironment. Off for tests that publish their own
     // camera, which check the pattern; on for the default camera.
     bool sky = false;
+    // The number of the frame lost (CameraFirmware::LoseFrame; 0: none), for
+    // programs that reach the camera only through the library.
+    uint32_t loseFrame = 0;
 };
 
 class SimulatedCamera {
@@ -56,6 +59,8 @@ class SimulatedCamera {
     // "pattern". The sky's readout geometry comes from the mode file named by
     // VELA2_SIM_MODE_FILE, the one the application hands the library.
     static bool SkyFromEnvironment();
+    // VELA2_SIM_LOSE_FRAME: a decimal frame number; 0 when unset or not one.
+    static uint32_t LostFrameFromEnvironment();
 
     std::shared_ptr<SimUsbDevice> device;
     std::shared_ptr<CameraFirmware> firmware;

@@ -246,13 +246,10 @@ def frame_matches_library(indi, args, work, env):
 
 
 def failures_then_good_exposures(indi, messages, frames):
-    # The simulated camera has no trigger input: a hardware-triggered
-    # capture times out in the library, which is a failure of the camera.
-    indi.set("VELA2_TRIGGER", {"HARDWARE": "On"})
+    # The simulated camera loses its second frame (VELA2_SIM_LOSE_FRAME).
     expose(indi, 0.001, "Alert", limit=20)
     failure = messages.wait_for(r"exposure failed: [A-Z_]+")
     print("failure reported:", failure)
-    indi.set("VELA2_TRIGGER", {"SOFTWARE": "On"})
     # Longer than the camera's 16-bit milliseconds: refused, not wrapped.
     expose(indi, 70, "Alert")
     messages.wait_for(r"70.*out of bounds|longer than")
@@ -330,6 +327,7 @@ def main():
         "VELA2_MODE_FILE": args.mode_file,
         "VELA2_SIM_TIME_SCALE": "0",
         "VELA2_SIM_PICTURE": "pattern",
+        "VELA2_SIM_LOSE_FRAME": "2",
         "VELA2_EVENT_NAMESPACE": env.get("VELA2_EVENT_NAMESPACE", "indi") + "-%d" % os.getpid(),
     })
     env.pop("VELA2_USB_BACKEND", None)  # the Simulation switch chooses it
