@@ -185,16 +185,15 @@ TEST_P(CameraOverUsb, VendorCallsAnswerAndPicturesInTwoModesArePixelExact) {
         EXPECT_EQ(std::vector<uint8_t>(image, image + 64), std::vector<uint8_t>(again, again + 64));
         uint32_t exposure = 0, length = 0, start = 0;
         EXPECT_EQ(LD_SetExposureTime(120, 0, 0), 0);
-        EXPECT_EQ(LD_GetExposureTime(&exposure, &length, &start), 0);
-        EXPECT_EQ(exposure, 120u);
+        EXPECT_TRUE(LD_GetExposureTime(&exposure, &length, &start) == 0 && exposure == 120u)
+            << exposure;
         const std::vector<uint16_t> raw = CaptureRaw();
         size_t wrong = 0;
         for (size_t i = 0; i < raw.size(); ++i) wrong += raw[i] != sim::FramePixel(uint32_t(i));
         EXPECT_EQ(wrong, 0u);
         EXPECT_TRUE(!usbfs || usbfs->SubmittedBuffers(0x82).back() == raw.data());
         int32_t width = 0, height = 0;
-        ASSERT_EQ(LD_GetQuadrantWidth(&width), 0);
-        ASSERT_EQ(LD_GetQuadrantHeight(&height), 0);
+        ASSERT_TRUE(LD_GetQuadrantWidth(&width) == 0 && LD_GetQuadrantHeight(&height) == 0);
         std::vector<std::vector<uint16_t>> quadrants(4,
                                                      std::vector<uint16_t>(size_t(width) * height));
         ASSERT_EQ(LD_StartPicture(quadrants[0].data(), quadrants[1].data(), quadrants[2].data(),
@@ -219,7 +218,9 @@ TEST_P(CameraOverUsb, AResetOrAnUnplugDuringTheFrameEndsIt) {
     // more; a new initialization waits for that end, so the next wait is the
     // next picture's.
     ASSERT_EQ(Initialize(0), 0);
-    EXPECT_EQ(CaptureRaw().front(), sim::FramePixel(0));
+    // A failed capture leaves no frame: nothing to compare, not a crash.
+    raw = CaptureRaw();
+    EXPECT_TRUE(!raw.empty() && raw.front() == sim::FramePixel(0));
 
     raw = StartStalledCapture();
     Unplug();
