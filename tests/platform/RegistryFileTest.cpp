@@ -10,21 +10,12 @@
 
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
-#include "support/PrivateRegistryStore.h"
+#include "support/RegistrySandbox.h"
 #include "support/TextFiles.h"
 
 using namespace platform;
 
 namespace {
-
-std::string Utf16(const std::string& ascii) {
-    std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
 
 const char kFileBody[] =
     "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n"
@@ -67,43 +58,41 @@ TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
         "\"v\"=\"a\" junk", "\"v\" \"x\"",           "[HKEY_CURRENT", "stray text",
         "\"v\"=hex(x):00",  "\"v\"=word:1",
     };
+    std::vector<RegFileKey> keys;
+    RegFileError error;
     for (const char* line : bad) {
-        std::vector<RegFileKey> keys;
-        RegFileError error;
         std::string file = std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"ok\"=\"1\"\n") +
                            line + "\n\"after\"=\"2\"\n";
         EXPECT_TRUE(!ParseRegFile(file, keys, error) && error.line == 5u && keys.empty())
             << line << " (line " << error.line << ")";
     }
-    std::vector<RegFileKey> keys;
-    RegFileError error;
     EXPECT_FALSE(ParseRegFile("Windows Registry Editor\n", keys, error));
     EXPECT_FALSE(ParseRegFile("REGEDIT4\n\"v\"=\"before any key\"\n", keys, error));
     EXPECT_EQ(error.line, 2u);
 }
 
 // Through the registry seam: both encodings with every type, then a file of
-// deletions; a file with one bad line applies nothing.
-class RegistryImportTest : public ::testing::Test {
+// deletions; a file with one bad line applies nothing. The files' keys below
+// kBase land below the sandbox's key; version 5 files are written in UTF-16,
+// as the system's registry editor writes them.
+class RegistryImportTest : public RegistrySandbox {
   protected:
-    void SetUp() override { DeleteRegistryTree(kHkeyCurrentUser, kBase); }
     void TearDown() override {
-        DeleteRegistryTree(kHkeyCurrentUser, kBase);
+        RegistrySandbox::TearDown();
         std::filesystem::remove(file_);
     }
-    bool Import(const std::string& content, std::string& firstKey) {
+    bool Import(std::string content, std::string& firstKey) {
+        for (size_t at = 0; (at = content.find(kBase, at)) != std::string::npos;)
+            content.replace(at, sizeof kBase - 1, base_);
+        if (content.rfind(kRegFileHeader5, 0) == 0) {
+            std::string utf16 = "\xFF\xFE";
+            for (char c : content) utf16 += {c, '\0'};
+            content = utf16;
+        }
         return testsupport::WriteText(file_, content) && ImportRegistryFile(file_, firstKey);
     }
-    bool Exists(const char* path) {
-        RegKey key = 0;
-        if (OpenRegistryKey(kHkeyCurrentUser, path, kKeyRead, &key) != 0) return false;
-        CloseRegistryKey(key);
-        return true;
-    }
 
-    static constexpr const char* kBase = "Software\\Vela2ImportTest";
-    static constexpr const char* kKeys = "Software\\Vela2ImportTest\\Keys";
-    PrivateRegistryStore store_;
+    static constexpr const char kBase[] = "Software\\Vela2ImportTest";
     const std::string file_ = ::testing::TempDir() + "vela2-import.reg";
 };
 
@@ -114,18 +103,18 @@ TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTripAndDeletions
     EXPECT_FALSE(
         Import(std::string(kRegFileHeader4) + "\n" + kFileBody + "\"bad\"=hex:0g\n", firstKey));
     EXPECT_EQ(firstKey, "unchanged");
-    EXPECT_FALSE(Exists(kBase)) << "a file with one bad line applies nothing";
+    EXPECT_FALSE(Exists("Keys")) << "a file with one bad line applies nothing";
     for (const std::string& file :
-         {Utf16(std::string(kRegFileHeader5) + kFileBody +
-                "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n" + kUnicodeStrings),
+         {std::string(kRegFileHeader5) + kFileBody +
+              "\r\n[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\r\n" + kUnicodeStrings,
           std::string(kRegFileHeader4) + "\n" + ansiBody +
               "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n" + kAnsiStrings}) {
         SCOPED_TRACE(file[0] == 'R' ? "ANSI" : "UTF-16");
-        DeleteRegistryTree(kHkeyCurrentUser, kBase);
+        DeleteRegistryTree(key_, "Keys");
         ASSERT_TRUE(Import(file, firstKey));
-        EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys");
+        EXPECT_EQ(firstKey, "HKEY_CURRENT_USER\\" + base_ + "\\Keys");
         RegKey key = 0;
-        ASSERT_EQ(OpenRegistryKey(kHkeyCurrentUser, kKeys, kKeyRead, &key), 0u);
+        ASSERT_EQ(OpenRegistryKey(key_, "Keys", kKeyRead, &key), 0u);
         for (const auto& [name, type, bytes] : kExpected) {
             char data[64];
             uint32_t size = sizeof data, stored = 0;
@@ -135,16 +124,16 @@ TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTripAndDeletions
             EXPECT_EQ(std::pair(stored, std::string(data, size)), std::pair(type, bytes)) << name;
         }
         CloseRegistryKey(key);
-        EXPECT_TRUE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
+        EXPECT_TRUE(Exists("Keys\\Sub"));
     }
 
     ASSERT_TRUE(Import(std::string(kRegFileHeader4) +
                            "\n[-HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys\\Sub]\n"
                            "[HKEY_CURRENT_USER\\Software\\Vela2ImportTest\\Keys]\n\"sz\"=-\n",
                        firstKey));
-    EXPECT_FALSE(Exists("Software\\Vela2ImportTest\\Keys\\Sub"));
+    EXPECT_FALSE(Exists("Keys\\Sub"));
     RegKey key = 0;
-    ASSERT_EQ(OpenRegistryKey(kHkeyCurrentUser, kKeys, kKeyRead, &key), 0u);
+    ASSERT_EQ(OpenRegistryKey(key_, "Keys", kKeyRead, &key), 0u);
     uint32_t size = 0;
     EXPECT_EQ(QueryRegistryValue(key, "sz", nullptr, nullptr, &size), kErrorFileNotFound);
     EXPECT_EQ(QueryRegistryValue(key, "dword", nullptr, nullptr, &size), 0u);

@@ -37,7 +37,7 @@ int ExitCode(pid_t pid) {
 
 class RegistryStoreTest : public RegistrySandbox {
   protected:
-    std::string StoreFile() const { return store_.Directory() + "/HKEY_CURRENT_USER.reg"; }
+    std::string StoreFile() const { return storeDir_ + "/HKEY_CURRENT_USER.reg"; }
 
     uint32_t SetDword(const std::string& name, uint32_t value) {
         return SetRegistryValue(key_, name.c_str(), kRegDword,
@@ -68,13 +68,12 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothingAndTheirChangesAre
             return 0;
         });
     for (pid_t pid : children) EXPECT_EQ(ExitCode(pid), 0);
-    for (int child = 0; child < 2; ++child) {
+    for (int child = 0; child < 2; ++child)
         for (int i = 0; i < kWrites; ++i) {
             value = 0xFFFF;
-            ASSERT_EQ(GetDword(name(child, i), value), 0u) << name(child, i);
-            EXPECT_EQ(value, uint32_t(i));
+            ASSERT_TRUE(GetDword(name(child, i), value) == 0 && value == uint32_t(i))
+                << name(child, i) << " = " << value;
         }
-    }
 }
 
 int g_hookPipe = -1;

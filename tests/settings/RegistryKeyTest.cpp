@@ -16,8 +16,7 @@
 #include "platform/posix/RegistryStore.h"
 #endif
 
-using platform::kHkeyCurrentUser;
-using platform::kKeyAllAccess;
+using namespace platform;
 
 namespace {
 
@@ -46,18 +45,17 @@ TEST_F(RegistryKeyTest, FailuresCarryTheOperationAndTheSystemCode) {
     CRegistryKey base = Base();
     NewKey(base, "existing");
 #ifndef _WIN32
-    size_t handlesBefore = platform::OpenRegistryHandleCount();
+    size_t handlesBefore = OpenRegistryHandleCount();
 #endif
     ExpectThrow([&] { NewKey(base, "existing"); }, "CRegistryKey::CreateKey()", 183);
 #ifndef _WIN32
-    EXPECT_EQ(platform::OpenRegistryHandleCount(), handlesBefore);
+    EXPECT_EQ(OpenRegistryHandleCount(), handlesBefore);
 #endif
     ExpectThrow([&] { base.QueryValue("missing"); }, "CRegistryKey::QueryValue()", 2);
     ExpectThrow([&] { base.OpenKey("missing", kKeyAllAccess); },
                 "CRegistryKey::CRegistryKey(HKEY hKey ...)", 2);
-    ExpectThrow([&] { base.SetValue("v", "text", platform::kRegBinary); },
-                "CRegistryKey::SetValue()", 1004);
-    ExpectThrow([&] { CRegistryKey::Value("v", "text", platform::kRegDword); },
+    ExpectThrow([&] { base.SetValue("v", "text", kRegBinary); }, "CRegistryKey::SetValue()", 1004);
+    ExpectThrow([&] { CRegistryKey::Value("v", "text", kRegDword); },
                 "CRegistryKey::Value::Exception", 87);
     ExpectThrow(
         [&] {
@@ -79,22 +77,18 @@ TEST_F(RegistryKeyTest, ValuesKeepTheirBytesAndHaveTheTextFormOfTheirType) {
         std::vector<uint8_t> data;
         std::string text;
     };
-    std::string hex;
-    for (int i = 0; i < 100; ++i) hex += "5a";
     const Case cases[] = {
-        {platform::kRegDword, {5, 0, 0, 0}, "5"},
-        {platform::kRegDword, {0xff, 0xff, 0xff, 0xff}, "4294967295"},
-        {platform::kRegDword, {1, 2}, "513"},
-        {platform::kRegBinary, std::vector<uint8_t>(100, 0x5a), hex},
-        {platform::kRegSz, {'t', 'a', 'b', '\t', 'x', 0}, "tab\tx"},
-        {platform::kRegDwordBigEndian, {0, 0, 0, 5}, "83886080"},
-        {platform::kRegBinary, {0x0a, 0xff, 0x00}, "0aff00"},
-        {platform::kRegBinary, {}, ""},
-        {platform::kRegNone, {0x00, 0x10}, "0010"},
-        {platform::kRegMultiSz, {'a', 0, 'b', 0, 0}, "a"},
-        {platform::kRegExpandSz, {'%', 'X', '%', 0}, "%X%"},
-        {platform::kRegSz, {'a', 'b', 0}, "ab"},
-        {platform::kRegSz, {'a', 'b'}, "ab"},
+        {kRegDword, {0xff, 0xff, 0xff, 0xff}, "4294967295"},
+        {kRegDword, {1, 2}, "513"},
+        {kRegBinary, std::vector<uint8_t>(100, 0x55), std::string(200, '5')},
+        {kRegSz, {'t', 'a', 'b', '\t', 'x', 0}, "tab\tx"},
+        {kRegDwordBigEndian, {0, 0, 0, 5}, "83886080"},
+        {kRegBinary, {0x0a, 0xff, 0x00}, "0aff00"},
+        {kRegBinary, {}, ""},
+        {kRegNone, {0x00, 0x10}, "0010"},
+        {kRegMultiSz, {'a', 0, 'b', 0, 0}, "a"},
+        {kRegExpandSz, {'%', 'X', '%', 0}, "%X%"},
+        {kRegSz, {'a', 'b'}, "ab"},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -106,7 +100,7 @@ TEST_F(RegistryKeyTest, ValuesKeepTheirBytesAndHaveTheTextFormOfTheirType) {
         EXPECT_EQ(read.AsString(), c.text) << name;
         EXPECT_EQ(std::vector<uint8_t>(read.Data(), read.Data() + read.Size()), c.data) << name;
     }
-    base.SetValue("string", "text", platform::kRegSz);
+    base.SetValue("string", "text", kRegSz);
     EXPECT_EQ(base.QueryValue("string").Size(), 5u) << "text keeps its terminator";
 }
 
@@ -122,7 +116,7 @@ TEST_F(RegistryKeyTest,
         EXPECT_TRUE(base.BeginSubkeys() == base.EndSubkeys());
         EXPECT_TRUE(base.BeginValues() == base.EndValues());
         for (const char* name : {"b", "A"}) NewKey(base, name);
-        base.SetValue(CRegistryKey::Value("v", "\x07\0\0\0", 4, platform::kRegDword));
+        base.SetValue(CRegistryKey::Value("v", "\x07\0\0\0", 4, kRegDword));
         subkey = base.BeginSubkeys();
         value = base.BeginValues();
     }
@@ -130,7 +124,7 @@ TEST_F(RegistryKeyTest,
     const std::string longName(60, 'z'), longText(300, 't');
     CRegistryKey base = Base();
     NewKey(base, longName.c_str());
-    base.SetValue(longName.c_str(), longText.c_str(), platform::kRegSz);
+    base.SetValue(longName.c_str(), longText.c_str(), kRegSz);
     EXPECT_STREQ(*++subkey, "b");
     EXPECT_EQ(std::string(*++subkey), longName);
     ++value;
@@ -141,19 +135,18 @@ TEST_F(RegistryKeyTest,
     // A copy outlives its source too; dropping the last share closes the handle.
     auto source = std::make_unique<CRegistryKey>(Base());
     CRegistryKey copy = *source;
-    const platform::RegKey handle = copy.Handle();
+    const RegKey handle = copy.Handle();
     source.reset();
     EXPECT_STREQ(copy.QueryValue("v").AsString(), "7");
     copy.Release();
     EXPECT_TRUE(copy.IsNull());
     uint32_t size = 0;
-    EXPECT_NE(platform::QueryRegistryValue(handle, "v", nullptr, nullptr, &size), 0u);
+    EXPECT_NE(QueryRegistryValue(handle, "v", nullptr, nullptr, &size), 0u);
 }
 
 // The seam below the key classes: our own store natively, the system's
 // registry under Wine; both must answer alike.
 TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortAsTheSystemDoes) {
-    using namespace platform;
     EXPECT_EQ(disposition_, kRegCreatedNewKey);
     const uint8_t one = 1, two = 2, four[] = {1, 2, 3, 4};
     uint8_t data[8] = {};
@@ -198,7 +191,6 @@ TEST_F(RegistryKeyTest, TheSeamMatchesNamesWithoutCaseAndReportsMissingAndShortA
 
 // A nested key counts neither as a subkey nor with its whole path.
 TEST_F(RegistryKeyTest, TheSeamCountsOnlyDirectSubkeysAndCreatesAndDeletesWholePaths) {
-    using namespace platform;
     CRegistryKey base = Base();
     for (const char* name : {"charlie", "Alpha", "bravo", "Alpha\\deeper"}) NewKey(base, name);
     const uint8_t bytes[] = {1, 2, 3};
@@ -225,32 +217,29 @@ TEST_F(RegistryKeyTest, ThreadsWritingOneKeyAtOnceLoseNothing) {
         threads.emplace_back([this, t] {
             for (uint8_t i = 0; i < 25; ++i) {
                 std::string name = std::to_string(t) + "_" + std::to_string(i);
-                EXPECT_EQ(
-                    platform::SetRegistryValue(key_, name.c_str(), platform::kRegBinary, &i, 1),
-                    0u);
+                EXPECT_EQ(SetRegistryValue(key_, name.c_str(), kRegBinary, &i, 1), 0u);
             }
         });
     for (std::thread& thread : threads) thread.join();
-    platform::RegKeyInfo info;
-    ASSERT_EQ(platform::QueryRegistryKeyInfo(key_, &info), 0u);
+    RegKeyInfo info;
+    ASSERT_EQ(QueryRegistryKeyInfo(key_, &info), 0u);
     EXPECT_EQ(info.values, 100u);
 }
 
 TEST(Win32ExceptionTest, ShowsTheSystemTextCaptionedWithTheOperationOwnedByTheWindow) {
-    platform::ScopedMessageCapture capture;
+    ScopedMessageCapture capture;
     CRegistryKey::Exception failure("CRegistryKey::QueryValue()", 2);
-    EXPECT_EQ(std::string(failure.GetMessage()), platform::SystemErrorText(2));
+    EXPECT_EQ(std::string(failure.GetMessage()), SystemErrorText(2));
     int ownerWindow = 0;  // stands for a window handle; only the sink sees it
     failure.ShowMessage(&ownerWindow);
     auto messages = capture.Messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].owner == &ownerWindow &&
-                messages[0].icon == platform::MessageIcon::Error);
+    EXPECT_TRUE(messages[0].owner == &ownerWindow && messages[0].icon == MessageIcon::Error);
     EXPECT_EQ(messages[0].text + " | " + messages[0].caption,
-              platform::SystemErrorText(2) + " | CRegistryKey::QueryValue()");
+              SystemErrorText(2) + " | CRegistryKey::QueryValue()");
     // A code without a text of its own gets the text of the failed lookup.
     std::string notFound;
-    ASSERT_TRUE(platform::LookUpSystemErrorText(platform::kErrorMessageNotFound, notFound));
+    ASSERT_TRUE(LookUpSystemErrorText(kErrorMessageNotFound, notFound));
     EXPECT_EQ(CWin32Exception("x", 0xDEAD).GetMessage(), notFound);
     EXPECT_LT(notFound.size(), 512u);
 

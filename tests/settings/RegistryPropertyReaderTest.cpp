@@ -19,23 +19,15 @@ const char kOpenFirst[] = "CRegistryPropertyReader::Open must be called first.";
 
 class RegistryPropertyReaderTest : public RegistrySandbox {
   protected:
-    void SetUp() override {
-        RegistrySandbox::SetUp();
-        location_ = base_ + "\\Camera Settings";
-    }
-    bool OpenReader() { return reader_.OpenAt(location_, kHkeyCurrentUser); }
-    CRegistryKey Location() const {
-        return CRegistryKey(kHkeyCurrentUser, location_.c_str(), kKeyAllAccess);
-    }
     CRegistryKey AddSection(const char* name) const {
-        return Location().CreateOrOpenKey(name, "", 0, kKeyAllAccess, nullptr, nullptr);
+        return CRegistryKey(kHkeyCurrentUser, location_.c_str(), kKeyAllAccess)
+            .CreateOrOpenKey(name, "", 0, kKeyAllAccess, nullptr, nullptr);
     }
     void ExpectOnlyMessage(const platform::ScopedMessageCapture& capture, const std::string& text,
                            const std::string& caption) {
         auto messages = capture.Messages();
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].text, text);
-        EXPECT_EQ(messages[0].caption, caption);
+        EXPECT_EQ(messages[0].text + " | " + messages[0].caption, text + " | " + caption);
     }
 
     // What a read on the open reader gives; stale text must not survive it.
@@ -96,7 +88,7 @@ TEST_F(RegistryPropertyReaderTest, OpenCreatesThePathOnceAbsentReadsAreEmptyAndW
     reader_.Close();
     EXPECT_FALSE(reader_.IsOpened());
     platform::ScopedTraceCapture trace;
-    ASSERT_TRUE(OpenReader());
+    ASSERT_TRUE(reader_.OpenAt(location_, kHkeyCurrentUser));
     EXPECT_FALSE(trace.Contains("Creating registry key"));
 
     EXPECT_EQ(Read("Gain", "Temperature Settings"), "");

@@ -1,16 +1,42 @@
 #pragma once
 // A registry key of its own for each test, below HKEY_CURRENT_USER, open in
-// key_ and removed afterwards; natively the whole store lives in a fresh
-// directory.
+// key_ and removed afterwards. Natively the whole store lives in a fresh
+// directory for as long as the test does, so that a test neither sees nor
+// leaves anything in the user's store; under Windows the system's registry
+// is used as it is.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/Registry.h"
-#include "support/PrivateRegistryStore.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+
+#include <filesystem>
+#endif
 
 class RegistrySandbox : public ::testing::Test {
   protected:
+    RegistrySandbox() {
+#ifndef _WIN32
+        char pattern[] = "/tmp/vela2-registry-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            ADD_FAILURE() << "no directory for the registry store";
+            return;
+        }
+        storeDir_ = pattern;
+        setenv("VELA2_REGISTRY_DIR", pattern, 1);
+#endif
+    }
+    ~RegistrySandbox() override {
+#ifndef _WIN32
+        if (storeDir_.empty()) return;
+        std::filesystem::remove_all(storeDir_);
+        unsetenv("VELA2_REGISTRY_DIR");
+#endif
+    }
+
     void SetUp() override {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         base_ =
@@ -35,7 +61,7 @@ class RegistrySandbox : public ::testing::Test {
         return true;
     }
 
-    PrivateRegistryStore store_;
+    std::string storeDir_;  // natively: the store's directory
     std::string base_;
     platform::RegKey key_ = 0;
     uint32_t disposition_ = 0;
