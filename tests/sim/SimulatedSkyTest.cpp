@@ -109,20 +109,6 @@ TEST_F(SimulatedSky, EveryModeReconstructsTheSceneSeamlesslyAndTheTestPatternSta
         }
         EXPECT_EQ(wrong, 0u);
         EXPECT_GT(starPixels, 100u) << "a sky with stars, not a flat field";
-
-        // The brightest star on the boundary between the first two quadrants
-        // shows on both sides of it.
-        if (mode.quadrants >= 2) {
-            int best = 0;
-            for (int r = 1; r < mode.height; ++r)
-                if (scene.MeanElectrons(mode.width, r, picture.exposure) >
-                    scene.MeanElectrons(mode.width, best, picture.exposure))
-                    best = r;
-            const double sky = scene.MeanElectrons(mode.width, 0, picture.exposure);
-            const size_t at = size_t(best) * mode.width;
-            EXPECT_GT(picture.images[0][at + mode.width - 1], settings.bias + sky + 100);
-            EXPECT_GT(picture.images[1][at], settings.bias + sky + 100);
-        }
     }
 
     ASSERT_EQ(TheCamera().SetTestPatternMode(1), 0);
@@ -150,14 +136,11 @@ TEST_F(SimulatedSky, SignalScalesWithExposureDarkWithTemperatureAndOverscanHolds
     EXPECT_NEAR(brightSignal / shortSignal, 4.0, 0.04);
     // Neighbours differ by the noise alone (the background's slope is far
     // smaller), with twice its variance.
+    const std::vector<uint16_t>& image = bright.images[0];
     double squares = 0;
-    size_t pairs = 0;
-    for (size_t i = 0; i + 1 < bright.images[0].size(); ++i)
-        if ((i + 1) % size_t(mode.width) != 0) {
-            const double step = double(bright.images[0][i + 1]) - bright.images[0][i];
-            squares += step * step;
-            ++pairs;
-        }
+    for (size_t i = 1; i < image.size(); ++i)
+        if (i % size_t(mode.width) != 0) squares += std::pow(double(image[i]) - image[i - 1], 2);
+    const size_t pairs = image.size() - image.size() / size_t(mode.width);
     const double noise = std::sqrt(brightSignal + settings.readNoise * settings.readNoise);
     EXPECT_NEAR(std::sqrt(squares / double(pairs) / 2), noise, noise * 0.02);
     for (int k = 0; k < mode.quadrants; ++k) {
