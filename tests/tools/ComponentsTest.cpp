@@ -19,7 +19,6 @@
 #include "PngPreview.h"
 #include "Progress.h"
 #include "Status.h"
-#include "Vela2UsbCameraDll.h"
 #include "tools/ToolTestSupport.h"
 
 #ifdef VELA2CAM_HAVE_PNG
@@ -39,15 +38,11 @@ TEST(OptionsTest, CommandsTakeTheirOptionsAndRefuseBadInputWithAMessage) {
         EXPECT_TRUE(parsed.ok()) << parsed.error;
         return parsed.options;
     };
-    Options o =
-        parse({"capture",    "--simulated", "--mode", "2",         "--mode-file", "m.ini",
-               "--registry", "--exposure",  "65535",  "--trigger", "hardware",    "--test-pattern",
-               "255",        "--frames",    "3",      "-o",        "out/",        "--mosaic",
-               "--overscan", "--raw",       "--json"});
-    EXPECT_TRUE(o.command == Command::Capture && o.simulated && o.registry && o.mosaic &&
-                o.overscan && o.raw && o.json && o.trigger == Trigger::Hardware);
-    EXPECT_TRUE(o.mode == 2 && o.modeFile == "m.ini" && o.outputDir == "out/" &&
-                o.exposureMs == 65535u && o.testPattern == 255u && o.frames == 3u);
+    // Only what the runs of the tool itself do not show.
+    Options o = parse({"capture", "--registry", "--exposure", "65535", "--trigger", "hardware",
+                       "--test-pattern", "255"});
+    EXPECT_TRUE(o.command == Command::Capture && o.registry && o.trigger == Trigger::Hardware &&
+                o.exposureMs == 65535u && o.testPattern == 255u);
     // Without options: one software-triggered frame into the current directory.
     o = parse({"capture"});
     EXPECT_TRUE(o.frames == 1u && o.outputDir == "." && o.trigger == Trigger::Software &&
@@ -84,10 +79,10 @@ TEST(OptionsTest, CommandsTakeTheirOptionsAndRefuseBadInputWithAMessage) {
     }
 }
 
-// Unsigned pixels through BZERO and the header cards read back as written and
-// pass fitsverify, which counts warnings too; a refused write leaves no file,
-// not even its temporary one, and an existing file is never replaced.
-TEST(FitsWriterTest, FilesReadBackAsWrittenVerifyAndAreNeverReplacedOrLeftHalf) {
+// Unsigned pixels through BZERO read back as written, with their range; a
+// refused write leaves no file, not even its temporary one, and an existing
+// file is never replaced. Every card type and fitsverify: the tool's own files.
+TEST(FitsWriterTest, FilesReadBackAsWrittenAndAreNeverReplacedOrLeftHalf) {
     TempDir dir;
     const int width = 37, height = 11;  // not square: the axes must not swap
     std::vector<uint16_t> pixels(width * height), other(width * height, 7);
@@ -95,22 +90,12 @@ TEST(FitsWriterTest, FilesReadBackAsWrittenVerifyAndAreNeverReplacedOrLeftHalf) 
     pixels[1] = 65535;  // both ends of the unsigned range survive the offset
     const std::string path = dir.path() + "/ramp.fits";
     std::string error;
-    ASSERT_TRUE(FitsWriter::Write(
-        path, ImageView{width, height, pixels.data()},
-        {FitsCard::Text("DATE-OBS", "2026-12-06T03:45:12.123", "UTC"),
-         FitsCard::Real("CCD-TEMP", -19.87, "[C]"), FitsCard::Integer("READMODE", 3, "")},
-        error))
+    ASSERT_TRUE(FitsWriter::Write(path, ImageView{width, height, pixels.data()}, {}, error))
         << error;
     FitsReader fits(path);
     EXPECT_EQ(fits.Pixels(width, height), pixels);
-    EXPECT_EQ(fits.Text("DATE-OBS"), "2026-12-06T03:45:12.123");
-    EXPECT_EQ(fits.Real("BZERO"), 32768.0);
-    EXPECT_EQ(fits.Real("CCD-TEMP"), -19.87);
-    EXPECT_EQ(fits.Real("READMODE"), 3.0);
     EXPECT_EQ(fits.Real("DATAMIN"), 0.0);
     EXPECT_EQ(fits.Real("DATAMAX"), 65535.0);
-    Outcome verify = Fitsverify(path);
-    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
 
     const auto refused = [&](const std::string& name, int w, std::vector<FitsCard> cards) {
         error.clear();
@@ -137,9 +122,7 @@ TEST(JsonTest, EveryTextAndNumberGivesStrictJson) {
     root.Set("real", 0.25);        // replaces, keeps the place
     root.Set("short", 24.99);      // no trailing digits of the binary form
     root.Set("exact", 0.1 + 0.2);  // but every digit a round trip needs
-    std::string text = root.Serialize();
-    EXPECT_TRUE(ValidJson(text)) << text;
-    EXPECT_EQ(text,
+    EXPECT_EQ(root.Serialize(),
               "{\"quote\":\"say \\\"hi\\\"\\\\ \\n\\t\\u0001\",\"bytes\":\"caf\\u00e9\","
               "\"nan\":null,\"real\":0.25,\"list\":[1,null,true],\"short\":24.99,"
               "\"exact\":0.30000000000000004}");
@@ -242,11 +225,8 @@ TEST(ProgressTest, TheBarFillsWithTheExposureAndDrawsOnlyWhenEnabled) {
     }
 }
 
-// The names come from the library; what failing runs print is checked end to end.
-TEST(StatusTest, NamesComeFromTheLibraryAndUnknownCodesStayNumbers) {
-    EXPECT_EQ(StatusName(INVALID_USB_DEVICE), "INVALID_USB_DEVICE");
-    EXPECT_EQ(StatusName(999), "status 999");
-}
+// The names come from the library, as failing runs show end to end.
+TEST(StatusTest, UnknownCodesStayNumbers) { EXPECT_EQ(StatusName(999), "status 999"); }
 
 TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
     TempDir dir;
@@ -257,7 +237,6 @@ TEST(ModeFileTest, BinningComesFromTheModesEpalFile) {
     std::ofstream(dir.path() + "/modes.ini") << "; modes\n[Mode1]\nConfiguration File=/nowhere\n"
                                              << "[ mode2 ]\r\n configuration file = b.hex \r\n";
     std::string modes = dir.path() + "/modes.ini";
-    EXPECT_EQ(ModeFile::EpalFileFor(modes, 2), "b.hex");
     EXPECT_EQ(ModeFile::EpalFileFor(modes, 3), "");
     auto binning = ModeFile::BinningFor(modes, 2);  // relative to the mode file
     ASSERT_TRUE(binning.has_value());

@@ -43,13 +43,10 @@ Picture LibraryPicture(int32_t mode) {
     LD_GetQuadrantHeight(&p.height);
     if (LD_GetOverscanWidth(&p.overscanWidth) != CAMERA_SUCCESS) p.overscanWidth = 0;
     if (LD_GetOverscanHeight(&p.overscanHeight) != CAMERA_SUCCESS) p.overscanHeight = 0;
-    uint32_t exposureMs = 0, length = 0, start = 0;
-    LD_GetExposureTime(&exposureMs, &length, &start);
     p.images.assign(4, std::vector<uint16_t>(size_t(p.width) * p.height));
     // At least a pixel, so a mode without overscan still hands over buffers.
     p.overscans.assign(4, std::vector<uint16_t>(std::max(1, p.overscanWidth * p.overscanHeight)));
     LD_SetEnableSoftwareTrigger(1);
-    LD_SetTimeout(exposureMs);
     auto &i = p.images, &o = p.overscans;
     EXPECT_EQ(LD_StartPicture(i[0].data(), i[1].data(), i[2].data(), i[3].data(), p.width, p.height,
                               o[0].data(), o[1].data(), o[2].data(), o[3].data(), p.overscanWidth,
