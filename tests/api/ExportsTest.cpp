@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "Vela2UsbCameraDll.h"
 #include "camera/ProcessObjects.h"
@@ -16,15 +17,10 @@ class ExportsTest : public ::testing::Test {
 
 // Closing a camera that never came up leaves "not initialized" behind, each time.
 TEST_F(ExportsTest, UninitializedCameraAnswersFromDefaults) {
-    EXPECT_EQ(IsInitialized(), 0);
-    EXPECT_EQ(LD_IsInitialized(), 0);
-    EXPECT_EQ(GetWidth(), -1);
-    EXPECT_EQ(GetHeight(), -1);
-    EXPECT_EQ(GetDeviceHandle(), -1);
-    EXPECT_EQ(GetNumberOfQuadrants(), 4);
-    EXPECT_EQ(LD_GetReadoutTime(), 15000);
-    EXPECT_EQ(LD_GetActiveWidth(), 0);
-    EXPECT_EQ(LD_GetRawImageWidth(), 0);
+    EXPECT_EQ((std::vector<int64_t>{IsInitialized(), LD_IsInitialized(), GetWidth(), GetHeight(),
+                                    GetDeviceHandle(), GetNumberOfQuadrants(), LD_GetReadoutTime(),
+                                    LD_GetActiveWidth(), LD_GetRawImageWidth()}),
+              (std::vector<int64_t>{0, 0, -1, -1, -1, 4, 15000, 0, 0}));
     EXPECT_STREQ(GetHardwareRegistryLocation(), "Software\\Quintaris Riravir\\USB\\VELA2_USB");
     // The settings are looked for beside the module the exports live in.
     EXPECT_NE(Process().ModulePath.find("test_api"), std::string::npos);

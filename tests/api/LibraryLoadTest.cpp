@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,16 +101,13 @@ TEST(LibraryLoadTest, VersionReportComesFromTheFilesVersionData) {
     int32_t result = -1;
     std::string text = VersionOf(LibraryPath(), 1024, result);
     EXPECT_EQ(result, 0);
-    std::string report = text.c_str();
-    EXPECT_EQ(
-        report.find("Dll Version Info:\nProductName \t = Vela2UsbCameraDll Dynamic Link Library\n"),
-        0u)
-        << report;
-    EXPECT_NE(report.find("ProductVersion \t = 4, 6, 0, 1\n"), std::string::npos);
     // The firmware fields are empty, and the report's final newline is cut.
-    const std::string tail = "Firmware \t\t =  -  - ";
-    ASSERT_GE(report.size(), tail.size());
-    EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
+    EXPECT_TRUE(std::regex_match(
+        text.c_str(),
+        std::regex("Dll Version Info:\nProductName \t = Vela2UsbCameraDll Dynamic Link "
+                   "Library\n[\\s\\S]*ProductVersion \t = 4, 6, 0, 1\n[\\s\\S]*"
+                   "Firmware \t\t =  -  - ")))
+        << text.c_str();
     EXPECT_EQ(text[1023], '\0') << "the whole buffer is cleared first";
     // A short buffer gets the report's start and a terminator.
     EXPECT_EQ(VersionOf(LibraryPath(), 10, result), std::string("Dll Versi") + '\0');

@@ -8,12 +8,10 @@
 
 namespace stress {
 
-const std::string& ModeFile() {
-    static const std::string file = std::string(VELA2_TEST_CONFIG_DIR) + "/modes.ini";
-    return file;
+int32_t Initialize() {
+    static const std::string modes = std::string(VELA2_TEST_CONFIG_DIR) + "/modes.ini";
+    return LD_Initialize(kMode, 0, modes.c_str(), 0);
 }
-
-int32_t Initialize() { return LD_Initialize(kMode, 0, ModeFile().c_str(), 0); }
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -33,15 +31,14 @@ Picture::Picture(int32_t width, int32_t height)
 int32_t Picture::Take(int32_t pictureWidth, int32_t pictureHeight, CallSlot* slot) {
     const size_t pixels = size_t(pictureWidth) * pictureHeight;
     for (auto& image : images) std::fill_n(image.begin(), pixels, 0xDEAD);
-    uint16_t* buffers[4];
-    for (int q = 0; q < 4; ++q) buffers[q] = images[q].data();
     CallSlot ignored;
     CallSlot& watch = slot ? *slot : ignored;
     width = pictureWidth;
     height = pictureHeight;
     watch.Enter("LD_StartPicture");
-    const int32_t started = LD_StartPicture(buffers[0], buffers[1], buffers[2], buffers[3], width,
-                                            height, nullptr, nullptr, nullptr, nullptr, 0, 0);
+    const int32_t started =
+        LD_StartPicture(images[0].data(), images[1].data(), images[2].data(), images[3].data(),
+                        width, height, nullptr, nullptr, nullptr, nullptr, 0, 0);
     watch.Leave();
     if (started != CAMERA_SUCCESS) return started;
     // The wait's own bound: the wait on the event, then a minute of polls.

@@ -14,7 +14,6 @@ namespace stress {
 
 // The bundled configuration's mode the rig initializes.
 constexpr int kMode = 1;
-const std::string& ModeFile();
 int32_t Initialize();
 
 // Where a thread shows the call it is in, so that a watchdog can name a call
