@@ -13,9 +13,9 @@ def test_every_export_is_declared_as_the_header_declares_it(header):
     for result, name, arguments in re.findall(
             r"^VELA2_API\s+(.+?)\s*VELA2_CALL\s+(\w+)\s*\((.*?)\)\s*;", text, flags=re.S | re.M):
         arguments = " ".join(arguments.split())
+        # Each argument's type without its name, "*" joined to the type.
         types = [] if arguments == "void" else [
-            re.sub(r"\s*\*\s*\w+$", "*", argument.strip()).rsplit(" ", 1)[0]
-            if "*" not in argument else re.sub(r"\s*\w+$", "", argument.strip()).replace(" *", "*")
+            re.sub(r"\s*\w+$", "", argument.strip()).replace(" *", "*")
             for argument in arguments.split(",")]
         declared[name] = (" ".join(result.split()).replace(" *", "*"), types)
     assert declared == EXPORTS
@@ -27,7 +27,6 @@ def test_a_simulated_picture_with_its_readings_blocks_and_file(modes, tmp_path):
         assert len(picture.quadrants) == 4
         height, width = picture.quadrants[0].shape
         assert picture.quadrants[0].dtype == numpy.uint16 and width > 0 and height > 0
-        assert any(quadrant.any() for quadrant in picture.quadrants)
         assert picture.overscans is not None and picture.overscans[0].size > 0
         mosaic = picture.mosaic()
         assert mosaic.shape == (2 * height, 2 * width)
@@ -65,7 +64,6 @@ def test_refusals_raise_with_the_status_and_leave_the_camera_closed(modes, tmp_p
             camera.take_picture(exposure_ms=0)  # the camera goes on after the abandoned one
             raise RuntimeError("the application's own failure")
     assert vela2.library().LD_IsInitialized() == 0
-    assert vela2.status_name(-33) == "INVALID_USB_DEVICE"
 
 
 def test_every_mode_gives_the_librarys_own_picture_while_another_thread_reads(modes, monkeypatch):
