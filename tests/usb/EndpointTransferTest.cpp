@@ -26,19 +26,33 @@ class EchoHandler : public sim::VendorRequestHandler {
     }
 };
 
-class ControlTransfer : public ::testing::Test {
+// An opened camera, its requests so far forgotten.
+class BulkTransfer : public ::testing::Test {
   protected:
     void SetUp() override {
-        camera.device->SetVendorRequestHandler(handler);
         device = camera.Open();
         ASSERT_TRUE(device->IsOpen());
+        bulkIn = device->BulkInEndPt;
+        ASSERT_NE(bulkIn, nullptr);
+        camera.device->ClearRequests();
+    }
+
+    SimCamera camera;
+    std::unique_ptr<usb::CCyUSBDevice> device;
+    usb::CCyUSBEndpoint* bulkIn = nullptr;
+};
+
+class ControlTransfer : public BulkTransfer {
+  protected:
+    void SetUp() override {
+        BulkTransfer::SetUp();
+        camera.device->SetVendorRequestHandler(handler);
         control = device->ControlEndPt;
         control->Target = 0;
         control->ReqType = 2;
         control->ReqCode = 0xAB;
         control->Value = 5;
         control->Index = 0;
-        camera.device->ClearRequests();
     }
 
     bool Read(int32_t size) {
@@ -50,9 +64,7 @@ class ControlTransfer : public ::testing::Test {
         return records.empty() ? std::vector<uint8_t>{} : records.back().input;
     }
 
-    SimCamera camera;
     std::shared_ptr<EchoHandler> handler = std::make_shared<EchoHandler>();
-    std::unique_ptr<usb::CCyUSBDevice> device;
     usb::CCyUSBControlEndpoint* control = nullptr;
     uint8_t buffer[64] = {};
     int32_t length = 0;
@@ -120,7 +132,7 @@ TEST_F(ControlTransfer, PendingBulkTransferDoesNotHoldUpControlTransfers) {
     std::atomic<bool> captured{false};
     std::thread capture([&] {
         int32_t size = static_cast<int32_t>(frame.size());
-        captured = device->BulkInEndPt->Transfer(frame.data(), size) && size == 8192;
+        captured = bulkIn->Transfer(frame.data(), size) && size == 8192;
     });
     for (int i = 0; i < 20; ++i) {
         buffer[63] = 0;
@@ -133,21 +145,6 @@ TEST_F(ControlTransfer, PendingBulkTransferDoesNotHoldUpControlTransfers) {
     EXPECT_TRUE(captured.load());
     EXPECT_EQ(frame[8191], 0x22);
 }
-
-class BulkTransfer : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        device = camera.Open();
-        ASSERT_TRUE(device->IsOpen());
-        bulkIn = device->BulkInEndPt;
-        ASSERT_NE(bulkIn, nullptr);
-        camera.device->ClearRequests();
-    }
-
-    SimCamera camera;
-    std::unique_ptr<usb::CCyUSBDevice> device;
-    usb::CCyUSBEndpoint* bulkIn = nullptr;
-};
 
 // Direct transfers land in the caller's buffer without a copy; buffered ones
 // carry the data in the record.
