@@ -59,12 +59,11 @@ TEST_F(ConcurrencyStress, PicturesThatSucceedAreRightWhileOtherThreadsCallEveryt
     };
     std::atomic<bool> stop{false};
     std::vector<std::thread> chaos;
-    for (int n = 0; n < 5; ++n) {
+    for (int n = 0; n < 5; ++n)
         chaos.emplace_back([&, n] {
             std::mt19937 random(1234 + n);
             while (!stop) caller.CallSomething(random);
         });
-    }
     int count[4] = {};  // by verdict: right, failed, overtaken by a lifecycle call, wrong
     while (running(count[0])) {
         int32_t status = 0;

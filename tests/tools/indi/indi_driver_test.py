@@ -28,7 +28,6 @@ import numpy
 from astropy.io import fits as astropy_fits
 
 DEVICE = "Vela2 CCD"
-STATES = {"Idle": 0, "Ok": 1, "Busy": 2, "Alert": 3}
 TOOL_LIMIT = 20  # seconds for one INDI tool call
 
 
