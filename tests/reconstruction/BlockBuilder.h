@@ -47,7 +47,6 @@ class BlockBuilder {
         return *this;
     }
     const uint8_t* Data() const { return bytes_.data(); }
-    uint8_t* Data() { return bytes_.data(); }
 
   private:
     void Put(int offset, uint16_t value) {

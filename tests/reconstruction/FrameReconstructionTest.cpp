@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <random>
 #include <tuple>
 #include <utility>
@@ -187,13 +188,8 @@ TEST(ReconstructFrame, LargeFramesMatchTheGeneralPath) {
     ProcessRowBandWorker().Start();
     for (int32_t rawRows : {300, 1600})
         for (int32_t mirrors = 0; mirrors < 4; ++mirrors) {
-            FrameScenario general;
+            FrameScenario general = FourQuadrants(mirrors & 1 ? -1 : 1, mirrors & 2 ? -1 : 1);
             general.geometry = {4, 1037, rawRows, 29, 0};
-            for (int q = 0; q < 4; ++q)
-                general.block.Enable(q).Quadrant(
-                    q, Interleaved(static_cast<uint16_t>(q), 4, mirrors & 1 ? -1 : 1,
-                                   mirrors & 2 ? -1 : 1));
-            general.active = {0, 1, 2, 3};
             general.width = 1037 - 29, general.height = rawRows;
             general.overscanWidth = 29, general.overscanHeight = rawRows;
             general.Allocate();
@@ -284,39 +280,32 @@ TEST(DeinterleaveKernel, EveryLevelMatchesThePlainLoop) {
                     // Bit t of mirrors: target t is mirrored; every mix.
                     for (int mirrors = 0; mirrors < 1 << n; ++mirrors) {
                         // The row starts at every alignment too.
-                        const int rowShift = offset % 8;
-                        std::vector<uint16_t> storage(count * n + 1 + rowShift);
-                        for (size_t i = 0; i < storage.size(); ++i)
-                            storage[i] = static_cast<uint16_t>(i + 1);
-                        const uint16_t* row = storage.data() + rowShift;
-                        std::vector<uint16_t> out[4];
+                        std::vector<uint16_t> storage(count * n + 1 + offset % 8);
+                        std::iota(storage.begin(), storage.end(), uint16_t{1});
+                        const uint16_t* row = storage.data() + offset % 8;
+                        std::vector<uint16_t> out[4], want[4];
                         LaneTarget targets[4];
                         for (int t = 0; t < n; ++t) {
                             out[t].assign(count + 2 * kGuard + 24, 0);
-                            const int direction = (mirrors >> t) & 1 ? -1 : 1;
+                            want[t] = out[t];
+                            const bool mirrored = (mirrors >> t) & 1;
                             // Offsets from 16 on give each output its own alignment.
-                            const int shift = offset < 16 ? offset : offset + t;
-                            uint16_t* base = out[t].data() + kGuard + shift;
+                            uint16_t* base =
+                                out[t].data() + kGuard + (offset < 16 ? offset : offset + t);
                             // Each lane once, in changing orders; or lanes
                             // shared by two targets and one left out.
                             const int lane = offset % 2 ? (t * 3 + offset) % n : t / 2;
-                            targets[t] = {direction > 0 ? base : base + count - 1, direction, lane};
+                            targets[t] = {mirrored ? base + count - 1 : base, mirrored ? -1 : 1,
+                                          lane};
+                            for (int j = 0; j < count; ++j)
+                                want[t][targets[t].first - out[t].data() +
+                                        j * targets[t].direction] = row[j * n + lane];
                         }
                         DeinterleaveRow(level, row, n, targets, count);
                         for (int t = 0; t < n; ++t)
-                            for (size_t p = 0; p < out[t].size(); ++p) {
-                                const int shift = offset < 16 ? offset : offset + t;
-                                const int position = static_cast<int>(p) - kGuard - shift;
-                                uint16_t want = 0;
-                                if (position >= 0 && position < count) {
-                                    const int j =
-                                        targets[t].direction > 0 ? position : count - 1 - position;
-                                    want = row[j * n + targets[t].lane];
-                                }
-                                ASSERT_EQ(out[t][p], want)
-                                    << "level " << static_cast<int>(level) << " n " << n
-                                    << " count " << count << " target " << t;
-                            }
+                            ASSERT_EQ(out[t], want[t])
+                                << "level " << static_cast<int>(level) << " n " << n << " count "
+                                << count << " target " << t;
                     }
 }
 

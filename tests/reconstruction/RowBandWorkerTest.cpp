@@ -24,11 +24,6 @@ struct CountedPieces {
     bool EachRanOnce() const {
         return std::all_of(runs.begin(), runs.end(), [](int r) { return r == 1; });
     }
-    int RunElsewhere() const {
-        int count = 0;
-        for (const std::thread::id& id : threads) count += id != std::this_thread::get_id();
-        return count;
-    }
     std::vector<int> runs;
     std::vector<std::thread::id> threads;
 };
@@ -44,7 +39,8 @@ TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
     auto runsAlone = [](RowBandWorker& worker, int32_t count) {
         CountedPieces work(count);
         worker.RunPieces(count, work);
-        return work.EachRanOnce() && work.RunElsewhere() == 0;
+        return work.EachRanOnce() && std::count(work.threads.begin(), work.threads.end(),
+                                                std::this_thread::get_id()) == count;
     };
     RowBandWorker neverStarted{1};
     EXPECT_TRUE(runsAlone(neverStarted, 7));
