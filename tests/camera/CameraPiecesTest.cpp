@@ -13,20 +13,19 @@
 
 using namespace cameratest;
 
-TEST(CameraSettings, DelaysAboveAMinuteAreTakenAsAMinuteAndMemoryRunningOutGivesStatus3) {
-    CTesselCamera camera;
+using CameraSettings = CameraTest;
+
+TEST_F(CameraSettings, DelaysAboveAMinuteAreTakenAsAMinuteAndMemoryRunningOutGivesStatus3) {
     struct Case {
         const char* text;
         uint32_t controlWriteMs, settleMs;
     };
     for (Case c : {Case{"-1", 2000, 5000}, Case{"60000", 60000, 60000},
                    Case{"4294967295", 60000, 60000}, Case{"-2", 60000, 60000}}) {
-        auto settings = std::make_unique<MapPropertyReader>();
-        auto& general = settings->sections["General Info"];
+        auto& general = UseSettings();
         general["Delay after Control Endpoint Write (mSec)"] = c.text;
         general["Delay after Initialization (mSec)"] = c.text;
         general["Send FPGA data during initialize?"] = "0";
-        camera.SettingsReader = std::move(settings);
         camera_settings::InitializationValues values;
         ASSERT_TRUE(camera_settings::ReadInitializationSettings(camera, "mode.hex", values));
         EXPECT_EQ(camera.ControlWriteDelay, c.controlWriteMs) << c.text;

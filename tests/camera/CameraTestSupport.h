@@ -77,16 +77,11 @@ class ScriptedFirmware : public sim::VendorRequestHandler {
         std::lock_guard<std::mutex> lock(mutex_);
         return log_;
     }
-    std::vector<SentRequest> Writes() {
-        std::vector<SentRequest> writes;
-        for (auto& sent : Log())
-            if (!sent.read) writes.push_back(sent);
-        return writes;
-    }
-    // The command of each write, in order.
+    // The command of each write, in order; Block() holds a whole block's data.
     std::vector<uint16_t> WrittenCommands() {
         std::vector<uint16_t> commands;
-        for (auto& sent : Writes()) commands.push_back(sent.value);
+        for (auto& sent : Log())
+            if (!sent.read) commands.push_back(sent.value);
         return commands;
     }
     void ClearLog() {
@@ -212,8 +207,7 @@ inline Settings DefaultSettings() {
                         {"Control Endpoint timeout", "1000"},
                         {"Bulk endpoint internal buffer size", "65536"}}},
                       {"Device_04B4", {{"1002", "simulated camera"}}}};
-    auto& general = settings["General Info"];
-    for (auto& entry : SendEveryBlock("1")) general.insert(entry);
+    auto& general = settings["General Info"] = SendEveryBlock("1");
     for (const char* off :
          {"Simulated Data", "Delay after Control Endpoint Write (mSec)",
           "Delay after Initialization (mSec)", "Issue Soft Reset during Initialize?"})
@@ -226,17 +220,16 @@ inline Settings DefaultSettings() {
 class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = ::testing::TempDir();
-        if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
-            dir += platform::kPathSeparator;
-        // A folder of its own: test programs run side by side, and the
-        // settings and mode files have fixed names.
-        dir += "vela2-capture-" + std::to_string(std::random_device{}()) + platform::kPathSeparator;
+        // A folder of its own (the temporary folder ends in a separator): test
+        // programs run side by side, and the settings and mode files have
+        // fixed names.
+        dir = ::testing::TempDir() + "vela2-capture-" + std::to_string(std::random_device{}()) +
+              platform::kPathSeparator;
         std::filesystem::create_directories(dir);
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
-        EpalGeometry geometry;
-        geometry.quadrantWidth = kWidth, geometry.quadrantHeight = kHeight, geometry.exposure = 20;
-        const std::vector<uint8_t> image = MakeEpalImage(geometry);
+        // Quadrants of kWidth x kHeight, no overscan or pre-scan, exposure 20.
+        const std::vector<uint8_t> image =
+            MakeEpalImage({kWidth, kHeight, 0, 0, kQuadrants, 0, 20});
         testsupport::WriteText(dir + "mode0.hex", std::string(image.begin(), image.end()));
         testsupport::WriteText(dir + "modes.ini",
                                "[Mode0]\nConfiguration File=" + dir + "mode0.hex\n");
@@ -251,13 +244,12 @@ class CaptureTest : public ::testing::Test {
     }
 
     int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
-        std::ofstream file(dir + "Vela2Usb.ini", std::ios::trunc);
-        for (const auto& section : settings) {
-            file << "[" << section.first << "]\n";
-            for (const auto& entry : section.second)
-                file << entry.first << "=" << entry.second << "\n";
+        std::string text;
+        for (const auto& [section, entries] : settings) {
+            text += "[" + section + "]\n";
+            for (const auto& [key, value] : entries) text += key + "=" + value + "\n";
         }
-        file.close();
+        testsupport::WriteText(dir + "Vela2Usb.ini", text);
         return camera.InitializeForMode(mode, (dir + modes).c_str(), 0);
     }
 

@@ -43,14 +43,13 @@ TEST_F(MemoryBlockTest, EachWriteSendsItsBlockAndKeepsTheImageAsItsKindSays) {
     EXPECT_EQ(camera.EpalData[128], 128) << "calibration and product data leave the image";
 
     ASSERT_EQ(firmware->WrittenCommands(), (Commands{0x01, 0x0D, 0x02, 0x03, 0x04, 0x06}));
-    const auto writes = firmware->Writes();
     // Short FPGA data keeps the rest of the image's block.
-    EXPECT_EQ(writes[0].data, Join(std::vector<uint8_t>(10, 0xF0), Pattern(54, 10)));
-    EXPECT_EQ(writes[2].data, voltages);
+    EXPECT_EQ(firmware->Block(0x01), Join(std::vector<uint8_t>(10, 0xF0), Pattern(54, 10)));
+    EXPECT_EQ(firmware->Block(0x02), voltages);
     // Calibration and product information start from a fresh block.
     const auto fresh = Join({9, 8, 7, 6}, std::vector<uint8_t>(60));
-    EXPECT_EQ(writes[4].data, fresh);
-    EXPECT_EQ(writes[5].data, fresh);
+    EXPECT_EQ(firmware->Block(0x04), fresh);
+    EXPECT_EQ(firmware->Block(0x06), fresh);
 }
 
 TEST_F(MemoryBlockTest, ReadsAndTheDownloadFillTheirPartOfTheImageAndTheCallersBuffer) {
@@ -101,14 +100,15 @@ TEST_F(MemoryBlockTest, UploadGoesOnAfterAFailedSendAndStopsAtAMissingKey) {
     EXPECT_EQ(camera.Upload(image.data(), 192), 0);
     // The FPGA write failed on the way; the others went.
     ASSERT_EQ(firmware->WrittenCommands(), (Commands{0x03, 0x02, 0x04}));
-    EXPECT_EQ(firmware->Writes()[2].data, Pattern(64, 128));
+    EXPECT_EQ(firmware->Block(0x04), Pattern(64, 128));
 
     firmware->ClearLog();
+    firmware->SetBlock(0x02, {});
     (*general)["Send clock voltage data during initialize?"] = "0";
     general->erase("Send calibration data during initialize?");
     EXPECT_EQ(WithStatus(camera.Upload(image.data(), 192)), (Outcome{0, ERROR_REGISTRY_VALUE}));
     ASSERT_EQ(firmware->WrittenCommands(), (Commands{0x01, 0x02}));
-    EXPECT_EQ(firmware->Writes()[1].data, Pattern(64, 64));
+    EXPECT_EQ(firmware->Block(0x02), Pattern(64, 64));
 }
 
 // Nothing is sent for writes of no bytes (status 2), missing or short

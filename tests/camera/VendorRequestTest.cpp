@@ -30,10 +30,9 @@ class VendorRequestTest : public CameraTest {
 
 TEST_F(VendorRequestTest, ControlTransfersCarryTheCommandAndFailuresGiveTheirStatus) {
     uint8_t buffer[64] = {};
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, buffer, 0)),
-              (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
-    EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, nullptr, 1)),
-              (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
+    for (auto [data, length] : {std::pair<uint8_t*, int32_t>{buffer, 0}, {nullptr, 1}})
+        EXPECT_EQ(WithStatus(camera.ControlWrite(0x0B, data, length)),
+                  (Outcome{0, ERROR_UNINITIALIZED_BUFFER}));
     EXPECT_TRUE(firmware->Log().empty()) << "a write of nothing sends nothing";
     ASSERT_EQ(camera.ControlWrite(0x0B, buffer, 1), 1);
     EXPECT_EQ(Sent(), (std::vector<std::string>{"w AB B 0 1"}));
