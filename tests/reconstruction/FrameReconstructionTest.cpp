@@ -77,7 +77,7 @@ TEST_P(BothPaths, QuadrantsAreSeparatedMirroredAndTheImageKeepsItsExtraColumns) 
     empty.geometry.rawQuadrantWidth = 0;
     empty.Allocate();
     empty.Run(GetParam());
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(empty.images[k], std::vector<uint16_t>(24, kUntouched));
+    for (const auto& image : empty.images) EXPECT_EQ(image, std::vector<uint16_t>(24, kUntouched));
 }
 
 TEST_P(BothPaths, OverscanFollowsTheImageColumnsIsOffAtSizeZeroAndShrinksToTheRows) {
@@ -107,8 +107,8 @@ TEST_P(BothPaths, OverscanFollowsTheImageColumnsIsOffAtSizeZeroAndShrinksToTheRo
             EXPECT_EQ(reduced, 3);
             EXPECT_EQ(f.overscans[0][3], kUntouched);  // rows beyond the source stay as they were
         } else {
-            for (int k = 0; k < 4; ++k)
-                for (uint16_t pixel : f.overscans[k]) ASSERT_EQ(pixel, kUntouched);
+            for (const auto& overscan : f.overscans)
+                EXPECT_EQ(overscan, std::vector<uint16_t>(overscan.size(), kUntouched));
         }
     }
 }
@@ -146,8 +146,7 @@ TEST(ReconstructFrame, InputChecksInTheirOrderAndErrorsWhileCopyingKeepWhatWasCo
         EXPECT_FALSE(result.reconstructed);
         EXPECT_EQ(result.failureStatus, c.status) << &c - cases;
     }
-    for (int k = 0; k < 4; ++k)
-        for (uint16_t pixel : s.images[k]) ASSERT_EQ(pixel, kUntouched);
+    for (const auto& image : s.images) EXPECT_EQ(image, std::vector<uint16_t>(24, kUntouched));
 
     // A list of fewer active quadrants than the frame has, and a column
     // stride of "-0": the quadrants before the fault keep their pixels.
