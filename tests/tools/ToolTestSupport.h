@@ -1,7 +1,7 @@
 #pragma once
 // What the vela2cam tests share: scratch directories, running a program and
-// capturing its output, fitsverify, a script's JSON parser, and FITS files
-// read back with cfitsio, the library every reader uses.
+// capturing its output, a script's JSON parser, and FITS files read back with
+// cfitsio, the library every reader uses.
 
 #include <fitsio.h>
 #include <sys/wait.h>
@@ -73,9 +73,6 @@ inline Outcome RunShell(const std::string& command) {
     int status = std::system(line.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(outPath), ReadText(errPath)};
 }
-
-// fitsverify's exit status counts errors plus warnings.
-inline Outcome Fitsverify(const std::string& path) { return RunShell("fitsverify " + Quote(path)); }
 
 // Whether a script can parse the text: Python's parser is strict RFC 8259
 // once NaN and Infinity, which it takes by default, go to int() and fail.
