@@ -33,12 +33,9 @@ class EpalTest : public CameraTest {
 }  // namespace
 
 TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
-    EpalGeometry geometry{1000, 10};
-    geometry.overscanColumns = 20;
-    geometry.fixedPrescan = 3;
-    geometry.exposure = 1000;
+    // 1000 x 10, 20 overscan columns, 4 quadrants, 3 fixed pre-scan, exposure 1000.
     camera.SoftwareTrigger = 1;
-    ASSERT_EQ(Load(geometry), 1);
+    ASSERT_EQ(Load({1000, 10, 20, 0, 4, 3, 1000}), 1);
     EXPECT_EQ(std::vector<int32_t>({camera.NumberOfQuadrants, camera.RawQuadrantWidth,
                                     camera.RawImageWidth, camera.RawQuadrantHeight,
                                     camera.FixedPrescanColumns, Process().OverscanColumns}),
