@@ -69,8 +69,6 @@ TEST(FrameGeometry, EpalSizesPrescanSourceAndTransferSizeEdges) {
     builder.Prescan(2, 11, 12, 13);
     EXPECT_FALSE(PrescanCountsFromBlock(Reconstruction::Convert(builder.Data()), counts));
 
-    EXPECT_EQ(TransferSizeForBytes(1).numberOfBlocks, 1);
-    EXPECT_EQ(TransferSizeForBytes(1).windowImageSize, 512);
     EXPECT_EQ(ComputeTransferSize(1, 1, 1).windowImageSize, 512);
     EXPECT_EQ(ComputeTransferSize(0, 1024, 1024).numberOfBlocks, 1);
     EXPECT_EQ(ComputeTransferSize(0, 1024, 1024).windowImageSize, 0);

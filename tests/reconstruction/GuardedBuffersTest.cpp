@@ -9,7 +9,6 @@ namespace {
 
 using testing::FrameScenario;
 using testing::GuardedBuffer;
-using testing::QuadrantLayout;
 
 FrameScenario TwoQuadrants() {
     FrameScenario s;
