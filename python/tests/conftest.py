@@ -11,7 +11,8 @@ BUILD = ROOT / "build" / "linux"
 
 os.environ.setdefault("VELA2_LIBRARY", str(BUILD / "src" / "api" / "libVela2UsbCameraDll.so"))
 os.environ.setdefault("VELA2_SIM_TIME_SCALE", "0")  # exposures on simulated time, at once
-os.environ.setdefault("VELA2_EVENT_NAMESPACE", "vela2-python-tests")
+# Named events are machine-wide: a run of its own beside other runs.
+os.environ.setdefault("VELA2_EVENT_NAMESPACE", "vela2-python-tests-%d" % os.getpid())
 
 
 @pytest.fixture
