@@ -117,9 +117,8 @@ TEST(DescriptorBounds, MalformedDeviceAndStringDescriptorsAndExtraConfigurations
     set.strings[1][0] = 255;
     SimCamera malformed(set);
     auto device = malformed.Open();
-    EXPECT_TRUE(device->IsOpen());
-    EXPECT_EQ(device->VendorID, 0) << "bytes the device did not send read as zero";
-    EXPECT_EQ(device->Configurations, 0);
+    EXPECT_TRUE(device->IsOpen() && device->VendorID == 0 && device->Configurations == 0)
+        << "bytes the device did not send read as zero";
 
     // Only two of five configurations are read, with two requests each.
     set = sim::UsbDescriptorSet::Camera();
