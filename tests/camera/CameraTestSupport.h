@@ -273,16 +273,12 @@ class CaptureTest : public ::testing::Test {
         return Process().Capture.CaptureCompleteEvent.Wait(limitMs) ==
                platform::WaitStatus::Signaled;
     }
-    // Pixel (r, c) of quadrant q is the one the column-interleaved readout
-    // sends at column c * 4 + q of row r.
+    // The column-interleaved readout sends pixel (r, c) of quadrant q at
+    // column c * 4 + q of row r: the frame's pixel i lands in quadrant i % 4
+    // at i / 4.
     void ExpectPicture() {
-        for (int q = 0; q < 4; ++q)
-            for (int r = 0; r < kHeight; ++r)
-                for (int c = 0; c < kWidth; ++c)
-                    ASSERT_EQ(images[q][r * kWidth + c],
-                              sim::FramePixel(static_cast<uint32_t>(r * kQuadrants * kWidth +
-                                                                    c * kQuadrants + q)))
-                        << q << "," << r << "," << c;
+        for (uint32_t i = 0; i < kQuadrants * kWidth * kHeight; ++i)
+            ASSERT_EQ(images[i % kQuadrants][i / kQuadrants], sim::FramePixel(i)) << i;
     }
 
     FreshProcess fresh;

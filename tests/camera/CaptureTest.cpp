@@ -78,9 +78,8 @@ TEST_F(CaptureTest, ResetFromAnotherThreadAbortsTheStateWaitAndTheExternalTrigge
 TEST_F(CaptureTest, SimulationTakesPicturesFromTheRawImageFile) {
     const std::string rawFile = dir + "frame.raw";
     arrays::CArrayBase frame(kHeight, kQuadrants * kWidth, 0);
-    for (int i = 0; i < kHeight * kQuadrants * kWidth; ++i)
-        frame.Put(i / (kQuadrants * kWidth), i % (kQuadrants * kWidth),
-                  sim::FramePixel(static_cast<uint32_t>(i)));
+    for (uint32_t i = 0; i < kHeight * kQuadrants * kWidth; ++i)
+        frame.Put(i / (kQuadrants * kWidth), i % (kQuadrants * kWidth), sim::FramePixel(i));
     frame.SaveImageFile(rawFile);
     settings["General Info"]["Simulated Data"] = "1";
     settings["General Info"]["Raw Image Filename"] = rawFile;
