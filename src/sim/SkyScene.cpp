@@ -231,12 +231,6 @@ uint16_t SkyScene::Value(int x, uint32_t offset, const sky::RowLine& row, float 
                          : sky::Plain(row, column, deviate);
 }
 
-double SkyScene::MeanElectrons(int x, int y, const Exposure& exposure) const {
-    const Frame frame = Prepare(exposure);
-    return (skyRowBase_[size_t(y)] + double(skyStep_) * x) * frame.signalScale + frame.dark +
-           Extra(x, y, frame);
-}
-
 uint16_t SkyScene::Pixel(int x, int y, const Exposure& exposure) const {
     const Frame frame = Prepare(exposure);
     return Value(x, RowOffset(uint32_t(y), frame.number, 0), RowOf(y, frame), Extra(x, y, frame));

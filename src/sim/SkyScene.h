@@ -58,8 +58,6 @@ class SkyScene {
     uint16_t Pixel(int x, int y, const Exposure& exposure) const;
     // Row y, pixel by pixel as Pixel renders them.
     std::vector<uint16_t> Row(int y, const Exposure& exposure) const;
-    // Expected electrons of the pixel before bias and noise.
-    double MeanElectrons(int x, int y, const Exposure& exposure) const;
 
     // What an exposure makes of the scene, worked out once for the many runs
     // of its frame.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "arrays/CArrayBase.h"
 #include "arrays/CArrayError.h"
+#include "arrays/FileError.h"
 #include "platform/MessageSink.h"
 #include "support/TextFiles.h"
 
@@ -117,6 +119,24 @@ TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
     EXPECT_EQ(messages[0].text, "Error  Error opening file " + name + ".");
     EXPECT_EQ(messages[0].caption, platform::ApplicationTitle());
     EXPECT_TRUE(array.Pixels() == nullptr && array.Rows() == 0);
+#ifndef _WIN32
+    // A failure the file system names: its cause leads the message.
+    array.SetSize(2, 2, 1);
+    array.SaveImageFile(directory_.string());
+    ASSERT_EQ(capture.Messages().size(), 2u);
+    EXPECT_EQ(capture.Messages()[1].text,
+              "accessDenied\n\nError  Error opening file " + directory_.string() + ".");
+#endif
+}
+
+// The cause texts an application shows for the file system's errors.
+TEST(FileError, CausesAndTexts) {
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "File not found\n"},   {EACCES, "accessDenied\n"}, {ENOSPC, "diskFull\n"},
+        {EMFILE, "tooManyOpenFiles\n"}, {EIO, "hardIO\n"},          {0, "Unknown file error.\n"}};
+    for (const auto& [error, text] : cases)
+        EXPECT_STREQ(FileErrorText(FileCauseFromErrno(error)), text);
+    EXPECT_STREQ(FileErrorText(FileCause::EndOfFile), "endOfFile\n");
 }
 
 }  // namespace
