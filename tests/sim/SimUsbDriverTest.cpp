@@ -3,8 +3,10 @@
 // how the seam picks it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <tuple>
 
 #include "camera/VendorProtocol.h"
 #include "platform/SystemError.h"
@@ -46,8 +48,10 @@ class SimDriver : public ::testing::Test {
     void TearDown() override { platform::CloseUsbDevice(handle); }
 
     // The request in place: the answer overwrites what was sent.
-    bool Request(uint32_t code, void* data, uint32_t size) {
-        return platform::UsbDeviceRequest(handle, code, data, size, data, size, &returned, nullptr);
+    bool Request(uint32_t code, void* data, uint32_t size,
+                 platform::UsbOverlapped* pending = nullptr) {
+        return platform::UsbDeviceRequest(handle, code, data, size, data, size,
+                                          pending ? nullptr : &returned, pending);
     }
     bool Request(uint32_t code, std::vector<uint8_t> record) {
         return Request(code, record.data(), static_cast<uint32_t>(record.size()));
@@ -99,6 +103,34 @@ TEST_F(SimDriver, RequestsItCannotServeAreRefusedAsTheSystemDriverRefusesThem) {
     EXPECT_FALSE(Request(usb::kIoctlControlTransfer, ControlRecord(0xC0, 16, 0, 4)))
         << "data inside the header";
     EXPECT_FALSE(Request(usb::kIoctlDirectTransfer, std::vector<uint8_t>(20)));
+}
+
+// The host sees a write complete only once the device has acted on it: the
+// camera reads state back straight after its writes.
+TEST_F(SimDriver, AWriteCompletesAfterTheDeviceHasActedOnIt) {
+    struct WriteHandler : sim::VendorRequestHandler {
+        explicit WriteHandler(platform::Event& completion) : completion(completion) {}
+        sim::ControlOutcome HandleControl(const sim::SetupPacket&, uint8_t* data,
+                                          uint32_t length) override {
+            completedFirst = completion.Wait(0) == platform::WaitStatus::Signaled;
+            written = data[0];
+            return {false, length};
+        }
+        platform::Event& completion;
+        std::atomic<bool> completedFirst{false};
+        std::atomic<uint8_t> written{0};
+    };
+    auto handler = std::make_shared<WriteHandler>(done);
+    device->SetVendorRequestHandler(handler);
+    auto write = ControlRecord(0x40, 1);
+    write[kRecord] = 42;
+    EXPECT_FALSE(Request(usb::kIoctlControlTransfer, write.data(), kRecord + 1, &overlapped));
+    EXPECT_EQ(platform::LastSystemError(), platform::kErrorIoPending);
+    ASSERT_EQ(done.Wait(5000), platform::WaitStatus::Signaled);
+    uint32_t count = 0;
+    EXPECT_TRUE(platform::UsbOverlappedResult(handle, overlapped, count));
+    EXPECT_EQ((std::tuple{handler->completedFirst.load(), +handler->written.load(), count}),
+              (std::tuple{false, 42, kRecord + 1}));
 }
 
 // Pending until the device answers (the endpoint cases see the answer); an
