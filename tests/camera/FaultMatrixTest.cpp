@@ -201,14 +201,12 @@ const BringUpStep kBringUpSteps[] = {
 
 TEST_F(FaultMatrixBringUp, EveryFaultAtEveryVendorRequestFailsInitializationUntilCleared) {
     ASSERT_EQ(Initialize(), 0);
-    const uint32_t transfers = static_cast<uint32_t>(std::size(kBringUpSteps));
-    const std::vector<std::pair<uint16_t, bool>> requests = injector->Log();
-    ASSERT_EQ(requests.size(), transfers);
-    for (uint32_t n = 0; n < transfers; ++n)
-        ASSERT_EQ(requests[n], std::make_pair(kBringUpSteps[n].command, kBringUpSteps[n].read));
+    std::vector<std::pair<uint16_t, bool>> clean;
+    for (const BringUpStep& step : kBringUpSteps) clean.emplace_back(step.command, step.read);
+    ASSERT_EQ(injector->Log(), clean);
 
     for (Fault fault : {Fault::FailTransfer, Fault::ShortRead, Fault::Unplug}) {
-        for (uint32_t n = 1; n <= transfers; ++n) {
+        for (uint32_t n = 1; n <= std::size(kBringUpSteps); ++n) {
             const BringUpStep& step = kBringUpSteps[n - 1];
             if (fault == Fault::ShortRead && !step.read) continue;
             SCOPED_TRACE(::testing::Message()
