@@ -102,4 +102,6 @@ TEST_F(ExportsTest, TimeoutAddsTheMarginOfTheTriggerModeAndSettersAreStoredAsGiv
     EXPECT_EQ(TheCamera().RawImageFilename, "/tmp/frame.raw");
     LD_SetRawImageFilename(nullptr);
     EXPECT_EQ(TheCamera().RawImageFilename, "");
+    SetCameraState(0x40);
+    EXPECT_EQ(GetCameraState(), 0x40);
 }
