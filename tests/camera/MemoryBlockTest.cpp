@@ -52,6 +52,27 @@ TEST_F(MemoryBlockTest, EachWriteSendsItsBlockAndKeepsTheImageAsItsKindSays) {
     EXPECT_EQ(firmware->Block(0x06), fresh);
 }
 
+// The camera changes byte 32 of its FPGA block itself and keeps only 48.
+TEST_F(MemoryBlockTest, ReadBackComparisonLooksAtTheFirst48BytesButByte32) {
+    (*general)["Compare FPGA data during initialize?"] = "1";
+    struct Altering : ScriptedFirmware {
+        explicit Altering(size_t at) : at(at) {}
+        sim::ControlOutcome HandleControl(const sim::SetupPacket& setup, uint8_t* data,
+                                          uint32_t length) override {
+            auto outcome = ScriptedFirmware::HandleControl(setup, data, length);
+            if (setup.DeviceToHost() && setup.Value == 0x01) data[at] ^= 0xFF;
+            return outcome;
+        }
+        size_t at;
+    };
+    for (auto [changed, reported] : {std::pair{32, false}, {50, false}, {5, true}}) {
+        device->SetVendorRequestHandler(std::make_shared<Altering>(changed));
+        platform::ScopedTraceCapture trace;
+        EXPECT_EQ(camera.WriteFpga(camera.EpalData.data(), 64, 0), 1) << changed;
+        EXPECT_EQ(trace.Contains("Fails FPGA read-write comparison."), reported) << changed;
+    }
+}
+
 TEST_F(MemoryBlockTest, ReadsAndTheDownloadFillTheirPartOfTheImageAndTheCallersBuffer) {
     // Clock voltages come from the image, without traffic.
     uint8_t buffer[64] = {};
