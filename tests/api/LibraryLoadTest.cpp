@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -21,7 +20,9 @@
 #include "platform/Module.h"
 #include "platform/VersionInfo.h"
 #include "support/ChildProcess.h"
+#include "support/Environment.h"
 #include "support/ProcessResources.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 #include "support/WindowMessages.h"
 
@@ -127,16 +128,14 @@ TEST(LibraryLoadTest, VersionReportComesFromTheFilesVersionData) {
     EXPECT_FALSE(none.Load(LibraryPath() + ".missing"));
     EXPECT_FALSE(none.Load(""));
 #ifndef _WIN32
-    // A name of its own: test programs run side by side.
-    std::string copy = ::testing::TempDir() + "libVela2UsbCameraDll-stripped-" +
-                       std::to_string(std::random_device{}()) + ".so";
+    testsupport::TempFolder folder{"vela2-stripped-"};
+    const std::string copy = folder / "libVela2UsbCameraDll.so";
     ASSERT_EQ(std::system(
                   ("objcopy --remove-section .vela2_version '" + LibraryPath() + "' '" + copy + "'")
                       .c_str()),
               0);
     EXPECT_EQ(VersionOf(copy, 64, result), std::string(64, '\0'));
     EXPECT_EQ(result, -51);
-    std::remove(copy.c_str());
 #endif
 }
 
@@ -177,18 +176,6 @@ TEST(LibraryLoadTest, NamedEventsReachAnotherProcessAndRefuseBadArguments) {
 #endif
 
 namespace {
-void SetSimulatedCamera(const std::string& backend, const std::string& scale) {
-    for (const auto& [name, value] : {std::pair{"VELA2_USB_BACKEND", backend},
-                                      {"VELA2_SIM_TIME_SCALE", scale},
-                                      {"VELA2_SIM_CONTROL_LATENCY_US", scale}}) {
-#ifdef _WIN32
-        _putenv((std::string(name) + "=" + value).c_str());
-#else
-        value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
-#endif
-    }
-}
-
 // Brings the camera up through this copy's exports.
 bool BringUpWith(const Library& library, const std::string& modes) {
     return EXPORT(library, LD_Initialize)(1, 0, modes.c_str(), 0) == CAMERA_SUCCESS &&
@@ -202,36 +189,30 @@ bool BringUpWith(const Library& library, const std::string& modes) {
 // which the many initializations here would pay thousands of times.
 struct CameraCopies {
     explicit CameraCopies(bool window = false) {
-        namespace fs = std::filesystem;
-        SetSimulatedCamera("sim", "0");
-        folder = fs::path(::testing::TempDir()) /
-                 ("vela2-copies-" + std::to_string(std::random_device{}()));
         std::string settings =
             testsupport::ReadText(std::string(VELA2_SOURCE_CONFIG_DIR) + "/Vela2Usb.ini");
         const std::string off = "USB device notifications?=0";
         const size_t at = settings.find(off);
-        std::error_code error;
-        if (at == std::string::npos || !fs::create_directories(folder, error)) return;
+        if (at == std::string::npos) return;
         if (window) settings.replace(at, off.size(), "USB device notifications?=1");
+        std::error_code error;
         ready =
-            testsupport::WriteText((folder / "Vela2Usb.ini").string(), settings) &&
+            testsupport::WriteText(folder / "Vela2Usb.ini", settings) &&
             testsupport::WriteText(modes(), std::string("[Mode1]\nConfiguration File=") +
                                                 VELA2_SOURCE_CONFIG_DIR + "/epal/mode1.hex\n") &&
-            fs::copy_file(LibraryPath(), copy(1), error) &&
-            fs::copy_file(LibraryPath(), copy(2), error);
-    }
-    ~CameraCopies() {
-        std::error_code error;
-        std::filesystem::remove_all(folder, error);
-        SetSimulatedCamera("", "");
+            std::filesystem::copy_file(LibraryPath(), copy(1), error) &&
+            std::filesystem::copy_file(LibraryPath(), copy(2), error);
     }
     std::string copy(int n) const {
-        return (folder / (std::to_string(n) + "-" + VELA2_LIBRARY_PATH)).string();
+        return folder / (std::to_string(n) + "-" + VELA2_LIBRARY_PATH);
     }
-    std::string modes() const { return (folder / "modes.ini").string(); }
+    std::string modes() const { return folder / "modes.ini"; }
     bool BringUp(const Library& library) const { return BringUpWith(library, modes()); }
 
-    std::filesystem::path folder;
+    testsupport::ScopedVariable backend{"VELA2_USB_BACKEND", "sim"};
+    testsupport::ScopedVariable time{"VELA2_SIM_TIME_SCALE", "0"};
+    testsupport::ScopedVariable latency{"VELA2_SIM_CONTROL_LATENCY_US", "0"};
+    testsupport::TempFolder folder{"vela2-copies-"};
     bool ready = false;
 };
 
@@ -296,7 +277,7 @@ TEST(LibraryLoadTest, UnloadsWithoutCloseLeaveNoThreadWindowHandleOrMemoryBehind
     for (bool window : {false, true}) {
         SCOPED_TRACE(window ? "notification window" : "capture waiting for its trigger");
         CameraCopies copies(window);
-        ASSERT_TRUE(copies.ready) << copies.folder;
+        ASSERT_TRUE(copies.ready) << copies.folder.path();
         auto round = [&](bool waitForTrigger) {
             auto library = std::make_unique<Library>(copies.copy(1));
             if (!library->loaded() || !copies.BringUp(*library)) return false;
@@ -357,7 +338,7 @@ testsupport::ChildMode g_exitWhileWaiting("VELA2_EXIT_WHILE_WAITING", [](const s
 
 TEST(LibraryLoadTest, AProcessEndsWhileItsCameraWaitsForATrigger) {
     CameraCopies copies;
-    ASSERT_TRUE(copies.ready) << copies.folder;
+    ASSERT_TRUE(copies.ready) << copies.folder.path();
     EXPECT_EQ(testsupport::RunChild("VELA2_EXIT_WHILE_WAITING", copies.modes(), [] {}), 0);
 }
 
@@ -367,7 +348,7 @@ TEST(LibraryLoadTest, AProcessEndsWhileItsCameraWaitsForATrigger) {
 // copy's (which took the process down).
 TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
     CameraCopies copies(true);
-    ASSERT_TRUE(copies.ready) << copies.folder;
+    ASSERT_TRUE(copies.ready) << copies.folder.path();
     auto first = std::make_unique<Library>(copies.copy(1));
     Library second(copies.copy(2));
     ASSERT_TRUE(first->loaded() && second.loaded());
@@ -388,7 +369,7 @@ TEST(LibraryLoadTest, ACopyBroughtUpAfterAnotherWasUnloadedMakesItsOwnWindow) {
 // the window's messages after the library is gone.
 TEST(LibraryLoadTest, AWindowOfAnotherThreadOutlivesTheUnloadHarmlessly) {
     CameraCopies copies(true);
-    ASSERT_TRUE(copies.ready) << copies.folder;
+    ASSERT_TRUE(copies.ready) << copies.folder.path();
     auto library = std::make_unique<Library>(copies.copy(1));
     ASSERT_TRUE(library->loaded());
     platform::Event up(platform::EventReset::Manual), unloaded(platform::EventReset::Manual);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,30 +9,21 @@
 #include "arrays/CArrayError.h"
 #include "arrays/FileError.h"
 #include "platform/MessageSink.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 
 namespace arrays {
 namespace {
 
-namespace fs = std::filesystem;
 using testsupport::ReadText;
 using testsupport::WriteText;
 
 class ArrayFiles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fs::remove_all(directory_);
-        fs::create_directories(directory_);
-    }
-    void TearDown() override { fs::remove_all(directory_); }
+    std::string Path(const char* name) const { return folder_ / name; }
+    size_t Entries() const { return folder_.Entries().size(); }
 
-    std::string Path(const char* name) const { return (directory_ / name).string(); }
-
-    size_t Entries() const { return std::distance(fs::directory_iterator(directory_), {}); }
-
-    const fs::path directory_ = fs::temp_directory_path() /
-                                (std::string("vela2-arrays-") +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    testsupport::TempFolder folder_{"vela2-arrays-"};
 };
 
 std::string ErrorText(const std::function<void()>& action) {
@@ -122,10 +112,10 @@ TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
 #ifndef _WIN32
     // A failure the file system names: its cause leads the message.
     array.SetSize(2, 2, 1);
-    array.SaveImageFile(directory_.string());
+    array.SaveImageFile(folder_.path());
     ASSERT_EQ(capture.Messages().size(), 2u);
     EXPECT_EQ(capture.Messages()[1].text,
-              "accessDenied\n\nError  Error opening file " + directory_.string() + ".");
+              "accessDenied\n\nError  Error opening file " + folder_.path() + ".");
 #endif
 }
 

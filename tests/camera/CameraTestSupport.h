@@ -7,13 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "sim/FramePattern.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedCamera.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 #include "usb/CCyUSBDevice.h"
 
@@ -220,12 +219,6 @@ inline Settings DefaultSettings() {
 class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // A folder of its own (the temporary folder ends in a separator): test
-        // programs run side by side, and the settings and mode files have
-        // fixed names.
-        dir = ::testing::TempDir() + "vela2-capture-" + std::to_string(std::random_device{}()) +
-              platform::kPathSeparator;
-        std::filesystem::create_directories(dir);
         Process().ModulePath = dir + "libVela2UsbCameraDll.so";
         // Quadrants of kWidth x kHeight, no overscan or pre-scan, exposure 20.
         const std::vector<uint8_t> image =
@@ -237,11 +230,7 @@ class CaptureTest : public ::testing::Test {
         simulated = sim::SimulatedCamera::Publish(session.driver(), options);
         camera.IdleStateTimeoutMs = 200;
     }
-    void TearDown() override {
-        camera.Close(1);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    void TearDown() override { camera.Close(1); }
 
     int32_t Initialize(int mode = 0, const char* modes = "modes.ini") {
         std::string text;
@@ -283,7 +272,8 @@ class CaptureTest : public ::testing::Test {
 
     FreshProcess fresh;
     CTesselCamera& camera = TheCamera();
-    std::string dir;
+    testsupport::TempFolder folder{"vela2-capture-"};
+    const std::string dir = folder.path() + platform::kPathSeparator;
     Settings settings = DefaultSettings();
     sim::SimUsbSession session;
     sim::SimulatedCameraOptions options;

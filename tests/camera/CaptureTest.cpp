@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "settings/CRegistryPropertyReader.h"
 #include "sim/FramePattern.h"
+#include "support/Environment.h"
 #include "support/TextFiles.h"
 
 using namespace cameratest;
@@ -194,7 +195,7 @@ TEST_F(CaptureTest, ClosesAtOnceLeaveTheCameraAbleToTakePictures) {
 // The same camera with its settings in the registry (the POSIX store in a
 // folder of the test's own).
 TEST_F(CaptureTest, RegistrySettingsTakeTheSamePicture) {
-    setenv("VELA2_REGISTRY_DIR", (dir + "registry").c_str(), 1);
+    testsupport::ScopedVariable store("VELA2_REGISTRY_DIR", dir + "registry");
     const std::string location = "Software\\Quintaris Riravir\\USB\\VELA2_USB\\Camera Settings";
     {
         CRegistryPropertyReader writer, devices;

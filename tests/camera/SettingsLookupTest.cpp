@@ -2,33 +2,17 @@
 // configuration folders first, the library's own folder last.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <optional>
 
 #include "CameraTestSupport.h"
+#include "support/Environment.h"
 
 #ifndef _WIN32
 using namespace cameratest;
 namespace fs = std::filesystem;
 
-namespace {
-
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
+using testsupport::ScopedVariable;
 
 TEST_F(CaptureTest, SettingsFoldersPrecedeTheLibraryFolderAndModeFilesNameImagesRelatively) {
     ASSERT_EQ(Initialize(), 0);

@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <filesystem>
 #include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 
 using namespace platform;
@@ -21,16 +21,11 @@ namespace {
 
 class AtomicFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::filesystem::remove_all(dir_);
-        ASSERT_EQ(MakeDirectories(dir_), 0);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
     // Temporaries left behind show here.
-    size_t Entries() const { return std::distance(std::filesystem::directory_iterator(dir_), {}); }
+    size_t Entries() const { return folder_.Entries().size(); }
 
-    const std::string dir_ = ::testing::TempDir() + "vela2-atomic-" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    testsupport::TempFolder folder_{"vela2-atomic-"};
+    const std::string dir_ = folder_.path();
 };
 
 TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
@@ -41,7 +36,7 @@ TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
     std::iota(bytes.begin(), bytes.end(), '\0');
     ASSERT_EQ(WriteFileAtomically(path, bytes), 0);
     EXPECT_TRUE(ReadWholeFile(path, back) == 0 && back == bytes);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(nested), {}), 1);
+    EXPECT_EQ(folder_.Entries("a/b/c").size(), 1u);
     // A file where a folder is wanted is an error, not a silent success.
     EXPECT_EQ(MakeDirectories(path), ENOTDIR);
     EXPECT_EQ(ReadWholeFile(nested + "/none", back), ENOENT);

@@ -37,7 +37,7 @@ int ExitCode(pid_t pid) {
 
 class RegistryStoreTest : public RegistrySandbox {
   protected:
-    std::string StoreFile() const { return storeDir_ + "/HKEY_CURRENT_USER.reg"; }
+    std::string StoreFile() const { return store_ / "HKEY_CURRENT_USER.reg"; }
 
     uint32_t SetDword(const std::string& name, uint32_t value) {
         return SetRegistryValue(key_, name.c_str(), kRegDword,

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <tuple>
 
 #include "camera/VendorProtocol.h"
@@ -13,6 +12,7 @@
 #include "platform/UsbDriver.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedCamera.h"
+#include "support/Environment.h"
 #include "usb/DriverProtocol.h"
 
 namespace {
@@ -28,15 +28,6 @@ std::vector<uint8_t> ControlRecord(uint8_t requestType, uint16_t length, uint16_
                      Header{requestType, vendor::kRequest, value, 0, length, 0, 0, 0, 0, 0, 0, 0,
                             dataOffset, dataLength ? dataLength : length});
     return record;
-}
-
-// Empty unsets the variable.
-void SetEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    *value == '\0' ? unsetenv(name) : setenv(name, value, 1);
-#endif
 }
 
 class SimDriver : public ::testing::Test {
@@ -163,9 +154,9 @@ TEST(UsbBackendSelection, TestChoiceThenEnvironmentThenDefault) {
     platform::SelectUsbDriverBackend("other");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), other);
     platform::SelectUsbDriverBackend("");
-    SetEnvironment("VELA2_USB_BACKEND", "sim");
+    testsupport::SetVariable("VELA2_USB_BACKEND", "sim");
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), sim::SimUsbDriver::Instance());
-    SetEnvironment("VELA2_USB_BACKEND", "");
+    testsupport::SetVariable("VELA2_USB_BACKEND", "");
 #ifdef _WIN32
     EXPECT_EQ(platform::ActiveUsbDriverBackend(), platform::OsUsbDriverBackend());
 #else
@@ -186,14 +177,14 @@ TEST(DefaultCamera, LatencyTakenFromTheEnvironmentAndPublishedOnce) {
         {"-1", fallback}, {"12x", fallback},
         {" 5", fallback}, {"99999999999999999999", fallback}};
     for (const auto& [text, micros] : cases) {
-        SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", text);
+        testsupport::SetVariable("VELA2_SIM_CONTROL_LATENCY_US", text);
         EXPECT_EQ(sim::SimulatedCamera::ControlLatencyFromEnvironment().count(), micros)
             << '"' << text << '"';
     }
     sim::SimUsbSession session;
-    SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "20000");
+    testsupport::SetVariable("VELA2_SIM_CONTROL_LATENCY_US", "20000");
     ASSERT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
-    SetEnvironment("VELA2_SIM_CONTROL_LATENCY_US", "");
+    testsupport::SetVariable("VELA2_SIM_CONTROL_LATENCY_US", "");
     EXPECT_TRUE(sim::SimulatedCamera::EnsureDefaultPublished());
     std::string path;
     auto list = platform::OpenDeviceInterfaceList(sim::CameraInterfaceClass());

@@ -9,34 +9,11 @@
 #include <string>
 
 #include "platform/Registry.h"
-
-#ifndef _WIN32
-#include <stdlib.h>
-
-#include <filesystem>
-#endif
+#include "support/Environment.h"
+#include "support/TempFolder.h"
 
 class RegistrySandbox : public ::testing::Test {
   protected:
-    RegistrySandbox() {
-#ifndef _WIN32
-        char pattern[] = "/tmp/vela2-registry-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            ADD_FAILURE() << "no directory for the registry store";
-            return;
-        }
-        storeDir_ = pattern;
-        setenv("VELA2_REGISTRY_DIR", pattern, 1);
-#endif
-    }
-    ~RegistrySandbox() override {
-#ifndef _WIN32
-        if (storeDir_.empty()) return;
-        std::filesystem::remove_all(storeDir_);
-        unsetenv("VELA2_REGISTRY_DIR");
-#endif
-    }
-
     void SetUp() override {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         base_ =
@@ -61,7 +38,10 @@ class RegistrySandbox : public ::testing::Test {
         return true;
     }
 
-    std::string storeDir_;  // natively: the store's directory
+#ifndef _WIN32
+    testsupport::TempFolder store_{"vela2-registry-"};
+    testsupport::ScopedVariable storeVariable_{"VELA2_REGISTRY_DIR", store_.path()};
+#endif
     std::string base_;
     platform::RegKey key_ = 0;
     uint32_t disposition_ = 0;

@@ -16,38 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 
 namespace vela2cam_test {
 
 using testsupport::ReadText;
 
-// A fresh directory, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/vela2cam-test-XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-    // The names in the directory (or a subdirectory), sorted.
-    std::vector<std::string> Entries(const std::string& sub = "") const {
-        std::vector<std::string> names;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(path_ + "/" + sub, error))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
+using TempDir = testsupport::TempFolder;
 
 // Single quotes for the shell.
 inline std::string Quote(const std::string& text) {

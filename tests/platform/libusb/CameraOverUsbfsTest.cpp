@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -23,6 +22,7 @@
 #include "sim/SimUsbDriver.h"
 #include "sim/SimUsbfsDevice.h"
 #include "sim/SimulatedCamera.h"
+#include "support/TempFolder.h"
 #include "support/WindowMessages.h"
 
 namespace {
@@ -38,22 +38,20 @@ bool Eventually(const std::function<bool()>& condition) {
 // The bundled settings with the notification window on, as an application
 // that wants to hear of an unplugged camera runs, and a control timeout short
 // enough for a test to sit one out.
-std::string SettingsFolder() {
-    static const std::string folder = [] {
-        const auto path = std::filesystem::temp_directory_path() /
-                          ("vela2-usbfs-test-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        std::ifstream in(std::string(VELA2_TEST_CONFIG_DIR) + "/Vela2Usb.ini");
-        std::ofstream out(path / "Vela2Usb.ini");
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind("Create invisible window", 0) == 0)
-                line = line.substr(0, line.size() - 1) + "1";
-            if (line.rfind("Control Endpoint timeout=", 0) == 0)
-                line = "Control Endpoint timeout=200";
-            out << line << '\n';
+const testsupport::TempFolder& SettingsFolder() {
+    static const struct Folder : testsupport::TempFolder {
+        Folder() : TempFolder("vela2-usbfs-test-") {
+            std::ifstream in(std::string(VELA2_TEST_CONFIG_DIR) + "/Vela2Usb.ini");
+            std::ofstream out(*this / "Vela2Usb.ini");
+            for (std::string line; std::getline(in, line);) {
+                if (line.rfind("Create invisible window", 0) == 0)
+                    line = line.substr(0, line.size() - 1) + "1";
+                if (line.rfind("Control Endpoint timeout=", 0) == 0)
+                    line = "Control Endpoint timeout=200";
+                out << line << '\n';
+            }
         }
-        return path.string();
-    }();
+    } folder;
     return folder;
 }
 
@@ -61,7 +59,7 @@ class CameraOverUsb : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         RenewProcessObjects();
-        Process().ModulePath = SettingsFolder() + "/Vela2UsbCameraDll.so";
+        Process().ModulePath = SettingsFolder() / "Vela2UsbCameraDll.so";
         if (GetParam() == Backend::Sim)
             session = std::make_unique<sim::SimUsbSession>();
         else
