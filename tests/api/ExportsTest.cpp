@@ -50,7 +50,7 @@ TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWriteAndStoreBeforeTheyTe
         int32_t value = 12345;
         EXPECT_EQ(g.get(&value), g.status);
         EXPECT_EQ(value, g.value);
-        EXPECT_EQ(g.get(nullptr), -2);
+        EXPECT_EQ(g.get(nullptr), CAMERA_FAILURE);
     }
     EXPECT_EQ(LD_GetTimeout(nullptr), VELA2_INVALID_PARAMETER);
     EXPECT_EQ(LD_GetSimulationMode(nullptr), 0);

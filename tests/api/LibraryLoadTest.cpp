@@ -86,7 +86,7 @@ TEST(LibraryLoadTest, PlainNamesAnswerFromDefaultsOnEveryLoad) {
         EXPECT_EQ(EXPORT(library, LD_GetStatus)(), INVALID_USB_DEVICE);
         auto temperature = EXPORT(library, LD_GetCcdTemperature);
         double value = 7;
-        EXPECT_EQ(temperature(&value), -49);
+        EXPECT_EQ(temperature(&value), ERROR_TEMP_CONTROL_ENDPOINT_READ);
         EXPECT_EQ(value, 7);
         // The header's aliases are one function, each.
         EXPECT_EQ(library.Find("LD_GetTemperature"), reinterpret_cast<void*>(temperature));
@@ -135,7 +135,7 @@ TEST(LibraryLoadTest, VersionReportComesFromTheFilesVersionData) {
                       .c_str()),
               0);
     EXPECT_EQ(VersionOf(copy, 64, result), std::string(64, '\0'));
-    EXPECT_EQ(result, -51);
+    EXPECT_EQ(result, ERROR_CAMERA_VERSION_INFO);
 #endif
 }
 

@@ -181,8 +181,8 @@ Verdict Caller::TakeAndCheck(Picture& picture, int32_t width, int32_t height,
 }
 
 void Caller::Recover(int32_t status) {
-    if (status == 8 || status == -4) Initialize();
-    if (status == -50) Lifecycle([] { LD_Reset(1); });
+    if (status == ERROR_CAMERA_CAPTURE || status == ERROR_CAMERA_NOT_INITIALIZED) Initialize();
+    if (status == ERROR_TRIGGER_TIMEOUT) Lifecycle([] { LD_Reset(1); });
 }
 
 }  // namespace stress

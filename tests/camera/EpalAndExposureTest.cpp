@@ -185,11 +185,11 @@ TEST_F(EpalTest, CameraTypeComesFromTheModelFieldAndRequestsNeedAWorkingCamera) 
     EXPECT_EQ(type, 0u);
 
     FailNextTransfer();
-    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), -43);
+    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), ERROR_CONTROL_ENDPOINT_READ);
     camera.Initialized = 0;
-    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), -4);
-    EXPECT_EQ(camera.GetExposureTime(&type, &type, &type), -4);
-    EXPECT_EQ(camera.SetTestPatternMode(1), -4);
-    EXPECT_EQ(camera.GetTestPatternMode(&type), -4);
-    EXPECT_EQ(camera.GetCameraType(&type), -4);
+    EXPECT_EQ(camera.SetExposureTime(1, 1, 1), ERROR_CAMERA_NOT_INITIALIZED);
+    EXPECT_EQ(camera.GetExposureTime(&type, &type, &type), ERROR_CAMERA_NOT_INITIALIZED);
+    EXPECT_EQ(camera.SetTestPatternMode(1), ERROR_CAMERA_NOT_INITIALIZED);
+    EXPECT_EQ(camera.GetTestPatternMode(&type), ERROR_CAMERA_NOT_INITIALIZED);
+    EXPECT_EQ(camera.GetCameraType(&type), ERROR_CAMERA_NOT_INITIALIZED);
 }

@@ -189,7 +189,7 @@ TEST_F(TemperatureTest, CountsConvertWithGainAndOffsetOneFailedReadIsRetriedAndT
     EXPECT_EQ(WithStatus(camera.UpdateTemperature(buffer, 100)),
               (Outcome{0, ERROR_TEMP_CONTROL_ENDPOINT_READ}));
     double value = 42;
-    EXPECT_EQ(camera.GetCcdTemperature(&value), -49);
+    EXPECT_EQ(camera.GetCcdTemperature(&value), ERROR_TEMP_CONTROL_ENDPOINT_READ);
     EXPECT_EQ(value, 42) << "a failed read leaves the value";
 }
 
@@ -203,5 +203,5 @@ TEST_F(TemperatureTest, SetpointReplacesBytesTwoAndThreeOfTheBlockItReads) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"r AB 4 0 64", "w AB 4 0 64"}));
 
     FailNextTransfer();
-    EXPECT_EQ(camera.SetTemperatureSetpoint(100), -49);
+    EXPECT_EQ(camera.SetTemperatureSetpoint(100), ERROR_TEMP_CONTROL_ENDPOINT_READ);
 }

@@ -218,9 +218,10 @@ TEST_P(CameraOverUsb, AResetOrAnUnplugDuringTheFrameEndsIt) {
     raw = StartStalledCapture();
     Unplug();
     // The close runs on the thread the notice came on; its last word is the status.
-    EXPECT_TRUE(Eventually([] { return LD_IsInitialized() == 0 && LD_GetStatus() == -4; }));
+    EXPECT_TRUE(Eventually(
+        [] { return LD_IsInitialized() == 0 && LD_GetStatus() == ERROR_CAMERA_NOT_INITIALIZED; }));
     testsupport::DispatchMessages();
-    EXPECT_EQ(Initialize(0), -4);
+    EXPECT_EQ(Initialize(0), ERROR_CAMERA_NOT_INITIALIZED);
 }
 
 // A refused answer, a short one and a camera pulled out, at each request of
@@ -240,7 +241,7 @@ TEST_P(CameraOverUsb, BadAnswersFailOnlyTheirCallAndAtEachBringUpRequestOnlyThat
             refuse ? simulated.firmware->FailControlTransfer(nth)
                    : simulated.firmware->ShortenControlTransfer(nth, 7);
             const int32_t result = Initialize(0);
-            EXPECT_TRUE(result == 0 || result == -4) << result;
+            EXPECT_TRUE(result == 0 || result == ERROR_CAMERA_NOT_INITIALIZED) << result;
             EXPECT_EQ(LD_IsInitialized(), result == 0 ? 1 : 0);
             Close();
         }
@@ -264,7 +265,7 @@ TEST_P(CameraOverUsb, BadAnswersFailOnlyTheirCallAndAtEachBringUpRequestOnlyThat
         simulated.device->SetVendorRequestHandler(
             std::make_shared<AtRequest>(simulated.firmware, nth, pullOnce));
         const int32_t result = Initialize(0);
-        EXPECT_TRUE(result == 0 || result == -4) << result;
+        EXPECT_TRUE(result == 0 || result == ERROR_CAMERA_NOT_INITIALIZED) << result;
         pullOnce();
         unplugger.join();
         EXPECT_TRUE(Eventually([] { return LD_IsInitialized() == 0; }));
