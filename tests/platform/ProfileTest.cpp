@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Profile.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 
 using namespace platform;
@@ -32,9 +33,6 @@ const char kSettings[] =
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override { std::filesystem::remove(path_); }
-    void TearDown() override { std::filesystem::remove(path_); }
-
     void Write(const std::string& text) { testsupport::WriteText(path_, text); }
     std::string FileText() const { return testsupport::ReadText(path_); }
     std::string Read(const char* section, const char* key, const char* def = "",
@@ -51,9 +49,8 @@ class ProfileTest : public ::testing::Test {
         return items;
     }
 
-    const std::string path_ = ::testing::TempDir() + "vela2-profile-" +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                              ".ini";
+    testsupport::TempFolder folder_{"vela2-profile-"};
+    const std::string path_ = folder_ / "settings.ini";
 };
 
 TEST_F(ProfileTest, ValuesAreTrimmedUnquotedCutToTheBufferAndFoundWithoutRegardToCase) {

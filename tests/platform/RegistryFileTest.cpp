@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
 #include "support/RegistrySandbox.h"
+#include "support/TempFolder.h"
 #include "support/TextFiles.h"
 
 using namespace platform;
@@ -77,10 +77,6 @@ TEST(RegFileParseTest, AMalformedLineRejectsTheFileWithItsNumber) {
 // as the system's registry editor writes them.
 class RegistryImportTest : public RegistrySandbox {
   protected:
-    void TearDown() override {
-        RegistrySandbox::TearDown();
-        std::filesystem::remove(file_);
-    }
     bool Import(std::string content, std::string& firstKey) {
         for (size_t at = 0; (at = content.find(kBase, at)) != std::string::npos;)
             content.replace(at, sizeof kBase - 1, base_);
@@ -93,7 +89,8 @@ class RegistryImportTest : public RegistrySandbox {
     }
 
     static constexpr const char kBase[] = "Software\\Vela2ImportTest";
-    const std::string file_ = ::testing::TempDir() + "vela2-import.reg";
+    testsupport::TempFolder folder_{"vela2-import-"};
+    const std::string file_ = folder_ / "import.reg";
 };
 
 TEST_F(RegistryImportTest, UnicodeAndAnsiFilesWithEveryTypeRoundTripAndDeletionsApply) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/MessageSink.h"
 #include "settings/CIniPropertyReader.h"
+#include "support/TempFolder.h"
+#include "support/TextFiles.h"
 
 namespace {
 
@@ -22,10 +22,10 @@ const char kIni[] =
 
 class IniPropertyReaderTest : public ::testing::Test {
   protected:
-    void SetUp() override { std::ofstream(path_, std::ios::binary | std::ios::trunc) << kIni; }
-    void TearDown() override { std::filesystem::remove(path_); }
+    void SetUp() override { testsupport::WriteText(path_, kIni); }
 
-    const std::string path_ = ::testing::TempDir() + "vela2-ini-test.ini";
+    testsupport::TempFolder folder_{"vela2-ini-"};
+    const std::string path_ = folder_ / "settings.ini";
     CIniPropertyReader reader_;
     platform::ScopedMessageCapture capture_;
 };

@@ -161,15 +161,8 @@ def fits(path):
 
 def driver_status(server_pid):
     """Threads and resident kilobytes of indiserver's driver process."""
-    children = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/stat" % pid) as f:
-                # The parent follows the name, which may hold blanks.
-                if int(f.read().rsplit(")", 1)[1].split()[1]) == server_pid:
-                    children.append(pid)
-        except (OSError, IndexError, ValueError):
-            continue
+    with open("/proc/%d/task/%d/children" % (server_pid, server_pid)) as f:
+        children = f.read().split()
     check(len(children) == 1, "indiserver runs %d drivers" % len(children))
     with open("/proc/%s/status" % children[0]) as f:
         fields = dict(line.split(":", 1) for line in f)
