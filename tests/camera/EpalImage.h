@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "reconstruction/BlockBuilder.h"
 
 namespace cameratest {
@@ -19,24 +20,18 @@ struct EpalGeometry {
     uint16_t exposure = 100;
 };
 
-inline void PutLittle(std::vector<uint8_t>& image, size_t at, uint16_t value) {
-    image[at] = static_cast<uint8_t>(value);
-    image[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
 inline std::vector<uint8_t> MakeEpalImage(const EpalGeometry& g) {
     std::vector<uint8_t> image(400, 0);
     image[18] = 1;  // column binning
     image[21] = 1;  // row binning
-    PutLittle(image, 23,
-              static_cast<uint16_t>(g.quadrantWidth + g.overscanColumns + g.fixedPrescan));
-    PutLittle(image, 25, static_cast<uint16_t>(g.quadrantHeight + g.overscanRows));
-    image[56] = static_cast<uint8_t>(g.exposure >> 8);
-    image[57] = static_cast<uint8_t>(g.exposure);
-    PutLittle(image, 246, g.quadrantWidth);
-    PutLittle(image, 248, g.quadrantHeight);
-    PutLittle(image, 250, g.overscanColumns);
-    PutLittle(image, 252, g.overscanRows);
+    platform::StoreLe16(
+        &image[23], static_cast<uint16_t>(g.quadrantWidth + g.overscanColumns + g.fixedPrescan));
+    platform::StoreLe16(&image[25], static_cast<uint16_t>(g.quadrantHeight + g.overscanRows));
+    platform::StoreBe16(&image[56], g.exposure);
+    platform::StoreLe16(&image[246], g.quadrantWidth);
+    platform::StoreLe16(&image[248], g.quadrantHeight);
+    platform::StoreLe16(&image[250], g.overscanColumns);
+    platform::StoreLe16(&image[252], g.overscanRows);
     reconstruction::testing::BlockBuilder block;
     block.Prescan(1, 0, 0, g.fixedPrescan);
     for (int q = 0; q < g.quadrants; ++q) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/ByteOrder.h"
+
 namespace reconstruction::testing {
 
 inline uint16_t SignMagnitude(int32_t value) {
@@ -49,10 +51,7 @@ class BlockBuilder {
     const uint8_t* Data() const { return bytes_.data(); }
 
   private:
-    void Put(int offset, uint16_t value) {
-        bytes_[offset] = static_cast<uint8_t>(value);
-        bytes_[offset + 1] = static_cast<uint8_t>(value >> 8);
-    }
+    void Put(int offset, uint16_t value) { platform::StoreLe16(&bytes_[offset], value); }
     std::array<uint8_t, 272> bytes_;
 };
 
