@@ -193,11 +193,16 @@ struct BringUpStep {
     bool read;
     Outcome refused;  // LD_Initialize's result and the last status
 };
+constexpr Outcome kRefused{ERROR_CAMERA_NOT_INITIALIZED, INVALID_USB_DEVICE};
+constexpr Outcome kBestEffort{CAMERA_SUCCESS, CAMERA_SUCCESS};
+// clang-format off
 const BringUpStep kBringUpSteps[] = {
-    {0x01, false, {-4, -33}}, {0x01, true, {-4, -33}},  {0x03, false, {-4, -33}},
-    {0x02, false, {-4, -33}}, {0x04, false, {-4, -33}}, {0x01, true, {0, 0}},
-    {0x01, false, {0, 0}},    {0x01, true, {0, 0}},     {kSoftReset, false, {-4, -4}},
+    {0x01, false, kRefused},    {0x01, true, kRefused},     {0x03, false, kRefused},
+    {0x02, false, kRefused},    {0x04, false, kRefused},    {0x01, true, kBestEffort},
+    {0x01, false, kBestEffort}, {0x01, true, kBestEffort},
+    {kSoftReset, false, {ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}},
 };
+// clang-format on
 
 TEST_F(FaultMatrixBringUp, EveryFaultAtEveryVendorRequestFailsInitializationUntilCleared) {
     ASSERT_EQ(Initialize(), 0);
@@ -247,7 +252,7 @@ TEST_P(FaultMatrixCapture, CaptureLeavesItsStatusAndTheNextInitializationWorks) 
     }
     AwaitUnplug();
     EXPECT_EQ(LastStatus().Get(), c.status);
-    if (c.status == 0) ExpectPicture();
+    if (c.status == CAMERA_SUCCESS) ExpectPicture();
     EXPECT_EQ(camera.IsInitialized(), c.fault == Fault::Unplug ? 0 : 1);
     ExpectRecovery();
 }
@@ -255,21 +260,27 @@ TEST_P(FaultMatrixCapture, CaptureLeavesItsStatusAndTheNextInitializationWorks) 
 // A failed state read before the trigger ends the capture; during the state
 // wait it is only retried. An unplugged camera is closed by its notification.
 const FaultCase kCaptureFaults[] = {
-    {"IdleReadFails", Fault::FailTransfer, kIdleRead, -50, -48},
-    {"IdleReadShort", Fault::ShortRead, kIdleRead, -50, -48},
-    {"TriggerFails", Fault::FailTransfer, kTrigger, -50, -34},
-    {"StatePollFails", Fault::FailTransfer, kStatePoll, 0, 0},
-    {"StatePollShort", Fault::ShortRead, kStatePoll, 0, 0},
-    {"NeverIdle", Fault::HoldState, kIdleRead, -50, -31},
-    {"StuckFromTheTrigger", Fault::HoldState, kTrigger, 0, 7},
-    {"StuckInTheStateWait", Fault::HoldState, kStatePoll, 0, 7},
-    {"FrameNeverHandedOut", Fault::StallFrame, kFrame, 0, -1},
-    {"FrameLost", Fault::LoseFrame, kFrame, 0, -35},
-    {"UnpluggedAtTheIdleRead", Fault::Unplug, kIdleRead, -50, -4},
-    {"UnpluggedAtTheTrigger", Fault::Unplug, kTrigger, -50, -4},
-    {"UnpluggedInTheStateWait", Fault::Unplug, kStatePoll, 0, -4},
-    {"UnpluggedDuringTheTransfer", Fault::Unplug, kFrame, 0, -4},
-    {"UnpluggedDuringReconstruction", Fault::Unplug, kReconstruction, 0, -4},
+    {"IdleReadFails", Fault::FailTransfer, kIdleRead, ERROR_TRIGGER_TIMEOUT,
+     ERROR_GET_CAMERA_STATE},
+    {"IdleReadShort", Fault::ShortRead, kIdleRead, ERROR_TRIGGER_TIMEOUT, ERROR_GET_CAMERA_STATE},
+    {"TriggerFails", Fault::FailTransfer, kTrigger, ERROR_TRIGGER_TIMEOUT, ERROR_SETTING_TRIGGER},
+    {"StatePollFails", Fault::FailTransfer, kStatePoll, CAMERA_SUCCESS, CAMERA_SUCCESS},
+    {"StatePollShort", Fault::ShortRead, kStatePoll, CAMERA_SUCCESS, CAMERA_SUCCESS},
+    {"NeverIdle", Fault::HoldState, kIdleRead, ERROR_TRIGGER_TIMEOUT, IDLE_STATE_TIMEOUT},
+    {"StuckFromTheTrigger", Fault::HoldState, kTrigger, CAMERA_SUCCESS, ERROR_CAMERA_TIMEOUT},
+    {"StuckInTheStateWait", Fault::HoldState, kStatePoll, CAMERA_SUCCESS, ERROR_CAMERA_TIMEOUT},
+    {"FrameNeverHandedOut", Fault::StallFrame, kFrame, CAMERA_SUCCESS, CAMERA_BUSY},
+    {"FrameLost", Fault::LoseFrame, kFrame, CAMERA_SUCCESS, ERROR_BULK_READ},
+    {"UnpluggedAtTheIdleRead", Fault::Unplug, kIdleRead, ERROR_TRIGGER_TIMEOUT,
+     ERROR_CAMERA_NOT_INITIALIZED},
+    {"UnpluggedAtTheTrigger", Fault::Unplug, kTrigger, ERROR_TRIGGER_TIMEOUT,
+     ERROR_CAMERA_NOT_INITIALIZED},
+    {"UnpluggedInTheStateWait", Fault::Unplug, kStatePoll, CAMERA_SUCCESS,
+     ERROR_CAMERA_NOT_INITIALIZED},
+    {"UnpluggedDuringTheTransfer", Fault::Unplug, kFrame, CAMERA_SUCCESS,
+     ERROR_CAMERA_NOT_INITIALIZED},
+    {"UnpluggedDuringReconstruction", Fault::Unplug, kReconstruction, CAMERA_SUCCESS,
+     ERROR_CAMERA_NOT_INITIALIZED},
 };
 
 INSTANTIATE_TEST_SUITE_P(FaultMatrix, FaultMatrixCapture, ::testing::ValuesIn(kCaptureFaults),
