@@ -29,5 +29,7 @@ int main(int argc, char** argv) {
            (int)wait, (int)result);
     Close();
     for (int q = 0; q < 4; ++q) free(images[q]);
-    return status == 0 && wait == 23 && result == 0 && lit ? 0 : 1;
+    const int good = status == CAMERA_SUCCESS && wait == RECONSTRUCTION_COMPLETED &&
+                     result == CAMERA_SUCCESS && lit;
+    return good ? 0 : 1;
 }

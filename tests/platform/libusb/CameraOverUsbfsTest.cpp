@@ -204,7 +204,7 @@ TEST_P(CameraOverUsb, AResetOrAnUnplugDuringTheFrameEndsIt) {
     ASSERT_EQ(Initialize(0), 0);
     std::vector<uint16_t> raw = StartStalledCapture();
     EXPECT_EQ(LD_Reset(1), 1);
-    EXPECT_EQ(LD_WaitForCapture(5000), 23);
+    EXPECT_EQ(LD_WaitForCapture(5000), RECONSTRUCTION_COMPLETED);
     EXPECT_NE(LD_GetStatus(), 0);
     simulated.firmware->StallFrames(false);
     // The aborted capture's own end sets the shared completion event once
