@@ -61,7 +61,6 @@ inline int ThreadCount() { return EntriesOf("/proc/self/task"); }
 // Less the one the count itself holds open.
 inline int OpenHandleCount() { return EntriesOf("/proc/self/fd") - 1; }
 
-// Resident memory, which is what a leak of the heap or of thread stacks grows.
 // What the allocator has handed out and not had back. The resident size
 // would also count what the allocator keeps for reuse, which depends on
 // which threads happened to allocate at once and grows by whole frame
