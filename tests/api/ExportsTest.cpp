@@ -39,12 +39,12 @@ TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWriteAndStoreBeforeTheyTe
         const char* name;
         decltype(&LD_GetQuadrantWidth) get;
         int32_t status, value;
-    } getters[] = {{"OverscanWidth", LD_GetOverscanWidth, -3, -1},
-                   {"OverscanHeight", LD_GetOverscanHeight, -3, -1},
-                   {"EpalQuadrantWidth", LD_GetEpalQuadrantWidth, -3, -1},
-                   {"EpalQuadrantHeight", LD_GetEpalQuadrantHeight, -3, -1},
-                   {"QuadrantWidth", LD_GetQuadrantWidth, 0, 0},
-                   {"QuadrantHeight", LD_GetQuadrantHeight, 0, 0}};
+    } getters[] = {{"OverscanWidth", LD_GetOverscanWidth, CAMERA_INVALID_VALUE, -1},
+                   {"OverscanHeight", LD_GetOverscanHeight, CAMERA_INVALID_VALUE, -1},
+                   {"EpalQuadrantWidth", LD_GetEpalQuadrantWidth, CAMERA_INVALID_VALUE, -1},
+                   {"EpalQuadrantHeight", LD_GetEpalQuadrantHeight, CAMERA_INVALID_VALUE, -1},
+                   {"QuadrantWidth", LD_GetQuadrantWidth, CAMERA_SUCCESS, 0},
+                   {"QuadrantHeight", LD_GetQuadrantHeight, CAMERA_SUCCESS, 0}};
     for (const auto& g : getters) {
         SCOPED_TRACE(g.name);
         int32_t value = 12345;
@@ -66,7 +66,7 @@ TEST_F(ExportsTest, GettersRefuseDestinationsTheyCannotWriteAndStoreBeforeTheyTe
     EXPECT_EQ(LD_GetTestPatternMode(unsignedNumber), CAMERA_FAILURE);
     EXPECT_EQ(LD_GetCameraType(unsignedNumber), CAMERA_FAILURE);
     EXPECT_NE(LD_GetTemperature(reinterpret_cast<double*>(number)), CAMERA_SUCCESS);
-    LD_GetError(-38, reinterpret_cast<char*>(number));
+    LD_GetError(ERROR_CAMER_RESET, reinterpret_cast<char*>(number));
     EXPECT_EQ(kReadOnly[0], 1u);
 }
 
