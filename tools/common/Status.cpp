@@ -15,6 +15,11 @@ std::string StatusName(int32_t code) {
     return name;
 }
 
+int32_t InitializationFailure(int32_t result) {
+    const int32_t last = LD_GetStatus();
+    return result == ERROR_CAMERA_NOT_INITIALIZED && last < CAMERA_BUSY ? last : result;
+}
+
 std::string StatusAdvice(int32_t code) {
     static const std::map<int32_t, const char*> advice = {
         {ERROR_INI_FILENAME,

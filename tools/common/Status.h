@@ -22,6 +22,10 @@ enum ExitCode : int {
 // not name.
 std::string StatusName(int32_t code);
 
+// Why LD_Initialize failed: it says only "not initialized" where the last
+// status says why.
+int32_t InitializationFailure(int32_t result);
+
 // One sentence on what to check after the given status.
 std::string StatusAdvice(int32_t code);
 

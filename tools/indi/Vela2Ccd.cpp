@@ -50,11 +50,6 @@ std::string VersionReport() {
     return text.data();
 }
 
-int32_t SizeOrZero(int32_t (*getter)(int32_t*)) {
-    int32_t value = 0;
-    return getter(&value) == CAMERA_SUCCESS && value > 0 ? value : 0;
-}
-
 // The completion event is shared with other processes of the user, so ours
 // is over only when the library's status is no longer busy.
 int32_t CompletionState() {
@@ -381,9 +376,7 @@ std::optional<CameraFacts> Vela2Ccd::InitializeCamera(int32_t mode, const std::s
     }
     int32_t result = LD_Initialize(mode, 0, modeFile.c_str(), 0);
     if (result != CAMERA_SUCCESS) {
-        int32_t last = LD_GetStatus();
-        int32_t reason =
-            result == ERROR_CAMERA_NOT_INITIALIZED && last < CAMERA_BUSY ? last : result;
+        const int32_t reason = vela2cam::InitializationFailure(result);
         error = "Cannot initialize mode " + std::to_string(mode) + ": " + StatusName(reason) +
                 (reason == INVALID_USB_DEVICE ? " (no camera found)" : "");
         Close();
@@ -391,13 +384,7 @@ std::optional<CameraFacts> Vela2Ccd::InitializeCamera(int32_t mode, const std::s
     }
     CameraFacts facts;
     facts.mode = mode;
-    facts.quadrants = GetNumberOfQuadrants();
-    facts.width = SizeOrZero(LD_GetQuadrantWidth);
-    facts.height = SizeOrZero(LD_GetQuadrantHeight);
-    facts.overscanWidth = SizeOrZero(LD_GetOverscanWidth);
-    facts.overscanHeight = SizeOrZero(LD_GetOverscanHeight);
-    if (facts.overscanWidth == 0 || facts.overscanHeight == 0)
-        facts.overscanWidth = facts.overscanHeight = 0;
+    static_cast<vela2cam::QuadrantGeometry&>(facts) = vela2cam::QuadrantGeometry::Read();
     if (facts.quadrants <= 0 || facts.width <= 0 || facts.height <= 0) {
         error = "Mode " + std::to_string(mode) + " gives no image size.";
         Close();

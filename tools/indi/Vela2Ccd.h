@@ -11,17 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "QuadrantGeometry.h"
 #include "Worker.h"
 #include "indiccd.h"
 
 namespace vela2indi {
 
 // What the worker learns from an initialized camera.
-struct CameraFacts {
+struct CameraFacts : vela2cam::QuadrantGeometry {
     int32_t mode = 0;
-    int32_t quadrants = 0;
-    int32_t width = 0, height = 0;  // one quadrant image
-    int32_t overscanWidth = 0, overscanHeight = 0;
     int binX = 1, binY = 1;
     std::string libraryVersion, firmware, versionReport;
 };

@@ -9,11 +9,6 @@ namespace vela2cam {
 
 namespace {
 
-int32_t SizeOrZero(int32_t (*getter)(int32_t*)) {
-    int32_t value = 0;
-    return getter(&value) == CAMERA_SUCCESS && value > 0 ? value : 0;
-}
-
 void Read(int32_t (*reading)(double*), std::optional<double>& into, int32_t& firstFailure) {
     double value = 0.0;
     int32_t status = reading(&value);
@@ -35,9 +30,7 @@ Failure CameraSession::Open(const Options& options) {
     // Close also after a failed attempt: bring-up may have opened the device.
     open_ = true;
     if (result == CAMERA_SUCCESS) return {};
-    // -4 says only that it failed; the last status says why.
-    int32_t last = LD_GetStatus();
-    int32_t reason = result == ERROR_CAMERA_NOT_INITIALIZED && last < CAMERA_BUSY ? last : result;
+    const int32_t reason = InitializationFailure(result);
     std::string what = reason == INVALID_USB_DEVICE
                            ? "no camera found"
                            : "cannot initialize mode " + std::to_string(options.mode);
@@ -49,13 +42,7 @@ void CameraSession::Abort() { LD_Reset(1); }
 
 Geometry CameraSession::ReadGeometry() {
     Geometry geometry;
-    geometry.quadrants = GetNumberOfQuadrants();
-    geometry.width = SizeOrZero(LD_GetQuadrantWidth);
-    geometry.height = SizeOrZero(LD_GetQuadrantHeight);
-    geometry.overscanWidth = SizeOrZero(LD_GetOverscanWidth);
-    geometry.overscanHeight = SizeOrZero(LD_GetOverscanHeight);
-    if (geometry.overscanWidth == 0 || geometry.overscanHeight == 0)
-        geometry.overscanWidth = geometry.overscanHeight = 0;
+    static_cast<QuadrantGeometry&>(geometry) = QuadrantGeometry::Read();
     geometry.rawQuadrantWidth = GetWidth();
     geometry.rawQuadrantHeight = GetHeight();
     geometry.rawImageWidth = LD_GetRawImageWidth();

@@ -8,14 +8,12 @@
 #include <string>
 
 #include "Options.h"
+#include "QuadrantGeometry.h"
 #include "Status.h"
 
 namespace vela2cam {
 
-struct Geometry {
-    int32_t quadrants = 0;
-    int32_t width = 0, height = 0;                  // one quadrant image
-    int32_t overscanWidth = 0, overscanHeight = 0;  // 0 when the mode has none
+struct Geometry : QuadrantGeometry {
     int32_t rawQuadrantWidth = 0, rawQuadrantHeight = 0;
     int32_t rawImageWidth = 0, rawImageHeight = 0;
 };

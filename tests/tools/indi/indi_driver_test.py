@@ -135,11 +135,11 @@ class Indi:
             raise Failure("%s did not finish in %d s" % (" ".join(args), limit))
 
     def set(self, prop, values):
-        spec = "%s.%s.%s" % (DEVICE, prop, ";".join("%s=%s" % kv for kv in values.items()))
+        assignment = "%s.%s.%s" % (DEVICE, prop, ";".join("%s=%s" % kv for kv in values.items()))
         if self.watcher:
             self.since = self.watcher.mark()
-        done = self.run("indi_setprop", "-p", self.port, "-t", "5", spec)
-        check(done.returncode == 0, "indi_setprop %s: %s" % (spec, done.stderr.strip()))
+        done = self.run("indi_setprop", "-p", self.port, "-t", "5", assignment)
+        check(done.returncode == 0, "indi_setprop %s: %s" % (assignment, done.stderr.strip()))
 
     def get(self, prop, *elements):
         # Named elements come back at once; a wildcard waits out the timeout.
