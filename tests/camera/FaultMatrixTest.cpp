@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "CameraTestSupport.h"
-#include "platform/Clock.h"
+#include "support/Eventually.h"
 #include "support/WindowMessages.h"
 
 using namespace cameratest;
@@ -29,11 +29,7 @@ constexpr uint16_t kSoftReset = 0x0C;
 constexpr uint8_t kExposing = 0x08;
 constexpr uint8_t kReadout = 0x20;
 
-bool Eventually(const std::function<bool()>& condition) {
-    for (int ms = 0; ms < 5000; ++ms, platform::SleepMs(1))
-        if (condition()) return true;
-    return condition();
-}
+using testsupport::Eventually;
 
 // Between the device and its firmware: runs an action at a chosen vendor
 // request (refusing that request when the action says so) or, at

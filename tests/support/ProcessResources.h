@@ -3,10 +3,7 @@
 // or descriptors, and private memory. Tests compare them before and after
 // the library has come and gone.
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <thread>
 
 #ifdef _WIN32
 // clang-format off
@@ -19,6 +16,8 @@
 
 #include <filesystem>
 #endif
+
+#include "support/Eventually.h"
 
 namespace testsupport {
 
@@ -74,12 +73,8 @@ inline int64_t PrivateBytes() {
 // Threads end a little after they were told to, outside anyone's control:
 // waits up to five seconds for the count to come back.
 inline int ThreadCountSettledAt(int expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     int count = ThreadCount();
-    while (count != expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        count = ThreadCount();
-    }
+    Eventually([&] { return (count = ThreadCount()) == expected; }, std::chrono::seconds(5));
     return count;
 }
 

@@ -22,6 +22,7 @@
 #include "sim/SimUsbDriver.h"
 #include "sim/SimUsbfsDevice.h"
 #include "sim/SimulatedCamera.h"
+#include "support/Eventually.h"
 #include "support/TempFolder.h"
 #include "support/WindowMessages.h"
 
@@ -29,11 +30,7 @@ namespace {
 
 enum class Backend { Sim, Libusb };
 
-bool Eventually(const std::function<bool()>& condition) {
-    for (int ms = 0; ms < 10000; ++ms, std::this_thread::sleep_for(std::chrono::milliseconds(1)))
-        if (condition()) return true;
-    return condition();
-}
+using testsupport::Eventually;
 
 // The bundled settings with the notification window on, as an application
 // that wants to hear of an unplugged camera runs, and a control timeout short
