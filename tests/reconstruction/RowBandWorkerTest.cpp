@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "platform/Priority.h"
 #include "reconstruction/RowBandWorker.h"
+#include "support/Eventually.h"
 
 namespace reconstruction {
 namespace {
@@ -55,13 +55,6 @@ TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
     EXPECT_TRUE(runsAlone(started.worker, 7));
 }
 
-// Waits, up to a limit that only a broken worker reaches, until ready().
-template <class Ready>
-void AwaitOtherThread(Ready ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!ready() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-}
-
 // Lowers the calling thread's priority for the scope where the process may:
 // outside Windows never on the main thread, and only with the privilege to
 // raise it back.
@@ -92,9 +85,9 @@ TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEndAtTheCallersPriority) {
             counted(piece);
             if (std::this_thread::get_id() == caller) {
                 callerBegun = true;
-                if (piece == 0) AwaitOtherThread([&] { return helped > 0; });
+                if (piece == 0) testsupport::Eventually([&] { return helped > 0; });
             } else {
-                AwaitOtherThread([&] { return callerBegun.load(); });
+                testsupport::Eventually([&] { return callerBegun.load(); });
                 helperPriority = platform::ThreadPriority(platform::CurrentThreadPseudoHandle());
                 ++helped;
             }

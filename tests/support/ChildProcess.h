@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "support/Eventually.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -64,13 +66,11 @@ inline int RunChild(const char* variable, const std::string& value,
     if (spawned != 0) return -1;
     whileRunning();
     int status = 0;
-    for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; waited += 10) {
-        if (waited >= 60000) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return -1;
-        }
-        usleep(10000);
+    if (!Eventually([&] { return waitpid(child, &status, WNOHANG) != 0; },
+                    std::chrono::minutes(1))) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
