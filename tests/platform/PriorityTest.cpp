@@ -18,23 +18,18 @@ using namespace platform;
 
 namespace {
 
-// Each case that changes a priority runs on a thread of its own, so what the
-// process could not undo dies with the thread.
-template <typename Body>
-void OnOwnThread(Body body) {
-    std::thread(body).join();
-}
-
 // Applying and restoring known values: ThreadPriorityTest (settings), and
-// PosixPriorityTest below for what an ordinary user may not do.
+// PosixPriorityTest below for what an ordinary user may not do. Each case
+// that changes a priority runs on a thread of its own, so what the process
+// could not undo dies with the thread.
 TEST(PriorityTest, UnknownValuesAreRefusedAndChangeNothing) {
     EXPECT_FALSE(SetProcessPriorityClass(0x12345));
     EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
-    OnOwnThread([] {
+    std::thread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
         EXPECT_FALSE(SetThreadPriority(self, 7));
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-    });
+    }).join();
 }
 
 #ifndef _WIN32
@@ -49,14 +44,14 @@ void OnUnprivilegedThread(Body body) {
     rlimit none = saved;
     none.rlim_cur = 0;
     ASSERT_EQ(::setrlimit(RLIMIT_NICE, &none), 0);
-    OnOwnThread([&] {
+    std::thread([&] {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3] = {};
         ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0);
         caps[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
         ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0);
         body();
-    });
+    }).join();
     ::setrlimit(RLIMIT_NICE, &saved);
 }
 
@@ -82,7 +77,7 @@ TEST(PosixPriorityTest, TheClassMovesOnlyThreadsThatSetTheirPriorityNeverTheMain
     EXPECT_EQ(ProcessPriorityClass(), kHighPriorityClass);
     EXPECT_FALSE(SetThreadPriority(CurrentThreadPseudoHandle(), kThreadPriorityNormal));
     EXPECT_EQ(OwnNice(), before);
-    OnOwnThread([before] {
+    std::thread([before] {
         ThreadRef self = CurrentThreadPseudoHandle();
         if (SetThreadPriority(self, kThreadPriorityNormal)) {
             EXPECT_LT(OwnNice(), before);
@@ -90,7 +85,7 @@ TEST(PosixPriorityTest, TheClassMovesOnlyThreadsThatSetTheirPriorityNeverTheMain
         EXPECT_TRUE(SetProcessPriorityClass(kNormalPriorityClass));
         EXPECT_TRUE(SetThreadPriority(self, kThreadPriorityNormal));
         EXPECT_EQ(OwnNice(), before);
-    });
+    }).join();
     EXPECT_EQ(OwnNice(), before);
 }
 #endif

@@ -9,18 +9,13 @@ using namespace platform;
 
 namespace {
 
-// Each case runs on a thread of its own, so a thread priority the process may
-// not raise back cannot leak into other tests.
-template <typename Body>
-void OnOwnThread(Body body) {
-    std::thread(body).join();
-}
-
 // Whether a thread may move to `priority` here: outside Windows an ordinary
 // user may neither raise a priority nor lower one it could not raise back.
+// Each case, and this question, runs on a thread of its own, so a thread
+// priority the process may not raise back cannot leak into other tests.
 bool ThreadMayTake(int32_t priority) {
     bool granted = false;
-    OnOwnThread([&] { granted = SetThreadPriority(CurrentThreadPseudoHandle(), priority); });
+    std::thread([&] { granted = SetThreadPriority(CurrentThreadPseudoHandle(), priority); }).join();
     return granted;
 }
 
@@ -47,7 +42,7 @@ TEST(PriorityNamesTest, OnlyTheExactWindowsNamesAreKnown) {
 // thread; an unknown class acts as normal while the thread is set and
 // restored.
 TEST(ThreadPriorityTest, TheScopeMovesOnlyItsOwnThreadAndRestoresIt) {
-    OnOwnThread([] {
+    std::thread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
         {
             CThreadPriority scope("THREAD_PRIORITY_HIGHEST", self, "ABOVE_NORMAL_PRIORITY_CLASS",
@@ -68,13 +63,13 @@ TEST(ThreadPriorityTest, TheScopeMovesOnlyItsOwnThreadAndRestoresIt) {
             EXPECT_EQ(ThreadPriority(self), ThreadMayTake(-1) ? -1 : kThreadPriorityNormal);
         }
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-    });
+    }).join();
 }
 
 TEST(ThreadPriorityTest, HighestInTheHighClassIsAppliedForTheScope) {
     if (!ThreadMayTake(kThreadPriorityTimeCritical))
         GTEST_SKIP() << "this process may not raise a priority";
-    OnOwnThread([] {
+    std::thread([] {
         ThreadRef self = CurrentThreadPseudoHandle();
         {
             CThreadPriority scope("THREAD_PRIORITY_HIGHEST", self, "HIGH_PRIORITY_CLASS", "");
@@ -83,7 +78,7 @@ TEST(ThreadPriorityTest, HighestInTheHighClassIsAppliedForTheScope) {
         }
         EXPECT_EQ(ProcessPriorityClass(), kNormalPriorityClass);
         EXPECT_EQ(ThreadPriority(self), kThreadPriorityNormal);
-    });
+    }).join();
 }
 
 }  // namespace
