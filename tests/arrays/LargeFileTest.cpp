@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 
 #include "arrays/CArrayBase.h"
 #include "platform/FileSystem.h"
+#include "support/TextFiles.h"
 
 namespace arrays {
 namespace {
@@ -17,11 +17,7 @@ namespace fs = std::filesystem;
 TEST(LargeFile, IsFoundAndItsFirstPixelsRead) {
     // In the build's own folder: two builds may run this program at once.
     const fs::path path = fs::current_path() / "vela2-arrays-large-file.bin";
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        const uint8_t firstPixels[4] = {0x34, 0x12, 0xEF, 0xBE};
-        out.write(reinterpret_cast<const char*>(firstPixels), sizeof firstPixels);
-    }
+    ASSERT_TRUE(testsupport::WriteText(path.string(), "\x34\x12\xEF\xBE"));  // the first pixels
     // Sparse: the file takes no room beyond its first pixels.
     fs::resize_file(path, uintmax_t{3} << 30);
 

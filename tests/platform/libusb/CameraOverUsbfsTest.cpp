@@ -6,11 +6,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +24,7 @@
 #include "sim/SimulatedCamera.h"
 #include "support/Eventually.h"
 #include "support/TempFolder.h"
+#include "support/TextFiles.h"
 #include "support/WindowMessages.h"
 
 namespace {
@@ -38,15 +39,11 @@ using testsupport::Eventually;
 const testsupport::TempFolder& SettingsFolder() {
     static const struct Folder : testsupport::TempFolder {
         Folder() : TempFolder("vela2-usbfs-test-") {
-            std::ifstream in(std::string(VELA2_TEST_CONFIG_DIR) + "/Vela2Usb.ini");
-            std::ofstream out(*this / "Vela2Usb.ini");
-            for (std::string line; std::getline(in, line);) {
-                if (line.rfind("Create invisible window", 0) == 0)
-                    line = line.substr(0, line.size() - 1) + "1";
-                if (line.rfind("Control Endpoint timeout=", 0) == 0)
-                    line = "Control Endpoint timeout=200";
-                out << line << '\n';
-            }
+            std::string text = testsupport::ReadText(VELA2_TEST_CONFIG_DIR "/Vela2Usb.ini");
+            text = std::regex_replace(text, std::regex("notifications\\?=0"), "notifications?=1");
+            text = std::regex_replace(text, std::regex("Control Endpoint timeout=\\d+"),
+                                      "Control Endpoint timeout=200");
+            testsupport::WriteText(*this / "Vela2Usb.ini", text);
         }
     } folder;
     return folder;
@@ -178,9 +175,8 @@ TEST_P(CameraOverUsb, VendorCallsAnswerAndPicturesInTwoModesArePixelExact) {
         EXPECT_TRUE(LD_GetExposureTime(&exposure, &length, &start) == 0 && exposure == 120u)
             << exposure;
         const std::vector<uint16_t> raw = CaptureRaw();
-        size_t wrong = 0;
-        for (size_t i = 0; i < raw.size(); ++i) wrong += raw[i] != sim::FramePixel(uint32_t(i));
-        EXPECT_EQ(wrong, 0u);
+        for (size_t i = 0; i < raw.size(); ++i)
+            ASSERT_EQ(raw[i], sim::FramePixel(uint32_t(i))) << i;
         EXPECT_TRUE(!usbfs || usbfs->SubmittedBuffers(0x82).back() == raw.data());
         int32_t width = 0, height = 0;
         ASSERT_TRUE(LD_GetQuadrantWidth(&width) == 0 && LD_GetQuadrantHeight(&height) == 0);
