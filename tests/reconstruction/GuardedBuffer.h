@@ -20,10 +20,8 @@ class GuardedBuffer {
         void* base = mmap(nullptr, total_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (base == MAP_FAILED) return;
         base_ = static_cast<uint8_t*>(base);
-        if (inner_ != 0) mprotect(base_ + page, inner_, PROT_READ | PROT_WRITE);
+        if (inner_ != 0) mprotect(base_ + page, inner_, protection);
         data_ = reinterpret_cast<uint16_t*>(base_ + page + inner_ - bytes_);
-        if (protection != (PROT_READ | PROT_WRITE) && inner_ != 0)
-            mprotect(base_ + page, inner_, protection);
     }
     ~GuardedBuffer() {
         if (base_) munmap(base_, total_);
@@ -32,7 +30,6 @@ class GuardedBuffer {
     GuardedBuffer& operator=(const GuardedBuffer&) = delete;
 
     uint16_t* Data() const { return data_; }
-    size_t Bytes() const { return bytes_; }
 
   private:
     uint8_t* base_ = nullptr;
