@@ -4,9 +4,9 @@
 One server on a free loopback port with the simulated camera (instant
 exposures, position-pattern pictures). The cases share it, in order: a
 frame against the library's own picture of the same mode, a failed and a
-refused exposure followed by good ones, abort, another mode while
-connected, the cooler, and the connect/expose/abort/expose/disconnect cycle
-that must not grow the driver.
+refused exposure followed by good ones, another mode while connected, the
+cooler, and the connect/expose/abort/expose/disconnect cycle that must not
+grow the driver.
 Commands go through indi_setprop/indi_getprop; states are watched by a
 listening client that sees every change in order, so a wait never takes a
 state held before the command for its result. Every wait is bounded: the
@@ -323,7 +323,6 @@ def main():
         connect(indi)
         frame_matches_library(indi, args, work, env)
         failures_then_good_exposures(indi, messages)
-        abort_during_exposure(indi)
         mode_change_reinitializes(indi)
         cooler_reaches_setpoint(indi)
         disconnect(indi)
