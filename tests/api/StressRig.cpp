@@ -89,8 +89,6 @@ std::string Reference::Mismatch(const Picture& picture, int q, bool bottom, bool
     return "";
 }
 
-bool Reference::Matches(const Picture& picture) const { return Difference(picture).empty(); }
-
 std::string Reference::Difference(const Picture& picture) const {
     for (int q = 0; q < 4; ++q)
         if (std::string mismatch = Mismatch(picture, q, bottom_[q], right_[q]); !mismatch.empty())
@@ -175,7 +173,7 @@ Verdict Caller::TakeAndCheck(Picture& picture, int32_t width, int32_t height,
     status = picture.Take(width, height, slot);
     const bool quiet = noneRunning && started_.load() == before;
     if (status != CAMERA_SUCCESS) return Verdict::Failed;
-    if (reference.Matches(picture)) return Verdict::Right;
+    if (reference.Difference(picture).empty()) return Verdict::Right;
     // Another call left status 0 after the picture ended.
     return quiet ? Verdict::Wrong : Verdict::Overtaken;
 }

@@ -46,8 +46,7 @@ class Reference {
   public:
     // False when no picture came, or the smaller one is no corner of the full one.
     bool Take();
-    bool Matches(const Picture& picture) const;
-    // The first wrong pixel, for the report of a wrong picture.
+    // The first wrong pixel; empty when the picture matches.
     std::string Difference(const Picture& picture) const;
     int32_t Width() const { return full_.width; }
     int32_t Height() const { return full_.height; }
