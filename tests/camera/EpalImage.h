@@ -34,12 +34,8 @@ inline std::vector<uint8_t> MakeEpalImage(const EpalGeometry& g) {
     platform::StoreLe16(&image[252], g.overscanRows);
     reconstruction::testing::BlockBuilder block;
     block.Prescan(1, 0, 0, g.fixedPrescan);
-    for (int q = 0; q < g.quadrants; ++q) {
-        reconstruction::testing::QuadrantLayout layout;
-        layout.firstColumn = static_cast<uint16_t>(q);
-        layout.columnStride = g.quadrants;
-        block.Enable(q).Quadrant(q, layout);
-    }
+    for (int q = 0; q < g.quadrants; ++q)
+        block.Enable(q).Quadrant(q, {static_cast<uint16_t>(q), 0, g.quadrants});
     std::memcpy(&image[256], block.Data(), 144);
     return image;
 }

@@ -25,8 +25,6 @@ struct QuadrantLayout {
 
 class BlockBuilder {
   public:
-    BlockBuilder() { bytes_.fill(0); }
-
     BlockBuilder& Enable(int q, uint8_t flag = 1) {
         bytes_[q] = flag;
         return *this;
@@ -52,7 +50,7 @@ class BlockBuilder {
 
   private:
     void Put(int offset, uint16_t value) { platform::StoreLe16(&bytes_[offset], value); }
-    std::array<uint8_t, 272> bytes_;
+    std::array<uint8_t, 272> bytes_{};
 };
 
 }  // namespace reconstruction::testing
