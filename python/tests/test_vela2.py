@@ -46,7 +46,6 @@ def test_a_simulated_picture_with_its_readings_blocks_and_file(modes, tmp_path):
         with fits.open(tmp_path / "picture.fits") as hdus:
             numpy.testing.assert_array_equal(hdus[0].data, picture.mosaic())
             assert hdus[0].header["READMODE"] == 0
-    assert vela2.library().LD_IsInitialized() == 0
 
 
 def test_refusals_raise_with_the_status_and_leave_the_camera_closed(modes, tmp_path):
