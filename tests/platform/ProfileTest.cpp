@@ -33,8 +33,6 @@ const char kSettings[] =
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void Write(const std::string& text) { testsupport::WriteText(path_, text); }
-    std::string FileText() const { return testsupport::ReadText(path_); }
     std::string Read(const char* section, const char* key, const char* def = "",
                      uint32_t size = 256) {
         std::vector<char> buffer(size + 1, '#');
@@ -54,7 +52,7 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, ValuesAreTrimmedUnquotedCutToTheBufferAndFoundWithoutRegardToCase) {
-    Write(kSettings);
+    testsupport::WriteText(path_, kSettings);
     EXPECT_EQ(Read("general info", "KEY ONE"), "value one");
     EXPECT_EQ(Read("General Info", "Quoted"), "  spaced  ");
     EXPECT_EQ(Read("General Info", "Single"), "x");
@@ -76,7 +74,7 @@ TEST_F(ProfileTest, SectionsListEntriesWithoutCommentsAndNamesInFileOrderForLfFi
     lf.erase(std::remove(lf.begin(), lf.end(), '\r'), lf.end());
     for (const std::string& text : {std::string(kSettings), lf}) {
         std::filesystem::remove(path_);
-        Write(text);
+        testsupport::WriteText(path_, text);
         std::vector<char> buffer(1024);
         uint32_t length = ProfileSectionNames(buffer.data(), 256, path_.c_str());
         EXPECT_EQ(Split(buffer, length), (std::vector<std::string>{"General Info", "Device_04B4"}));
@@ -100,7 +98,7 @@ TEST_F(ProfileTest, SectionsListEntriesWithoutCommentsAndNamesInFileOrderForLfFi
 }
 
 TEST_F(ProfileTest, WritesCreateTheFileReplaceAddAndRemoveEntriesAndKeepTheComments) {
-    Write(kSettings);
+    testsupport::WriteText(path_, kSettings);
 #ifndef _WIN32
     // The system rewrites a whole file from what it understood; ours touches
     // only the line concerned, so a hand-formatted file keeps its look.
@@ -109,7 +107,7 @@ TEST_F(ProfileTest, WritesCreateTheFileReplaceAddAndRemoveEntriesAndKeepTheComme
     expected.replace(expected.find("Empty=\r\n"), 8, "Empty=filled\r\n");
     ASSERT_TRUE(ProfileWriteString("General Info", "Added", "1", path_.c_str()));
     expected.insert(expected.find("\r\n[Device_04B4]"), "Added=1\r\n");
-    EXPECT_EQ(FileText(), expected);
+    EXPECT_EQ(testsupport::ReadText(path_), expected);
 #endif
     ASSERT_TRUE(ProfileWriteString("general info", "key one", "changed", path_.c_str()));
     ASSERT_TRUE(ProfileWriteString("General Info", "Added", "new", path_.c_str()));
@@ -122,7 +120,7 @@ TEST_F(ProfileTest, WritesCreateTheFileReplaceAddAndRemoveEntriesAndKeepTheComme
     EXPECT_EQ(Read("General Info", "Single", "gone"), "gone");
     EXPECT_EQ(Read("Device_04B4", "1002", "gone"), "gone");
     EXPECT_EQ(Read("General Info", "Quoted"), "  spaced  ");
-    std::string text = FileText();
+    std::string text = testsupport::ReadText(path_);
     EXPECT_NE(text.find("; settings written on Windows"), std::string::npos);
     EXPECT_NE(text.find("; inner comment"), std::string::npos);
 
