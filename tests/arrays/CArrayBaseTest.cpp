@@ -20,9 +20,6 @@ using testsupport::WriteText;
 
 class ArrayFiles : public ::testing::Test {
   protected:
-    std::string Path(const char* name) const { return folder_ / name; }
-    size_t Entries() const { return folder_.Entries().size(); }
-
     testsupport::TempFolder folder_{"vela2-arrays-"};
 };
 
@@ -41,8 +38,8 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
     EXPECT_TRUE(array.Size() == 12 && array.Get(2, 1) == 258);
     array.Put(2, 1, 7);
     EXPECT_EQ(array.Pixels()[5], 7);
-    WriteText(Path("short.img"), std::string("\n\0\n\0", 4));
-    WriteText(Path("header.img"), std::string("\n\0\n", 3));
+    WriteText(folder_ / "short.img", std::string("\n\0\n\0", 4));
+    WriteText(folder_ / "header.img", std::string("\n\0\n", 3));
     const std::string in = "Error in CArrayBase::";
     const std::pair<std::function<void()>, std::string> cases[] = {
         {[&] { array.Get(3, 0); }, in + "GetPtrRow \nInvalid Coordinates during Get."},
@@ -53,14 +50,15 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
         {[&] { array.SetSize(0x10000, 0x10000, 0); },
          in + "SetSize - Cannot allocate memory for array."},
         {[&] { array.OpenImageFile(""); }, in + "OpenImageFile \nNo file name specified."},
-        {[&] { array.OpenImageFile(Path("missing.img")); },
+        {[&] { array.OpenImageFile(folder_ / "missing.img"); },
          in + "OpenImageFile \nFile does not exist."},
-        {[&] { array.OpenImageFile(Path("header.img")); },
+        {[&] { array.OpenImageFile(folder_ / "header.img"); },
          in + "OpenImageFile \nError read file header."},
         {[&] { array.OpenBinaryFile(1, 1, ""); }, in + "OpenBinaryFile \nNo file name specified."},
-        {[&] { array.OpenBinaryFile(1, 1, Path("gone.bin")); },
+        {[&] { array.OpenBinaryFile(1, 1, folder_ / "gone.bin"); },
          in + "OpenBinaryFile \nFile does not exist."},
-        {[&] { array.OpenImageFile(Path("short.img")); }, in + "OpenImageFile \nError read file."},
+        {[&] { array.OpenImageFile(folder_ / "short.img"); },
+         in + "OpenImageFile \nError read file."},
     };
     for (const auto& [action, text] : cases) EXPECT_EQ(ErrorText(action), text);
     EXPECT_TRUE(array.Rows() == 10 && array.Columns() == 10) << "a short image file's size stays";
@@ -69,40 +67,40 @@ TEST_F(ArrayFiles, EveryRefusedCallSaysWhereAndWhy) {
     CArrayBase empty;
     EXPECT_EQ(empty.Pixels(), nullptr);
     EXPECT_NE(ErrorText([&] { empty.Get(0, 0); }), "(no error)");
-    EXPECT_EQ(empty.SaveBinaryFile(Path("none.bin")), -1);
-    EXPECT_EQ(Entries(), 2u) << "nothing written";
+    EXPECT_EQ(empty.SaveBinaryFile(folder_ / "none.bin"), -1);
+    EXPECT_EQ(folder_.Entries().size(), 2u) << "nothing written";
 }
 
 // Both formats round trip; an image replaces an older, longer file whole.
 TEST_F(ArrayFiles, FilesRoundTripInTheirFormats) {
-    WriteText(Path("frame.img"), std::string(100, '\xAA'));
+    WriteText(folder_ / "frame.img", std::string(100, '\xAA'));
     CArrayBase array(3, 2, 0);
     for (int i = 0; i < 6; ++i) array.Put(i / 2, i % 2, static_cast<uint16_t>(0x0100 * i + i));
-    array.SaveImageFile("  " + Path("frame.img") + " ");
-    const std::string bytes = ReadText(Path("frame.img"));
+    array.SaveImageFile("  " + folder_ / "frame.img" + " ");
+    const std::string bytes = ReadText(folder_ / "frame.img");
     ASSERT_EQ(bytes.size(), 16u) << "nothing of the longer older file remains";
     EXPECT_EQ(bytes.substr(0, 7), std::string("\x02\0\x03\0\0\0\x01", 7));
-    EXPECT_EQ(Entries(), 1u);  // nothing left over from writing it
+    EXPECT_EQ(folder_.Entries().size(), 1u);  // nothing left over from writing it
     CArrayBase back;
-    back.OpenImageFile(Path("frame.img"));
+    back.OpenImageFile(folder_ / "frame.img");
     EXPECT_EQ((std::vector<int>{back.Rows(), back.Columns(), back.Get(2, 1)}),
               (std::vector<int>{3, 2, 0x0505}));
-    WriteText(Path("empty.img"), std::string(4, '\0'));
-    back.OpenImageFile(Path("empty.img"));
+    WriteText(folder_ / "empty.img", std::string(4, '\0'));
+    back.OpenImageFile(folder_ / "empty.img");
     EXPECT_TRUE(back.Size() == 0 && back.Pixels() == nullptr);
 
-    EXPECT_EQ(array.SaveBinaryFile(Path("pixels.bin") + "\t"), 1);
-    EXPECT_EQ(ReadText(Path("pixels.bin")).size(), 12u);
-    back.OpenBinaryFile(3, 2, " " + Path("pixels.bin"));
+    EXPECT_EQ(array.SaveBinaryFile(folder_ / "pixels.bin" + "\t"), 1);
+    EXPECT_EQ(ReadText(folder_ / "pixels.bin").size(), 12u);
+    back.OpenBinaryFile(3, 2, " " + folder_ / "pixels.bin");
     EXPECT_EQ(back.Get(2, 1), 0x0505);
-    EXPECT_EQ(ErrorText([&] { back.OpenBinaryFile(4, 3, Path("pixels.bin")); }),
+    EXPECT_EQ(ErrorText([&] { back.OpenBinaryFile(4, 3, folder_ / "pixels.bin"); }),
               "Error in CArrayBase::OpenBinaryFile \nError reading file.");
 }
 
 TEST_F(ArrayFiles, SaveImageFileTellsTheUserAndEmptiesTheArray) {
     platform::ScopedMessageCapture capture;
     CArrayBase array(2, 2, 1);
-    const std::string name = Path("no-such-directory/frame.img");
+    const std::string name = folder_ / "no-such-directory/frame.img";
     array.SaveImageFile(name);
     const std::vector<platform::Message> messages = capture.Messages();
     ASSERT_EQ(messages.size(), 1u);
