@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -100,12 +101,11 @@ struct Stats {
 };
 
 Stats Measure(const std::vector<uint16_t>& pixels) {
-    Stats stats;
-    for (uint16_t p : pixels) stats.mean += p;
-    stats.mean /= double(pixels.size());
-    for (uint16_t p : pixels) stats.deviation += (p - stats.mean) * (p - stats.mean);
-    stats.deviation = std::sqrt(stats.deviation / double(pixels.size()));
-    return stats;
+    const double n = double(pixels.size());
+    const double mean = std::accumulate(pixels.begin(), pixels.end(), 0.0) / n;
+    double squares = 0;
+    for (uint16_t p : pixels) squares += (p - mean) * (p - mean);
+    return {mean, std::sqrt(squares / n)};
 }
 
 class SimulatedSky : public ConfiguredCamera {
