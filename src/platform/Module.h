@@ -15,4 +15,12 @@ std::string ModuleFilePath();
 // run the library's destructors with their threads still alive: false.
 bool ProcessIsExiting();
 
+// Has shutDown run when the library is unloaded, before the destructors of
+// its static objects: those run in the reverse order of their construction,
+// so objects first used after load would be gone before a shut-down left to
+// a static object of the load. Not at the process's exit, whose order the
+// system decides. Called once, at load; shutDown may run during the unload
+// with the loader's lock held.
+void RunAtUnload(void (*shutDown)());
+
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <atomic>
+
 namespace platform {
 
 std::string ModuleFilePath() {
@@ -16,5 +18,18 @@ std::string ModuleFilePath() {
 }
 
 bool ProcessIsExiting() { return false; }
+
+namespace {
+std::atomic<void (*)()> g_atUnload{nullptr};
+
+// dlclose runs a library's destructor functions before the destructors of
+// its static objects. At exit the order is the other way round: the handler
+// then finds the shut-down done by the static objects.
+__attribute__((destructor)) void RunUnloadHandler() {
+    if (void (*shutDown)() = g_atUnload.exchange(nullptr)) shutDown();
+}
+}  // namespace
+
+void RunAtUnload(void (*shutDown)()) { g_atUnload.store(shutDown); }
 
 }  // namespace platform
