@@ -30,6 +30,7 @@ class GuardedBuffer {
     GuardedBuffer& operator=(const GuardedBuffer&) = delete;
 
     uint16_t* Data() const { return data_; }
+    size_t Bytes() const { return bytes_; }
 
   private:
     uint8_t* base_ = nullptr;
