@@ -16,11 +16,13 @@ void CaptureContext::Stop(std::unique_ptr<platform::Thread>& thread, platform::E
     if (!thread->GetExitCode(code)) return;  // the system could not tell; go on with the next
     if (code != platform::kStillActive) return;
     stop.Set();
-    stopped.Wait(kStopWaitMs);
     // The stopped event comes just before the body returns; the join makes
     // sure the thread runs none of the library's code once it is forgotten,
-    // so that the library may be unloaded.
-    thread->Join(kStopWaitMs);
+    // so that the library may be unloaded. A thread that cannot be joined
+    // (this is it) is given the stopped event's time; one that never ran its
+    // body never sets the event, and the join has settled it already.
+    const bool joined = thread->Join(kStopWaitMs);
+    stopped.Wait(joined ? 0 : kStopWaitMs);
     thread.reset();
 }
 

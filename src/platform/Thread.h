@@ -34,8 +34,11 @@ class Thread {
     // none of this library's code any more, so that the library may then be
     // unloaded. Safe while the library is being unloaded, where the system
     // lets no thread finish exiting: then it waits for the thread to have
-    // left this library, not for its exit. False on timeout, and when called
-    // from the thread itself.
+    // left this library, not for its exit, and ends a thread that cannot
+    // leave in time (one the system has not let into its body yet, or one
+    // stuck in a system call that waits for the unload), which would
+    // otherwise run this library's code after it is gone. False on timeout
+    // otherwise, and when called from the thread itself.
     bool Join(uint32_t timeoutMs);
 
     // Releasing the object neither stops nor waits for the thread: a running

@@ -4,18 +4,14 @@
 // version resources belong to it, not to the program that loaded it.
 #include <windows.h>
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // the linker's: this module's first byte
+
 namespace platform {
 
-// Null when the system cannot tell.
-inline HMODULE LibraryModule() {
-    static const char kInThisModule = 0;
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            &kInThisModule, &module))
-        return nullptr;
-    return module;
-}
+// Read from the image itself, not asked of the loader: the loader's calls
+// wait for its lock, which an unload holds while the library's threads are
+// being stopped.
+inline HMODULE LibraryModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 // True from the moment the loader detaches the DLL (an unload or the
 // process's exit): the loader then holds its lock, which every thread's

@@ -7,10 +7,8 @@
 namespace platform {
 
 std::string ModuleFilePath() {
-    HMODULE module = LibraryModule();
-    if (!module) return std::string();
     char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    DWORD length = GetModuleFileNameA(LibraryModule(), path, MAX_PATH);
     return std::string(path, length);
 }
 

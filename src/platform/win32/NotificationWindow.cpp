@@ -36,10 +36,7 @@ LRESULT CALLBACK Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 // DLL's unloading, so one registered under the program's handle would send a
 // later load of the library (another copy, or the same file at another
 // address) to the procedure of an unloaded one.
-HINSTANCE OwnModule() {
-    HMODULE module = LibraryModule();
-    return module ? module : GetModuleHandleA(nullptr);
-}
+HINSTANCE OwnModule() { return LibraryModule(); }
 
 // Guards the class's registration, and the windows made of it, against a
 // window being destroyed and its class unregistered on another thread.

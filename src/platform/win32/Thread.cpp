@@ -9,13 +9,20 @@
 namespace platform {
 
 namespace {
+// How long an ended thread is given to be gone.
+constexpr DWORD kStrandedEndMs = 1000;
+
 // What the object and the running thread share. Whichever of the two lets
 // go of it last deletes it: the object once the thread has left its body,
 // or the thread when the object was released first.
 struct Shared {
     enum Phase { kRunning, kLeaving, kOrphaned };
+    // Whether the thread has got past the system's start-up into Run, or
+    // was ended before it could.
+    enum Entry { kNotEntered, kEntered, kWithheld };
     Thread::Body body;
     std::atomic<int> phase{kRunning};
+    std::atomic<int> entry{kNotEntered};
 };
 
 [[noreturn]] void Leave(Shared* shared, DWORD code) {
@@ -27,6 +34,9 @@ struct Shared {
 
 DWORD WINAPI Run(void* parameter) {
     auto* shared = static_cast<Shared*>(parameter);
+    int notEntered = Shared::kNotEntered;
+    // Withheld: the object's owner has let go of what they share.
+    if (!shared->entry.compare_exchange_strong(notEntered, Shared::kEntered)) ExitThread(0);
     DWORD code = 1;
     try {
         code = shared->body();
@@ -40,11 +50,9 @@ DWORD WINAPI Run(void* parameter) {
 // that has announced it is leaving and stands outside can only be inside the
 // system's thread exit, which never comes back.
 bool OutsideLibrary(HANDLE thread) {
-    const auto* base = reinterpret_cast<const BYTE*>(LibraryModule());
-    if (base == nullptr) return true;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(LibraryModule());
     const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const uintptr_t first = reinterpret_cast<uintptr_t>(base);
+        first + reinterpret_cast<const IMAGE_DOS_HEADER*>(first)->e_lfanew);
     const uintptr_t end = first + headers->OptionalHeader.SizeOfImage;
     if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
     CONTEXT context;
@@ -59,20 +67,43 @@ bool OutsideLibrary(HANDLE thread) {
     return read && (next < first || next >= end);
 }
 
+// Ends a thread that would otherwise run this library's code after the
+// library is gone; the object alone frees what they share from then on.
+// Always true: the thread has left the library.
+bool EndStranded(Shared& shared, HANDLE thread) {
+    TerminateThread(thread, 0);
+    WaitForSingleObject(thread, kStrandedEndMs);
+    shared.phase.store(Shared::kLeaving);
+    return true;
+}
+
+// A new thread passes through the loader, which the unload holds, before it
+// enters Run: one that has not entered yet is ended where it waits. It holds
+// nothing of the library's, and nothing will wait for it.
+bool WithholdUnentered(Shared& shared, HANDLE thread) {
+    int notEntered = Shared::kNotEntered;
+    return shared.entry.compare_exchange_strong(notEntered, Shared::kWithheld) &&
+           EndStranded(shared, thread);
+}
+
 // While the loader unloads the library it holds its lock, and every thread
 // exit waits for that lock: waiting for the thread's handle would never end.
 // Waiting for the thread to have left the library is enough to unload it.
+// One that has not left in time is stuck (a system call of its own may wait
+// for that same lock) and would go on in code no longer there, taking the
+// host process with it: ending it is the lesser harm.
 bool AwaitDeparture(Shared& shared, HANDLE thread, uint32_t timeoutMs) {
+    if (WithholdUnentered(shared, thread)) return true;
     const ULONGLONG start = GetTickCount64();
     auto timedOut = [&] { return timeoutMs != kInfinite && GetTickCount64() - start >= timeoutMs; };
     while (shared.phase.load() != Shared::kLeaving) {
         // At process exit the system has ended the thread wherever it was.
         if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
-        if (timedOut()) return false;
+        if (timedOut()) return EndStranded(shared, thread);
         Sleep(1);
     }
     while (!OutsideLibrary(thread)) {
-        if (timedOut()) return false;
+        if (timedOut()) return EndStranded(shared, thread);
         Sleep(0);
     }
     return true;
@@ -101,12 +132,9 @@ std::unique_ptr<Thread> Thread::CreateSuspended(Body body) {
 Thread::Thread(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Thread::~Thread() {
-    // A thread that was never resumed would wait for ever: let it end
-    // without running its body.
-    if (!impl_->resumed) {
-        impl_->shared->body = [] { return 0u; };
-        Resume();
-    }
+    // A thread that was never resumed would wait for ever; it has run no
+    // code at all, so it is ended as it stands.
+    if (!impl_->resumed) WithholdUnentered(*impl_->shared, impl_->handle);
     if (impl_->shared->phase.exchange(Shared::kOrphaned) == Shared::kLeaving) delete impl_->shared;
     CloseHandle(impl_->handle);
 }
@@ -134,18 +162,27 @@ bool Thread::Join(uint32_t timeoutMs) {
     return left;
 }
 
-// Thread descriptions arrived with Windows 10; looked up at run time so the
-// library still loads on systems without them.
-void NameCurrentThread(const char* name) {
-    if (name == nullptr) return;
-    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+namespace {
+using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+
+// Thread descriptions arrived with Windows 10, so the call is looked up
+// rather than linked, and looked up once as the library loads: asking the
+// loader from a starting thread would wait for its lock, which an unload
+// holds while it stops that very thread.
+SetDescription ResolveSetDescription() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     FARPROC found = kernel ? GetProcAddress(kernel, "SetThreadDescription") : nullptr;
-    if (found == nullptr) return;
+    return reinterpret_cast<SetDescription>(reinterpret_cast<void*>(found));
+}
+const SetDescription g_setDescription = ResolveSetDescription();
+}  // namespace
+
+void NameCurrentThread(const char* name) {
+    if (name == nullptr || g_setDescription == nullptr) return;
     wchar_t wide[16] = {};
     for (size_t i = 0; i + 1 < sizeof wide / sizeof wide[0] && name[i] != '\0'; ++i)
         wide[i] = static_cast<unsigned char>(name[i]);
-    reinterpret_cast<SetDescription>(reinterpret_cast<void*>(found))(GetCurrentThread(), wide);
+    g_setDescription(GetCurrentThread(), wide);
 }
 
 // The process affinity mask, not the machine's count: a process limited to
