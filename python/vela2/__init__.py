@@ -3,7 +3,7 @@
 from ._library import library
 from .camera import Camera, Picture
 from .errors import (CaptureTimeoutError, InitializationError, UsbError, Vela2Error,
-                     status_name)
+                     status_code, status_name)
 
 __all__ = ["Camera", "Picture", "Vela2Error", "InitializationError", "CaptureTimeoutError",
-           "UsbError", "status_name", "library"]
+           "UsbError", "status_code", "status_name", "library"]

@@ -9,14 +9,11 @@ import time
 import numpy
 
 from ._library import library
-from .errors import InitializationError, UsbError, Vela2Error, error_for
+from .errors import InitializationError, UsbError, Vela2Error, error_for, status_code
 
 _BLOCK_BYTES = 64
 _IMAGE_BYTES = 192  # the three upload blocks: FPGA, clock voltages and offsets, calibration
 _MAX_EXPOSURE_MS = 65535  # the camera keeps 16-bit milliseconds
-_COMPLETE = 23
-_CAMERA_TIMEOUT = 7
-_BUSY = -1
 _KELVIN_PER_COUNT = 0.01
 _KELVIN_OFFSET = 273.15
 _SETPOINT_BYTE = 2
@@ -200,11 +197,12 @@ class Camera:
             arguments += [over_width, over_height]
             started = lib.LD_StartPicture(*arguments)
             if started != 0:
-                code = lib.LD_GetStatus() if started == -50 else started
+                code = lib.LD_GetStatus() if started == status_code("ERROR_TRIGGER_TIMEOUT") else started
                 raise error_for(code, "the picture did not start")
             if not self._wait(timeout, exposure_ms):
                 lib.LD_Reset(1)  # the picture is abandoned: the camera stops reading it out
-                raise error_for(_CAMERA_TIMEOUT, "the picture did not end in time")
+                raise error_for(status_code("ERROR_CAMERA_TIMEOUT"),
+                                "the picture did not end in time")
             status = lib.LD_GetStatus()
             if status != 0:
                 raise error_for(status, "the picture failed")
@@ -218,15 +216,16 @@ class Camera:
         The completion event is shared: an abandoned picture's late end can
         set it while this one still runs, which its status, still busy, shows."""
         lib = self._lib
+        complete, busy = status_code("RECONSTRUCTION_COMPLETED"), status_code("CAMERA_BUSY")
         if timeout is None:
             limit = ctypes.c_uint32(0)
             lib.LD_GetTimeout(ctypes.byref(limit))
             timeout = limit.value / 1000.0 + 1.0
-            if lib.LD_WaitForCapture(0) != _COMPLETE:
+            if lib.LD_WaitForCapture(0) != complete:
                 return False
         deadline = time.monotonic() + exposure_ms / 1000.0 + timeout
         pause = 0.0005
-        while lib.LD_IsCaptureComplete() != _COMPLETE or lib.LD_GetStatus() == _BUSY:
+        while lib.LD_IsCaptureComplete() != complete or lib.LD_GetStatus() == busy:
             if time.monotonic() > deadline:
                 return False
             time.sleep(pause)

@@ -1,8 +1,11 @@
 """The library's status codes as exceptions."""
 
 import ctypes
+import functools
 
 from ._library import library
+
+_LOWEST, _HIGHEST = -64, 64  # the range the library's codes lie in, with room
 
 
 def status_name(code):
@@ -10,6 +13,22 @@ def status_name(code):
     text = ctypes.create_string_buffer(256)
     library().LD_GetError(code, ctypes.addressof(text))
     return text.value.decode("ascii", "replace")
+
+
+@functools.lru_cache(maxsize=None)
+def _codes_by_name():
+    named = {}
+    for code in range(_LOWEST, _HIGHEST + 1):
+        name = status_name(code)
+        if name:
+            named[name] = code
+    return named
+
+
+def status_code(name):
+    """The code the library gives a status name, from the library's own table,
+    so that the package keeps no copy of the numbers."""
+    return _codes_by_name()[name]
 
 
 class Vela2Error(Exception):
@@ -33,17 +52,22 @@ class UsbError(Vela2Error):
     """The camera did not answer on the bus, or was not found."""
 
 
-_USB = {-33, -35, -36, -42, -43, -44, -46, -48, -49}
-_TIMEOUT = {-50, -31, 7}
-_INITIALIZATION = {-4, -21, -22, -37, -40, 18}
+_USB = {"INVALID_USB_DEVICE", "ERROR_BULK_READ", "ERROR_BULK_WRITE", "ERROR_USB_CONTROL_ENDPOINT",
+        "ERROR_CONTROL_ENDPOINT_READ", "ERROR_CONTROL_ENDPOINT_WRITE",
+        "ERROR_CAPTURE_BULK_ENDPOINT", "ERROR_GET_CAMERA_STATE",
+        "ERROR_TEMP_CONTROL_ENDPOINT_READ"}
+_TIMEOUT = {"ERROR_TRIGGER_TIMEOUT", "IDLE_STATE_TIMEOUT", "ERROR_CAMERA_TIMEOUT"}
+_INITIALIZATION = {"ERROR_CAMERA_NOT_INITIALIZED", "ERROR_INI_FILENAME", "ERROR_HEX_FILENAME",
+                   "ERROR_REGISTRY_NAME", "ERROR_REGISTRY_VALUE", "CAMERA_FILE_ERROR"}
 
 
 def error_for(code, what):
     """The exception of the family a status code belongs to."""
-    if code in _USB:
+    name = status_name(code)
+    if name in _USB:
         return UsbError(code, what)
-    if code in _TIMEOUT:
+    if name in _TIMEOUT:
         return CaptureTimeoutError(code, what)
-    if code in _INITIALIZATION:
+    if name in _INITIALIZATION:
         return InitializationError(code, what)
     return Vela2Error(code, what)
