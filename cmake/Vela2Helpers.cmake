@@ -68,3 +68,12 @@ function(vela2_benchmark name)
     target_include_directories(bench_${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
     set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)
 endfunction()
+
+# vela2_manual_page(name): installs docs/man/<name>.1.in, with the version
+# filled in and compressed as Debian wants it, as section 1 of the tools.
+function(vela2_manual_page name)
+    set(_page ${CMAKE_CURRENT_BINARY_DIR}/${name}.1)
+    configure_file(${PROJECT_SOURCE_DIR}/docs/man/${name}.1.in ${_page} @ONLY)
+    execute_process(COMMAND gzip -9nc ${_page} OUTPUT_FILE ${_page}.gz)
+    install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endfunction()
