@@ -1,7 +1,6 @@
 #ifdef _WIN32
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "support/ProcessResources.h"
 
