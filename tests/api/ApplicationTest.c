@@ -1,9 +1,7 @@
-/*
- * The library as an application uses it: a C program that loads a copy of
- * the DLL by file name, finds every export with GetProcAddress and calls it
- * through a pointer typed from the public header's own declaration, on the
- * simulated camera. Prints one line per failed check; exits 1 on any.
- */
+// The library as an application uses it: a C program that loads a copy of
+// the DLL by file name, finds every export with GetProcAddress and calls it
+// through a pointer typed from the public header's own declaration, on the
+// simulated camera. Prints one line per failed check; exits 1 on any.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,8 +10,8 @@
 
 #include "Vela2UsbCameraDll.h"
 
-/* Every export this program calls, by name. */
-/* clang-format off */
+// Every export this program calls, by name.
+// clang-format off
 #define VELA2_EXPORTS(X) \
     X(Close) X(Download) X(GetCameraState) X(GetDeviceHandle) X(GetHardwareRegistryLocation) \
     X(GetHeight) X(GetNumberOfQuadrants) X(GetWidth) X(IsInitialized) X(LD_Capture) \
@@ -33,11 +31,11 @@
     X(ReadFpga) X(ReadOffsets) X(ReadProductInfo) X(ReadVendorRequest) X(SetCameraState) \
     X(SetHardwareTrigger) X(SetSoftwareTrigger) X(Upload) X(WriteCalibration) \
     X(WriteClockVoltages) X(WriteFpga) X(WriteOffsets) X(WriteProductInfo) X(WriteVendorRequest)
-/* clang-format on */
+// clang-format on
 #define COUNT_ONE(name) +1
 enum { kExportCount = 0 VELA2_EXPORTS(COUNT_ONE), kRounds = 20 };
 
-/* __typeof__ carries the header's calling convention into each pointer. */
+// __typeof__ carries the header's calling convention into each pointer.
 struct Api {
 #define DECLARE_POINTER(name) __typeof__(name)* name;
     VELA2_EXPORTS(DECLARE_POINTER)
@@ -52,10 +50,10 @@ static int g_failures;
     CHECK((long)(actual) == (long)(expected), "%s: %ld, expected %ld", what, (long)(actual), \
           (long)(expected))
 
-/* A caller whose pointer has the wrong convention leaves the stack pointer
- * off by the arguments' size after each call on i686. The readings go to
- * globals, which a moved stack pointer cannot misplace, and the stack pointer
- * is put back at once, so such a call is reported instead of crashing. */
+// A caller whose pointer has the wrong convention leaves the stack pointer
+// off by the arguments' size after each call on i686. The readings go to
+// globals, which a moved stack pointer cannot misplace, and the stack pointer
+// is put back at once, so such a call is reported instead of crashing.
 #if defined(__i386__)
 #define READ_STACK_POINTER(sp) __asm__ volatile("movl %%esp, %0" : "=r"(sp) : : "memory")
 #define RESTORE_STACK_POINTER(sp) __asm__ volatile("movl %0, %%esp" : : "m"(sp) : "memory")
@@ -80,7 +78,7 @@ static volatile uintptr_t g_spBefore, g_spAfter;
 
 static void CheckTheMeasurementSeesAWrongConvention(const struct Api* api) {
 #if defined(__i386__)
-    /* Deliberately without VELA2_CALL: the mistake STACK_KEPT must catch. */
+    // Deliberately without VELA2_CALL: the mistake STACK_KEPT must catch.
     typedef int32_t (*CdeclGetTimeout)(uint32_t*);
     CdeclGetTimeout wrong = (CdeclGetTimeout)api->LD_GetTimeout;
     uint32_t timeout;
@@ -88,18 +86,18 @@ static void CheckTheMeasurementSeesAWrongConvention(const struct Api* api) {
     EXPECT_EQ(g_spAfter - g_spBefore, sizeof(uint32_t*),
               "drift of a cdecl call to a stdcall export");
 #else
-    (void)api; /* one calling convention: nothing can drift */
+    (void)api;  // one calling convention: nothing can drift
 #endif
 }
 
-/* Harmless on any camera: reads only. */
+// Harmless on any camera: reads only.
 static void CallReaders(const struct Api* api) {
     char text[1024];
     uint8_t block[192];
     double value;
     int32_t number;
     uint32_t a, b, c;
-    /* clang-format off */
+    // clang-format off
     STACK_KEPT(api->IsInitialized()); STACK_KEPT(api->LD_IsInitialized());
     STACK_KEPT(api->LD_GetStatus()); STACK_KEPT(api->LD_GetError(0, text));
     STACK_KEPT(api->LD_GetVersion(text, sizeof text));
@@ -128,16 +126,16 @@ static void CallReaders(const struct Api* api) {
     STACK_KEPT(api->ReadFpga(block, 64, 0)); STACK_KEPT(api->ReadClockVoltages(block, 32));
     STACK_KEPT(api->ReadOffsets(block, 64)); STACK_KEPT(api->ReadCalibration(block, 64));
     STACK_KEPT(api->ReadProductInfo(block, 64)); STACK_KEPT(api->Download(block, sizeof block));
-    /* clang-format on */
+    // clang-format on
 }
 
-/* Commands and setters: harmless only while no camera is initialized, where
- * they fail at once or set what initialization sets again. */
+// Commands and setters: harmless only while no camera is initialized, where
+// they fail at once or set what initialization sets again.
 static void CallCommands(const struct Api* api) {
     const char* const missingModeFile = "no-such-modes.ini";
     uint8_t block[192] = {0};
     uint16_t pixels[256];
-    /* clang-format off */
+    // clang-format off
     STACK_KEPT(api->Close()); STACK_KEPT(api->LD_Reset(1));
     STACK_KEPT(api->LD_Initialize(1, 0, missingModeFile, 0));
     STACK_KEPT(api->LD_InitializeWithStatus(1, 0, missingModeFile, 0, 0));
@@ -154,11 +152,11 @@ static void CallCommands(const struct Api* api) {
     STACK_KEPT(api->WriteOffsets(block, 64)); STACK_KEPT(api->WriteCalibration(block, 64));
     STACK_KEPT(api->WriteProductInfo(block, 64)); STACK_KEPT(api->Upload(block, sizeof block));
     STACK_KEPT(api->WriteVendorRequest("0xAB", "0x5", "0x0", block, 1));
-    /* clang-format on */
+    // clang-format on
 }
 
-/* The folder an application installs into: the library beside its
- * settings. The modes come from the tests' mode file. */
+// The folder an application installs into: the library beside its
+// settings. The modes come from the tests' mode file.
 static const char* const kInstalled[][2] = {
     {VELA2_LIBRARY_FILE, "Vela2UsbCameraDll.dll"},
     {VELA2_SOURCE_CONFIG_DIR "/Vela2Usb.ini", "Vela2Usb.ini"}};
@@ -189,7 +187,7 @@ static void Uninstall(const char* folder) {
     RemoveDirectoryA(folder);
 }
 
-/* True when every export was found. */
+// True when every export was found.
 static int Resolve(HMODULE library, struct Api* api) {
     const int failuresBefore = g_failures;
 #define RESOLVE(name)                                                                  \
@@ -203,18 +201,18 @@ static int Resolve(HMODULE library, struct Api* api) {
 struct Mode {
     int number, quadrants, width, height, overscan;
 };
-/* What config/make_epal.py lays out for the two modes. */
+// What config/make_epal.py lays out for the two modes.
 static const struct Mode kModes[] = {{1, 4, 1024, 1024, 8}, {2, 2, 2048, 4096, 16}};
 enum { kFixedPrescanColumns = 3, kUntouched = 0xDEAD };
 
-/* The simulated camera sends pixel i of a frame transfer as this value. */
+// The simulated camera sends pixel i of a frame transfer as this value.
 static uint16_t SentPixel(uint32_t i) { return (uint16_t)(i * 7u + (i >> 12)); }
 
-/* Outputs come interleaved column by column after their fixed pre-scan
- * columns; each quadrant is read from its own corner of the sensor, so the
- * second is mirrored left to right, the third top to bottom, the fourth both.
- * Quadrants the mode does not read keep what the application put there.
- * Pixel i counts through the four quadrant buffers one after the other. */
+// Outputs come interleaved column by column after their fixed pre-scan
+// columns; each quadrant is read from its own corner of the sensor, so the
+// second is mirrored left to right, the third top to bottom, the fourth both.
+// Quadrants the mode does not read keep what the application put there.
+// Pixel i counts through the four quadrant buffers one after the other.
 static uint16_t ExpectedPixel(const struct Mode* mode, uint32_t rawWidth, int i) {
     const int n = mode->quadrants, q = i / (mode->width * mode->height);
     if (q >= n) return kUntouched;
@@ -224,7 +222,7 @@ static uint16_t ExpectedPixel(const struct Mode* mode, uint32_t rawWidth, int i)
     return SentPixel((uint32_t)row * rawWidth + kFixedPrescanColumns * n + q + n * column);
 }
 
-/* A mode brought up through the exports: its geometry, then one picture. */
+// A mode brought up through the exports: its geometry, then one picture.
 static void CheckMode(const struct Api* api, const struct Mode* mode) {
     int32_t width = 0, height = 0, overscanWidth = 0, overscanHeight = 0;
     EXPECT_EQ(api->LD_Initialize(mode->number, 0, VELA2_TEST_CONFIG_DIR "/modes.ini", 0),
@@ -257,9 +255,9 @@ static void CheckMode(const struct Api* api, const struct Mode* mode) {
     free(image);
 }
 
-/* The modes' calibration block asks for -20 C, which the sensor holds; the
- * cooler "current" export has always answered the heat sink's temperature;
- * with a camera up, the version report names the simulated firmware. */
+// The modes' calibration block asks for -20 C, which the sensor holds; the
+// cooler "current" export has always answered the heat sink's temperature;
+// with a camera up, the version report names the simulated firmware.
 static void CheckReadings(const struct Api* api) {
     double sensor = 0, sink = 0, tec = 1;
     char report[1024];
@@ -277,8 +275,8 @@ static void UseTheCamera(const struct Api* api) {
     CheckReadings(api);
     for (int round = 0; round < kRounds; ++round) CallReaders(api);
 
-    /* Uninitialized again, with the last picture still complete: before the
-     * first picture LD_WaitForCapture would poll for a minute each time. */
+    // Uninitialized again, with the last picture still complete: before the
+    // first picture LD_WaitForCapture would poll for a minute each time.
     api->Close();
     EXPECT_EQ(api->IsInitialized(), 0, "IsInitialized after Close");
     for (int round = 0; round < kRounds; ++round) {
@@ -293,10 +291,10 @@ int main(void) {
     EXPECT_EQ(kExportCount, 71, "exports listed");
     const int installed = Install(folder);
     CHECK(installed, "could not install the library and its settings in %s", folder);
-    /* The library reads these through the C runtime, which _putenv updates. */
+    // The library reads these through the C runtime, which _putenv updates.
     _putenv("VELA2_USB_BACKEND=sim");
     _putenv("VELA2_SIM_TIME_SCALE=0");
-    _putenv("VELA2_SIM_PICTURE=pattern"); /* the pixels are checked against it */
+    _putenv("VELA2_SIM_PICTURE=pattern");  // the pixels are checked against it
     InFolder(library, folder, kInstalled[0][1]);
     HMODULE module = installed ? LoadLibraryA(library) : NULL;
     CHECK(!installed || module, "LoadLibraryA(%s) failed with error %lu", library, GetLastError());
