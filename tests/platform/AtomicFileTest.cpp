@@ -19,17 +19,14 @@ using namespace platform;
 
 namespace {
 
+// Temporaries left behind show among the folder's entries.
 class AtomicFileTest : public ::testing::Test {
   protected:
-    // Temporaries left behind show here.
-    size_t Entries() const { return folder_.Entries().size(); }
-
     testsupport::TempFolder folder_{"vela2-atomic-"};
-    const std::string dir_ = folder_.path();
 };
 
 TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
-    const std::string nested = dir_ + "/a/b/c";
+    const std::string nested = folder_ / "a/b/c";
     ASSERT_EQ(MakeDirectories(nested + "/"), 0);
     const std::string path = nested + "/blocks.bin";
     std::string bytes(300, '\0'), back;
@@ -59,7 +56,7 @@ TEST_F(AtomicFileTest, WritesReadsAndMakesDirectories) {
 TEST_F(AtomicFileTest, ConcurrentWritersLeaveOneWholeVersionAtEveryMoment) {
     constexpr int kWriters = 3, kWrites = 30;
     constexpr size_t kSize = 16384;
-    const std::string path = dir_ + "/shared";
+    const std::string path = folder_ / "shared";
     ASSERT_EQ(WriteFileAtomically(path, std::string(kSize, 'a')), 0);
     std::atomic<int> running{kWriters};
     std::atomic<int> failures{0};
@@ -82,7 +79,7 @@ TEST_F(AtomicFileTest, ConcurrentWritersLeaveOneWholeVersionAtEveryMoment) {
     }
     for (std::thread& writer : writers) writer.join();
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(Entries(), 1u);
+    EXPECT_EQ(folder_.Entries().size(), 1u);
 }
 
 // The check and the new name are one step: of two writers racing for a name
@@ -90,7 +87,7 @@ TEST_F(AtomicFileTest, ConcurrentWritersLeaveOneWholeVersionAtEveryMoment) {
 TEST_F(AtomicFileTest, WithoutReplacingExactlyOneOfTwoRacingWritersWins) {
     constexpr int kRounds = 50;
     for (int round = 0; round < kRounds; ++round) {
-        const std::string path = dir_ + "/frame" + std::to_string(round);
+        const std::string path = folder_ / ("frame" + std::to_string(round));
         std::atomic<int> ready{0};
         int results[2] = {-1, -1};
         std::vector<std::thread> writers;
@@ -108,7 +105,7 @@ TEST_F(AtomicFileTest, WithoutReplacingExactlyOneOfTwoRacingWritersWins) {
             << "round " << round << ": " << results[0] << ", " << results[1];
         EXPECT_EQ(testsupport::ReadText(path), std::string(1000, results[0] == 0 ? 'A' : 'B'));
     }
-    EXPECT_EQ(Entries(), static_cast<size_t>(kRounds));
+    EXPECT_EQ(folder_.Entries().size(), static_cast<size_t>(kRounds));
 }
 
 }  // namespace

@@ -55,26 +55,18 @@ TEST(RowBandWorker, WithoutAHelperTheCallerRunsEveryPiece) {
     EXPECT_TRUE(runsAlone(started.worker, 7));
 }
 
-// Lowers the calling thread's priority for the scope where the process may:
-// outside Windows never on the main thread, and only with the privilege to
-// raise it back.
-struct LoweredPriority {
-    const platform::ThreadRef self = platform::CurrentThreadPseudoHandle();
-    const int32_t before = platform::ThreadPriority(self);
-    const bool lowered = platform::SetThreadPriority(self, platform::kThreadPriorityLowest);
-    ~LoweredPriority() { platform::SetThreadPriority(self, before); }
-};
-
 // The caller's first piece waits until the helper has run one, and the
 // helper's wait until the caller has begun: the helper must take pieces
 // from the other end while the caller is busy, at the caller's priority,
 // and the call must not return before the helper's pieces are done.
 TEST(RowBandWorker, TheHelperTakesPiecesFromTheOtherEndAtTheCallersPriority) {
-    // On a thread of its own: LoweredPriority says why.
+    // The caller's priority is lowered on a thread of its own, which ends
+    // with it: outside Windows it may not be raised back without the privilege.
     std::thread([] {
         StartedWorker started;
-        const LoweredPriority lowered;
-        if (!lowered.lowered) GTEST_SKIP() << "this process may not lower a thread's priority";
+        if (!platform::SetThreadPriority(platform::CurrentThreadPseudoHandle(),
+                                         platform::kThreadPriorityLowest))
+            GTEST_SKIP() << "this process may not lower a thread's priority";
         constexpr int32_t kPieces = 16;
         CountedPieces counted(kPieces);
         std::atomic<bool> callerBegun{false};

@@ -47,12 +47,11 @@ class ControlTransfer : public BulkTransfer {
     void SetUp() override {
         BulkTransfer::SetUp();
         camera.device->SetVendorRequestHandler(handler);
+        // Recipient, type and index stay as a new endpoint has them: the
+        // device, vendor, 0.
         control = device->ControlEndPt;
-        control->Target = 0;
-        control->ReqType = 2;
         control->ReqCode = 0xAB;
         control->Value = 5;
-        control->Index = 0;
     }
 
     bool Read(int32_t size) {
@@ -200,12 +199,11 @@ TEST_F(BulkTransfer, BufferSizeIsRoundedToWholePacketsAndAShortAnswerReadsAsZero
     auto sets = camera.Requests(usb::kIoctlSetBufferSize);
     ASSERT_EQ(sets.size(), 3u);
     EXPECT_EQ(sets[0].inputSize, 5u);
-    std::vector<std::pair<uint32_t, uint32_t>> sent;  // endpoint, size
-    for (const auto& set : sets) {
-        const auto record = usb::LoadRecord<usb::SUsbBufferSizeRecord>(set.input.data());
-        sent.emplace_back(+record.EndpointAddress, +record.Size);
+    const uint32_t rounded[] = {1024, 0, 100352};
+    for (size_t i = 0; i < 3; ++i) {
+        const auto record = usb::LoadRecord<usb::SUsbBufferSizeRecord>(sets[i].input.data());
+        EXPECT_EQ(std::pair(+record.EndpointAddress, +record.Size), std::pair(0x82, rounded[i]));
     }
-    EXPECT_EQ(sent, (decltype(sent){{0x82, 1024}, {0x82, 0}, {0x82, 100352}}));
     EXPECT_EQ(bulkIn->GetBufferSize(), 100352u);
     EXPECT_EQ(camera.device->BufferSize(0x02), 0x10000u) << "kept per endpoint";
 
