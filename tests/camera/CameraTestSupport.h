@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,13 @@ struct ScopedFailingAllocation {
     ~ScopedFailingAllocation();
 };
 
+// start, start + 1, ... (wrapping): bytes that show where each one went.
+inline std::vector<uint8_t> Pattern(size_t size, uint8_t start) {
+    std::vector<uint8_t> bytes(size);
+    std::iota(bytes.begin(), bytes.end(), start);
+    return bytes;
+}
+
 // A call's result beside the status it left, so that one line checks both.
 using Outcome = std::pair<int32_t, int32_t>;
 inline Outcome WithStatus(int32_t result) { return {result, LastStatus().Get()}; }
@@ -114,14 +122,11 @@ class MapPropertyReader : public CAbsPropertyReader {
   public:
     std::map<std::string, StringMap> sections;
 
-    // Whole sections are not what the camera reads.
+    // The camera reads single keys only.
     void GetSections(StringList&) override {}
     void WriteSection(const std::string&, const StringMap&) override {}
     bool ReadSection(const std::string&, StringMap&) override { return false; }
-    void WriteString(const std::string& key, const std::string& value,
-                     const std::string& section) override {
-        sections[section][key] = value;
-    }
+    void WriteString(const std::string&, const std::string&, const std::string&) override {}
     bool ReadString(const std::string& key, std::string& value,
                     const std::string& section) override {
         auto found = sections.find(section);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <numeric>
 
 #include "CameraTestSupport.h"
 #include "platform/DebugTrace.h"
@@ -17,11 +16,6 @@ class MemoryBlockTest : public CameraTest {
                                      const std::vector<uint8_t>& second) {
         first.insert(first.end(), second.begin(), second.end());
         return first;
-    }
-    static std::vector<uint8_t> Pattern(size_t size, uint8_t start) {
-        std::vector<uint8_t> bytes(size);
-        std::iota(bytes.begin(), bytes.end(), start);
-        return bytes;
     }
 
     CAbsPropertyReader::StringMap* general = &UseSettings();
