@@ -40,7 +40,6 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
                                     camera.RawImageWidth, camera.RawQuadrantHeight,
                                     camera.FixedPrescanColumns, Process().OverscanColumns}),
               std::vector<int32_t>({4, 1024, 4096, 10, 3, 20}));
-    EXPECT_EQ(Process().Capture.WindowImageSize, 81920);  // already whole packets
     std::vector<uint8_t> fpga = firmware->Block(0x01);
     EXPECT_EQ(fpga[33] | (fpga[34] << 8), 1024);
     // The timeout follows the block's exposure.
@@ -55,12 +54,11 @@ TEST_F(EpalTest, GeometryRoundsTheRawQuadrantWidthAndGoesBackToTheCamera) {
     EXPECT_EQ(camera.FixedPrescanColumns, 4);
     EXPECT_EQ(camera.RawQuadrantWidth, 104);
 
-    // In simulation the geometry goes into the image only.
+    // In simulation the geometry goes into the image only (that nothing is
+    // sent: CaptureTest).
     camera.SimulationMode = 1;
-    firmware->ClearLog();
     ASSERT_EQ(Load({10}), 1);
     EXPECT_EQ(camera.EpalData[33], 12);  // 10 rounded up to a multiple of 4
-    EXPECT_TRUE(firmware->Log().empty());
 }
 
 TEST_F(EpalTest, SizesBeyond16BitsOrAGibibyteMemoryRunningOutAndBlocksWithoutAnImageAreRefused) {
@@ -87,7 +85,6 @@ TEST_F(EpalTest, SizesBeyond16BitsOrAGibibyteMemoryRunningOutAndBlocksWithoutAnI
 
     EXPECT_EQ(WithStatus(Load({0, 0})), (Outcome{0, CAMERA_INVALID_VALUE}));
     EXPECT_TRUE(trace.Contains("Invalid EPAL image dimensions"));
-    EXPECT_TRUE(trace.Contains("ActivePixelsPerLine=0  LinesPerFrame="));
 
     // Each quadrant dimension must fit its 16-bit field; the raw frame of 4
     // quadrants may take 1 GiB and no more. A refused size reaches no camera.
@@ -121,22 +118,15 @@ TEST_F(EpalTest, AnImageEndingAtAnUnmappedPageLoads) {
     camera.EpalData = image;
     firmware->SetBlock(0x01, std::vector<uint8_t>(image.begin(), image.begin() + 64));
     ASSERT_EQ(camera.ConfigureFromHexfile(bytes, static_cast<int32_t>(image.size())), 1);
-    EXPECT_EQ(camera.NumberOfQuadrants, 4);
-    EXPECT_EQ(camera.QuadrantWidth, 100);
+    EXPECT_EQ(camera.QuadrantWidth, 100) << "read from the image's own bytes";
 }
 #endif
 
+// A good request's reconstruction is every picture's (CaptureTest).
 TEST_F(EpalTest, ReconstructFrameRefusesAnEmptyRequestWithoutAStatus) {
     ASSERT_EQ(Load(EpalGeometry{}), 1);  // 4 quadrants of 8 x 4
     std::vector<uint16_t> raw(4 * 8 * 4, 1);
-    std::vector<std::vector<uint16_t>> images(4, std::vector<uint16_t>(8 * 4, 0xFFFF));
-    SPictureRequest& request = Process().Capture.PictureRequest;
-    request = SPictureRequest{};
-    for (int q = 0; q < 4; ++q) request.Images[q] = images[q].data();
-    request.ImageWidth = 8;
-    request.ImageHeight = 4;
-    EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data(), camera.EpalData)), (Outcome{1, 0}));
-    request.ImageHeight = 0;
+    Process().Capture.PictureRequest = SPictureRequest{};
     EXPECT_EQ(WithStatus(camera.ReconstructFrame(raw.data(), camera.EpalData)), (Outcome{0, 0}));
 }
 
