@@ -28,6 +28,7 @@ enum Step : uint32_t { kIdleRead = 1, kTrigger, kStatePoll, kFrame = 1000, kReco
 constexpr uint16_t kSoftReset = 0x0C;
 constexpr uint8_t kExposing = 0x08;
 constexpr uint8_t kReadout = 0x20;
+constexpr int32_t kClosed = ERROR_CAMERA_NOT_INITIALIZED;
 
 using testsupport::Eventually;
 
@@ -189,14 +190,13 @@ struct BringUpStep {
     bool read;
     Outcome refused;  // LD_Initialize's result and the last status
 };
-constexpr Outcome kRefused{ERROR_CAMERA_NOT_INITIALIZED, INVALID_USB_DEVICE};
+constexpr Outcome kRefused{kClosed, INVALID_USB_DEVICE};
 constexpr Outcome kBestEffort{CAMERA_SUCCESS, CAMERA_SUCCESS};
 // clang-format off
 const BringUpStep kBringUpSteps[] = {
     {0x01, false, kRefused},    {0x01, true, kRefused},     {0x03, false, kRefused},
     {0x02, false, kRefused},    {0x04, false, kRefused},    {0x01, true, kBestEffort},
-    {0x01, false, kBestEffort}, {0x01, true, kBestEffort},
-    {kSoftReset, false, {ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}},
+    {0x01, false, kBestEffort}, {0x01, true, kBestEffort},  {kSoftReset, false, {kClosed, kClosed}},
 };
 // clang-format on
 
@@ -216,10 +216,9 @@ TEST_F(FaultMatrixBringUp, EveryFaultAtEveryVendorRequestFailsInitializationUnti
             camera.Close(1);
             Inject(fault, n);
             // Unplugged, the soft reset that follows fails too.
-            const Outcome expected =
-                fault == Fault::Unplug && step.refused.first == 0
-                    ? Outcome{ERROR_CAMERA_NOT_INITIALIZED, ERROR_CAMERA_NOT_INITIALIZED}
-                    : step.refused;
+            const Outcome expected = fault == Fault::Unplug && step.refused.first == 0
+                                         ? Outcome{kClosed, kClosed}
+                                         : step.refused;
             EXPECT_EQ(WithStatus(Initialize()), expected);
             AwaitUnplug();
             EXPECT_EQ(LastStatus().Get(), expected.second);
@@ -255,28 +254,23 @@ TEST_P(FaultMatrixCapture, CaptureLeavesItsStatusAndTheNextInitializationWorks) 
 
 // A failed state read before the trigger ends the capture; during the state
 // wait it is only retried. An unplugged camera is closed by its notification.
+constexpr int32_t kUntriggered = ERROR_TRIGGER_TIMEOUT;
 const FaultCase kCaptureFaults[] = {
-    {"IdleReadFails", Fault::FailTransfer, kIdleRead, ERROR_TRIGGER_TIMEOUT,
-     ERROR_GET_CAMERA_STATE},
-    {"IdleReadShort", Fault::ShortRead, kIdleRead, ERROR_TRIGGER_TIMEOUT, ERROR_GET_CAMERA_STATE},
-    {"TriggerFails", Fault::FailTransfer, kTrigger, ERROR_TRIGGER_TIMEOUT, ERROR_SETTING_TRIGGER},
+    {"IdleReadFails", Fault::FailTransfer, kIdleRead, kUntriggered, ERROR_GET_CAMERA_STATE},
+    {"IdleReadShort", Fault::ShortRead, kIdleRead, kUntriggered, ERROR_GET_CAMERA_STATE},
+    {"TriggerFails", Fault::FailTransfer, kTrigger, kUntriggered, ERROR_SETTING_TRIGGER},
     {"StatePollFails", Fault::FailTransfer, kStatePoll, CAMERA_SUCCESS, CAMERA_SUCCESS},
     {"StatePollShort", Fault::ShortRead, kStatePoll, CAMERA_SUCCESS, CAMERA_SUCCESS},
-    {"NeverIdle", Fault::HoldState, kIdleRead, ERROR_TRIGGER_TIMEOUT, IDLE_STATE_TIMEOUT},
+    {"NeverIdle", Fault::HoldState, kIdleRead, kUntriggered, IDLE_STATE_TIMEOUT},
     {"StuckFromTheTrigger", Fault::HoldState, kTrigger, CAMERA_SUCCESS, ERROR_CAMERA_TIMEOUT},
     {"StuckInTheStateWait", Fault::HoldState, kStatePoll, CAMERA_SUCCESS, ERROR_CAMERA_TIMEOUT},
     {"FrameNeverHandedOut", Fault::StallFrame, kFrame, CAMERA_SUCCESS, CAMERA_BUSY},
     {"FrameLost", Fault::LoseFrame, kFrame, CAMERA_SUCCESS, ERROR_BULK_READ},
-    {"UnpluggedAtTheIdleRead", Fault::Unplug, kIdleRead, ERROR_TRIGGER_TIMEOUT,
-     ERROR_CAMERA_NOT_INITIALIZED},
-    {"UnpluggedAtTheTrigger", Fault::Unplug, kTrigger, ERROR_TRIGGER_TIMEOUT,
-     ERROR_CAMERA_NOT_INITIALIZED},
-    {"UnpluggedInTheStateWait", Fault::Unplug, kStatePoll, CAMERA_SUCCESS,
-     ERROR_CAMERA_NOT_INITIALIZED},
-    {"UnpluggedDuringTheTransfer", Fault::Unplug, kFrame, CAMERA_SUCCESS,
-     ERROR_CAMERA_NOT_INITIALIZED},
-    {"UnpluggedDuringReconstruction", Fault::Unplug, kReconstruction, CAMERA_SUCCESS,
-     ERROR_CAMERA_NOT_INITIALIZED},
+    {"UnpluggedAtTheIdleRead", Fault::Unplug, kIdleRead, kUntriggered, kClosed},
+    {"UnpluggedAtTheTrigger", Fault::Unplug, kTrigger, kUntriggered, kClosed},
+    {"UnpluggedInTheStateWait", Fault::Unplug, kStatePoll, CAMERA_SUCCESS, kClosed},
+    {"UnpluggedDuringTheTransfer", Fault::Unplug, kFrame, CAMERA_SUCCESS, kClosed},
+    {"UnpluggedDuringReconstruction", Fault::Unplug, kReconstruction, CAMERA_SUCCESS, kClosed},
 };
 
 INSTANTIATE_TEST_SUITE_P(FaultMatrix, FaultMatrixCapture, ::testing::ValuesIn(kCaptureFaults),
