@@ -163,7 +163,6 @@ TEST(PngPreviewTest, StretchSpansThePercentilesAndTheFileHoldsIt) {
     ASSERT_TRUE(png_image_finish_read(&png, nullptr, back.data(), 0, nullptr)) << png.message;
     EXPECT_EQ(std::make_pair(png.width, png.height), std::make_pair(1002u, 1u));
     EXPECT_EQ(back, grey);
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
 #endif
 }
 
@@ -185,13 +184,12 @@ TEST(MosaicTest, EachQuadrantLandsInItsCell) {
         EXPECT_EQ(std::make_pair(layout.columns, layout.rows), std::make_pair(l.columns, l.rows));
         std::vector<uint16_t> mosaic = Mosaic::Assemble(pointers, width, height);
         ASSERT_EQ(mosaic.size(), size_t(width * l.columns) * height * l.rows);
-        for (int cell = 0; cell < l.columns * l.rows; ++cell) {
-            int left = (cell % l.columns) * width, top = (cell / l.columns) * height;
-            for (int y = 0; y < height; ++y)
-                for (int x = 0; x < width; ++x)
-                    EXPECT_EQ(mosaic[(top + y) * width * l.columns + left + x],
-                              cell < l.quadrants ? images[cell][y * width + x] : 0)
-                        << "cell " << cell + 1 << " at " << x << "," << y;
+        for (size_t i = 0; i < mosaic.size(); ++i) {
+            const int x = int(i) % (width * l.columns), y = int(i) / (width * l.columns);
+            const int cell = y / height * l.columns + x / width;
+            EXPECT_EQ(mosaic[i],
+                      cell < l.quadrants ? images[cell][y % height * width + x % width] : 0)
+                << "cell " << cell + 1 << " at " << x << "," << y;
         }
     }
     EXPECT_TRUE(Mosaic::Assemble({}, width, height).empty());

@@ -7,10 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <iomanip>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,22 +50,13 @@ Picture LibraryPicture(int32_t mode) {
                               p.overscanHeight),
               CAMERA_SUCCESS);
     EXPECT_EQ(LD_WaitForCapture(30000), RECONSTRUCTION_COMPLETED);
-    EXPECT_EQ(LD_GetStatus(), CAMERA_SUCCESS);
     Close();
     return p;
-}
-
-std::string UtcNow() {
-    std::time_t now = std::time(nullptr);
-    std::ostringstream text;
-    text << std::put_time(std::gmtime(&now), "%FT%T");
-    return text.str();
 }
 
 class Vela2camTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (kModeFile.empty()) GTEST_SKIP() << "this build has no bundled mode file";
         // The sky's dark current follows the cooler, which differs between
         // the tool's process and this one; the pattern is the same in both.
         setenv("VELA2_SIM_PICTURE", "pattern", 1);
@@ -86,11 +74,11 @@ TEST_F(Vela2camTest, CaptureInEveryModeWritesTheLibrarysPictures) {
         TempDir top;
         const bool mosaic = mode == 0, raw = mode == 3;
         const std::string out = top.path() + (raw ? "/new/sub" : "");
-        const std::string before = UtcNow();
+        const std::string before = RunShell("date -u +%FT%T").out.substr(0, 19);
         Outcome run = Tool("capture --simulated --exposure 120 --mode " + std::to_string(mode) +
                            (mosaic ? png ? " --mosaic --png" : " --mosaic" : " --overscan") +
                            (raw ? " --raw --frames 2" : "") + " -o " + Quote(out));
-        const std::string after = UtcNow();
+        const std::string after = RunShell("date -u +%FT%T").out.substr(0, 19);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, "");  // no progress where no terminal shows it
         EXPECT_NE(run.out.find("wrote " + out), std::string::npos) << run.out;
@@ -215,10 +203,9 @@ TEST_F(Vela2camTest, InterruptStopsTheCaptureAndProgressShowsOnATerminal) {
         Quote(kTool) + " capture --simulated --exposure 400 -o " + Quote(dir.path());
     Outcome terminal = RunShell("script -qec " + Quote(command) + " /dev/null");
     ASSERT_EQ(terminal.exitCode, 0) << terminal.out;
-    EXPECT_NE(terminal.out.find("exposing ["), std::string::npos) << terminal.out;
-    EXPECT_NE(terminal.out.find("[##############################] 100%"), std::string::npos)
+    EXPECT_NE(terminal.out.find("exposing [##############################] 100%"),
+              std::string::npos)
         << terminal.out;
-    EXPECT_NE(terminal.out.find('\r'), std::string::npos);
 }
 
 }  // namespace
