@@ -96,7 +96,8 @@ class SimulatedCameraTest : public ::testing::Test {
 
 // No request follows the frame's: the firmware's own timer notices the end
 // of the exposure. A reset instead leaves the frame to the host's abort.
-TEST_F(SimulatedCameraTest, AWaitingFrameCompletesAtTheExposureEndOrAfterAResetOnlyByAbort) {
+// Triggers while the camera is busy do not restart the exposure.
+TEST_F(SimulatedCameraTest, ExposuresEndOnTheFpgaTimeAndAWaitingFrameThenOrAfterAResetByAbort) {
     Trigger(500);
     constexpr uint32_t kBytes = 3 * 8192 + 512;
     auto frame = Submit(*camera.device, 0x82, 0, kBytes);
@@ -116,6 +117,30 @@ TEST_F(SimulatedCameraTest, AWaitingFrameCompletesAtTheExposureEndOrAfterAResetO
     camera.device->Abort(0x82);
     EXPECT_EQ(frame->Get().usbStatus, usb::kUsbStatusCanceled);
     EXPECT_EQ(State(), vendor::kIdle);
+
+    Trigger(100);
+    EXPECT_EQ(State(), vendor::kExposure);
+    EXPECT_FALSE(ReadFrame()) << "no frame before readout";
+    clock->Advance(60);
+    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
+    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
+    clock->Advance(39);
+    EXPECT_EQ(State(), vendor::kExposure);
+    clock->Advance(1);
+    EXPECT_EQ(State(), vendor::kReadout) << "the exposure was not restarted";
+    uint8_t byte = 0;
+    uint32_t produced = 7;
+    EXPECT_FALSE(camera.firmware->Fill(0x81, &byte, 1, produced) || produced)
+        << "only bulk IN carries frames";
+    ASSERT_TRUE(ReadFrame());
+    EXPECT_EQ(State(), vendor::kIdle);
+    EXPECT_FALSE(ReadFrame()) << "one frame per exposure";
+
+    // A software trigger replaces a pending external one.
+    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
+    EXPECT_EQ(State(), vendor::kWaitForTrigger);
+    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
+    EXPECT_EQ(State(), vendor::kExposure);
 }
 
 TEST_F(SimulatedCameraTest, RequestsFromSeveralThreadsReachTheFirmwareOneAtATime) {
@@ -184,32 +209,6 @@ TEST_F(SimulatedCameraTest, BlocksReadBackAsWrittenAndWhatTheCameraDoesNotUnders
 
     camera.firmware->SetSensorSuffix("_3572");
     EXPECT_STREQ(reinterpret_cast<const char*>(&Read(vendor::kProductInfo)[16]), "VELA2-CCD_3572");
-}
-
-TEST_F(SimulatedCameraTest, ExposureEndsOnTheFpgaTimeAndABusyCameraIsNotRetriggered) {
-    Trigger(100);
-    EXPECT_EQ(State(), vendor::kExposure);
-    EXPECT_FALSE(ReadFrame()) << "no frame before readout";
-    clock->Advance(60);
-    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
-    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
-    clock->Advance(39);
-    EXPECT_EQ(State(), vendor::kExposure);
-    clock->Advance(1);
-    EXPECT_EQ(State(), vendor::kReadout) << "the exposure was not restarted";
-    uint8_t byte = 0;
-    uint32_t produced = 7;
-    EXPECT_FALSE(camera.firmware->Fill(0x81, &byte, 1, produced) || produced)
-        << "only bulk IN carries frames";
-    ASSERT_TRUE(ReadFrame());
-    EXPECT_EQ(State(), vendor::kIdle);
-    EXPECT_FALSE(ReadFrame()) << "one frame per exposure";
-
-    // A software trigger replaces a pending external one.
-    ASSERT_TRUE(Write(vendor::kHardwareTrigger));
-    EXPECT_EQ(State(), vendor::kWaitForTrigger);
-    ASSERT_TRUE(Write(vendor::kSoftwareTrigger));
-    EXPECT_EQ(State(), vendor::kExposure);
 }
 
 }  // namespace
