@@ -23,7 +23,6 @@ class CThreadPriority {
         TNameTable(std::initializer_list<std::pair<T, const char*>> entries) : entries_(entries) {}
         bool Contains(const std::string& name) const;
         T Lookup(const std::string& name, T missing) const;
-        const std::vector<std::pair<T, const char*>>& Entries() const { return entries_; }
 
       private:
         std::vector<std::pair<T, const char*>> entries_;
