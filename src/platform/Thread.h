@@ -17,13 +17,17 @@ class Thread {
   public:
     using Body = std::function<uint32_t()>;
 
-    // Creates the thread without running it. Null when the system refuses.
+    // Creates the thread without running it. Null when the system refuses,
+    // and on Windows while the library unloads, when a new thread could run
+    // only after the library is gone.
     static std::unique_ptr<Thread> CreateSuspended(Body body);
 
     // Creates the thread and lets it run. Null when the system refuses.
     static std::unique_ptr<Thread> Start(Body body);
 
-    // Lets a suspended thread run. False when it was not suspended.
+    // Lets a suspended thread run; on Windows returns once it runs its body
+    // (past the system's start-up, which an unload would hold up). False
+    // when it was not suspended.
     bool Resume();
 
     // kStillActive while the body runs, then the body's result. False only

@@ -5,8 +5,8 @@
 #include "support/ProcessResources.h"
 
 // An unload must not leave one of the library's threads to run code that is
-// no longer there: the probe's unload meets a thread busy for ever, one not
-// yet let into its body and one never resumed. A thread left behind would
+// no longer there: the probe's unload meets a thread busy for ever, one
+// started during the unload and one never resumed. A thread left behind would
 // fault at once in the unmapped code, ending this program, or stay counted.
 TEST(ThreadUnloadTest, AnUnloadEndsTheThreadsItCannotWaitFor) {
     const int before = testsupport::ThreadCount();

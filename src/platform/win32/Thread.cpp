@@ -11,6 +11,8 @@ namespace platform {
 namespace {
 // How long an ended thread is given to be gone.
 constexpr DWORD kStrandedEndMs = 1000;
+// How long a resumed thread is given to get through the system's start-up.
+constexpr DWORD kEntryWaitMs = 10000;
 
 // What the object and the running thread share. Whichever of the two lets
 // go of it last deletes it: the object once the thread has left its body,
@@ -23,6 +25,14 @@ struct Shared {
     Thread::Body body;
     std::atomic<int> phase{kRunning};
     std::atomic<int> entry{kNotEntered};
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    Shared() = default;
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+    ~Shared() {
+        if (entered) CloseHandle(entered);
+    }
 };
 
 [[noreturn]] void Leave(Shared* shared, DWORD code) {
@@ -37,6 +47,7 @@ DWORD WINAPI Run(void* parameter) {
     int notEntered = Shared::kNotEntered;
     // Withheld: the object's owner has let go of what they share.
     if (!shared->entry.compare_exchange_strong(notEntered, Shared::kEntered)) ExitThread(0);
+    SetEvent(shared->entered);
     DWORD code = 1;
     try {
         code = shared->body();
@@ -118,10 +129,15 @@ struct Thread::Impl {
 };
 
 std::unique_ptr<Thread> Thread::CreateSuspended(Body body) {
+    // A thread started while the library unloads could enter its body only
+    // once the loader, which the unload holds, lets it: after the library is
+    // gone.
+    if (LibraryIsDetaching()) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->shared = new Shared;
     impl->shared->body = std::move(body);
-    impl->handle = CreateThread(nullptr, 0, Run, impl->shared, CREATE_SUSPENDED, nullptr);
+    if (impl->shared->entered)
+        impl->handle = CreateThread(nullptr, 0, Run, impl->shared, CREATE_SUSPENDED, nullptr);
     if (!impl->handle) {
         delete impl->shared;
         return nullptr;
@@ -142,6 +158,9 @@ Thread::~Thread() {
 bool Thread::Resume() {
     if (impl_->resumed || ResumeThread(impl_->handle) != 1) return false;
     impl_->resumed = true;
+    // Until then the thread waits in the system's start-up, for the loader
+    // among others, where an unload that began meanwhile could only end it.
+    WaitForSingleObject(impl_->shared->entered, kEntryWaitMs);
     return true;
 }
 

@@ -1,7 +1,7 @@
 // A DLL made of the seam alone, whose unload meets its own threads in the
 // states an unload cannot wait out: one busy in a system call for ever, one
-// the loader has not let into its body yet, one never resumed. Each would run
-// this DLL's code after it is gone unless the unload ends it.
+// started during the unload, one never resumed. Each would run this DLL's
+// code after it is gone unless the unload ends it or never starts it.
 #include <windows.h>
 
 #include <memory>
@@ -25,7 +25,7 @@ uint32_t StayBusy() {
 void ShutDown() {
     if (g_busy) g_busy->Join(kJoinMs);
     g_busy.reset();
-    if (auto late = platform::Thread::Start(StayBusy)) late->Join(kJoinMs);
+    platform::Thread::Start(StayBusy).reset();  // released unjoined: it must not exist
     platform::Thread::CreateSuspended(StayBusy).reset();
     CloseHandle(g_inBody);
 }
