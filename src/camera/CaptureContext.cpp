@@ -18,9 +18,9 @@ void CaptureContext::Stop(std::unique_ptr<platform::Thread>& thread, platform::E
     stop.Set();
     // The stopped event comes just before the body returns; the join makes
     // sure the thread runs none of the library's code once it is forgotten,
-    // so that the library may be unloaded. A thread that cannot be joined
-    // (this is it) is given the stopped event's time; one that never ran its
-    // body never sets the event, and the join has settled it already.
+    // so that the library may be unloaded. When the caller is that very
+    // thread no join can be made, and the stopped event is waited for as
+    // before; a joined thread has set it already, or never ran its body.
     const bool joined = thread->Join(kStopWaitMs);
     stopped.Wait(joined ? 0 : kStopWaitMs);
     thread.reset();
